@@ -1,0 +1,167 @@
+// The main window: the hub of the updater. It owns the form, the link to the
+// device, the transfer timers, the help dialog and the upgrade state; every
+// operation of the upgrade, the image file and the online update is a slot of
+// this class. The slots of each subsystem live in the subsystem's folder; the
+// decisions they make live in plain functions beside them.
+#pragma once
+
+#include "usb/hidplatform.h"
+
+#include <QByteArray>
+#include <QColor>
+#include <QLocale>
+#include <QMainWindow>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+class QTimer;
+class QCloseEvent;
+class QMouseEvent;
+class QEvent;
+class Ui_MainWindow;
+class HelpText;
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Members in declaration order with the values the constructor gives
+    // them. They are public so the tests and the unattended driver can read
+    // the state the slots leave behind.
+    Ui_MainWindow* ui = nullptr;
+    QTimer* dspTimer = nullptr;
+    QTimer* armTimer = nullptr;
+    QTimer* delayTimer = nullptr;
+    QTimer* autoCheckTimer = nullptr;
+    QPoint mousePressPos{0, 0};
+    QLocale locale;
+    bool blMousePressed = false;
+    bool MyDevFound = false;
+    bool blDeviceArrived = false;
+    bool blDeviceRemoved = false;
+    bool dspMaySend = false;
+    bool armMaySend = false;
+    bool armEndSent = false;
+    bool dspEndSent = false;
+    QString serverFilePath;
+    QString deviceVersionText;
+    QString filePath;
+    std::uint16_t deviceVersion = 5000;
+    bool upgradeRunning = false;
+    std::int32_t dspBlockIndex = 0;
+    std::int32_t armBlockIndex = 0;
+    std::int32_t dspImageEnd = 0;
+    std::int32_t armImageLength = 0;
+    std::int32_t fileVersion = 0;
+    std::uint16_t blockSize = 8;
+    const std::uint8_t dspAckSubCode = 0x56;
+    const std::uint8_t armAckSubCode = 0x54;
+    const std::uint8_t startAckSubCode = 0x55;
+    std::int32_t vendorId = 0x0483;
+    std::int32_t productId = 0x0525;
+    QString loadedFilePath;  // the copy of filePath taken when the image file is opened
+    QByteArray imageData;
+    QByteArray versionReply;
+    std::uint8_t startWaitTicks = 0;
+    std::uint16_t armWaitTicks = 0;
+    std::uint16_t dspWaitTicks = 0;
+    const std::uint8_t finishSubCode = 0x59;
+    bool finishReceived = false;
+    bool versionChecked = false;
+    bool handshakeGuard = true;
+    QString productIdText = QStringLiteral("0525");
+    QString vendorIdText = QStringLiteral("0483");
+    QString appDirPath;
+    bool dspHandshakeSent = false;
+    HelpText* helpDialog = nullptr;
+
+    // The decision of a device-interface notice (arrival or removal of the
+    // interface at `path`), whichever way the platform delivered it.
+    void handleDeviceNotice(HidNoticeKind kind, const std::string& path);
+
+    // Creates a reader for the current read handle, makes it currentReader,
+    // enables and starts it. Never leaves two readers reading the device.
+    void startReader();
+    // Stops the reader in use, if any, waits for its thread and releases it.
+    void stopReader();
+
+public slots:
+    // Application shell
+    QString SetFileFlushName();
+    void onExit();
+    void on_toolButton_4_clicked();
+    void OnTestTB();
+    void on_TBFlush_released();
+    void Slot_SetFtpThreadLoadingStatus();
+    void Get_LacaelLanuage();
+
+    // Device link
+    int USBRegistration();
+    int OpenUSBHandle();
+    void SetRoundCircleColor(bool blclockWise, QColor& color);
+    int SendDataToUsb(unsigned char* WriteToDeiverBuffer);
+
+    // Upgrade control and handshakes
+    void on_toolButton_2_clicked();
+    int DSPShakeHand();
+    int ARMShakeHand();
+    void onToolButton_Three();
+    void UpgradeDelayTimer();
+    void Slot_SengReadCommand();
+    void Slot_SecondCommand();
+    void onGetVersionFromMotor();
+
+    // Image transfer
+    int DSPbinFileSend(int nnum, int number);
+    int ARMbinFileSend(int nnum, int number);
+    int SendDSPData();
+    int SendARMData();
+
+    // Notices
+    void FlushFileTip(int NUm);
+    void onInformationTip(QString Chinese, QString English);
+
+    // Image file
+    int slot_VersionCheck();
+    int OpenTheFile();
+    void on_toolButton();
+    void on_TBFlush_clicked();
+    int GetTheFilePath();
+
+    // Online update: version check
+    int Slot_GetRobotVersion(bool power);
+    int ReadIniFile(QString FilePath, QString stGroupName, QString stName, QString& data);
+    void Slot_CheckFile();
+    int ReadTxtFile(QString FilePath, QStringList& data);
+    void Slot_AutoFlushFile();
+    int Slot_LoadingMessageFile(QString ServerPath, QString SavePath, QStringList& FileData);
+
+    // Online update: download flow
+    void Slot_LoadBinToOne(QString FtpPathName, QString SavePCname);
+    void Slot_LoadBinToTwo();
+    void Slot_LoadBinToThree();
+
+    // Help
+    void onInitHelp();
+
+protected slots:
+    void Slot_SetLanguage(int Language);
+
+private slots:
+    void LoadFile(QString FileName, QString FileNameLocalPath);
+    int Slot_CurlTest(QString FtpFilePath, QString LoadingLocalPath);
+
+protected:
+    void customEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool nativeEvent(const QByteArray& eventType, void* message, long* result) override;
+};

@@ -1,0 +1,2 @@
+#include "app/mainwindow.h"
+void MainWindow::onInitHelp() {}

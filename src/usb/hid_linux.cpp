@@ -1,0 +1,2 @@
+#include "usb/hidplatform.h"
+HidPlatform* nativeHidPlatform() { return nullptr; }

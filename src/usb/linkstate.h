@@ -1,0 +1,27 @@
+// Process-wide state of the device link. It lives for the whole process and
+// is shared by the main window (GUI thread) and the reader thread.
+#pragma once
+
+#include "usb/hidplatform.h"
+
+#include <atomic>
+
+class USBThread;
+
+// Written and read on the GUI thread only.
+extern HidHandle hReadHandle;     // device opened for reading input reports
+extern HidHandle hWriteHandle;    // device opened for writing feature reports
+extern HidCaps hidCaps;           // capabilities of the open device
+extern USBThread* currentReader;  // the reader in use, or null
+extern bool sendInProgress;       // the send latch of SendDataToUsb
+
+// Shared with the reader thread: single atomic values, no lock.
+extern std::atomic<HidHandle> readerHandle;  // the reader's copy of hReadHandle
+extern std::atomic<bool> readerEnabled;      // reads may be issued
+
+// Wakes a reader that waits for readerEnabled/readerHandle/its run flag to
+// change. Call after writing any of them.
+void wakeReaders();
+
+// Puts the whole link state back to its start-up values (tests only).
+void resetLinkState();

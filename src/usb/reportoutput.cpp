@@ -1,0 +1,2 @@
+#include "app/mainwindow.h"
+int MainWindow::SendDataToUsb(unsigned char*) { return -1; }
