@@ -1,2 +1,16 @@
+// The help button: the picture for the targeted product in the system
+// language, then the dialog.
+#include "app/language.h"
 #include "app/mainwindow.h"
-void MainWindow::onInitHelp() {}
+#include "help/helptext.h"
+
+#include <QCoreApplication>
+
+void MainWindow::onInitHelp()
+{
+    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/file/Help/");
+    const QString picture = helpPictureName(productId, systemLanguage());
+    if (!picture.isEmpty())
+        helpDialog->onInsertTheImagic(folder + picture);
+    helpDialog->onOpenHelpTextWidget();
+}
