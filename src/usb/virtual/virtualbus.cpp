@@ -1,1 +1,380 @@
-#include "usb/hidplatform.h"
+#include "usb/virtual/virtualbus.h"
+
+#include <QMetaObject>
+#include <QThread>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+VirtualHidBus::VirtualHidBus(QObject* parent)
+    : QObject(parent)
+{}
+
+VirtualHidBus::~VirtualHidBus()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto& [h, handle] : handles_)
+        handle->closed = true;
+    changed_.notify_all();
+    for (Registration& r : registrations_) {
+        if (!r.context || r.context == this)
+            continue;
+        if (r.context->thread() == QThread::currentThread())
+            delete r.context.data();
+        else
+            r.context->deleteLater();
+    }
+}
+
+std::string VirtualHidBus::makePath(std::uint16_t vendorId, std::uint16_t productId, int serial)
+{
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "\\\\?\\hid#VID_%04X&PID_%04X#7&%08x&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}",
+                  vendorId, productId, static_cast<unsigned>(serial));
+    return text;
+}
+
+VirtualInterfaceSpec VirtualHidBus::deviceSpec(std::shared_ptr<DeviceModel> device, std::string path)
+{
+    VirtualInterfaceSpec spec;
+    spec.path = std::move(path);
+    spec.device = std::move(device);
+    return spec;
+}
+
+std::string VirtualHidBus::plug(VirtualInterfaceSpec spec)
+{
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (spec.path.empty())
+            spec.path = makePath(spec.vendorId, spec.productId, ++serial_);
+        path = spec.path;
+        if (findLocked(path))
+            return path; // already on the bus
+        if (spec.device)
+            spec.device->reset();
+        interfaces_.push_back(Interface{std::move(spec), nextInterfaceId_++});
+    }
+    postNotice(HidNoticeKind::Arrival, path);
+    return path;
+}
+
+void VirtualHidBus::unplugLocked(const std::string& path)
+{
+    auto it = std::find_if(interfaces_.begin(), interfaces_.end(),
+                           [&](const Interface& i) { return i.spec.path == path; });
+    if (it == interfaces_.end())
+        return;
+    for (auto& [h, handle] : handles_) {
+        if (handle->interfaceId == it->id) {
+            handle->gone = true;
+            handle->queue.clear();
+        }
+    }
+    interfaces_.erase(it);
+    changed_.notify_all();
+}
+
+bool VirtualHidBus::unplug(const std::string& path)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!findLocked(path))
+            return false;
+        unplugLocked(path);
+    }
+    postNotice(HidNoticeKind::Removal, path);
+    return true;
+}
+
+void VirtualHidBus::queueLocked(const std::string& path, std::uint64_t interfaceId,
+                                const std::vector<DeviceModel::Report>& reports, int delayMs)
+{
+    (void)path;
+    const Clock::time_point at = Clock::now() + std::chrono::milliseconds(std::max(0, delayMs));
+    for (auto& [h, handle] : handles_) {
+        if (handle->interfaceId != interfaceId || handle->access != Access::Read || handle->closed ||
+            handle->gone)
+            continue;
+        for (const DeviceModel::Report& r : reports)
+            handle->queue.push_back(Queued{at, r});
+    }
+    changed_.notify_all();
+}
+
+bool VirtualHidBus::inject(const std::string& path, const std::vector<DeviceModel::Report>& reports,
+                           int delayMs)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Interface* i = findLocked(path);
+    if (!i)
+        return false;
+    queueLocked(path, i->id, reports, delayMs);
+    return true;
+}
+
+void VirtualHidBus::postNotice(HidNoticeKind kind, const std::string& path)
+{
+    std::vector<Registration> targets;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        targets = registrations_;
+    }
+    for (const Registration& r : targets) {
+        if (!r.context)
+            continue;
+        NoticeSink sink = r.sink;
+        QMetaObject::invokeMethod(
+            r.context.data(), [sink, kind, path] { sink(kind, path); }, Qt::QueuedConnection);
+    }
+}
+
+bool VirtualHidBus::isPlugged(const std::string& path) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return findLocked(path) != nullptr;
+}
+
+std::vector<std::string> VirtualHidBus::plugged() const
+{
+    return const_cast<VirtualHidBus*>(this)->enumerate();
+}
+
+int VirtualHidBus::openHandleCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(handles_.size());
+}
+
+int VirtualHidBus::blockedReads() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return blockedReads_;
+}
+
+int VirtualHidBus::featureWrites() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return featureWrites_;
+}
+
+void VirtualHidBus::setRegistrationFails(bool fails)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    registrationFails_ = fails;
+}
+
+VirtualHidBus::Interface* VirtualHidBus::findLocked(const std::string& path)
+{
+    for (Interface& i : interfaces_)
+        if (i.spec.path == path)
+            return &i;
+    return nullptr;
+}
+
+const VirtualHidBus::Interface* VirtualHidBus::findLocked(const std::string& path) const
+{
+    return const_cast<VirtualHidBus*>(this)->findLocked(path);
+}
+
+std::shared_ptr<VirtualHidBus::Handle> VirtualHidBus::handleLocked(HidHandle h) const
+{
+    auto it = handles_.find(h);
+    return it == handles_.end() ? nullptr : it->second;
+}
+
+void VirtualHidBus::setErrorLocked(std::string text) const
+{
+    lastError_ = std::move(text);
+}
+
+std::vector<std::string> VirtualHidBus::enumerate()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> paths;
+    for (const Interface& i : interfaces_)
+        paths.push_back(i.spec.path);
+    return paths;
+}
+
+HidHandle VirtualHidBus::open(const std::string& path, Access access)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const Interface* i = findLocked(path);
+    if (!i) {
+        setErrorLocked("open: no such device: " + path);
+        return kInvalidHidHandle;
+    }
+    if ((access == Access::Probe && i->spec.probeFails) ||
+        (access == Access::Read && i->spec.readOpenFails) ||
+        (access == Access::Write && i->spec.writeOpenFails)) {
+        setErrorLocked("open: access denied: " + path);
+        return kInvalidHidHandle;
+    }
+    auto handle = std::make_shared<Handle>();
+    handle->path = path;
+    handle->interfaceId = i->id;
+    handle->spec = i->spec;
+    handle->access = access;
+    const HidHandle h = nextHandle_++;
+    handles_[h] = handle;
+    return h;
+}
+
+HidHandle VirtualHidBus::openProbe(const std::string& path)
+{
+    return open(path, Access::Probe);
+}
+
+HidHandle VirtualHidBus::openRead(const std::string& path)
+{
+    return open(path, Access::Read);
+}
+
+HidHandle VirtualHidBus::openWrite(const std::string& path)
+{
+    return open(path, Access::Write);
+}
+
+bool VirtualHidBus::getAttributes(HidHandle h, HidAttributes* out)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto handle = handleLocked(h);
+    if (!handle || handle->gone) {
+        setErrorLocked("getAttributes: invalid handle");
+        return false;
+    }
+    out->vendorId = handle->spec.vendorId;
+    out->productId = handle->spec.productId;
+    return true;
+}
+
+bool VirtualHidBus::getCaps(HidHandle h, HidCaps* out)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto handle = handleLocked(h);
+    if (!handle || handle->gone) {
+        setErrorLocked("getCaps: invalid handle");
+        return false;
+    }
+    out->featureReportByteLength = handle->spec.featureLength;
+    out->inputReportByteLength = handle->spec.inputLength;
+    out->outputReportByteLength = 0;
+    return true;
+}
+
+bool VirtualHidBus::setFeature(HidHandle h, const std::uint8_t* data, std::size_t length)
+{
+    std::vector<std::string> leaving;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto handle = handleLocked(h);
+        if (!handle || handle->gone || handle->access != Access::Write) {
+            setErrorLocked("setFeature: invalid handle");
+            return false;
+        }
+        ++featureWrites_;
+        if (length != handle->spec.featureLength) {
+            setErrorLocked("setFeature: length " + std::to_string(length) +
+                           " is not the feature report length");
+            return false;
+        }
+        const std::shared_ptr<DeviceModel>& device = handle->spec.device;
+        if (!device)
+            return true;
+        DeviceModel::Output out = device->feature(data, length);
+        if (!out.accepted) {
+            setErrorLocked("setFeature: refused by the device");
+            return false;
+        }
+        queueLocked(handle->path, handle->interfaceId, out.reports, device->faults().replyDelayMs);
+        if (out.unplug) {
+            // The whole device leaves: every interface backed by this model.
+            for (const Interface& i : interfaces_)
+                if (i.spec.device == device)
+                    leaving.push_back(i.spec.path);
+            for (const std::string& p : leaving)
+                unplugLocked(p);
+        }
+    }
+    for (const std::string& p : leaving)
+        postNotice(HidNoticeKind::Removal, p);
+    return true;
+}
+
+int VirtualHidBus::readInput(HidHandle h, std::uint8_t* buffer, std::size_t capacity)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto handle = handleLocked(h);
+    if (!handle || handle->access != Access::Read) {
+        setErrorLocked("readInput: invalid handle");
+        return -1;
+    }
+    for (;;) {
+        if (handle->closed || handle->gone) {
+            setErrorLocked("readInput: device closed or removed");
+            return -1;
+        }
+        const Clock::time_point now = Clock::now();
+        if (!handle->queue.empty() && handle->queue.front().deliverAt <= now) {
+            DeviceModel::Report report = std::move(handle->queue.front().report);
+            handle->queue.pop_front();
+            const std::size_t n = std::min(report.size(), capacity);
+            std::memcpy(buffer, report.data(), n);
+            return static_cast<int>(n);
+        }
+        ++blockedReads_;
+        if (handle->queue.empty())
+            changed_.wait(lock);
+        else
+            changed_.wait_until(lock, handle->queue.front().deliverAt);
+        --blockedReads_;
+    }
+}
+
+void VirtualHidBus::close(HidHandle h)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = handles_.find(h);
+    if (it == handles_.end()) {
+        setErrorLocked("close: invalid handle");
+        return;
+    }
+    it->second->closed = true;
+    it->second->queue.clear();
+    handles_.erase(it);
+    changed_.notify_all();
+}
+
+bool VirtualHidBus::registerNotices(void* nativeWindow, NoticeSink sink)
+{
+    (void)nativeWindow;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (registrationFails_) {
+        setErrorLocked("registerNotices: refused");
+        return false;
+    }
+    // Notices run on the registering thread: a context object living there.
+    QObject* context = QThread::currentThread() == thread() ? static_cast<QObject*>(this) : new QObject;
+    registrations_.push_back(Registration{context, std::move(sink)});
+    return true;
+}
+
+bool VirtualHidBus::translateNativeMessage(void* message, HidNoticeKind* kind, std::string* path)
+{
+    auto* m = static_cast<const NativeMessage*>(message);
+    if (!m || m->magic != kNativeMagic)
+        return false;
+    *kind = m->kind;
+    *path = m->path;
+    return true;
+}
+
+std::string VirtualHidBus::lastError() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastError_;
+}

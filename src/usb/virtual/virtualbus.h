@@ -1,0 +1,154 @@
+// An in-process HID bus implementing the platform seam, for the tests and the
+// simulator. Interfaces are plugged and unplugged at will; each is backed by
+// a DeviceModel (several interfaces may share one, like the interfaces of a
+// composite device) or by none (a foreign HID device that never answers).
+//
+// Usage:
+//   VirtualHidBus bus;                       // create on the GUI thread
+//   setHidPlatform(&bus);
+//   auto dev = std::make_shared<DeviceModel>();
+//   std::string path = bus.plug(VirtualHidBus::deviceSpec(dev));
+//   ... construct MainWindow: it finds the device ...
+//   bus.unplug(path);                        // removal notice, reads fail
+//   bus.plug(VirtualHidBus::deviceSpec(dev, path));  // same path again
+//   bus.inject(path, {report, report});      // input reports from outside
+//   dev->faults().replyDelayMs = 50;         // replies come 50 ms late
+//
+// Notices are delivered on the thread that called registerNotices, through
+// its event loop (a queued call), as the platform's would be. The bus is
+// thread-safe: reads block on a condition variable, and close() or unplug()
+// from another thread ends a blocked read at once with -1. Handles are
+// never reused. Touch a DeviceModel's faults and logs from the thread that
+// writes feature reports (the GUI thread), or while no write is in flight.
+#pragma once
+
+#include "usb/hidplatform.h"
+#include "usb/virtual/devicemodel.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+struct VirtualInterfaceSpec {
+    std::string path; // empty: the bus makes one from the ids
+    std::uint16_t vendorId = 0x0483;
+    std::uint16_t productId = 0x0525;
+    std::uint16_t featureLength = 11; // declared feature report length
+    std::uint16_t inputLength = 20;   // declared input report length
+    bool probeFails = false;          // openProbe fails on this interface
+    bool readOpenFails = false;
+    bool writeOpenFails = false;
+    std::shared_ptr<DeviceModel> device; // null: never answers, accepts writes
+};
+
+class VirtualHidBus : public QObject, public HidPlatform {
+    Q_OBJECT
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit VirtualHidBus(QObject* parent = nullptr);
+    ~VirtualHidBus() override;
+
+    // A spec for the updater's device (ids 0483/0525) backed by `device`.
+    static VirtualInterfaceSpec deviceSpec(std::shared_ptr<DeviceModel> device, std::string path = {});
+    // A path in the Windows form: \\?\hid#VID_xxxx&PID_xxxx#<serial>#{guid}.
+    static std::string makePath(std::uint16_t vendorId, std::uint16_t productId, int serial);
+
+    // Adds the interface to the bus (at the end of the enumeration order)
+    // and posts an arrival notice. Returns its path.
+    std::string plug(VirtualInterfaceSpec spec);
+    // Removes the interface, fails its open handles and posts a removal
+    // notice. False when no such interface is plugged.
+    bool unplug(const std::string& path);
+    // Queues input reports on every read handle open on the interface, all
+    // at once, to be delivered after `delayMs`.
+    bool inject(const std::string& path, const std::vector<DeviceModel::Report>& reports, int delayMs = 0);
+    // Posts a notice without changing the bus (spurious or foreign notices).
+    void postNotice(HidNoticeKind kind, const std::string& path);
+
+    bool isPlugged(const std::string& path) const;
+    std::vector<std::string> plugged() const;
+    int openHandleCount() const; // handles not yet closed
+    int blockedReads() const;    // reads waiting right now
+    // Counts of the calls made through the seam, for tests.
+    int featureWrites() const;
+    void setRegistrationFails(bool fails);
+
+    // A native message the bus's translateNativeMessage understands, so the
+    // window's native-event path can be exercised without Windows.
+    struct NativeMessage {
+        std::uint32_t magic = kNativeMagic;
+        HidNoticeKind kind = HidNoticeKind::Arrival;
+        std::string path;
+    };
+    static constexpr std::uint32_t kNativeMagic = 0x56484944; // "VHID"
+
+    // HidPlatform
+    std::vector<std::string> enumerate() override;
+    HidHandle openProbe(const std::string& path) override;
+    bool getAttributes(HidHandle handle, HidAttributes* out) override;
+    HidHandle openRead(const std::string& path) override;
+    HidHandle openWrite(const std::string& path) override;
+    bool getCaps(HidHandle handle, HidCaps* out) override;
+    bool setFeature(HidHandle handle, const std::uint8_t* data, std::size_t length) override;
+    int readInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity) override;
+    void close(HidHandle handle) override;
+    bool registerNotices(void* nativeWindow, NoticeSink sink) override;
+    bool translateNativeMessage(void* message, HidNoticeKind* kind, std::string* path) override;
+    std::string lastError() const override;
+
+private:
+    struct Interface {
+        VirtualInterfaceSpec spec;
+        std::uint64_t id = 0; // distinguishes a replugged interface
+    };
+    struct Queued {
+        Clock::time_point deliverAt;
+        DeviceModel::Report report;
+    };
+    enum class Access { Probe, Read, Write };
+    struct Handle {
+        std::string path;
+        std::uint64_t interfaceId = 0;
+        VirtualInterfaceSpec spec;
+        Access access = Access::Probe;
+        bool closed = false;
+        bool gone = false; // its interface was unplugged
+        std::deque<Queued> queue;
+    };
+    struct Registration {
+        QPointer<QObject> context;
+        NoticeSink sink;
+    };
+
+    HidHandle open(const std::string& path, Access access);
+    Interface* findLocked(const std::string& path);
+    const Interface* findLocked(const std::string& path) const;
+    std::shared_ptr<Handle> handleLocked(HidHandle h) const;
+    void queueLocked(const std::string& path, std::uint64_t interfaceId,
+                     const std::vector<DeviceModel::Report>& reports, int delayMs);
+    void unplugLocked(const std::string& path);
+    void setErrorLocked(std::string text) const;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Interface> interfaces_;
+    std::map<HidHandle, std::shared_ptr<Handle>> handles_;
+    std::vector<Registration> registrations_;
+    HidHandle nextHandle_ = 0x100;
+    std::uint64_t nextInterfaceId_ = 1;
+    int serial_ = 0;
+    int featureWrites_ = 0;
+    int blockedReads_ = 0;
+    bool registrationFails_ = false;
+    mutable std::string lastError_;
+};
