@@ -10,10 +10,10 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QTimer>
 #include <QToolButton>
-#include <QLabel>
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
