@@ -1,9 +1,72 @@
+// Opening an upgrade: the version query, the start command with its
+// ten-second wait for the device's answer, and the two stage handshakes.
 #include "app/mainwindow.h"
-void MainWindow::on_toolButton_2_clicked() {}
-int MainWindow::DSPShakeHand() { return 0; }
-int MainWindow::ARMShakeHand() { return 0; }
-void MainWindow::onToolButton_Three() {}
-void MainWindow::UpgradeDelayTimer() {}
-void MainWindow::Slot_SengReadCommand() {}
-void MainWindow::Slot_SecondCommand() {}
-void MainWindow::onGetVersionFromMotor() {}
+#include "app/ui_mainwindow.h"
+#include "image/imagecheck.h"
+#include "upgrade/frames.h"
+#include "upgrade/notices.h"
+
+#include <QTimer>
+#include <QToolButton>
+
+void MainWindow::Slot_SengReadCommand()
+{
+    frames::Frame f = frames::versionQuery();
+    SendDataToUsb(f.data());
+}
+
+void MainWindow::onGetVersionFromMotor()
+{
+    Slot_SengReadCommand();
+}
+
+void MainWindow::Slot_SecondCommand()
+{
+    frames::Frame f = frames::start();
+    SendDataToUsb(f.data());
+}
+
+void MainWindow::on_toolButton_2_clicked()
+{
+    // The online download enables this button after writing a new file to
+    // filePath without loading it; never start with an image other than the
+    // one filePath names.
+    if (!imagecheck::memoryImageIsCurrent(*this) &&
+        !imagecheck::loadAndCheck(*this, imagecheck::Mode::Start)) {
+        ui->toolButton_2->setEnabled(false);
+        return;
+    }
+    Slot_SecondCommand();
+    delayTimer->start();
+    ui->TBFlush->setEnabled(false);
+    ui->toolButton_2->setEnabled(false);
+}
+
+void MainWindow::UpgradeDelayTimer()
+{
+    ++startWaitTicks;
+    if (startWaitTicks < frames::kStartTimeoutTicks)
+        return;
+    startWaitTicks = 0;
+    delayTimer->stop();
+    notices::numberedError(*this, 1);
+}
+
+int MainWindow::DSPShakeHand()
+{
+    frames::Frame f = frames::dspHandshake();
+    SendDataToUsb(f.data());
+    return 0;
+}
+
+int MainWindow::ARMShakeHand()
+{
+    frames::Frame f = frames::armHandshake();
+    SendDataToUsb(f.data());
+    return 0;
+}
+
+void MainWindow::onToolButton_Three()
+{
+    ARMShakeHand();
+}

@@ -1,5 +1,145 @@
+// The block transfer: each stage's 2 ms timer sends at most one 8-byte data
+// frame per tick inside the window the device's last acknowledgement opened.
+//
+// A tick updates the stage's state before it sends anything. Sending may
+// open a modal box whose event loop runs further ticks before the send
+// returns, and the completion box stays open on top of the ticking ARM
+// timer; those nested ticks must find the block already counted, or they
+// would send it (and the end frame, and the completion box) a second time.
 #include "app/mainwindow.h"
-int MainWindow::DSPbinFileSend(int, int) { return 0; }
-int MainWindow::ARMbinFileSend(int, int) { return 0; }
-int MainWindow::SendDSPData() { return -1; }
-int MainWindow::SendARMData() { return -1; }
+#include "app/processexit.h"
+#include "app/ui_mainwindow.h"
+#include "image/firmwareimage.h"
+#include "upgrade/frames.h"
+#include "upgrade/notices.h"
+#include "usb/linkstate.h"
+#include "widgets/progressbarcolor.h"
+
+#include <QTimer>
+#include <QToolButton>
+
+int MainWindow::DSPbinFileSend(int nnum, int number)
+{
+    frames::Frame f = frames::dspData(imageData, nnum, number);
+    SendDataToUsb(f.data());
+    return 0;
+}
+
+int MainWindow::ARMbinFileSend(int nnum, int number)
+{
+    frames::Frame f = frames::armData(imageData, nnum, number);
+    SendDataToUsb(f.data());
+    return 0;
+}
+
+int MainWindow::SendDSPData()
+{
+    if (!upgradeRunning)
+        return -1;
+
+    ++dspWaitTicks;
+    if (dspWaitTicks == frames::kAckTimeoutTicks) {
+        if (dspEndSent && !finishReceived) {
+            dspEndSent = false;
+            dspTimer->stop();
+            notices::numberedError(*this, 4);
+        } else {
+            // dspTimer keeps running idle; a later start acknowledgement
+            // resumes the stage at the block where it stopped.
+            upgradeRunning = false;
+            dspWaitTicks = 0;
+            notices::numberedError(*this, 2);
+        }
+        return -1;
+    }
+    if (!dspMaySend)
+        return 0;
+
+    dspWaitTicks = 0;
+    const int offset = fwimage::kHeaderSize + dspBlockIndex * blockSize;
+    if (offset == dspImageEnd)
+        return 0;
+
+    const int endBlock = dspImageEnd / blockSize;
+    const bool inStage = dspBlockIndex <= endBlock;
+    const bool last = inStage && dspBlockIndex == endBlock - 3;
+    ++dspBlockIndex;
+    if (dspBlockIndex % frames::kWindowFrames == 0)
+        dspMaySend = false;
+    if (last) {
+        dspEndSent = true;
+        dspMaySend = false;
+    }
+
+    if (inStage) {
+        DSPbinFileSend(offset, blockSize);
+        ui->progressBarColor->setValue(offset);
+        if (last) {
+            frames::Frame f = frames::dspEnd();
+            SendDataToUsb(f.data());
+        }
+    }
+    return 0;
+}
+
+int MainWindow::SendARMData()
+{
+    if (!upgradeRunning)
+        return -1;
+
+    ++armWaitTicks;
+    if (armWaitTicks == frames::kAckTimeoutTicks && !armMaySend) {
+        if (armEndSent && !finishReceived) {
+            armEndSent = false;
+            armTimer->stop();
+            notices::numberedError(*this, 4);
+        } else {
+            upgradeRunning = false;
+            armTimer->stop();
+            notices::numberedError(*this, 5);
+        }
+        return -1;
+    }
+    if (!armMaySend)
+        return 0;
+
+    armWaitTicks = 0;
+    const int size = imageData.size();
+    const int offset = dspImageEnd + armBlockIndex * blockSize;
+    if (offset == size)
+        return 0;
+
+    const bool inStage = armBlockIndex <= size / blockSize;
+    const bool last = inStage && armBlockIndex == (size - dspImageEnd) / blockSize - 1;
+    const bool fileDone = inStage && offset + blockSize == size;
+    ++armBlockIndex;
+    if (armBlockIndex % frames::kWindowFrames == 0)
+        armMaySend = false;
+    if (last) {
+        armEndSent = true;
+        armMaySend = false;
+    }
+
+    if (!inStage)
+        return 0;
+    ARMbinFileSend(offset, blockSize);
+    ui->progressBarColor->setValue(offset);
+    if (last) {
+        frames::Frame f = frames::armEnd();
+        SendDataToUsb(f.data());
+        ui->toolButton_2->setEnabled(false);
+        ui->TBFlush->setEnabled(false);
+    }
+    if (fileDone && notices::completion(*this)) {
+        // Leave the link tidy before the process ends: no reader left
+        // blocked on a handle that is going away.
+        if (hReadHandle != kInvalidHidHandle) {
+            hidPlatform()->close(hReadHandle);
+            hReadHandle = kInvalidHidHandle;
+        }
+        stopReader();
+        exitProcess(0);
+        return 0;
+    }
+    return 0;
+}

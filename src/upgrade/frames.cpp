@@ -1,0 +1,110 @@
+#include "upgrade/frames.h"
+
+#include <algorithm>
+
+namespace frames {
+
+namespace {
+
+Frame command(std::uint8_t code, std::uint8_t a, std::uint8_t b = 0)
+{
+    Frame f{};
+    f[0] = kReportId;
+    f[1] = code;
+    f[2] = a;
+    f[3] = b;
+    return f;
+}
+
+Frame data(std::uint8_t code, const QByteArray& image, int offset, int count)
+{
+    Frame f{};
+    f[0] = kReportId;
+    f[1] = code;
+    if (offset < 0 || offset >= image.size())
+        return f;
+    const int n = std::min({count, kDataBytes, image.size() - offset});
+    for (int i = 0; i < n; ++i)
+        f[2 + i] = std::uint8_t(image[offset + i]);
+    return f;
+}
+
+std::uint8_t byteAt(const QByteArray& report, int index)
+{
+    return std::uint8_t(report[index]);
+}
+
+} // namespace
+
+Frame versionQuery()
+{
+    return command(kVersionQuery, 0x01);
+}
+Frame start()
+{
+    return command(kControl, 0x54, 0x02);
+}
+Frame dspHandshake()
+{
+    return command(kControl, 0x23, 0x01);
+}
+Frame dspEnd()
+{
+    return command(kDspData, 0x21, 0x03);
+}
+Frame armHandshake()
+{
+    return command(kArmControl, 0x25, 0x01);
+}
+Frame armEnd()
+{
+    return command(kArmControl, 0x01, 0x03);
+}
+
+Frame dspData(const QByteArray& image, int offset, int count)
+{
+    return data(kDspData, image, offset, count);
+}
+
+Frame armData(const QByteArray& image, int offset, int count)
+{
+    return data(kArmData, image, offset, count);
+}
+
+Reply decodeReply(const QByteArray& report)
+{
+    if (report.size() < 2 || byteAt(report, 0) != kReportId)
+        return Reply::Ignored;
+    const std::uint8_t code = byteAt(report, 1);
+    if (code == kVersionReply)
+        return report.size() >= 8 ? Reply::Version : Reply::Ignored;
+    if (report.size() < 3)
+        return Reply::Ignored;
+    const std::uint8_t sub = byteAt(report, 2);
+    if (code == kControl) {
+        switch (sub) {
+        case kDspAckSub:
+            return Reply::DspAck;
+        case kArmAckSub:
+            return Reply::ArmAck;
+        case kStartAckSub:
+            return Reply::StartAck;
+        case kFinishSub:
+            return Reply::Completion;
+        default:
+            return Reply::Ignored;
+        }
+    }
+    if (code == kArmControl && sub == kArmAckSub)
+        return Reply::ArmAck;
+    return Reply::Ignored;
+}
+
+std::uint16_t replyVersion(const QByteArray& report)
+{
+    if (report.size() < 8)
+        return 0;
+    return std::uint16_t(byteAt(report, 6) | (byteAt(report, 7) << 8));
+}
+
+} // namespace frames
