@@ -145,20 +145,25 @@ QByteArray sampleBytes(int size, std::uint32_t seed)
     return out;
 }
 
+namespace {
+// The header of a file whose lengths add up and lie inside it.
+bool splitHeader(const QByteArray& file, Header* h)
+{
+    return parseHeader(file, h) && isWellFormed(*h, file.size()) &&
+           h->dspLength <= std::uint32_t(file.size());
+}
+} // namespace
+
 QByteArray dspImage(const QByteArray& file)
 {
     Header h;
-    if (!parseHeader(file, &h) || !isWellFormed(h, file.size()) || h.dspLength > std::uint32_t(file.size()))
-        return {};
-    return file.mid(kHeaderSize, int(h.dspLength));
+    return splitHeader(file, &h) ? file.mid(kHeaderSize, int(h.dspLength)) : QByteArray();
 }
 
 QByteArray armImage(const QByteArray& file)
 {
     Header h;
-    if (!parseHeader(file, &h) || !isWellFormed(h, file.size()) || h.dspLength > std::uint32_t(file.size()))
-        return {};
-    return file.mid(kHeaderSize + int(h.dspLength));
+    return splitHeader(file, &h) ? file.mid(kHeaderSize + int(h.dspLength)) : QByteArray();
 }
 
 } // namespace fwimage
