@@ -1,6 +1,64 @@
+// The download of the newest image once the user has accepted it: the
+// version list is fetched again, the image named by its first line is
+// fetched into the model's download directory and handed to the upgrade.
 #include "app/mainwindow.h"
-void MainWindow::Slot_LoadBinToOne(QString, QString) {}
-void MainWindow::Slot_LoadBinToTwo() {}
-void MainWindow::Slot_LoadBinToThree() {}
-void MainWindow::LoadFile(QString, QString) {}
-int MainWindow::Slot_CurlTest(QString, QString) { return 1; }
+
+#include "app/ui_mainwindow.h"
+#include "online/serverlayout.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QToolButton>
+
+namespace {
+// Fetches the version list of a model kept at a fixed place on the server
+// and returns the server path of its newest image, or an empty text after
+// the network warning.
+QString fixedModelImage(MainWindow& window, const QString& model)
+{
+    const QString list = versionListPath(model);
+    QStringList lines;
+    if (window.Slot_LoadingMessageFile(QLatin1Char('/') + list, list, lines) == -1) {
+        showNetworkWarning(&window);
+        return QString();
+    }
+    window.serverFilePath = imagePath(model, lines.first());
+    return window.serverFilePath;
+}
+}  // namespace
+
+void MainWindow::Slot_LoadBinToOne(QString FtpPathName, QString SavePCname)
+{
+    // The list is fetched again so the image follows the server's list now.
+    QStringList list;
+    if (Slot_LoadingMessageFile(FtpPathName, SavePCname, list) == -1) {
+        showNetworkWarning(this);
+        return;
+    }
+    serverFilePath = imagePath(SavePCname.left(7), list.first());
+
+    const QString downloadDir = appDirPath + QStringLiteral("/file/");
+    const QString localImage = downloadDir + serverFilePath;
+    filePath = downloadDir;
+    // A copy left by an earlier run must not pass for this download: an
+    // empty image on the server leaves no file, and that is no success.
+    QFile::remove(localImage);
+    const int result = Slot_CurlTest(serverFilePath, downloadDir);
+    if (result == 0 && QFileInfo(localImage).size() > 0) {
+        FlushFileTip(0);
+        ui->toolButton_2->setEnabled(true);
+    }
+    filePath = localImage;
+}
+
+void MainWindow::Slot_LoadBinToTwo()
+{
+    if (!fixedModelImage(*this, QStringLiteral("KRV2000")).isEmpty())
+        LoadFile(serverFilePath, appDirPath + QStringLiteral("/file/"));
+}
+
+void MainWindow::Slot_LoadBinToThree()
+{
+    if (!fixedModelImage(*this, QStringLiteral("KRV3000")).isEmpty())
+        LoadFile(serverFilePath, appDirPath + QStringLiteral("/file/"));
+}

@@ -1,0 +1,4 @@
+# Firmware upgrade from a local file: image format, protocol frames, the file
+# checks of the window, the whole upgrade on the virtual device.
+updater_add_test(NAME tst_upgrade_image SOURCES upgrade/tst_firmwareimage.cpp)
+updater_add_test(NAME tst_upgrade_frames SOURCES upgrade/tst_frames.cpp)
