@@ -25,7 +25,7 @@ QString fixedModelImage(MainWindow& window, const QString& model)
     window.serverFilePath = imagePath(model, lines.first());
     return window.serverFilePath;
 }
-}  // namespace
+} // namespace
 
 void MainWindow::Slot_LoadBinToOne(QString FtpPathName, QString SavePCname)
 {

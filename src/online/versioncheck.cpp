@@ -1,7 +1,132 @@
+// The local download tree, the small file readers, the version list fetch
+// and the version check against the device's firmware number.
 #include "app/mainwindow.h"
-int MainWindow::Slot_GetRobotVersion(bool) { return -1; }
-int MainWindow::ReadIniFile(QString, QString, QString, QString&) { return 0; }
-void MainWindow::Slot_CheckFile() {}
-int MainWindow::ReadTxtFile(QString, QStringList&) { return -1; }
-void MainWindow::Slot_AutoFlushFile() {}
-int MainWindow::Slot_LoadingMessageFile(QString, QString, QStringList&) { return -1; }
+
+#include "app/messagebox.h"
+#include "app/ui_mainwindow.h"
+#include "online/serverlayout.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTextStream>
+#include <QTimer>
+#include <QToolButton>
+
+void MainWindow::Slot_CheckFile()
+{
+    const QStringList suffixes = localDirectorySuffixes();
+    for (const QString& suffix : suffixes) {
+        const QString path = appDirPath + suffix;
+        if (!QDir(path).exists())
+            QDir().mkpath(path); // a failure shows later, as a failed fetch
+    }
+}
+
+int MainWindow::ReadTxtFile(QString FilePath, QStringList& data)
+{
+    QFile file(FilePath);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return -1;
+    QTextStream stream(&file);
+    while (!stream.atEnd())
+        data.append(stream.readLine());
+    file.close();
+    return 0;
+}
+
+int MainWindow::ReadIniFile(QString FilePath, QString stGroupName, QString stName, QString& data)
+{
+    if (QFileInfo::exists(FilePath)) {
+        QSettings settings(FilePath, QSettings::IniFormat);
+        data = settings.value(QLatin1Char('/') + stGroupName + QLatin1Char('/') + stName).toString();
+    }
+    return 0;
+}
+
+int MainWindow::Slot_LoadingMessageFile(QString ServerPath, QString SavePath, QStringList& FileData)
+{
+    serverFilePath = ServerPath;
+    ui->TBFlush->setEnabled(false);
+
+    const QString downloadDir = appDirPath + QStringLiteral("/file/");
+    const QString modelDir = downloadDir + ServerPath.split(QLatin1Char('/')).first();
+    if (!QFileInfo::exists(modelDir))
+        QDir().mkpath(modelDir);
+
+    // Judged by the file it leaves, not by its result.
+    Slot_CurlTest(ServerPath, downloadDir);
+
+    QStringList list;
+    const QString localList = downloadDir + SavePath;
+    if (ReadTxtFile(localList, list) == -1)
+        return -1;
+    // Gone once read, so a later failed fetch cannot reuse a stale list.
+    QFile::remove(localList);
+
+    FileData = list;
+    if (list.isEmpty())
+        return -1;
+    // The first line names the image file; one that would lead out of the
+    // model directory makes the list as good as unavailable.
+    if (!isSafeVersionLine(list.first())) {
+        FileData.clear();
+        return -1;
+    }
+    return 0;
+}
+
+int MainWindow::Slot_GetRobotVersion(bool power)
+{
+    // The firmware number is in bytes 6 and 7; a shorter reply holds none.
+    if (versionReply.size() < 8 || versionChecked)
+        return -1;
+    versionChecked = true;
+
+    const auto low = static_cast<unsigned char>(versionReply.at(6));
+    const auto high = static_cast<unsigned char>(versionReply.at(7));
+    const int number = low | (high << 8);
+    deviceVersionText = QString::number(number);
+
+    const QString model = modelDirectory(deviceVersionText.toInt());
+    if (model.isEmpty()) {
+        warningBox(this, QStringLiteral("Warning"), QStringLiteral("Version of the error"), QMessageBox::Ok,
+                   QMessageBox::Ok);
+        return -1;
+    }
+
+    const QString listPath = versionListPath(model);
+    QStringList list;
+    if (Slot_LoadingMessageFile(listPath, listPath, list) == -1) {
+        showNetworkWarning(this);
+        return -1;
+    }
+
+    // Compared as text, on purpose: "3215 " is newer than "3215", and
+    // "10000" is not newer than "3215".
+    if (deviceVersionText < list.first()) {
+        const int answer = informationBox(this, QStringLiteral("Information"),
+                                          QStringLiteral("new firmware,updata or not\uFF1F"),
+                                          QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+        if (answer == QMessageBox::Yes)
+            Slot_LoadBinToOne(listPath, listPath);
+        return 0;
+    }
+
+    if (power) {
+        informationBox(this, QStringLiteral("Warning"), QStringLiteral("Latest version"),
+                       QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+    }
+    return 1;
+}
+
+void MainWindow::Slot_AutoFlushFile()
+{
+    Slot_GetRobotVersion(false);
+    if (autoCheckTimer) {
+        autoCheckTimer->stop();
+        delete autoCheckTimer;
+        autoCheckTimer = nullptr;
+    }
+}

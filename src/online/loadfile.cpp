@@ -1,0 +1,38 @@
+// One download through the updater's own FTP client, on the GUI thread, with
+// its outcome shown to the user.
+#include "app/mainwindow.h"
+
+#include "app/messagebox.h"
+#include "app/ui_mainwindow.h"
+#include "online/ftpclient.h"
+#include "online/updateserver.h"
+
+#include <QToolButton>
+
+void MainWindow::LoadFile(QString FileName, QString FileNameLocalPath)
+{
+    bool whole = false;
+    {
+        FtpClient client;
+        client.SetServerInfo(updateServerAddress(), updateServerUser(), updateServerPassword(),
+                             updateServerPort());
+        client.Login(); // a failed login shows as a size the server never gave
+        const std::string remote = FileName.toUtf8().toStdString();
+        const int size = client.GetFileSize(remote);
+        if (size > 0) {
+            std::int64_t written = 0;
+            client.DownloadFile(remote, FileNameLocalPath.toUtf8().toStdString(), &written);
+            // A transfer cut short is a failure, not a smaller file.
+            whole = written == size;
+        }
+    }
+
+    if (!whole) {
+        englishWarningBox(this, tr("Warning"), tr("Update failed"));
+        return;
+    }
+    if (FileName.contains(QLatin1String("bin"))) {
+        FlushFileTip(0);
+        ui->toolButton_2->setEnabled(true);
+    }
+}

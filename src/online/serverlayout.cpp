@@ -1,0 +1,66 @@
+#include "online/serverlayout.h"
+
+#include "app/messagebox.h"
+
+namespace {
+struct ModelRange {
+    int first;
+    int last;
+    const char* model;
+};
+
+constexpr ModelRange kModels[] = {
+    {1000, 1999, "KRV1000"}, {2000, 2999, "KRV2000"}, {3000, 3199, "KRV3000"}, {3200, 3399, "KRV3200"},
+    {3400, 3599, "KRV3400"}, {3600, 3799, "KRV3600"}, {3800, 3999, "KRV3800"}, {4000, 4999, "KRV4000"},
+    {5000, 5999, "KRV5000"}, {6000, 6999, "KRV6000"},
+};
+} // namespace
+
+QString modelDirectory(int firmwareNumber)
+{
+    for (const ModelRange& range : kModels) {
+        if (firmwareNumber >= range.first && firmwareNumber <= range.last)
+            return QString::fromLatin1(range.model);
+    }
+    return QString();
+}
+
+QString versionListPath(const QString& model)
+{
+    return model + QLatin1Char('/') + model + QStringLiteral(".txt");
+}
+
+QString imagePath(const QString& model, const QString& version)
+{
+    // One pass: a "%" in the version is not taken for a placeholder.
+    return QStringLiteral("%1/%2.bin").arg(model, version);
+}
+
+QStringList localDirectorySuffixes()
+{
+    // KRV6000 is left to its first fetch.
+    QStringList suffixes{QStringLiteral("/file")};
+    for (const ModelRange& range : kModels) {
+        if (QLatin1String(range.model) != QLatin1String("KRV6000"))
+            suffixes << QStringLiteral("/file/") + QString::fromLatin1(range.model);
+    }
+    return suffixes;
+}
+
+bool isSafeVersionLine(const QString& line)
+{
+    if (line.contains(QLatin1Char('/')) || line.contains(QLatin1Char('\\')) ||
+        line.contains(QLatin1String("..")))
+        return false;
+    for (const QChar c : line) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+void showNetworkWarning(QWidget* window)
+{
+    warningBox(window, QStringLiteral("Warning"), QStringLiteral("checking your netWork,And Restart!"),
+               QMessageBox::Ok, QMessageBox::Ok);
+}
