@@ -1,5 +1,6 @@
 #include "app/ui_mainwindow.h"
 
+#include "app/resourcebundle.h"
 #include "widgets/progressbarcolor.h"
 #include "widgets/roundcircle.h"
 
@@ -33,8 +34,8 @@ const char* const kWindowStyle =
     "MainWindow{background-color:rgb(22, 22, 26);border-image:url(:/sj-bg.png);}";
 
 const char* const kCentralWidgetStyle =
-    "#centralWidget{background-color:rgb(22, 22, 26, 0);border-image:url(:/sj-bg.png);"
-    "border:1px rgb(62,144,220,0);border-radius:8px;}";
+    "#centralWidget{background-color:rgba(22, 22, 26, 0);border-image:url(:/sj-bg.png);"
+    "border:1px rgba(62,144,220,0);border-radius:8px;}";
 
 namespace {
 constexpr int kMaxSize = 16777215; // QWIDGETSIZE_MAX: no limit
@@ -53,6 +54,7 @@ QToolButton* textButton(QWidget* parent, const char* name, const QRect& geometry
 
 void Ui_MainWindow::setupUi(QMainWindow* window)
 {
+    loadResourceBundle();
     if (window->objectName().isEmpty())
         window->setObjectName(QStringLiteral("MainWindow"));
     window->resize(540, 283);

@@ -1,6 +1,7 @@
 #include "help/helptext.h"
 
 #include "app/filedialog.h"
+#include "app/resourcebundle.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -32,6 +33,7 @@ QString helpPictureName(int productId, QLocale::Language language)
 
 void Ui_HelpText::setupUi(QDialog* dialog)
 {
+    loadResourceBundle();
     if (dialog->objectName().isEmpty())
         dialog->setObjectName(QStringLiteral("HelpText"));
     dialog->resize(675, 470);
