@@ -12,7 +12,6 @@
 #include "image/firmwareimage.h"
 #include "upgrade/frames.h"
 #include "upgrade/notices.h"
-#include "usb/linkstate.h"
 #include "widgets/progressbarcolor.h"
 
 #include <QTimer>
@@ -131,12 +130,8 @@ int MainWindow::SendARMData()
         ui->TBFlush->setEnabled(false);
     }
     if (fileDone && notices::completion(*this)) {
-        // Leave the link tidy before the process ends: no reader left
-        // blocked on a handle that is going away.
-        if (hReadHandle != kInvalidHidHandle) {
-            hidPlatform()->close(hReadHandle);
-            hReadHandle = kInvalidHidHandle;
-        }
+        // Leave the link tidy before the process ends: the reader stopped
+        // and the read handle closed.
         stopReader();
         exitProcess(0);
         return 0;

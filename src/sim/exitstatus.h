@@ -1,0 +1,31 @@
+// One exit status per outcome of an unattended upgrade, shared by every
+// executable that drives the window without a user.
+#pragma once
+
+#include <QString>
+
+namespace unattended {
+
+enum ExitStatus : int {
+    Success = 0,               // the image was written (and, where it can be read back, verified)
+    Error1 = 1,                // no start acknowledgement within 10 s ("Error 1")
+    Error2 = 2,                // DSP stage time-out ("Error 2")
+    Error4 = 4,                // no acknowledgement after an end frame ("Error 4")
+    Error5 = 5,                // ARM stage time-out ("Error 5")
+    NoDevice = 10,             // no device found ("Equipment not found")
+    LinkFailure = 11,          // the device was found but cannot be written ("Failed to open device")
+    NoVersionReply = 12,       // the device never answered the version query
+    FilePathEmpty = 20,        // "File Path Is Not NULL"
+    FileMismatch = 21,         // "The firmware file does not match the current device"
+    SoftwareTypeMismatch = 22, // "The software type does not match the current device"
+    FileFormat = 23,           // "File Format Is Error" (also: the file cannot be read)
+    ImageMismatch = 30,        // the device does not hold exactly the file's images
+    UnexpectedNotice = 31,     // a notice this driver does not know
+    Timeout = 32,              // the run took longer than its time limit
+    Usage = 64,                // bad command line
+};
+
+// The table above as text, one status per line, for --help.
+QString statusHelp();
+
+} // namespace unattended

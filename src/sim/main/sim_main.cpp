@@ -1,0 +1,167 @@
+// firmware-updater-sim: the whole upgrade from a local file, unattended,
+// against the virtual device on an in-process HID bus. Exits 0 only when the
+// device ends up holding exactly the file's DSP and ARM images.
+#include "app/mainwindow.h"
+#include "image/firmwareimage.h"
+#include "sim/unattended.h"
+#include "usb/virtual/virtualbus.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFile>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+struct FaultOption {
+    const char* name;
+    const char* help;
+    bool takesCount; // a 1-based count; otherwise a switch
+    void (*apply)(DeviceModel::Faults&, int);
+};
+
+const FaultOption kFaults[] = {
+    {"no-start-ack", "The device never answers the start command.", false,
+     [](DeviceModel::Faults& f, int) { f.dropStartAck = true; }},
+    {"drop-dsp-ack", "The Nth window acknowledgement of the DSP stage never comes (1: the handshake's).",
+     true, [](DeviceModel::Faults& f, int n) { f.dropDspAck = n; }},
+    {"drop-arm-ack", "The Nth window acknowledgement of the ARM stage never comes (1: the handshake's).",
+     true, [](DeviceModel::Faults& f, int n) { f.dropArmAck = n; }},
+    {"drop-dsp-end-ack", "The DSP end frame is never answered.", false,
+     [](DeviceModel::Faults& f, int) { f.dropDspEndAck = true; }},
+    {"drop-completion", "The ARM end frame is never answered.", false,
+     [](DeviceModel::Faults& f, int) { f.dropCompletion = true; }},
+    {"refuse-write", "The Nth feature write is refused.", true,
+     [](DeviceModel::Faults& f, int n) { f.refuseWrite = n; }},
+    {"refuse-all-writes", "Every feature write is refused.", false,
+     [](DeviceModel::Faults& f, int) { f.refuseAllWrites = true; }},
+    {"unplug-after", "The device leaves the bus after the Nth frame.", true,
+     [](DeviceModel::Faults& f, int n) { f.unplugAfterFrames = n; }},
+    {"reply-delay", "Every reply arrives this many milliseconds late.", true,
+     [](DeviceModel::Faults& f, int n) { f.replyDelayMs = n; }},
+    {"arm-ack-second-form", "ARM acknowledgements come as 0F 54 instead of 0C 54.", false,
+     [](DeviceModel::Faults& f, int) { f.armAckSecondForm = true; }},
+};
+
+int usage(const QString& message)
+{
+    std::fprintf(stderr, "firmware-updater-sim: %s (see --help)\n", qPrintable(message));
+    return unattended::Usage;
+}
+
+bool readNumber(const QCommandLineParser& parser, const QString& name, int low, int high, int* out)
+{
+    bool ok = false;
+    const int v = parser.value(name).toInt(&ok, 0);
+    if (!ok || v < low || v > high)
+        return false;
+    *out = v;
+    return true;
+}
+
+// Compares what the device received with the file's two images.
+int verifyDevice(const DeviceModel& device, const QString& imagePath)
+{
+    QFile f(imagePath);
+    if (!f.open(QIODevice::ReadOnly)) {
+        std::printf("cannot read %s back\n", qPrintable(imagePath));
+        return unattended::ImageMismatch;
+    }
+    const QByteArray file = f.readAll();
+    const QByteArray dsp = fwimage::dspImage(file);
+    const QByteArray arm = fwimage::armImage(file);
+    auto bytes = [](const std::vector<std::uint8_t>& v) {
+        return QByteArray(reinterpret_cast<const char*>(v.data()), int(v.size()));
+    };
+    const QByteArray gotDsp = bytes(device.dspImage());
+    const QByteArray gotArm = bytes(device.armImage());
+    if (gotDsp == dsp && gotArm == arm) {
+        std::printf("device holds exactly the file's images: DSP %d bytes, ARM %d bytes\n", int(dsp.size()),
+                    int(arm.size()));
+        return unattended::Success;
+    }
+    std::printf("device content differs from the file: DSP %d of %d bytes%s, ARM %d of %d bytes%s\n",
+                int(gotDsp.size()), int(dsp.size()), gotDsp == dsp ? "" : " (differs)", int(gotArm.size()),
+                int(arm.size()), gotArm == arm ? "" : " (differs)");
+    return unattended::ImageMismatch;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("firmware-updater-sim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Writes a firmware image into a virtual device through the updater's window, "
+                       "unattended, and checks what the device received.\n\n") +
+        unattended::statusHelp());
+    parser.addHelpOption();
+    unattended::addOptions(parser);
+    parser.addOption({"device-version", "Firmware number the virtual device reports (default 5000).", "N"});
+    for (const FaultOption& f : kFaults) {
+        if (f.takesCount)
+            parser.addOption({f.name, QString::fromUtf8(f.help), QStringLiteral("N")});
+        else
+            parser.addOption({f.name, QString::fromUtf8(f.help)});
+    }
+    if (!parser.parse(app.arguments()))
+        return usage(parser.errorText());
+    if (parser.isSet("help")) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+
+    unattended::Options options;
+    QString error;
+    if (!unattended::readOptions(parser, &options, &error))
+        return usage(error);
+    if (options.imagePath.isEmpty())
+        return usage(QStringLiteral("--image is required"));
+
+    auto device = std::make_shared<DeviceModel>();
+    int number = 5000;
+    if (parser.isSet("device-version") && !readNumber(parser, "device-version", 0, 65535, &number))
+        return usage(QStringLiteral("--device-version needs a number from 0 to 65535"));
+    device->setFirmwareNumber(std::uint16_t(number));
+    for (const FaultOption& f : kFaults) {
+        if (!parser.isSet(f.name))
+            continue;
+        int n = 0;
+        if (f.takesCount && !readNumber(parser, f.name, 1, 1 << 30, &n))
+            return usage(QStringLiteral("--%1 needs a positive number").arg(QLatin1String(f.name)));
+        f.apply(device->faults(), n);
+    }
+
+    // The device knows where its DSP image ends, as the boot firmware does;
+    // that tells its DSP end frame from a data block of the same bytes.
+    QFile imageFile(options.imagePath);
+    fwimage::Header header;
+    if (imageFile.open(QIODevice::ReadOnly) &&
+        fwimage::parseHeader(imageFile.read(fwimage::kHeaderSize), &header))
+        device->setExpectedDspLength(header.dspLength);
+    imageFile.close();
+
+    VirtualHidBus bus;
+    setHidPlatform(&bus);
+    bus.plug(VirtualHidBus::deviceSpec(device));
+
+    options.verify = [&] { return verifyDevice(*device, options.imagePath); };
+    int status = 0;
+    {
+        MainWindow window;
+        window.show();
+        unattended::Driver driver(options);
+        status = driver.run(window);
+    }
+    std::printf("exit status %d\n", status);
+    setHidPlatform(nullptr);
+    return status;
+}

@@ -1,0 +1,264 @@
+#include "sim/unattended.h"
+
+#include "app/filedialog.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
+#include "app/processexit.h"
+#include "app/ui_mainwindow.h"
+#include "upgrade/notices.h"
+#include "usb/usbevent.h"
+#include "widgets/progressbarcolor.h"
+
+#include <QCommandLineParser>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTimer>
+#include <QToolButton>
+
+#include <unistd.h>
+
+namespace unattended {
+
+namespace {
+
+QString oneLine(QString text)
+{
+    return text.replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified();
+}
+
+bool sameText(const QString& shown, const char* utf8)
+{
+    return shown == QString::fromUtf8(utf8);
+}
+
+// The first button of a box: the one a user would press to dismiss it.
+int firstButton(QMessageBox::StandardButtons buttons)
+{
+    for (int b = QMessageBox::FirstButton; b <= QMessageBox::LastButton; b <<= 1) {
+        if (buttons & b)
+            return b;
+    }
+    return QMessageBox::Ok;
+}
+
+} // namespace
+
+void addOptions(QCommandLineParser& parser)
+{
+    parser.addOption({"image", "The firmware image file to write.", "file"});
+    parser.addOption(
+        {"timeout", "Give up after this many seconds (default: from the image size).", "seconds"});
+    parser.addOption(
+        {"version-timeout", "Wait this many seconds for the device's version (default 5).", "seconds"});
+}
+
+bool readOptions(const QCommandLineParser& parser, Options* options, QString* error)
+{
+    options->imagePath = parser.value("image");
+    const struct {
+        const char* name;
+        int* target;
+    } numbers[] = {{"timeout", &options->timeoutMs}, {"version-timeout", &options->versionTimeoutMs}};
+    for (const auto& n : numbers) {
+        if (!parser.isSet(n.name))
+            continue;
+        bool ok = false;
+        const double seconds = parser.value(n.name).toDouble(&ok);
+        if (!ok || seconds <= 0 || seconds > 86400) {
+            *error = QStringLiteral("--%1 needs a positive number of seconds").arg(QLatin1String(n.name));
+            return false;
+        }
+        *n.target = int(seconds * 1000);
+    }
+    return true;
+}
+
+Driver::Driver(Options options, QObject* parent)
+    : QObject(parent)
+    , options_(std::move(options))
+{
+    liveLine_ = isatty(fileno(options_.out)) != 0;
+}
+
+Driver::~Driver()
+{
+    if (window_)
+        window_->removeEventFilter(this);
+}
+
+int Driver::statusOfNotice(const BoxRequest& box)
+{
+    const QString& text = box.text;
+    for (int n : {1, 2, 4, 5}) {
+        if (text == notices::numberedErrorText(n, true) || text == notices::numberedErrorText(n, false))
+            return n;
+    }
+    const struct {
+        const notices::Wording& wording;
+        int status;
+    } files[] = {
+        {notices::kPathEmpty, FilePathEmpty},
+        {notices::kFileMismatch, FileMismatch},
+        {notices::kSoftwareType, SoftwareTypeMismatch},
+        {notices::kFileFormat, FileFormat},
+        {notices::kLowerVersion, -1},
+    };
+    for (const auto& f : files) {
+        if (sameText(text, f.wording.chinese) || sameText(text, f.wording.english))
+            return f.status;
+    }
+    // The device link's own messages.
+    if (sameText(text, "设备未找到") || sameText(text, "Equipment not found"))
+        return NoDevice;
+    if (sameText(text, "无效的写报告句柄，可能是打开设备时失败") || sameText(text, "Failed to open device"))
+        return LinkFailure;
+    return UnexpectedNotice;
+}
+
+int Driver::run(MainWindow& window)
+{
+    window_ = &window;
+    status_ = -1;
+    started_ = completionSeen_ = false;
+    lastPercent_ = -1;
+
+    if (!window.MyDevFound) {
+        std::fprintf(options_.out, "no device found\n");
+        return NoDevice;
+    }
+
+    setOpenFileChooser([this](const OpenFileRequest&) { return options_.imagePath; });
+    setBoxPresenter([this](const BoxRequest& box) { return answer(box); });
+    setExitHandler([this](int status) {
+        if (status == 0 && completionSeen_)
+            finish(options_.verify ? options_.verify() : Success);
+        else
+            finish(status);
+    });
+
+    QEventLoop loop;
+    loop_ = &loop;
+    window.installEventFilter(this);
+    connect(window.ui->progressBarColor, SIGNAL(valueChanged(double)), this, SLOT(progress(double)));
+
+    int timeout = options_.timeoutMs;
+    if (timeout <= 0) {
+        // Half the protocol's 4000 bytes per second, plus the start-up.
+        timeout = 30000 + int(QFileInfo(options_.imagePath).size() / 2);
+    }
+    QTimer::singleShot(options_.versionTimeoutMs, this, [this] {
+        if (!started_)
+            finish(NoVersionReply);
+    });
+    QTimer::singleShot(timeout, this, [this] {
+        std::fprintf(options_.out, "%sgave up after the time limit\n",
+                     liveLine_ && lastPercent_ >= 0 ? "\n" : "");
+        finish(Timeout);
+    });
+    // A window that already knows the device's version needs no new reply.
+    if (!window.versionReply.isEmpty())
+        QTimer::singleShot(0, this, &Driver::versionKnown);
+
+    loop.exec();
+
+    loop_ = nullptr;
+    window.removeEventFilter(this);
+    disconnect(window.ui->progressBarColor, nullptr, this, nullptr);
+    setOpenFileChooser({});
+    setBoxPresenter({});
+    setExitHandler({});
+    window_ = nullptr;
+    return status_;
+}
+
+bool Driver::eventFilter(QObject* watched, QEvent* event)
+{
+    // The window handles the reply after this filter; look at the result
+    // once it has.
+    if (watched == window_ && event->type() == USBEventType && !started_)
+        QTimer::singleShot(0, this, &Driver::versionKnown);
+    return false;
+}
+
+void Driver::versionKnown()
+{
+    if (started_ || status_ >= 0 || !window_ || window_->versionReply.isEmpty())
+        return;
+    pressButtons();
+}
+
+void Driver::pressButtons()
+{
+    started_ = true;
+    std::fprintf(options_.out, "device version %u\nimage %s\n", unsigned(window_->deviceVersion),
+                 qPrintable(options_.imagePath));
+    std::fflush(options_.out);
+    window_->ui->TBFlush->click();
+    if (status_ >= 0)
+        return;
+    if (!window_->ui->toolButton_2->isEnabled()) {
+        std::fprintf(options_.out, "the start button stayed disabled\n");
+        finish(UnexpectedNotice);
+        return;
+    }
+    std::fprintf(options_.out, "file %d bytes: DSP %d, ARM %d, version %d\n", window_->imageData.size(),
+                 window_->dspImageEnd - 16, window_->armImageLength, window_->fileVersion);
+    window_->ui->toolButton_2->click();
+}
+
+int Driver::answer(const BoxRequest& box)
+{
+    if (liveLine_ && lastPercent_ >= 0)
+        std::fputc('\n', options_.out);
+    lastPercent_ = liveLine_ ? -1 : lastPercent_;
+    if (box.form == BoxRequest::Form::Completion) {
+        completionSeen_ = true;
+        std::fprintf(options_.out, "completion: %s: %s\n", qPrintable(box.title),
+                     qPrintable(oneLine(box.text)));
+        std::fflush(options_.out);
+        return QMessageBox::Ok;
+    }
+    std::fprintf(options_.out, "notice: %s: %s\n", qPrintable(box.title), qPrintable(oneLine(box.text)));
+    std::fflush(options_.out);
+    const int status = statusOfNotice(box);
+    if (status >= 0)
+        finish(status);
+    return firstButton(box.buttons);
+}
+
+void Driver::progress(double value)
+{
+    const int size = window_ ? window_->imageData.size() : 0;
+    if (size <= 0 || status_ >= 0)
+        return;
+    const int percent = int(value * 100 / size);
+    if (liveLine_) {
+        if (percent == lastPercent_)
+            return;
+        std::fprintf(options_.out, "\rprogress %3d%%  %d of %d bytes", percent, int(value), size);
+    } else {
+        // A few lines in a log: one per tenth of the file.
+        if (lastPercent_ >= 0 && percent / 10 == lastPercent_ / 10)
+            return;
+        std::fprintf(options_.out, "progress %3d%%  %d of %d bytes\n", percent, int(value), size);
+    }
+    lastPercent_ = percent;
+    std::fflush(options_.out);
+}
+
+void Driver::finish(int status)
+{
+    if (status_ >= 0)
+        return;
+    status_ = status;
+    // The run is over: nothing may tick on into a box nobody answers.
+    if (window_) {
+        window_->dspTimer->stop();
+        window_->armTimer->stop();
+        window_->delayTimer->stop();
+    }
+    if (loop_)
+        loop_->quit();
+}
+
+} // namespace unattended

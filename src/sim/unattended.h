@@ -1,0 +1,73 @@
+// Drives a MainWindow through a whole upgrade from a local file without a
+// user: picks the file as the file dialog would, presses the file button and
+// the start button once the device's version is known, answers every box,
+// prints notices and progress, and turns the outcome into an exit status
+// (exitstatus.h). It knows nothing of the device backend: the executable
+// installs the HID platform it wants before it constructs the window.
+#pragma once
+
+#include "sim/exitstatus.h"
+
+#include <QObject>
+#include <QString>
+
+#include <cstdio>
+#include <functional>
+
+class MainWindow;
+class QCommandLineParser;
+class QEventLoop;
+struct BoxRequest;
+
+namespace unattended {
+
+struct Options {
+    QString imagePath;
+    int versionTimeoutMs = 5000; // for the version reply, from the start of run()
+    int timeoutMs = 0;           // whole run; 0: from the image size
+    // Called once the completion box was accepted; returns Success or
+    // ImageMismatch. Without it the run ends in Success.
+    std::function<int()> verify;
+    std::FILE* out = stdout;
+};
+
+// The driver's own options (--image, --timeout, --version-timeout), so every
+// executable spells them the same way.
+void addOptions(QCommandLineParser& parser);
+// False (and a message in `error`) when a value is not a number.
+bool readOptions(const QCommandLineParser& parser, Options* options, QString* error);
+
+class Driver : public QObject {
+    Q_OBJECT
+public:
+    explicit Driver(Options options, QObject* parent = nullptr);
+    ~Driver() override;
+
+    // Runs the upgrade on `window` and returns its exit status. The window
+    // must have been constructed with the device backend in place.
+    int run(MainWindow& window);
+
+    // The status a notice leads to: -1 for the notices after which the road
+    // goes on (the "lower version" notice).
+    static int statusOfNotice(const BoxRequest& box);
+
+private:
+    void pressButtons();
+    int answer(const BoxRequest& box);
+    void versionKnown();
+    Q_SLOT void progress(double value);
+    void finish(int status);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    Options options_;
+    MainWindow* window_ = nullptr;
+    QEventLoop* loop_ = nullptr;
+    int status_ = -1;
+    bool started_ = false;
+    bool completionSeen_ = false;
+    int lastPercent_ = -1;
+    double imageSize_ = 0;
+    bool liveLine_ = false;
+};
+
+} // namespace unattended
