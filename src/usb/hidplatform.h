@@ -12,7 +12,7 @@
 #include <vector>
 
 using HidHandle = std::intptr_t;
-constexpr HidHandle kInvalidHidHandle = -1;  // the INVALID_HANDLE_VALUE of the link
+constexpr HidHandle kInvalidHidHandle = -1; // the INVALID_HANDLE_VALUE of the link
 
 struct HidAttributes {
     std::uint16_t vendorId = 0;

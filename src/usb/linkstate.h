@@ -5,23 +5,30 @@
 #include "usb/hidplatform.h"
 
 #include <atomic>
+#include <functional>
 
 class USBThread;
 
 // Written and read on the GUI thread only.
-extern HidHandle hReadHandle;     // device opened for reading input reports
-extern HidHandle hWriteHandle;    // device opened for writing feature reports
-extern HidCaps hidCaps;           // capabilities of the open device
-extern USBThread* currentReader;  // the reader in use, or null
-extern bool sendInProgress;       // the send latch of SendDataToUsb
+extern HidHandle hReadHandle;    // device opened for reading input reports
+extern HidHandle hWriteHandle;   // device opened for writing feature reports
+extern HidCaps hidCaps;          // capabilities of the open device
+extern USBThread* currentReader; // the reader in use, or null
+extern bool sendInProgress;      // the send latch of SendDataToUsb
 
 // Shared with the reader thread: single atomic values, no lock.
-extern std::atomic<HidHandle> readerHandle;  // the reader's copy of hReadHandle
-extern std::atomic<bool> readerEnabled;      // reads may be issued
+extern std::atomic<HidHandle> readerHandle; // the reader's copy of hReadHandle
+extern std::atomic<bool> readerEnabled;     // reads may be issued
 
 // Wakes a reader that waits for readerEnabled/readerHandle/its run flag to
 // change. Call after writing any of them.
 void wakeReaders();
+
+// Blocks the calling thread until `ready()` holds. `ready` is checked under
+// the lock wakeReaders() takes, so a change made before wakeReaders() is
+// never missed. With timeoutMs >= 0 it gives up after that long. Returns
+// the last value of `ready()`.
+bool waitForLinkChange(const std::function<bool()>& ready, int timeoutMs = -1);
 
 // Puts the whole link state back to its start-up values (tests only).
 void resetLinkState();

@@ -1,2 +1,39 @@
 #include "app/mainwindow.h"
-int MainWindow::SendDataToUsb(unsigned char*) { return -1; }
+#include "app/messagebox.h"
+#include "usb/linkstate.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+// Every frame the updater builds: the report id and ten bytes.
+constexpr std::size_t kFrameLength = 11;
+} // namespace
+
+int MainWindow::SendDataToUsb(unsigned char* WriteToDeiverBuffer)
+{
+    if (!MyDevFound) {
+        languageNotice(this, tr("信息"), tr("设备未找到"), tr("Warning"), tr("Equipment not found"));
+        return -1;
+    }
+    if (hWriteHandle == kInvalidHidHandle) {
+        languageNotice(this, tr("信息"), tr("无效的写报告句柄，可能是打开设备时失败"), tr("Warning"),
+                       tr("Failed to open device"));
+        return -1;
+    }
+    if (sendInProgress)
+        return -1;
+
+    // Exactly the device's feature report length goes out. The frame has 11
+    // bytes: a longer report is padded with zeros, a shorter one cut.
+    const std::size_t length = hidCaps.featureReportByteLength;
+    std::vector<std::uint8_t> report(std::max<std::size_t>(length, 1), 0);
+    std::copy(WriteToDeiverBuffer, WriteToDeiverBuffer + std::min(length, kFrameLength), report.begin());
+
+    sendInProgress = true;
+    HidPlatform* platform = hidPlatform();
+    if (!platform || !platform->setFeature(hWriteHandle, report.data(), length))
+        return 0;
+    sendInProgress = false;
+    return 1;
+}

@@ -1,7 +1,81 @@
 #include "usb/usbthread.h"
+
+#include "app/mainwindow.h"
 #include "usb/linkstate.h"
-USBThread::USBThread(MainWindow* w, HidHandle, bool, QObject* parent) : QThread(parent), window(w) {}
-void USBThread::StopOrStart(bool b) { running = b; }
-void USBThread::Slot_init(MainWindow*, HidHandle, bool) {}
-void USBThread::run() {}
-void wakeReaders() {}
+#include "usb/usbevent.h"
+
+#include <QCoreApplication>
+
+#include <cstring>
+
+namespace {
+constexpr std::uint8_t kReportId = 0x80;
+
+void copyHandle(HidHandle handle, bool found)
+{
+    if (handle == kInvalidHidHandle)
+        return;
+    readerHandle.store(handle);
+    readerEnabled.store(found);
+    wakeReaders();
+}
+} // namespace
+
+USBThread::USBThread(MainWindow* w, HidHandle hReadHandle, bool MyDevFound, QObject* parent)
+    : QThread(parent)
+    , window(w)
+{
+    copyHandle(hReadHandle, MyDevFound);
+}
+
+USBThread::~USBThread()
+{
+    // Destroying a running QThread aborts the process: make sure it ended.
+    running.store(false);
+    wakeReaders();
+    wait();
+}
+
+void USBThread::StopOrStart(bool blstius)
+{
+    running.store(blstius);
+    readerEnabled.store(blstius);
+    wakeReaders();
+}
+
+void USBThread::Slot_init(MainWindow*, HidHandle hReadHandle, bool MyDevFound)
+{
+    copyHandle(hReadHandle, MyDevFound);
+}
+
+void USBThread::run()
+{
+    std::uint8_t buffer[kInputReportSize] = {};
+    if (!running.load())
+        return;
+    for (;;) {
+        // Sleep until reading may go on, or the reader is stopped.
+        waitForLinkChange([this] {
+            return !running.load() || (readerEnabled.load() && readerHandle.load() != kInvalidHidHandle);
+        });
+        if (!running.load())
+            return;
+
+        const HidHandle handle = readerHandle.load();
+        HidPlatform* platform = hidPlatform();
+        const int n = platform ? platform->readInput(handle, buffer, sizeof buffer) : -1;
+        readsDone.fetch_add(1, std::memory_order_relaxed);
+        if (n > 0 && buffer[0] == kReportId)
+            QCoreApplication::postEvent(window, new USBEvent(buffer), Qt::NormalEventPriority);
+        std::memset(buffer, 0, sizeof buffer);
+        if (!running.load())
+            return;
+
+        if (n <= 0) {
+            // The device is gone or the handle closed: reading again at once
+            // would only fail again. Wait for the link to change.
+            waitForLinkChange([this, handle] { return !running.load() || readerHandle.load() != handle; },
+                              kRetryMs);
+        }
+    }
+}

@@ -1,17 +1,44 @@
+// The reader thread: reads the device's input reports one after the other
+// and posts each one with report id 0x80 to the main window as a USBEvent.
+// It uses the process-wide readerHandle/readerEnabled of linkstate.h.
+//
+// Calling order: open the device, construct the reader, StopOrStart(true),
+// start(). To stop: StopOrStart(false), then close the read handle (which
+// ends a pending read at once). A stopped reader never reads again.
+//
+// The reader never spins: while reading is disabled or the handle is
+// invalid it sleeps until wakeReaders(); after a failed read (the device
+// was pulled out) it sleeps until the handle changes, it is stopped, or a
+// back-off of kRetryMs has passed.
 #pragma once
+
 #include "usb/hidplatform.h"
+
 #include <QThread>
+
 #include <atomic>
+
 class MainWindow;
+
 class USBThread : public QThread {
     Q_OBJECT
+
 public:
+    static constexpr int kRetryMs = 200;
+
     USBThread(MainWindow* w, HidHandle hReadHandle, bool MyDevFound, QObject* parent);
+    ~USBThread() override;
+
     MainWindow* window = nullptr;
     std::atomic<bool> running{false};
+
+    // Completed reads, for tests and the benchmark.
+    std::atomic<int> readsDone{0};
+
 public slots:
     void StopOrStart(bool blstius);
     void Slot_init(MainWindow* w, HidHandle hReadHandle, bool MyDevFound);
+
 protected:
     void run() override;
 };

@@ -166,18 +166,22 @@ DeviceModel::Output DeviceModel::feature(const std::uint8_t* data, std::size_t l
         dspAcks_ = 0;
         dspAck(out);
         break;
-    case FrameKind::DspData:
+    case FrameKind::DspData: {
         dsp_.insert(dsp_.end(), frame.begin() + 2, frame.begin() + 10);
-        ++dspFrames_;
-        if (dspFrames_ % kWindow == 0)
-            dspAck(out);
+        const bool windowFull = ++dspFrames_ % kWindow == 0;
         if (endBytes && expectedDsp_ == 0) {
-            // Perhaps the end frame: answer it as such; the next frame decides.
+            // Perhaps the end frame: answer it as such; the next frame
+            // decides. One acknowledgement serves both readings when the
+            // frame also fills a window.
             tentativeEnd_ = true;
-            if (!faults_.dropDspEndAck)
+            const bool windowAckDropped = windowFull && ++dspAcks_ == faults_.dropDspAck;
+            if (!faults_.dropDspEndAck && !windowAckDropped)
                 reply(out, ack(kAckCode, kDspAck));
+        } else if (windowFull) {
+            dspAck(out);
         }
         break;
+    }
     case FrameKind::DspEnd:
         dspEnded_ = true;
         if (!faults_.dropDspEndAck)

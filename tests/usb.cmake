@@ -1,0 +1,6 @@
+# The USB HID link: device model, virtual bus, discovery, reader, output,
+# and the parsers of the Linux backend.
+updater_add_test(NAME tst_usb_devicemodel SOURCES usb/tst_devicemodel.cpp)
+updater_add_test(NAME tst_usb_virtualbus SOURCES usb/tst_virtualbus.cpp)
+updater_add_test(NAME tst_usb_discovery SOURCES usb/tst_discovery.cpp usb/usbtestkit.h)
+updater_add_test(NAME tst_usb_thread SOURCES usb/tst_usbthread.cpp usb/usbtestkit.h)
