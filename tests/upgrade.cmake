@@ -2,3 +2,4 @@
 # checks of the window, the whole upgrade on the virtual device.
 updater_add_test(NAME tst_upgrade_image SOURCES upgrade/tst_firmwareimage.cpp)
 updater_add_test(NAME tst_upgrade_frames SOURCES upgrade/tst_frames.cpp)
+updater_add_test(NAME tst_upgrade_window SOURCES upgrade/tst_window.cpp)
