@@ -1,0 +1,9 @@
+# Online update: the reply readers and the model table, the FTP client against
+# a real and a scripted server on loopback, and the window's download flows.
+# The servers are started and stopped by the tests themselves.
+updater_add_test(NAME tst_online_parse SOURCES online/tst_onlineparse.cpp)
+updater_add_test(NAME tst_online_ftpclient SOURCES online/tst_ftpclient.cpp online/testserver.cpp)
+updater_add_test(NAME tst_online_flow SOURCES online/tst_onlineflow.cpp online/testserver.cpp LOCALES)
+foreach(t tst_online_ftpclient tst_online_flow)
+  target_compile_definitions(${t} PRIVATE UPDATER_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+endforeach()
