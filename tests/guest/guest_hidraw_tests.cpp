@@ -6,6 +6,7 @@
 // and the run ends with "N passed, M failed". Every wait is bounded.
 #include "image/firmwareimage.h"
 #include "sim/exitstatus.h"
+#include "usb/discovery.h"
 #include "usb/hidplatform.h"
 
 #include <QCoreApplication>
@@ -167,16 +168,14 @@ HidPlatform& platform()
     return *nativeHidPlatform();
 }
 
-// The ids four characters after "VID" and "PID" in a device path, as the
-// notice handling of the window reads them.
+// The ids of a device path as the window's notice handling reads them.
 QString idsInPath(const std::string& path)
 {
-    const QString p = QString::fromStdString(path);
-    const int v = p.indexOf(QLatin1String("VID"));
-    const int d = p.indexOf(QLatin1String("PID"));
-    if (v < 0 || d < 0)
+    std::string vendor;
+    std::string product;
+    if (!idsFromDevicePath(path, &vendor, &product))
         return {};
-    return p.mid(v + 4, 4) + QLatin1Char(':') + p.mid(d + 4, 4);
+    return QString::fromStdString(vendor + ":" + product);
 }
 
 // Paths of the present interfaces whose attributes carry the given ids.
@@ -201,6 +200,16 @@ std::string theDevice()
     const auto found = findByIds(0x0483, 0x0525);
     CHECK(found.size() == 1, QStringLiteral("expected one 0483:0525 interface, found %1").arg(found.size()));
     return found.front();
+}
+
+// Waits until the device program has created its device and the backend
+// lists it.
+void waitPresent(Device& dev)
+{
+    CHECK(dev.started(), "virtual-hid-uhid did not start");
+    CHECK(dev.waitLine("created 0483:0525"), "the device was not created");
+    // The kernel adds the hidraw node asynchronously to UHID_CREATE2.
+    CHECK(waitUntil([] { return findByIds(0x0483, 0x0525).size() == 1; }, 5000), "device not found");
 }
 
 // Reads one input report on a thread of its own; gives up after `timeoutMs`
@@ -284,35 +293,32 @@ void enumerationFindsTheDeviceByItsIds()
     CHECK(findByIds(0x0483, 0x0525).size() == 1, "matching by ids does not single out the device");
 }
 
-void featureLengthComesFromTheDescriptor()
+// The capabilities the backend reads for a device started with `args`.
+HidCaps capsOfDevice(const QStringList& args)
 {
-    {
-        Device dev({});
-        CHECK(dev.waitLine("created 0483:0525"), "the device was not created");
-        CHECK(waitUntil([] { return findByIds(0x0483, 0x0525).size() == 1; }, 5000), "device not found");
-        const HidHandle w = platform().openWrite(theDevice());
-        CHECK(w != kInvalidHidHandle, "write open failed");
-        HidCaps caps;
-        CHECK(platform().getCaps(w, &caps), "caps not read");
-        platform().close(w);
-        note(QStringLiteral("feature %1, input %2")
-                 .arg(caps.featureReportByteLength)
-                 .arg(caps.inputReportByteLength));
-        CHECK(caps.featureReportByteLength == 11, "feature report length is not 11");
-        CHECK(caps.inputReportByteLength == 20, "input report length is not 20");
-    }
-    CHECK(waitUntil([] { return findByIds(0x0483, 0x0525).empty(); }, 5000), "device did not go away");
-    // Another descriptor, other lengths: they are parsed, not assumed.
-    Device dev({"--feature-bytes", "15", "--input-bytes", "12"});
-    CHECK(dev.waitLine("created 0483:0525"), "the device was not created");
-    CHECK(waitUntil([] { return findByIds(0x0483, 0x0525).size() == 1; }, 5000), "device not found");
+    Device dev(args);
+    waitPresent(dev);
     const HidHandle w = platform().openWrite(theDevice());
+    CHECK(w != kInvalidHidHandle, "write open failed");
     HidCaps caps;
-    CHECK(platform().getCaps(w, &caps), "caps not read");
+    const bool ok = platform().getCaps(w, &caps);
     platform().close(w);
-    note(QStringLiteral("feature %1, input %2")
+    CHECK(ok, "caps not read");
+    note(QStringLiteral("%1: feature %2, input %3")
+             .arg(args.join(' '))
              .arg(caps.featureReportByteLength)
              .arg(caps.inputReportByteLength));
+    return caps;
+}
+
+void featureLengthComesFromTheDescriptor()
+{
+    HidCaps caps = capsOfDevice({});
+    CHECK(caps.featureReportByteLength == 11, "feature report length is not 11");
+    CHECK(caps.inputReportByteLength == 20, "input report length is not 20");
+    CHECK(waitUntil([] { return findByIds(0x0483, 0x0525).empty(); }, 5000), "device did not go away");
+    // Another descriptor, other lengths: they are parsed, not assumed.
+    caps = capsOfDevice({"--feature-bytes", "15", "--input-bytes", "12"});
     CHECK(caps.featureReportByteLength == 16, "a 15-byte feature report is not reported as 16");
     CHECK(caps.inputReportByteLength == 13, "a 12-byte input report is not reported as 13");
 }
@@ -320,8 +326,7 @@ void featureLengthComesFromTheDescriptor()
 void framesReachTheDeviceAndRepliesComeBack()
 {
     Device dev({"--firmware", "4321", "--refuse-write", "3"});
-    CHECK(dev.waitLine("created 0483:0525"), "the device was not created");
-    CHECK(waitUntil([] { return findByIds(0x0483, 0x0525).size() == 1; }, 5000), "device not found");
+    waitPresent(dev);
     const std::string path = theDevice();
     const HidHandle r = platform().openRead(path);
     const HidHandle w = platform().openWrite(path);
@@ -383,8 +388,7 @@ void noticesComeThroughKernelUevents()
 void removalEndsABlockedRead()
 {
     Device dev({});
-    CHECK(dev.waitLine("created 0483:0525"), "the device was not created");
-    CHECK(waitUntil([] { return findByIds(0x0483, 0x0525).size() == 1; }, 5000), "device not found");
+    waitPresent(dev);
     const std::string path = theDevice();
     const HidHandle r = platform().openRead(path);
     CHECK(r != kInvalidHidHandle, "read open failed");
@@ -433,8 +437,7 @@ void upgradeWithTheCli()
 
     Device dev(
         {"--other", "1234:5678", "--dump-dir", imagesDir(), "--dsp-length", QString::number(dsp.size())});
-    CHECK(dev.waitLine("created 0483:0525"), "the device was not created");
-    CHECK(waitUntil([] { return findByIds(0x0483, 0x0525).size() == 1; }, 5000), "device not found");
+    waitPresent(dev);
     const CliRun run = runCli({"--image", g_paths.image}, 60000);
     note(QStringLiteral("cli: status %1 after %2 ms (emulated time)").arg(run.status).arg(run.ms));
     if (run.status != unattended::Success)
@@ -467,8 +470,7 @@ void unplugDuringDspEndsInError2()
     CHECK(dspBlocks > 100, "the image's DSP part is too short for this test");
     // Version query, start, DSP handshake, then DSP blocks: leave after 60 of them.
     Device dev({"--unplug-after-frames", "63", "--replug-after-ms", "1500"});
-    CHECK(dev.waitLine("created 0483:0525"), "the device was not created");
-    CHECK(waitUntil([] { return findByIds(0x0483, 0x0525).size() == 1; }, 5000), "device not found");
+    waitPresent(dev);
     const CliRun run = runCli({"--image", g_paths.image}, 60000);
     note(QStringLiteral("cli: status %1 after %2 ms (emulated time)").arg(run.status).arg(run.ms));
     std::printf("%s\n", qPrintable(run.output.trimmed()));
