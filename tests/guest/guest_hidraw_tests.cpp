@@ -24,6 +24,7 @@
 #include <functional>
 #include <future>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -139,10 +140,26 @@ struct CliRun {
     qint64 ms = 0;
 };
 
-CliRun runCli(const QStringList& args, int timeoutMs)
+// A child process that drops root before it runs, as a logged-in user
+// without the udev rule would run the cli.
+class UnprivilegedProcess : public QProcess {
+protected:
+    void setupChildProcess() override
+    {
+        if (setgid(kNobody) != 0 || setuid(kNobody) != 0)
+            _exit(127);
+    }
+
+public:
+    static constexpr gid_t kNobody = 65534;
+};
+
+CliRun runCli(const QStringList& args, int timeoutMs, bool unprivileged = false)
 {
     CliRun r;
-    QProcess p;
+    UnprivilegedProcess dropping;
+    QProcess plain;
+    QProcess& p = unprivileged ? dropping : plain;
     p.setProcessChannelMode(QProcess::MergedChannels);
     QElapsedTimer t;
     t.start();
@@ -502,6 +519,21 @@ void noDeviceEndsWithinTheWait()
     CHECK(run.status == unattended::NoDevice, QStringLiteral("exit status %1, not NoDevice").arg(run.status));
 }
 
+void permissionProblemIsReported()
+{
+    Device dev({"--verbose"}); // a line per frame: none may come
+    waitPresent(dev);
+    const CliRun run = runCli({"--image", g_paths.image, "--wait-device", "1"}, 30000, true);
+    note(QStringLiteral("cli as uid 65534: status %1 after %2 ms").arg(run.status).arg(run.ms));
+    std::printf("%s\n", qPrintable(run.output.trimmed()));
+    CHECK(run.finished, "the cli did not finish");
+    CHECK(run.status == unattended::LinkFailure,
+          QStringLiteral("exit status %1, not LinkFailure").arg(run.status));
+    CHECK(run.output.contains(QLatin1String("Failed to open device")), "the notice was not printed");
+    CHECK(run.output.contains(QLatin1String("Permission denied")), "the cause was not printed");
+    CHECK(dev.linesWith("frame") == 0, "frames reached the device");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -541,6 +573,7 @@ int main(int argc, char** argv)
         {"cli-upgrade", upgradeWithTheCli},
         {"cli-unplug-during-dsp", unplugDuringDspEndsInError2},
         {"cli-no-device", noDeviceEndsWithinTheWait},
+        {"cli-permission-denied", permissionProblemIsReported},
     };
     int passed = 0;
     int failed = 0;
