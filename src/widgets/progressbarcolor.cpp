@@ -153,8 +153,9 @@ void ProgressBarColor::setMaxValue(double newMax)
 
 void ProgressBarColor::setValue(double newValue)
 {
-    // Values outside the range are refused, not clamped.
-    if (newValue < minValue || newValue > maxValue || newValue == value)
+    // Values outside the range are refused, not clamped; so is a NaN, which
+    // no comparison places inside the range.
+    if (!(newValue >= minValue && newValue <= maxValue) || newValue == value)
         return;
     value = newValue;
     emit valueChanged(value);

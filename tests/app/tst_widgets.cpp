@@ -9,6 +9,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <limits>
+
 namespace {
 // Counts the paint events a widget receives.
 class PaintCounter : public QObject {
@@ -141,6 +143,7 @@ void WidgetsTest::valueRules()
     bar.setValue(150.0);
     bar.setValue(-1.0);
     bar.setValue(0); // the value it already has
+    bar.setValue(std::numeric_limits<double>::quiet_NaN());
     QCOMPARE(changed.count(), 0);
     QCOMPARE(bar.getValue(), 0.0);
 
