@@ -24,6 +24,8 @@ QString statusHelp()
         {ImageMismatch, "the device does not hold exactly the file's images"},
         {UnexpectedNotice, "an unexpected notice was shown"},
         {Timeout, "the run took longer than its time limit"},
+        {UpToDate, "online: the device already runs the newest firmware on the server"},
+        {DownloadFailed, "online: no version list or image could be had for the device"},
         {Usage, "bad command line"},
     };
     QString text = QStringLiteral("Exit status:\n");

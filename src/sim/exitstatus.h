@@ -22,6 +22,8 @@ enum ExitStatus : int {
     ImageMismatch = 30,        // the device does not hold exactly the file's images
     UnexpectedNotice = 31,     // a notice this driver does not know
     Timeout = 32,              // the run took longer than its time limit
+    UpToDate = 40,             // online: the device already runs the server's newest firmware
+    DownloadFailed = 41,       // online: no version list or image could be had for the device
     Usage = 64,                // bad command line
 };
 

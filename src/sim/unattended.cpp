@@ -5,6 +5,7 @@
 #include "app/messagebox.h"
 #include "app/processexit.h"
 #include "app/ui_mainwindow.h"
+#include "online/updateserver.h"
 #include "upgrade/notices.h"
 #include "usb/usbevent.h"
 #include "widgets/progressbarcolor.h"
@@ -107,6 +108,16 @@ int Driver::statusOfNotice(const BoxRequest& box)
         if (sameText(text, f.wording.chinese) || sameText(text, f.wording.english))
             return f.status;
     }
+    // The online update's notices: the question and the download's success
+    // let the road go on.
+    if (text == QStringLiteral("new firmware,updata or not\uFF1F") || sameText(text, "更新成功") ||
+        sameText(text, "Update is Successful"))
+        return -1;
+    if (sameText(text, "Latest version"))
+        return UpToDate;
+    if (sameText(text, "checking your netWork,And Restart!") || sameText(text, "Version of the error") ||
+        sameText(text, "Update failed") || sameText(text, "更新失败") || sameText(text, "Update is failed"))
+        return DownloadFailed;
     // The device link's own messages.
     if (sameText(text, "设备未找到") || sameText(text, "Equipment not found"))
         return NoDevice;
@@ -190,6 +201,10 @@ void Driver::versionKnown()
 void Driver::pressButtons()
 {
     started_ = true;
+    if (options_.online) {
+        updateOnline();
+        return;
+    }
     std::fprintf(options_.out, "device version %u\nimage %s\n", unsigned(window_->deviceVersion),
                  qPrintable(options_.imagePath));
     std::fflush(options_.out);
@@ -203,6 +218,30 @@ void Driver::pressButtons()
     }
     std::fprintf(options_.out, "file %d bytes: DSP %d, ARM %d, version %d\n", window_->imageData.size(),
                  window_->dspImageEnd - 16, window_->armImageLength, window_->fileVersion);
+    window_->ui->toolButton_2->click();
+}
+
+void Driver::updateOnline()
+{
+    std::fprintf(options_.out, "device version %u\nupdate server %s:%d\n", unsigned(window_->deviceVersion),
+                 qPrintable(updateServerAddress()), updateServerPort());
+    std::fflush(options_.out);
+    // Through the window's slot interface, as an explicit request: nothing in
+    // the window starts the check by itself.
+    int result = -1;
+    QMetaObject::invokeMethod(window_, "Slot_GetRobotVersion", Qt::DirectConnection,
+                              Q_RETURN_ARG(int, result), Q_ARG(bool, true));
+    if (status_ >= 0)
+        return;
+    if (result != 0 || !window_->ui->toolButton_2->isEnabled()) {
+        std::fprintf(options_.out, "no new image was downloaded\n");
+        finish(result == 1 ? UpToDate : DownloadFailed);
+        return;
+    }
+    options_.imagePath = window_->filePath;
+    std::fprintf(options_.out, "downloaded %s\n", qPrintable(window_->filePath));
+    if (options_.downloaded)
+        options_.downloaded(window_->filePath);
     window_->ui->toolButton_2->click();
 }
 

@@ -29,6 +29,11 @@ struct Options {
     // ImageMismatch. Without it the run ends in Success.
     std::function<int()> verify;
     std::FILE* out = stdout;
+    // Online road: instead of a local file, the window's version check runs
+    // against the update server, the question is answered Yes, and the
+    // image it downloads is written. `downloaded` hears its path first.
+    bool online = false;
+    std::function<void(const QString&)> downloaded;
 };
 
 // The driver's own options (--image, --timeout, --version-timeout), so every
@@ -53,6 +58,7 @@ public:
 
 private:
     void pressButtons();
+    void updateOnline();
     int answer(const BoxRequest& box);
     void versionKnown();
     Q_SLOT void progress(double value);

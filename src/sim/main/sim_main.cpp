@@ -3,6 +3,7 @@
 // device ends up holding exactly the file's DSP and ARM images.
 #include "app/mainwindow.h"
 #include "image/firmwareimage.h"
+#include "online/updateserver.h"
 #include "sim/unattended.h"
 #include "usb/virtual/virtualbus.h"
 
@@ -106,6 +107,10 @@ int main(int argc, char* argv[])
     parser.addHelpOption();
     unattended::addOptions(parser);
     parser.addOption({"device-version", "Firmware number the virtual device reports (default 5000).", "N"});
+    parser.addOption({"server",
+                      "Online road: check the version against the update server at HOST:PORT, download the "
+                      "newest image and write that instead of --image.",
+                      "HOST:PORT"});
     for (const FaultOption& f : kFaults) {
         if (f.takesCount)
             parser.addOption({f.name, QString::fromUtf8(f.help), QStringLiteral("N")});
@@ -123,8 +128,18 @@ int main(int argc, char* argv[])
     QString error;
     if (!unattended::readOptions(parser, &options, &error))
         return usage(error);
-    if (options.imagePath.isEmpty())
-        return usage(QStringLiteral("--image is required"));
+    if (parser.isSet("server")) {
+        const QString server = parser.value("server");
+        const int colon = server.lastIndexOf(QLatin1Char(':'));
+        bool ok = false;
+        const int port = server.mid(colon + 1).toInt(&ok);
+        if (colon <= 0 || !ok || port < 1 || port > 65535)
+            return usage(QStringLiteral("--server needs HOST:PORT"));
+        setUpdateServer(server.left(colon), port);
+        options.online = true;
+    }
+    if (options.imagePath.isEmpty() && !options.online)
+        return usage(QStringLiteral("--image or --server is required"));
 
     auto device = std::make_shared<DeviceModel>();
     int number = 5000;
@@ -142,12 +157,21 @@ int main(int argc, char* argv[])
 
     // The device knows where its DSP image ends, as the boot firmware does;
     // that tells its DSP end frame from a data block of the same bytes.
-    QFile imageFile(options.imagePath);
-    fwimage::Header header;
-    if (imageFile.open(QIODevice::ReadOnly) &&
-        fwimage::parseHeader(imageFile.read(fwimage::kHeaderSize), &header))
-        device->setExpectedDspLength(header.dspLength);
-    imageFile.close();
+    auto tellDevice = [&device](const QString& path) {
+        if (path.isEmpty())
+            return;
+        QFile imageFile(path);
+        fwimage::Header header;
+        if (imageFile.open(QIODevice::ReadOnly) &&
+            fwimage::parseHeader(imageFile.read(fwimage::kHeaderSize), &header))
+            device->setExpectedDspLength(header.dspLength);
+    };
+    tellDevice(options.imagePath);
+    // Online, the image is known once it is downloaded.
+    options.downloaded = [&](const QString& path) {
+        options.imagePath = path;
+        tellDevice(path);
+    };
 
     VirtualHidBus bus;
     setHidPlatform(&bus);
