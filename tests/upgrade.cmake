@@ -3,3 +3,4 @@
 updater_add_test(NAME tst_upgrade_image SOURCES upgrade/tst_firmwareimage.cpp)
 updater_add_test(NAME tst_upgrade_frames SOURCES upgrade/tst_frames.cpp)
 updater_add_test(NAME tst_upgrade_window SOURCES upgrade/tst_window.cpp)
+updater_add_test(NAME tst_upgrade_flow SOURCES upgrade/tst_upgrade.cpp)

@@ -150,7 +150,7 @@ int Driver::run(MainWindow& window)
     QEventLoop loop;
     loop_ = &loop;
     window.installEventFilter(this);
-    connect(window.ui->progressBarColor, SIGNAL(valueChanged(double)), this, SLOT(progress(double)));
+    connect(window.ui->progressBarColor, &ProgressBarColor::valueChanged, this, &Driver::progress);
 
     int timeout = options_.timeoutMs;
     if (timeout <= 0) {

@@ -61,7 +61,7 @@ private:
     void updateOnline();
     int answer(const BoxRequest& box);
     void versionKnown();
-    Q_SLOT void progress(double value);
+    void progress(double value);
     void finish(int status);
     bool eventFilter(QObject* watched, QEvent* event) override;
 

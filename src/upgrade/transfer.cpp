@@ -1,11 +1,11 @@
 // The block transfer: each stage's 2 ms timer sends at most one 8-byte data
 // frame per tick inside the window the device's last acknowledgement opened.
 //
-// A tick updates the stage's state before it sends anything. Sending may
-// open a modal box whose event loop runs further ticks before the send
-// returns, and the completion box stays open on top of the ticking ARM
-// timer; those nested ticks must find the block already counted, or they
-// would send it (and the end frame, and the completion box) a second time.
+// A tick counts its block and moves the stage's flags before it sends
+// anything: sending may open a modal box, and the completion box stays open
+// at the end of the tick, so whatever runs in their event loops (replies,
+// the other stage's ticks) already sees the block as sent and the window
+// or the stage as closed, and nothing can send the block a second time.
 #include "app/mainwindow.h"
 #include "app/processexit.h"
 #include "app/ui_mainwindow.h"
