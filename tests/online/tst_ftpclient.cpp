@@ -2,6 +2,8 @@
 // against a scripted server that sends exact bytes for the cases a real
 // server will not produce on demand.
 #include "online/ftpclient.h"
+#include "online/ftpthread.h"
+#include "online/updateserver.h"
 #include "testserver.h"
 
 #include <QElapsedTimer>
@@ -54,6 +56,7 @@ private slots:
     void upload();
     void simpleCommands();
     void quit();
+    void threadFetchesUntilStopped();
 
     void multiLineGreetingInOneReceive();
     void transferStartAndCompletionInOneReceive();
@@ -200,6 +203,33 @@ void FtpClientTest::quit()
     QVERIFY(client.ReplyText().rfind("221", 0) == 0);
     // After QUIT nothing is connected: a further command fails at once.
     QCOMPARE(client.GetFileSize("f1.bin"), -1);
+}
+
+void FtpClientTest::threadFetchesUntilStopped()
+{
+    setUpdateServer(QStringLiteral("127.0.0.1"), server->port());
+    QTemporaryDir into;
+    {
+        FtpThread thread;
+        thread.SetFiles(QStringLiteral("f2000.bin"), into.path());
+        thread.start();
+        QTRY_VERIFY_WITH_TIMEOUT(thread.TurnsDone() >= 1, 20000);
+        QCOMPARE(readFile(into.filePath(QStringLiteral("f2000.bin"))),
+                 readFile(root.filePath(QStringLiteral("f2000.bin"))));
+    } // the destructor stops the thread and waits for it
+
+    // Nothing to fetch: the run ends by itself instead of spinning.
+    FtpThread idle;
+    idle.start();
+    QVERIFY(idle.wait(5000));
+    QCOMPARE(idle.TurnsDone(), 0);
+
+    FtpThread stopped;
+    stopped.SetFiles(QStringLiteral("f1.bin"), into.path());
+    stopped.SetRunning(false);
+    stopped.start();
+    QVERIFY(stopped.wait(5000));
+    QCOMPARE(stopped.TurnsDone(), 0);
 }
 
 void FtpClientTest::multiLineGreetingInOneReceive()
