@@ -6,9 +6,10 @@
 // daemon runs (containers, minimal systems), through a QSocketNotifier on
 // the registering thread.
 //
-// Handles are numbers of our own, never reused, mapped to open devices held
-// by shared pointers: a read in progress keeps its descriptors alive after a
-// concurrent close, so a descriptor number can never be reused under it.
+// Handles come from a HandleTable: a read in progress keeps its descriptors
+// alive after a concurrent close, so a descriptor number can never be reused
+// under it.
+#include "usb/handletable.h"
 #include "usb/hid_linux_parse.h"
 #include "usb/hidplatform.h"
 
@@ -28,7 +29,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -172,16 +172,8 @@ public:
 
     void close(HidHandle handle) override
     {
-        std::shared_ptr<Device> dev;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            auto it = handles_.find(handle);
-            if (it == handles_.end())
-                return;
-            dev = it->second;
-            handles_.erase(it);
-        }
-        if (dev->wake >= 0) {
+        std::shared_ptr<Device> dev = handles_.take(handle);
+        if (dev && dev->wake >= 0) {
             const std::uint64_t one = 1;
             (void)!::write(dev->wake, &one, sizeof one);
         }
@@ -236,18 +228,10 @@ private:
                 return kInvalidHidHandle;
             }
         }
-        std::lock_guard<std::mutex> lock(mutex_);
-        const HidHandle h = next_++;
-        handles_[h] = std::move(dev);
-        return h;
+        return handles_.add(std::move(dev));
     }
 
-    std::shared_ptr<Device> find(HidHandle handle) const
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto it = handles_.find(handle);
-        return it == handles_.end() ? nullptr : it->second;
-    }
+    std::shared_ptr<Device> find(HidHandle handle) const { return handles_.find(handle); }
 
     bool fail(const std::string& call)
     {
@@ -324,9 +308,8 @@ private:
     udev_monitor* monitor_ = nullptr;
     QSocketNotifier* notifier_ = nullptr;
     std::vector<NoticeSink> sinks_;
-    mutable std::mutex mutex_;
-    std::map<HidHandle, std::shared_ptr<Device>> handles_;
-    HidHandle next_ = 1;
+    HandleTable<Device> handles_;
+    mutable std::mutex mutex_; // guards lastError_
     std::string lastError_;
 };
 
