@@ -1,0 +1,115 @@
+// Flashes 64 KiB and 256 KiB images into the virtual device, which answers
+// at once, through the main window on its real 2 ms timers, and prints how
+// close the transfer comes to the protocol's bound: one 8-byte frame per
+// 2 ms tick, 4000 image bytes per second.
+#include "app/filedialog.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
+#include "app/processexit.h"
+#include "app/ui_mainwindow.h"
+#include "image/firmwareimage.h"
+#include "usb/linkstate.h"
+#include "usb/virtual/virtualbus.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+namespace {
+
+constexpr double kBoundBytesPerSecond = 4000.0;
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Returns false when the upgrade did not complete.
+bool flash(int imageKiB, const QString& dir)
+{
+    resetLinkState();
+    VirtualHidBus bus;
+    setHidPlatform(&bus);
+    auto device = std::make_shared<DeviceModel>();
+    const int dspSize = imageKiB * 1024 / 4;
+    const int armSize = imageKiB * 1024 - dspSize;
+    device->setExpectedDspLength(std::size_t(dspSize));
+    bus.plug(VirtualHidBus::deviceSpec(device));
+
+    const QByteArray file =
+        fwimage::pack(fwimage::sampleBytes(dspSize, 1), fwimage::sampleBytes(armSize, 2), 5001);
+    const QString path = dir + QStringLiteral("/bench.fw");
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(file) != file.size())
+        return false;
+    out.close();
+
+    bool completed = false;
+    QEventLoop loop;
+    setOpenFileChooser([&](const OpenFileRequest&) { return path; });
+    setBoxPresenter([&](const BoxRequest& box) {
+        completed = box.form == BoxRequest::Form::Completion;
+        if (!completed)
+            std::printf("  notice: %s\n", qPrintable(box.text));
+        return int(QMessageBox::Ok);
+    });
+    setExitHandler([&](int) { loop.quit(); });
+
+    MainWindow window;
+    // The version query goes out one second after start-up.
+    QTimer::singleShot(1200, &loop, &QEventLoop::quit);
+    loop.exec();
+
+    QElapsedTimer wall;
+    const double cpuBefore = cpuSeconds();
+    wall.start();
+    window.ui->TBFlush->click();
+    window.ui->toolButton_2->click();
+    QTimer::singleShot(imageKiB * 1024 / 2, &loop, &QEventLoop::quit); // 2000 B/s at worst
+    loop.exec();
+    const double seconds = double(wall.nsecsElapsed()) / 1e9;
+    const double cpu = cpuSeconds() - cpuBefore;
+    window.armTimer->stop();
+    window.dspTimer->stop();
+
+    const double bytes = dspSize + armSize;
+    const bool exact = device->dspImage().size() == std::size_t(dspSize) &&
+                       device->armImage().size() == std::size_t(armSize);
+    std::printf("%4d KiB  %s  wall %7.2f s  %7.0f B/s  %5.1f %% of bound  cpu %5.2f s (%4.1f %% of a core)\n",
+                imageKiB, completed && exact ? "complete  " : "INCOMPLETE", seconds, bytes / seconds,
+                100.0 * bytes / seconds / kBoundBytesPerSecond, cpu, 100.0 * cpu / seconds);
+    std::fflush(stdout);
+
+    setOpenFileChooser({});
+    setBoxPresenter({});
+    setExitHandler({});
+    setHidPlatform(nullptr);
+    return completed && exact;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    std::printf("upgrade throughput, virtual device answering at once (bound %.0f B/s)\n",
+                kBoundBytesPerSecond);
+    bool ok = true;
+    for (int kib : {64, 256})
+        ok = flash(kib, dir.path()) && ok;
+    return ok ? 0 : 1;
+}
