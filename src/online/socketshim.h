@@ -7,9 +7,18 @@
 #ifndef _WIN32_WINNT
 #define _WIN32_WINNT 0x0600 // WSAPoll and inet_pton
 #endif
-#include <windows.h>
+// The header reaches Qt code through ftpclient.h: no min/max macros.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+// winsock2.h must come before windows.h.
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <windows.h>
 #else
 #include <arpa/inet.h>
 #include <cerrno>
