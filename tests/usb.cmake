@@ -7,3 +7,9 @@ updater_add_test(NAME tst_usb_thread SOURCES usb/tst_usbthread.cpp usb/usbtestki
 if(UNIX AND NOT APPLE)
   updater_add_test(NAME tst_usb_hidlinux SOURCES usb/tst_hidlinux.cpp LIBS updater_native)
 endif()
+
+# A ThreadSanitizer build (-DUPDATER_TSAN=ON) reads these suppressions: they
+# cover only Qt's uninstrumented libraries, never the link's own code.
+foreach(t tst_usb_thread tst_usb_discovery tst_usb_virtualbus)
+  set_property(TEST ${t} APPEND PROPERTY ENVIRONMENT "TSAN_OPTIONS=suppressions=${CMAKE_CURRENT_SOURCE_DIR}/usb/tsan.supp")
+endforeach()
