@@ -5,6 +5,7 @@
 // as text and one exit status per outcome.
 #include "app/mainwindow.h"
 #include "sim/unattended.h"
+#include "usb/discovery.h"
 #include "usb/hidplatform.h"
 
 #include <QApplication>
@@ -34,22 +35,38 @@ int usage(const QString& message)
 struct Presence {
     std::string path; // empty: no interface with the ids
     bool writable = false;
-    std::string error; // the backend's words when the write open failed
+    std::string error; // the backend's words when it could not be opened
 };
 
+bool pathCarriesIds(const std::string& path, std::uint16_t vendorId, std::uint16_t productId)
+{
+    std::string vendor;
+    std::string product;
+    char want[2][8];
+    std::snprintf(want[0], sizeof want[0], "%04X", vendorId);
+    std::snprintf(want[1], sizeof want[1], "%04X", productId);
+    return idsFromDevicePath(path, &vendor, &product) && vendor == want[0] && product == want[1];
+}
+
+// The first interface with the ids. One whose node cannot be opened at all
+// (no read or write permission) is still reported, by the ids in its path,
+// so that a permission problem is not mistaken for a missing device.
 Presence lookForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId)
 {
-    Presence p;
+    Presence unopenable;
     for (const std::string& path : platform.enumerate()) {
         const HidHandle probe = platform.openProbe(path);
-        if (probe == kInvalidHidHandle)
+        if (probe == kInvalidHidHandle) {
+            if (unopenable.path.empty() && pathCarriesIds(path, vendorId, productId))
+                unopenable = {path, false, platform.lastError()};
             continue;
+        }
         HidAttributes a;
         const bool ok = platform.getAttributes(probe, &a);
         platform.close(probe);
         if (!ok || a.vendorId != vendorId || a.productId != productId)
             continue;
-        p.path = path;
+        Presence p{path, false, {}};
         const HidHandle w = platform.openWrite(path);
         p.writable = w != kInvalidHidHandle;
         if (p.writable)
@@ -58,15 +75,16 @@ Presence lookForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint1
             p.error = platform.lastError();
         return p;
     }
-    return p;
+    return unopenable;
 }
 
-// Looks for the device until it is there or `seconds` have passed, checking
-// again every quarter of a second.
+// Looks for the device until it is there and can be opened, or `seconds`
+// have passed, checking again every quarter of a second. (With udev, a new
+// node's permissions are set a moment after it appears.)
 Presence waitForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId, double seconds)
 {
     Presence p = lookForDevice(platform, vendorId, productId);
-    if (!p.path.empty() || seconds <= 0)
+    if (p.writable || seconds <= 0)
         return p;
     std::printf("waiting up to %g s for the device %04x:%04x\n", seconds, vendorId, productId);
     std::fflush(stdout);
@@ -76,7 +94,7 @@ Presence waitForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint1
     QTimer recheck;
     QObject::connect(&recheck, &QTimer::timeout, &loop, [&] {
         p = lookForDevice(platform, vendorId, productId);
-        if (!p.path.empty() || elapsed.elapsed() >= qint64(seconds * 1000))
+        if (p.writable || elapsed.elapsed() >= qint64(seconds * 1000))
             loop.quit();
     });
     recheck.start(kRecheckMs);
@@ -138,14 +156,14 @@ int main(int argc, char* argv[])
     const Presence presence = waitForDevice(*platform, kVendorId, kProductId, waitSeconds);
     if (presence.path.empty()) {
         std::printf("no device %04x:%04x found\n", kVendorId, kProductId);
+    } else if (!presence.writable) {
+        // Most often the udev rule is missing: without it only root may
+        // open the hidraw node.
+        std::printf("device %s\ncannot open the device: %s\n", presence.path.c_str(), presence.error.c_str());
+        std::printf("hint: install packaging/70-firmware-updater.rules (see README) or run as root\n");
+        status = unattended::LinkFailure;
     } else {
         std::printf("device %s\n", presence.path.c_str());
-        if (!presence.writable) {
-            // Usually a missing udev rule: the window goes on and reports it
-            // as "Failed to open device".
-            std::printf("cannot open the device for writing: %s\n", presence.error.c_str());
-            std::printf("hint: install packaging/70-firmware-updater.rules (see README) or run as root\n");
-        }
         std::fflush(stdout);
         MainWindow window;
         window.show();
