@@ -51,6 +51,10 @@ void addOptions(QCommandLineParser& parser)
         {"timeout", "Give up after this many seconds (default: from the image size).", "seconds"});
     parser.addOption(
         {"version-timeout", "Wait this many seconds for the device's version (default 5).", "seconds"});
+    parser.addOption({"server",
+                      "Online road: check the version against the update server at HOST:PORT, download the "
+                      "newest image and write that instead of --image.",
+                      "HOST:PORT"});
 }
 
 bool readOptions(const QCommandLineParser& parser, Options* options, QString* error)
@@ -70,6 +74,22 @@ bool readOptions(const QCommandLineParser& parser, Options* options, QString* er
             return false;
         }
         *n.target = int(seconds * 1000);
+    }
+    if (parser.isSet("server")) {
+        const QString server = parser.value("server");
+        const int colon = server.lastIndexOf(QLatin1Char(':'));
+        bool ok = false;
+        const int port = server.mid(colon + 1).toInt(&ok);
+        if (colon <= 0 || !ok || port < 1 || port > 65535) {
+            *error = QStringLiteral("--server needs HOST:PORT");
+            return false;
+        }
+        setUpdateServer(server.left(colon), port);
+        options->online = true;
+    }
+    if (options->imagePath.isEmpty() && !options->online) {
+        *error = QStringLiteral("--image or --server is required");
+        return false;
     }
     return true;
 }

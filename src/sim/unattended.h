@@ -36,10 +36,12 @@ struct Options {
     std::function<void(const QString&)> downloaded;
 };
 
-// The driver's own options (--image, --timeout, --version-timeout), so every
-// executable spells them the same way.
+// The driver's own options (--image, --timeout, --version-timeout, --server),
+// so every executable spells them the same way.
 void addOptions(QCommandLineParser& parser);
-// False (and a message in `error`) when a value is not a number.
+// False (and a message in `error`) when a value is not a number, or when
+// neither --image nor --server is given. --server also points the updater
+// at that update server.
 bool readOptions(const QCommandLineParser& parser, Options* options, QString* error);
 
 class Driver : public QObject {

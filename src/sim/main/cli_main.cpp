@@ -115,7 +115,9 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Writes a firmware image into the connected device (USB HID 0483:0525), "
-                       "unattended: the updater's own upgrade, with its notices printed as text.\n\n") +
+                       "unattended: the updater's own upgrade, with its notices printed as text. The "
+                       "image is a local file (--image) or the newest one on the update server "
+                       "(--server).\n\n") +
         unattended::statusHelp());
     parser.addHelpOption();
     unattended::addOptions(parser);
@@ -135,8 +137,6 @@ int main(int argc, char* argv[])
     QString error;
     if (!unattended::readOptions(parser, &options, &error))
         return usage(error);
-    if (options.imagePath.isEmpty())
-        return usage(QStringLiteral("--image is required"));
     double waitSeconds = kDefaultWaitSeconds;
     if (parser.isSet("wait-device")) {
         bool ok = false;

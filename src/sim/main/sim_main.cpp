@@ -3,7 +3,6 @@
 // device ends up holding exactly the file's DSP and ARM images.
 #include "app/mainwindow.h"
 #include "image/firmwareimage.h"
-#include "online/updateserver.h"
 #include "sim/unattended.h"
 #include "usb/virtual/virtualbus.h"
 
@@ -107,10 +106,6 @@ int main(int argc, char* argv[])
     parser.addHelpOption();
     unattended::addOptions(parser);
     parser.addOption({"device-version", "Firmware number the virtual device reports (default 5000).", "N"});
-    parser.addOption({"server",
-                      "Online road: check the version against the update server at HOST:PORT, download the "
-                      "newest image and write that instead of --image.",
-                      "HOST:PORT"});
     for (const FaultOption& f : kFaults) {
         if (f.takesCount)
             parser.addOption({f.name, QString::fromUtf8(f.help), QStringLiteral("N")});
@@ -128,18 +123,6 @@ int main(int argc, char* argv[])
     QString error;
     if (!unattended::readOptions(parser, &options, &error))
         return usage(error);
-    if (parser.isSet("server")) {
-        const QString server = parser.value("server");
-        const int colon = server.lastIndexOf(QLatin1Char(':'));
-        bool ok = false;
-        const int port = server.mid(colon + 1).toInt(&ok);
-        if (colon <= 0 || !ok || port < 1 || port > 65535)
-            return usage(QStringLiteral("--server needs HOST:PORT"));
-        setUpdateServer(server.left(colon), port);
-        options.online = true;
-    }
-    if (options.imagePath.isEmpty() && !options.online)
-        return usage(QStringLiteral("--image or --server is required"));
 
     auto device = std::make_shared<DeviceModel>();
     int number = 5000;
