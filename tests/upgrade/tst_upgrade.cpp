@@ -141,6 +141,7 @@ void UpgradeTest::largeImageTickByTick()
     // 256 KiB at one frame per 2 ms tick would take over a minute; here the
     // test calls the tick slots itself and waits only for the device.
     Rig rig;
+    setLanguageOverride(QLocale::English);
     MainWindow w;
     QTRY_VERIFY_WITH_TIMEOUT(!w.versionReply.isEmpty(), 3000);
     w.dspTimer->setInterval(kNoTicks);

@@ -155,6 +155,7 @@ void WindowTest::startLoadsTheFileFilePathNames()
 {
     Rig rig;
     rig.device->faults().dropStartAck = true;
+    setLanguageOverride(QLocale::English);
     MainWindow w;
     Boxes boxes;
     const QByteArray first = sampleImage(400, 1000, 5001), second = sampleImage(200, 200, 5003);
