@@ -29,7 +29,6 @@ private slots:
     void checks();
     void familyRule_data();
     void familyRule();
-    void fileFilter();
     void packAndSplit();
 };
 
@@ -111,14 +110,6 @@ void FirmwareImageTest::familyRule()
     QFETCH(int, fileVersion);
     QFETCH(int, expected);
     QCOMPARE(fwimage::familyRule(productId, std::uint16_t(deviceVersion), fileVersion), expected);
-}
-
-void FirmwareImageTest::fileFilter()
-{
-    QCOMPARE(fwimage::fileFilter(0x0525), QStringLiteral("*.fw"));
-    QCOMPARE(fwimage::fileFilter(0x0522), QStringLiteral("*.fw"));
-    QCOMPARE(fwimage::fileFilter(0x0523), QStringLiteral("*.bin"));
-    QCOMPARE(fwimage::fileFilter(0x0524), QStringLiteral("*.bin"));
 }
 
 void FirmwareImageTest::packAndSplit()

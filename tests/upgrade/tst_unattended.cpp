@@ -1,10 +1,9 @@
-// The unattended driver: the status of each notice, and whole runs ending
-// in success, a stopping notice, a failed verification, no device.
+// The unattended driver: whole runs ending in success, in a notice that
+// stops the road, in a failed verification, without a device or its reply.
 #include "harness.h"
 
 #include "app/mainwindow.h"
 #include "sim/unattended.h"
-#include "upgrade/notices.h"
 
 #include <QtTest>
 
@@ -13,50 +12,12 @@
 class UnattendedTest : public QObject {
     Q_OBJECT
 private slots:
-    void statusOfNotice_data();
-    void statusOfNotice();
     void runs_data();
     void runs();
 
 private:
     QTemporaryDir dir;
 };
-
-void UnattendedTest::statusOfNotice_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("status");
-    using namespace unattended;
-    for (int n : {1, 2, 4, 5}) {
-        QTest::addRow("Error %d en", n) << notices::numberedErrorText(n, false) << n;
-        QTest::addRow("Error %d zh", n) << notices::numberedErrorText(n, true) << n;
-    }
-    const struct {
-        const notices::Wording& wording;
-        int status;
-    } files[] = {{notices::kPathEmpty, FilePathEmpty},
-                 {notices::kFileMismatch, FileMismatch},
-                 {notices::kSoftwareType, SoftwareTypeMismatch},
-                 {notices::kFileFormat, FileFormat},
-                 {notices::kLowerVersion, -1}};
-    for (const auto& f : files) {
-        QTest::addRow("%s", f.wording.english) << QString::fromUtf8(f.wording.english) << f.status;
-        QTest::addRow("%s", f.wording.chinese) << QString::fromUtf8(f.wording.chinese) << f.status;
-    }
-    QTest::newRow("not found") << "Equipment not found" << int(NoDevice);
-    QTest::newRow("not found zh") << "设备未找到" << int(NoDevice);
-    QTest::newRow("write handle") << "Failed to open device" << int(LinkFailure);
-    QTest::newRow("something else") << "Something unheard of" << int(UnexpectedNotice);
-}
-
-void UnattendedTest::statusOfNotice()
-{
-    QFETCH(QString, text);
-    QFETCH(int, status);
-    BoxRequest box;
-    box.text = text;
-    QCOMPARE(unattended::Driver::statusOfNotice(box), status);
-}
 
 void UnattendedTest::runs_data()
 {
