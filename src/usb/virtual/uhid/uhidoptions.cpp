@@ -171,7 +171,7 @@ std::string uhidUsage()
            "  --input-report-length N   length of each report sent, id included (1..20)\n"
            "  --arm-ack-second-form     acknowledge ARM windows with 0x0F 0x54\n"
            "\n"
-           "Commands on standard input, one per line: unplug, plug, quit.\n"
+           "Commands on standard input, one per line: unplug, plug, dump (the images), quit.\n"
            "Lines on standard output: \"created VID:PID\", \"destroyed VID:PID\", \"images dumped\".\n"
            "SIGTERM or SIGINT: dump the images, remove the devices and exit 0.\n";
 }
