@@ -4,18 +4,14 @@
 // program, driven without a user, with the notices and the progress printed
 // as text and one exit status per outcome.
 #include "app/mainwindow.h"
+#include "sim/devicepresence.h"
 #include "sim/unattended.h"
-#include "usb/discovery.h"
 #include "usb/hidplatform.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <cstdio>
-#include <string>
 
 namespace {
 
@@ -23,83 +19,11 @@ namespace {
 constexpr std::uint16_t kVendorId = 0x0483;
 constexpr std::uint16_t kProductId = 0x0525;
 constexpr int kDefaultWaitSeconds = 5;
-constexpr int kRecheckMs = 250;
 
 int usage(const QString& message)
 {
     std::fprintf(stderr, "firmware-updater-cli: %s (see --help)\n", qPrintable(message));
     return unattended::Usage;
-}
-
-// Where the device is, and whether it can be opened for writing.
-struct Presence {
-    std::string path; // empty: no interface with the ids
-    bool writable = false;
-    std::string error; // the backend's words when it could not be opened
-};
-
-bool pathCarriesIds(const std::string& path, std::uint16_t vendorId, std::uint16_t productId)
-{
-    std::string vendor;
-    std::string product;
-    char want[2][8];
-    std::snprintf(want[0], sizeof want[0], "%04X", vendorId);
-    std::snprintf(want[1], sizeof want[1], "%04X", productId);
-    return idsFromDevicePath(path, &vendor, &product) && vendor == want[0] && product == want[1];
-}
-
-// The first interface with the ids. One whose node cannot be opened at all
-// (no read or write permission) is still reported, by the ids in its path,
-// so that a permission problem is not mistaken for a missing device.
-Presence lookForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId)
-{
-    Presence unopenable;
-    for (const std::string& path : platform.enumerate()) {
-        const HidHandle probe = platform.openProbe(path);
-        if (probe == kInvalidHidHandle) {
-            if (unopenable.path.empty() && pathCarriesIds(path, vendorId, productId))
-                unopenable = {path, false, platform.lastError()};
-            continue;
-        }
-        HidAttributes a;
-        const bool ok = platform.getAttributes(probe, &a);
-        platform.close(probe);
-        if (!ok || a.vendorId != vendorId || a.productId != productId)
-            continue;
-        Presence p{path, false, {}};
-        const HidHandle w = platform.openWrite(path);
-        p.writable = w != kInvalidHidHandle;
-        if (p.writable)
-            platform.close(w);
-        else
-            p.error = platform.lastError();
-        return p;
-    }
-    return unopenable;
-}
-
-// Looks for the device until it is there and can be opened, or `seconds`
-// have passed, checking again every quarter of a second. (With udev, a new
-// node's permissions are set a moment after it appears.)
-Presence waitForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId, double seconds)
-{
-    Presence p = lookForDevice(platform, vendorId, productId);
-    if (p.writable || seconds <= 0)
-        return p;
-    std::printf("waiting up to %g s for the device %04x:%04x\n", seconds, vendorId, productId);
-    std::fflush(stdout);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QEventLoop loop;
-    QTimer recheck;
-    QObject::connect(&recheck, &QTimer::timeout, &loop, [&] {
-        p = lookForDevice(platform, vendorId, productId);
-        if (p.writable || elapsed.elapsed() >= qint64(seconds * 1000))
-            loop.quit();
-    });
-    recheck.start(kRecheckMs);
-    loop.exec();
-    return p;
 }
 
 } // namespace
@@ -153,7 +77,11 @@ int main(int argc, char* argv[])
     setHidPlatform(platform);
 
     int status = unattended::NoDevice;
-    const Presence presence = waitForDevice(*platform, kVendorId, kProductId, waitSeconds);
+    const unattended::Presence presence =
+        unattended::waitForDevice(*platform, kVendorId, kProductId, waitSeconds, 250, [] {
+            std::printf("waiting for the device %04x:%04x\n", kVendorId, kProductId);
+            std::fflush(stdout);
+        });
     if (presence.path.empty()) {
         std::printf("no device %04x:%04x found\n", kVendorId, kProductId);
     } else if (!presence.writable) {
