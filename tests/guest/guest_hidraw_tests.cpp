@@ -376,6 +376,33 @@ void framesReachTheDeviceAndRepliesComeBack()
     platform().close(w);
 }
 
+void backToBackReportsArriveInOrder()
+{
+    // Eight reports queued at the same moment before the reply, each 12
+    // bytes long (shorter than the declared 20).
+    Device dev({"--burst-before", "8", "--input-report-length", "12", "--firmware", "1234"});
+    waitPresent(dev);
+    const std::string path = theDevice();
+    const HidHandle r = platform().openRead(path);
+    const HidHandle w = platform().openWrite(path);
+    CHECK(r != kInvalidHidHandle && w != kInvalidHidHandle, "open failed");
+    CHECK(send(w, frame({0x80, 0x03, 0x01})), "version query not written");
+    for (int i = 0; i < 8; ++i) {
+        const QByteArray burst = readReport(r, 3000);
+        CHECK(burst.size() == 12, QStringLiteral("report %1 has %2 bytes, not 12 (%3)")
+                                      .arg(i)
+                                      .arg(burst.size())
+                                      .arg(platform().lastError().c_str()));
+        CHECK(at(burst, 0) == 0x80 && at(burst, 1) == 0x7E && at(burst, 2) == i,
+              QStringLiteral("report %1 out of order").arg(i));
+    }
+    const QByteArray reply = readReport(r, 3000);
+    CHECK(reply.size() == 12 && at(reply, 1) == 0x0A, "the reply did not follow the burst");
+    CHECK((at(reply, 6) | at(reply, 7) << 8) == 1234, "the reply's firmware number is wrong");
+    platform().close(r);
+    platform().close(w);
+}
+
 // The device notices for 0483:0525 from its first arrival on, while it lives.
 // Notices still on their way from an earlier test come before that arrival
 // and are left out.
@@ -590,6 +617,7 @@ int main(int argc, char** argv)
         {"enumeration-by-ids", enumerationFindsTheDeviceByItsIds},
         {"feature-length-from-descriptor", featureLengthComesFromTheDescriptor},
         {"frames-and-replies", framesReachTheDeviceAndRepliesComeBack},
+        {"back-to-back-reports", backToBackReportsArriveInOrder},
         {"notices-from-kernel-uevents", noticesComeThroughKernelUevents},
         {"removal-ends-blocked-read", removalEndsABlockedRead},
         {"cli-upgrade", upgradeWithTheCli},

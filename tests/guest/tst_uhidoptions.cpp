@@ -19,6 +19,7 @@ class UhidOptionsTest : public QObject {
 private slots:
     void defaults();
     void faultsReachTheModel();
+    void declaredInputFollowsShortReports();
     void devices();
     void rejects_data();
     void rejects();
@@ -59,10 +60,24 @@ void UhidOptionsTest::faultsReachTheModel()
     QCOMPARE(o.faults.dropDspAck, 3);
     QCOMPARE(o.faults.refuseWrite, 16);
     QCOMPARE(o.faults.inputReportLength, std::size_t(12));
+    QCOMPARE(o.inputBytes, 11); // declared as short as it is sent
     QVERIFY(o.faults.armAckSecondForm);
     QVERIFY(!o.faults.dropCompletion);
     QCOMPARE(o.firmware, std::uint16_t(4321));
     QCOMPARE(o.expectedDspLength, std::size_t(2048));
+}
+
+void UhidOptionsTest::declaredInputFollowsShortReports()
+{
+    UhidOptions o;
+    QVERIFY(parse({"--input-report-length", "20"}, &o).ok);
+    QCOMPARE(o.inputBytes, 19);
+    QVERIFY(parse({"--input-report-length", "1"}, &o).ok);
+    QCOMPARE(o.inputBytes, 1);
+    // Given both, the descriptor says what --input-bytes says.
+    QVERIFY(parse({"--input-report-length", "8", "--input-bytes", "15"}, &o).ok);
+    QCOMPARE(o.inputBytes, 15);
+    QCOMPARE(o.faults.inputReportLength, std::size_t(8));
 }
 
 void UhidOptionsTest::devices()

@@ -1,5 +1,6 @@
 #include "usb/virtual/uhid/uhidoptions.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -127,6 +128,11 @@ UhidParseResult parseUhidOptions(const std::vector<std::string>& args, UhidOptio
             return r;
         }
     }
+    // The kernel drops input reports shorter than the descriptor declares,
+    // so a device that sends short reports declares them that short.
+    const bool inputBytesGiven = std::find(args.begin(), args.end(), "--input-bytes") != args.end();
+    if (!inputBytesGiven && o.faults.inputReportLength < DeviceModel::kReportLength)
+        o.inputBytes = std::max(1, static_cast<int>(o.faults.inputReportLength) - 1);
     if (o.inputBytes + 1 > static_cast<int>(DeviceModel::kReportLength)) {
         r.error = "--input-bytes: an input report holds at most 19 bytes after the id";
         return r;
@@ -168,7 +174,8 @@ std::string uhidUsage()
            "  --foreign-report-id ID    send a report with this id before each reply\n"
            "  --unknown-code CODE       send a report with this unknown code before each reply\n"
            "  --burst-before N          send N extra reports back to back before each reply\n"
-           "  --input-report-length N   length of each report sent, id included (1..20)\n"
+           "  --input-report-length N   length of each report sent, id included (1..20); the\n"
+           "                            descriptor declares it too, unless --input-bytes is given\n"
            "  --arm-ack-second-form     acknowledge ARM windows with 0x0F 0x54\n"
            "\n"
            "Commands on standard input, one per line: unplug, plug, dump (the images), quit.\n"
