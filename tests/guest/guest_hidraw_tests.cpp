@@ -277,6 +277,32 @@ bool send(HidHandle handle, const QByteArray& f, std::size_t length = 11)
     return platform().setFeature(handle, reinterpret_cast<const std::uint8_t*>(padded.constData()), length);
 }
 
+// The device opened for reading and for writing, as the window opens it;
+// both handles are closed when it goes out of scope.
+struct OpenDevice {
+    HidHandle r = kInvalidHidHandle;
+    HidHandle w = kInvalidHidHandle;
+    OpenDevice()
+    {
+        const std::string path = theDevice();
+        r = platform().openRead(path);
+        w = platform().openWrite(path);
+        if (r == kInvalidHidHandle || w == kInvalidHidHandle) {
+            closeAll();
+            throw Failure{QStringLiteral("open failed: %1").arg(platform().lastError().c_str())};
+        }
+    }
+    ~OpenDevice() { closeAll(); }
+    void closeAll()
+    {
+        if (r != kInvalidHidHandle)
+            platform().close(r);
+        if (w != kInvalidHidHandle)
+            platform().close(w);
+        r = w = kInvalidHidHandle;
+    }
+};
+
 // One registration for the whole run; tests install the handler they need.
 std::function<void(HidNoticeKind, const std::string&)> g_noticeHandler;
 
@@ -350,10 +376,9 @@ void framesReachTheDeviceAndRepliesComeBack()
 {
     Device dev({"--firmware", "4321", "--refuse-write", "3"});
     waitPresent(dev);
-    const std::string path = theDevice();
-    const HidHandle r = platform().openRead(path);
-    const HidHandle w = platform().openWrite(path);
-    CHECK(r != kInvalidHidHandle && w != kInvalidHidHandle, "open failed");
+    const OpenDevice opened;
+    const HidHandle r = opened.r;
+    const HidHandle w = opened.w;
 
     CHECK(send(w, frame({0x80, 0x03, 0x01})), "version query not written");
     QByteArray reply = readReport(r, 3000);
@@ -372,8 +397,6 @@ void framesReachTheDeviceAndRepliesComeBack()
     CHECK(send(w, frame({0x80, 0x0C, 0x23, 0x01})), "write after a refused one failed");
     reply = readReport(r, 3000);
     CHECK(reply.size() == 20 && at(reply, 1) == 0x0C && at(reply, 2) == 0x56, "no DSP acknowledgement");
-    platform().close(r);
-    platform().close(w);
 }
 
 void backToBackReportsArriveInOrder()
@@ -382,10 +405,9 @@ void backToBackReportsArriveInOrder()
     // bytes long (shorter than the declared 20).
     Device dev({"--burst-before", "8", "--input-report-length", "12", "--firmware", "1234"});
     waitPresent(dev);
-    const std::string path = theDevice();
-    const HidHandle r = platform().openRead(path);
-    const HidHandle w = platform().openWrite(path);
-    CHECK(r != kInvalidHidHandle && w != kInvalidHidHandle, "open failed");
+    const OpenDevice opened;
+    const HidHandle r = opened.r;
+    const HidHandle w = opened.w;
     CHECK(send(w, frame({0x80, 0x03, 0x01})), "version query not written");
     for (int i = 0; i < 8; ++i) {
         const QByteArray burst = readReport(r, 3000);
@@ -399,8 +421,6 @@ void backToBackReportsArriveInOrder()
     const QByteArray reply = readReport(r, 3000);
     CHECK(reply.size() == 12 && at(reply, 1) == 0x0A, "the reply did not follow the burst");
     CHECK((at(reply, 6) | at(reply, 7) << 8) == 1234, "the reply's firmware number is wrong");
-    platform().close(r);
-    platform().close(w);
 }
 
 // The device notices for 0483:0525 from its first arrival on, while it lives.
@@ -549,14 +569,12 @@ void unplugDuringDspEndsInError2()
     CHECK(dev.waitLine("created 0483:0525", 2, 10000), "the device did not come back");
     CHECK(waitUntil([] { return findByIds(0x0483, 0x0525).size() == 1; }, 5000),
           "the replugged device not found");
-    const std::string path = theDevice();
-    const HidHandle r = platform().openRead(path);
-    const HidHandle w = platform().openWrite(path);
+    const OpenDevice opened;
+    const HidHandle r = opened.r;
+    const HidHandle w = opened.w;
     CHECK(send(w, frame({0x80, 0x03, 0x01})), "version query to the replugged device failed");
     const QByteArray reply = readReport(r, 3000);
     CHECK(reply.size() == 20 && at(reply, 1) == 0x0A, "no version reply from the replugged device");
-    platform().close(r);
-    platform().close(w);
 }
 
 void noDeviceEndsWithinTheWait()
