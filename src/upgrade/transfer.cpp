@@ -60,8 +60,13 @@ int MainWindow::SendDSPData()
         return 0;
 
     const int endBlock = dspImageEnd / blockSize;
-    const bool inStage = dspBlockIndex <= endBlock;
-    const bool last = inStage && dspBlockIndex == endBlock - 3;
+    // Blocks go out only from an image that passes the format checks, and the
+    // counter moves only past a block sent: a start acknowledgement the start
+    // button did not ask for runs this stage with no image loaded, or with a
+    // file the checks refused, and must neither send nor skip anything.
+    if (dspBlockIndex > endBlock || fwimage::checkImage(imageData) != fwimage::Check::Ok)
+        return 0;
+    const bool last = dspBlockIndex == endBlock - 3;
     ++dspBlockIndex;
     if (dspBlockIndex % frames::kWindowFrames == 0)
         dspMaySend = false;
@@ -70,13 +75,11 @@ int MainWindow::SendDSPData()
         dspMaySend = false;
     }
 
-    if (inStage) {
-        DSPbinFileSend(offset, blockSize);
-        ui->progressBarColor->setValue(offset);
-        if (last) {
-            frames::Frame f = frames::dspEnd();
-            SendDataToUsb(f.data());
-        }
+    DSPbinFileSend(offset, blockSize);
+    ui->progressBarColor->setValue(offset);
+    if (last) {
+        frames::Frame f = frames::dspEnd();
+        SendDataToUsb(f.data());
     }
     return 0;
 }
@@ -108,9 +111,11 @@ int MainWindow::SendARMData()
     if (offset == size)
         return 0;
 
-    const bool inStage = armBlockIndex <= size / blockSize;
-    const bool last = inStage && armBlockIndex == (size - dspImageEnd) / blockSize - 1;
-    const bool fileDone = inStage && offset + blockSize == size;
+    // As in the DSP stage.
+    if (armBlockIndex > size / blockSize || fwimage::checkImage(imageData) != fwimage::Check::Ok)
+        return 0;
+    const bool last = armBlockIndex == (size - dspImageEnd) / blockSize - 1;
+    const bool fileDone = offset + blockSize == size;
     ++armBlockIndex;
     if (armBlockIndex % frames::kWindowFrames == 0)
         armMaySend = false;
@@ -119,8 +124,6 @@ int MainWindow::SendARMData()
         armMaySend = false;
     }
 
-    if (!inStage)
-        return 0;
     ARMbinFileSend(offset, blockSize);
     ui->progressBarColor->setValue(offset);
     if (last) {

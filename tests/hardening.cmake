@@ -1,0 +1,25 @@
+# Hardening: the fault matrix of the README, and every fuzz target's saved
+# findings (fuzz/regressions/<target>/) and seeds replayed through the
+# target's own entry point in the ordinary and the sanitizer builds.
+updater_add_test(NAME tst_hardening_faults SOURCES hardening/tst_faults.cpp)
+
+function(hardening_replay target)
+  cmake_parse_arguments(R "" "" "SOURCES;LIBS" ${ARGN})
+  set(fuzz ${PROJECT_SOURCE_DIR}/fuzz)
+  set(name tst_hardening_replay_${target})
+  add_executable(${name} hardening/replay_main.cpp ${fuzz}/${target}.cpp ${R_SOURCES})
+  target_include_directories(${name} PRIVATE ${fuzz})
+  target_link_libraries(${name} PRIVATE ${R_LIBS})
+  add_test(NAME ${name} COMMAND ${name} ${fuzz}/regressions/${target} ${fuzz}/corpus/${target})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()
+
+foreach(t fuzz_image fuzz_ftp_reply fuzz_ftp_pasv fuzz_ftp_size fuzz_version_list)
+  hardening_replay(${t} LIBS updater_core)
+endforeach()
+hardening_replay(fuzz_dispatcher SOURCES ${PROJECT_SOURCE_DIR}/fuzz/dispatcher_driver.cpp
+                 LIBS updater_virtual updater_core)
+if(UNIX AND NOT APPLE)
+  hardening_replay(fuzz_hid_descriptor LIBS updater_native updater_core)
+  hardening_replay(fuzz_uevent LIBS updater_native updater_core)
+endif()

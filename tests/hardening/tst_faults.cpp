@@ -1,0 +1,343 @@
+// The fault matrix of the README: every fault the virtual device and the
+// virtual bus can inject, run through a whole upgrade from the file button
+// to the end, with what the user is shown and the state the window is left
+// in. Also the start acknowledgement that comes while no checked image is
+// loaded (found by fuzzing the dispatcher).
+#include "upgrade/harness.h"
+
+#include "app/mainwindow.h"
+#include "app/ui_mainwindow.h"
+#include "upgrade/frames.h"
+#include "widgets/roundcircle.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+using Kind = DeviceModel::FrameKind;
+
+namespace {
+
+constexpr int kNoTicks = 3600 * 1000; // an interval that never elapses in a test
+const QString kComplete = QStringLiteral("Update Complete!\nClick OK to close the software!");
+
+enum class Fault {
+    None,
+    DropStartAck,
+    DropFirstDspAck,
+    DropSecondDspAck,
+    DropDspEndAck,
+    DropFirstArmAck,
+    DropCompletion,
+    RefuseTenthWrite,
+    RefuseAllWrites,
+    UnplugAfter20Frames,
+    ForeignReportId,
+    UnknownCode,
+    Burst,
+    ShortInputReports,
+    ArmAckSecondForm,
+    ReplyDelay,
+    ProbeFails,
+    ReadOpenFails,
+    WriteOpenFails,
+    LongFeatureReport,
+    NoticesNotRegistered,
+};
+
+// What a run ended with.
+struct Outcome {
+    QStringList texts; // every box, in order
+    int status = -1;   // exit status, -1 when the process would go on
+};
+
+} // namespace
+Q_DECLARE_METATYPE(Fault)
+
+class FaultTest : public QObject {
+    Q_OBJECT
+private slots:
+    void faultMatrix_data();
+    void faultMatrix();
+    void startAcknowledgementWithoutACheckedImage();
+
+private:
+    // Picks `file` with the file button, presses start, and runs the timers
+    // by hand until the process would exit, an error box is shown, or no
+    // timer runs any more: each running timer ticks at once while frames
+    // flow, and waits a little for the device while they do not.
+    Outcome run(Rig& rig, MainWindow& w, const QByteArray& file);
+    QTemporaryDir dir;
+};
+
+Outcome FaultTest::run(Rig& rig, MainWindow& w, const QByteArray& file)
+{
+    Outcome out;
+    Boxes boxes;
+    setExitHandler([&](int s) { out.status = s; });
+    w.dspTimer->setInterval(kNoTicks);
+    w.armTimer->setInterval(kNoTicks);
+    w.delayTimer->setInterval(kNoTicks);
+    const QString path = writeFile(dir, "image.fw", file);
+    setOpenFileChooser([path](const OpenFileRequest&) { return path; });
+    w.ui->TBFlush->click();
+    w.ui->toolButton_2->click();
+
+    auto errorShown = [&] {
+        for (const QString& t : boxes.texts())
+            if (t.startsWith(QLatin1String("Error")))
+                return true;
+        return false;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    int idle = 0;
+    while (out.status < 0 && !errorShown() && clock.elapsed() < 30000) {
+        QCoreApplication::processEvents();
+        const std::size_t before = rig.device->frames().size();
+        if (w.dspTimer->isActive())
+            w.SendDSPData();
+        else if (w.armTimer->isActive())
+            w.SendARMData();
+        else if (w.delayTimer->isActive()) {
+            QTest::qWait(20); // time for the device's answer to the start frame
+            w.UpgradeDelayTimer();
+        } else
+            break;
+        if (rig.device->frames().size() != before)
+            idle = 0;
+        else if (++idle < 50)
+            QTest::qWait(2);
+    }
+    out.texts = boxes.texts();
+    return out;
+}
+
+void FaultTest::faultMatrix_data()
+{
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("dspFrames"); // DSP data frames the device got, -1: all
+    QTest::addColumn<int>("armFrames");
+    const QStringList done{kComplete};
+    const QStringList error1{"Error 1"}, error2{"Error 2"}, error4{"Error 4"}, error5{"Error 5"};
+    QTest::newRow("no fault") << Fault::None << done << 0 << -1 << -1;
+    QTest::newRow("start never acknowledged") << Fault::DropStartAck << error1 << -1 << 0 << 0;
+    QTest::newRow("handshake never acknowledged") << Fault::DropFirstDspAck << error2 << -1 << 0 << 0;
+    QTest::newRow("second DSP window never opened") << Fault::DropSecondDspAck << error2 << -1 << 25 << 0;
+    QTest::newRow("DSP end frame unanswered") << Fault::DropDspEndAck << error4 << -1 << -1 << 0;
+    QTest::newRow("ARM handshake never acknowledged") << Fault::DropFirstArmAck << error5 << -1 << -1 << 0;
+    QTest::newRow("no completion reply") << Fault::DropCompletion << done << 0 << -1 << -1;
+    QTest::newRow("tenth write refused") << Fault::RefuseTenthWrite << error2 << -1 << 6 << 0;
+    QTest::newRow("every write refused") << Fault::RefuseAllWrites << error1 << -1 << 0 << 0;
+    QTest::newRow("unplugged mid-transfer") << Fault::UnplugAfter20Frames << error2 << -1 << 17 << 0;
+    QTest::newRow("reports with another id") << Fault::ForeignReportId << done << 0 << -1 << -1;
+    QTest::newRow("reports with unknown codes") << Fault::UnknownCode << done << 0 << -1 << -1;
+    QTest::newRow("bursts of reports") << Fault::Burst << done << 0 << -1 << -1;
+    QTest::newRow("3-byte input reports") << Fault::ShortInputReports << done << 0 << -1 << -1;
+    QTest::newRow("ARM acks as 0F 54") << Fault::ArmAckSecondForm << done << 0 << -1 << -1;
+    QTest::newRow("replies 20 ms late") << Fault::ReplyDelay << done << 0 << -1 << -1;
+    QTest::newRow("probe open fails")
+        << Fault::ProbeFails << QStringList{"Equipment not found", "Error 1"} << -1 << 0 << 0;
+    QTest::newRow("read open fails") << Fault::ReadOpenFails << error1 << -1 << 0 << 0;
+    QTest::newRow("write open fails")
+        << Fault::WriteOpenFails << QStringList{"Failed to open device", "Failed to open device", "Error 1"}
+        << -1 << 0 << 0;
+    QTest::newRow("64-byte feature report") << Fault::LongFeatureReport << done << 0 << -1 << -1;
+    QTest::newRow("no device notices, unplugged") << Fault::NoticesNotRegistered << error2 << -1 << 17 << 0;
+}
+
+void FaultTest::faultMatrix()
+{
+    QFETCH(Fault, fault);
+    QFETCH(QStringList, texts);
+    QFETCH(int, status);
+    QFETCH(int, dspFrames);
+    QFETCH(int, armFrames);
+
+    Rig rig(false);
+    VirtualInterfaceSpec spec = VirtualHidBus::deviceSpec(rig.device);
+    DeviceModel::Faults& f = rig.device->faults();
+    switch (fault) {
+    case Fault::None:
+        break;
+    case Fault::DropStartAck:
+        f.dropStartAck = true;
+        break;
+    case Fault::DropFirstDspAck:
+        f.dropDspAck = 1;
+        break;
+    case Fault::DropSecondDspAck:
+        f.dropDspAck = 2;
+        break;
+    case Fault::DropDspEndAck:
+        f.dropDspEndAck = true;
+        break;
+    case Fault::DropFirstArmAck:
+        f.dropArmAck = 1;
+        break;
+    case Fault::DropCompletion:
+        f.dropCompletion = true;
+        break;
+    case Fault::RefuseTenthWrite:
+        f.refuseWrite = 10;
+        break;
+    case Fault::RefuseAllWrites:
+        f.refuseAllWrites = true;
+        break;
+    case Fault::UnplugAfter20Frames:
+    case Fault::NoticesNotRegistered:
+        // Version query, start, DSP handshake, then DSP blocks 0 to 16.
+        f.unplugAfterFrames = 20;
+        rig.bus.setRegistrationFails(fault == Fault::NoticesNotRegistered);
+        break;
+    case Fault::ForeignReportId:
+        f.foreignReportId = 0x01;
+        break;
+    case Fault::UnknownCode:
+        f.unknownCode = 0x33;
+        break;
+    case Fault::Burst:
+        f.burstBefore = 3;
+        break;
+    case Fault::ShortInputReports:
+        f.inputReportLength = 3;
+        break;
+    case Fault::ArmAckSecondForm:
+        f.armAckSecondForm = true;
+        break;
+    case Fault::ReplyDelay:
+        f.replyDelayMs = 20;
+        break;
+    case Fault::ProbeFails:
+        spec.probeFails = true;
+        break;
+    case Fault::ReadOpenFails:
+        spec.readOpenFails = true;
+        break;
+    case Fault::WriteOpenFails:
+        spec.writeOpenFails = true;
+        break;
+    case Fault::LongFeatureReport:
+        spec.featureLength = 64;
+        break;
+    }
+    rig.device->setExpectedDspLength(408); // tells the end frame from a block
+    rig.path = rig.bus.plug(spec);
+    setLanguageOverride(QLocale::English);
+    MainWindow w;
+    Boxes versionBoxes; // the version query goes out a second after start-up
+    QTest::qWait(1100);
+    // 51 DSP blocks: the last one opens no window, so only the end frame's
+    // own acknowledgement closes the stage.
+    const QByteArray file = sampleImage(408, 1000, 5001);
+    const Outcome out = run(rig, w, file);
+    QStringList seen = versionBoxes.texts() + out.texts;
+
+    QCOMPARE(seen, texts);
+    QCOMPARE(out.status, status);
+    const std::size_t dspAll = 408 / 8, armAll = 1000 / 8;
+    QCOMPARE(rig.sent(Kind::DspData), dspFrames < 0 ? dspAll : std::size_t(dspFrames));
+    QCOMPARE(rig.sent(Kind::ArmData), armFrames < 0 ? armAll : std::size_t(armFrames));
+    if (status == 0) {
+        QCOMPARE(bytesOf(rig.device->dspImage()), fwimage::dspImage(file));
+        QCOMPARE(bytesOf(rig.device->armImage()), fwimage::armImage(file));
+    }
+
+    // The state each fault leaves behind.
+    switch (fault) {
+    case Fault::DropStartAck:
+    case Fault::RefuseAllWrites:
+    case Fault::ProbeFails:
+    case Fault::ReadOpenFails:
+    case Fault::WriteOpenFails:
+        QVERIFY(!w.upgradeRunning && !w.delayTimer->isActive() && !w.dspHandshakeSent);
+        QVERIFY(!w.ui->toolButton_2->isEnabled() && !w.ui->TBFlush->isEnabled());
+        break;
+    case Fault::DropFirstDspAck:
+    case Fault::DropSecondDspAck:
+    case Fault::RefuseTenthWrite:
+        QVERIFY(!w.upgradeRunning && w.dspTimer->isActive() && !w.armTimer->isActive());
+        break;
+    case Fault::DropDspEndAck:
+        QVERIFY(w.upgradeRunning && !w.dspTimer->isActive() && !w.dspEndSent);
+        QCOMPARE(rig.sent(Kind::ArmHandshake), 0u);
+        break;
+    case Fault::DropFirstArmAck:
+        QVERIFY(!w.upgradeRunning && !w.armTimer->isActive());
+        QCOMPARE(rig.sent(Kind::ArmHandshake), 1u);
+        break;
+    case Fault::DropCompletion:
+        QVERIFY(!w.finishReceived && rig.device->armEnded());
+        break;
+    case Fault::UnplugAfter20Frames:
+        // The removal was noticed: reader stopped, read handle closed, red.
+        QVERIFY(w.blDeviceRemoved && !currentReader && hReadHandle == kInvalidHidHandle);
+        QCOMPARE(w.ui->roundCircle->getPieColor1Start(), QColor(255, 0, 0));
+        QVERIFY(!w.upgradeRunning);
+        break;
+    case Fault::NoticesNotRegistered:
+        // Nobody told the window: it still shows the device as there.
+        QVERIFY(!w.blDeviceRemoved && currentReader);
+        QCOMPARE(w.ui->roundCircle->getPieColor1Start(), QColor(0, 0, 255));
+        break;
+    case Fault::ShortInputReports:
+        // The version reply lost its firmware number with the cut.
+        QCOMPARE(int(w.deviceVersion), 0);
+        break;
+    default:
+        QCOMPARE(int(w.deviceVersion), 5000);
+        break;
+    }
+    if (fault == Fault::ProbeFails)
+        QVERIFY(!w.MyDevFound);
+    if (fault == Fault::RefuseAllWrites || fault == Fault::ReadOpenFails)
+        QVERIFY(w.versionReply.isEmpty());
+}
+
+void FaultTest::startAcknowledgementWithoutACheckedImage()
+{
+    // A start acknowledgement runs the DSP stage in any state. With no image
+    // loaded, or with a file the checks refused, it must send no data frame
+    // and skip no block: the upgrade started later still sends the image
+    // from its first block.
+    Rig rig;
+    setLanguageOverride(QLocale::English);
+    MainWindow w;
+    QTRY_VERIFY_WITH_TIMEOUT(!w.versionReply.isEmpty(), 3000);
+    w.dspTimer->setInterval(kNoTicks);
+    Boxes boxes;
+
+    deliver(&w, "800c55");
+    deliver(&w, "800c56");
+    for (int i = 0; i < 60; ++i)
+        QCOMPARE(w.SendDSPData(), 0);
+    QCOMPARE(rig.sent(Kind::DspHandshake), 1u);
+    QCOMPARE(rig.sent(Kind::DspData), 0u);
+    QCOMPARE(w.dspBlockIndex, 0);
+
+    // A file whose header names a DSP image far larger than the file.
+    QByteArray refused = sampleImage(400, 1000, 5001);
+    refused[2] = 0x7F;
+    const QString refusedPath = writeFile(dir, "refused.fw", refused);
+    setOpenFileChooser([refusedPath](const OpenFileRequest&) { return refusedPath; });
+    w.ui->TBFlush->click();
+    QCOMPARE(boxes.texts(), QStringList{"File Format Is Error"});
+    QVERIFY(!w.ui->toolButton_2->isEnabled());
+    for (int i = 0; i < 60; ++i)
+        w.SendDSPData();
+    QCOMPARE(rig.sent(Kind::DspData), 0u);
+    QCOMPARE(w.dspBlockIndex, 0);
+
+    // The real upgrade afterwards writes the whole image.
+    const QByteArray file = sampleImage(400, 1000, 5001);
+    const Outcome out = run(rig, w, file);
+    QCOMPARE(out.status, 0);
+    QCOMPARE(bytesOf(rig.device->dspImage()), fwimage::dspImage(file));
+    QCOMPARE(bytesOf(rig.device->armImage()), fwimage::armImage(file));
+}
+
+QTEST_MAIN(FaultTest)
+#include "tst_faults.moc"
