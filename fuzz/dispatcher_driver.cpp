@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -31,6 +32,7 @@ namespace {
 using Frame = std::vector<std::uint8_t>;
 
 QString imageFile;
+QString chooserAnswer; // what the file dialog returns
 
 // The bytes of the input, read front to back; zeros once they run out.
 struct Input {
@@ -54,10 +56,20 @@ bool sameFrame(const Frame& f, const frames::Frame& expected)
 // What the frames seen so far allow next, kept from the frames the device
 // recorded and the reports the window was given.
 struct Monitor {
-    QByteArray image;
-    int dspBlocks = 0;
-    int armBlocks = 0;
+    QByteArray image; // the window's image as last loaded
     int dspImageEnd = 0;
+    bool imageValid = false; // it passes the format checks
+    int dspBlocks = 0;       // blocks of each image, when it is valid
+    int armBlocks = 0;
+
+    void setImage(const QByteArray& bytes, int dspEnd)
+    {
+        image = bytes;
+        dspImageEnd = dspEnd;
+        imageValid = fwimage::checkImage(bytes) == fwimage::Check::Ok;
+        dspBlocks = imageValid ? (dspEnd - 16) / 8 : -1;
+        armBlocks = imageValid ? (bytes.size() - dspEnd) / 8 : -1;
+    }
 
     std::size_t seen = 0; // frames checked so far
     int startClicks = 0;  // clicks on the start button while it was enabled
@@ -105,7 +117,9 @@ struct Monitor {
     void check(const Frame& f, const Frame* previous)
     {
         FUZZ_CHECK(f.size() == 11 && f[0] == 0x80);
+        // End frames follow the last block of their stage in the same tick.
         const bool lastWasFinalDspBlock = previous && (*previous)[1] == 0x0D && dspSent == dspBlocks;
+        const bool lastWasFinalArmBlock = previous && (*previous)[1] == 0x0E && armSent == armBlocks;
         if (sameFrame(f, frames::versionQuery())) {
             return;
         }
@@ -129,25 +143,29 @@ struct Monitor {
             return;
         }
         if (sameFrame(f, frames::armEnd())) {
-            const bool lastWasFinalArmBlock = previous && (*previous)[1] == 0x0E && armSent == armBlocks;
             FUZZ_CHECK(lastWasFinalArmBlock && !armEnd);
             armEnd = true;
             armWindow = false;
             return;
         }
         if (f[1] == 0x0D) {
-            // Inside a window the device opened, the next block of the DSP
-            // image, never one past its end.
-            FUZZ_CHECK(dspHandshake && dspWindow && !dspEnd && dspSent < dspBlocks);
-            FUZZ_CHECK(f == expectedData(0x0D, 16 + 8 * dspSent));
+            // From an image that passes the checks, inside a window the
+            // device opened, the next block of the DSP image, never one past
+            // its end.
+            const int at = 16 + 8 * dspSent;
+            FUZZ_CHECK(imageValid && dspHandshake && dspWindow && !dspEnd);
+            FUZZ_CHECK(at + 8 <= std::min(dspImageEnd, image.size()));
+            FUZZ_CHECK(f == expectedData(0x0D, at));
             if (++dspSent % 25 == 0)
                 dspWindow = false;
             return;
         }
         if (f[1] == 0x0E) {
-            FUZZ_CHECK(armWindow && !armEnd && armSent < armBlocks);
+            const int at = dspImageEnd + 8 * armSent;
+            FUZZ_CHECK(imageValid && armWindow && !armEnd);
             FUZZ_CHECK(forcedArmTick || armHandshake);
-            FUZZ_CHECK(f == expectedData(0x0E, dspImageEnd + 8 * armSent));
+            FUZZ_CHECK(at >= 16 && at + 8 <= image.size());
+            FUZZ_CHECK(f == expectedData(0x0E, at));
             if (++armSent % 25 == 0)
                 armWindow = false;
             return;
@@ -229,12 +247,40 @@ struct Session {
         sync();
     }
 
+    // The file button, with a file of any content, a well-formed image of
+    // other lengths, or the dialog cancelled.
+    void pickFile()
+    {
+        const std::uint8_t kind = in.byte();
+        QByteArray bytes;
+        if (kind % 3 == 0) {
+            bytes.resize(in.byte());
+            for (char& c : bytes)
+                c = char(in.byte());
+        } else if (kind % 3 == 1) {
+            const int dsp = 1 + in.byte() % 8;
+            const int arm = 1 + in.byte() % 8;
+            bytes = fwimage::pack(fwimage::sampleBytes(dsp * 8, 7u + kind), fwimage::sampleBytes(arm * 8, 9u),
+                                  5000);
+        }
+        chooserAnswer = kind % 3 == 2 ? QString() : imageFile;
+        if (!chooserAnswer.isEmpty()) {
+            QFile f(imageFile);
+            FUZZ_CHECK(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
+        }
+        window->ui->TBFlush->click();
+        chooserAnswer = imageFile;
+        monitor.setImage(window->imageData, window->dspImageEnd);
+        sync();
+    }
+
     // A real run of the upgrade up to the chosen state.
     void prefix(int stage)
     {
         if (stage >= 1) {
             window->ui->TBFlush->click();
             FUZZ_CHECK(window->ui->toolButton_2->isEnabled());
+            monitor.setImage(window->imageData, window->dspImageEnd);
             clickStart();
             FUZZ_CHECK(window->delayTimer->isActive());
         }
@@ -283,7 +329,7 @@ struct Session {
     void operation()
     {
         const std::uint8_t op = in.byte();
-        switch (op % 13) {
+        switch (op % 14) {
         case 0: { // a reply the device sends
             static const std::uint8_t known[][2] = {{0x0C, 0x55}, {0x0C, 0x56}, {0x0C, 0x54}, {0x0F, 0x54},
                                                     {0x0C, 0x59}, {0x0F, 0x56}, {0x0C, 0x00}, {0x0D, 0x56}};
@@ -374,6 +420,9 @@ struct Session {
                 window->stopReader();
             sync();
             break;
+        case 13:
+            pickFile();
+            break;
         }
     }
 
@@ -384,7 +433,7 @@ struct Session {
             ++monitor.completions;
             FUZZ_CHECK(monitor.completions == 1);
             // Shown with the last ARM block, all of the image gone out.
-            if (cleanWrites)
+            if (cleanWrites && monitor.imageValid)
                 FUZZ_CHECK(monitor.armEnd && monitor.armSent == monitor.armBlocks);
             if (prefixDone && acceptCompletion)
                 return QMessageBox::Ok;
@@ -423,7 +472,8 @@ void setUp(const char* program)
         FUZZ_CHECK(current && status == 0 && current->monitor.completions == 1);
         current->monitor.exited = true;
     });
-    setOpenFileChooser([](const OpenFileRequest&) { return imageFile; });
+    chooserAnswer = imageFile;
+    setOpenFileChooser([](const OpenFileRequest&) { return chooserAnswer; });
 }
 
 void run(const std::uint8_t* data, std::size_t size)
@@ -449,10 +499,6 @@ void run(const std::uint8_t* data, std::size_t size)
     setHidPlatform(&s.bus);
     s.path = s.bus.plug(VirtualHidBus::deviceSpec(s.device));
     s.device->setExpectedDspLength(std::size_t(dspBlocks) * 8);
-    s.monitor.image = image;
-    s.monitor.dspBlocks = dspBlocks;
-    s.monitor.armBlocks = armBlocks;
-    s.monitor.dspImageEnd = 16 + dspBlocks * 8;
     s.acceptCompletion = mode & 0x10;
     current = &s;
 
@@ -473,6 +519,8 @@ void run(const std::uint8_t* data, std::size_t size)
     setHidPlatform(nullptr);
     session.reset();
     resetLinkState();
+    // What the window left to the event loop, objects to delete among it.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
 }
 

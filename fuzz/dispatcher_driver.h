@@ -10,8 +10,9 @@
 //           bit 3 Chinese notices; bit 4 accept the completion box
 //   byte 1, 2: DSP and ARM image length in blocks of 8 (1 to 64 each)
 //   byte 3, 4: device fault installed after that (kind, count)
-//   then operations: input reports (known replies, raw bytes, odd events)
-//   and ticks of the three timers, singly or in long runs. While a message
+//   then operations: input reports (known replies, raw bytes, odd events),
+//   ticks of the three timers, singly or in long runs, clicks on the start
+//   button, files of any content picked with the file button. While a message
 //   box is open, the next operation runs inside it, as the box's event loop
 //   would run it.
 #pragma once
