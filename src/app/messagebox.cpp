@@ -18,12 +18,12 @@ int runDefault(const BoxRequest& request)
     std::unique_ptr<QMessageBox> box = buildBox(request);
     return box->exec();
 }
-}  // namespace
+} // namespace
 
 std::unique_ptr<QMessageBox> buildBox(const BoxRequest& request)
 {
-    auto box = std::make_unique<QMessageBox>(request.icon, request.title, request.text,
-                                             QMessageBox::NoButton, request.parent);
+    auto box = std::make_unique<QMessageBox>(request.icon, request.title, request.text, QMessageBox::NoButton,
+                                             request.parent);
     box->setStandardButtons(request.buttons);
     if (request.defaultButton != QMessageBox::NoButton && (request.buttons & request.defaultButton))
         box->setDefaultButton(request.defaultButton);
@@ -49,56 +49,49 @@ void setBoxPresenter(BoxPresenter p)
     presenter() = std::move(p);
 }
 
+namespace {
+BoxRequest request(BoxRequest::Form form, QMessageBox::Icon icon, QWidget* parent, const QString& title,
+                   const QString& text, QMessageBox::StandardButtons buttons,
+                   QMessageBox::StandardButton defaultButton)
+{
+    BoxRequest r;
+    r.form = form;
+    r.icon = icon;
+    r.parent = parent;
+    r.title = title;
+    r.text = text;
+    r.buttons = buttons;
+    r.defaultButton = defaultButton;
+    return r;
+}
+} // namespace
+
 int englishWarningBox(QWidget* window, const QString& title, const QString& text)
 {
     // As QMessageBox::warning(window, title, text, Yes, No): No is not among
     // the buttons, so Yes is the only and default button.
-    BoxRequest r;
-    r.form = BoxRequest::Form::EnglishWarning;
-    r.icon = QMessageBox::Warning;
-    r.parent = window;
-    r.title = title;
-    r.text = text;
-    r.buttons = QMessageBox::Yes;
-    r.defaultButton = QMessageBox::No;
-    return presentBox(r);
+    return presentBox(request(BoxRequest::Form::EnglishWarning, QMessageBox::Warning, window, title, text,
+                              QMessageBox::Yes, QMessageBox::No));
 }
 
 int chineseNoticeBox(const QString& title, const QString& text)
 {
-    BoxRequest r;
-    r.form = BoxRequest::Form::ChineseNotice;
-    r.icon = QMessageBox::Information;
-    r.parent = nullptr;
-    r.title = title;
-    r.text = text;
-    r.buttons = QMessageBox::Ok;
+    BoxRequest r = request(BoxRequest::Form::ChineseNotice, QMessageBox::Information, nullptr, title, text,
+                           QMessageBox::Ok, QMessageBox::NoButton);
     r.buttonText = QStringLiteral("确 定");
     return presentBox(r);
 }
 
 int chineseInformationBox(QWidget* window, const QString& title, const QString& text)
 {
-    BoxRequest r;
-    r.form = BoxRequest::Form::ChineseInformation;
-    r.icon = QMessageBox::Information;
-    r.parent = window;
-    r.title = title;
-    r.text = text;
-    r.buttons = QMessageBox::Yes;
-    r.defaultButton = QMessageBox::No;
-    return presentBox(r);
+    return presentBox(request(BoxRequest::Form::ChineseInformation, QMessageBox::Information, window, title,
+                              text, QMessageBox::Yes, QMessageBox::No));
 }
 
 int completionBox(QWidget* window, const QString& title, const QString& text, const QString& buttonText)
 {
-    BoxRequest r;
-    r.form = BoxRequest::Form::Completion;
-    r.icon = QMessageBox::Information;
-    r.parent = nullptr;
-    r.title = title;
-    r.text = text;
-    r.buttons = QMessageBox::Ok;
+    BoxRequest r = request(BoxRequest::Form::Completion, QMessageBox::Information, nullptr, title, text,
+                           QMessageBox::Ok, QMessageBox::NoButton);
     r.buttonText = buttonText;
     r.moved = true;
     r.position = window ? window->frameGeometry().topLeft() + QPoint(150, 70) : QPoint(150, 70);
@@ -108,29 +101,15 @@ int completionBox(QWidget* window, const QString& title, const QString& text, co
 int warningBox(QWidget* window, const QString& title, const QString& text,
                QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
 {
-    BoxRequest r;
-    r.form = BoxRequest::Form::Warning;
-    r.icon = QMessageBox::Warning;
-    r.parent = window;
-    r.title = title;
-    r.text = text;
-    r.buttons = buttons;
-    r.defaultButton = defaultButton;
-    return presentBox(r);
+    return presentBox(request(BoxRequest::Form::Warning, QMessageBox::Warning, window, title, text, buttons,
+                              defaultButton));
 }
 
 int informationBox(QWidget* window, const QString& title, const QString& text,
                    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
 {
-    BoxRequest r;
-    r.form = BoxRequest::Form::Information;
-    r.icon = QMessageBox::Information;
-    r.parent = window;
-    r.title = title;
-    r.text = text;
-    r.buttons = buttons;
-    r.defaultButton = defaultButton;
-    return presentBox(r);
+    return presentBox(request(BoxRequest::Form::Information, QMessageBox::Information, window, title, text,
+                              buttons, defaultButton));
 }
 
 int languageNotice(QWidget* window, const QString& chineseTitle, const QString& chineseText,
