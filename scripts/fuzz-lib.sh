@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by scripts/fuzz and scripts/fuzz-campaign: the targets, their
 # options, the build, and one libFuzzer run with its figures.
 
@@ -33,15 +34,16 @@ fuzz_run() {
   local dir=$1 target=$2 corpus=$3 artifacts=$4 log=$5
   shift 5
   mkdir -p "$corpus" "$artifacts" "$(dirname "$log")"
-  local here binary status=0
+  local here binary logdir status=0
   here=$PWD
+  logdir=$(dirname "$log")
   binary=$(realpath "$dir/fuzz/$target")
   corpus=$(realpath "$corpus")
   artifacts=$(realpath "$artifacts")
   # libFuzzer's job writes fuzz-0.log into the working directory: keep it
   # beside the log.
   # shellcheck disable=SC2046
-  (cd "$(dirname "$log")" &&
+  (cd "$logdir" &&
     QT_QPA_PLATFORM=offscreen \
     ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1} \
     UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
