@@ -21,6 +21,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -32,6 +33,13 @@ namespace {
 using Frame = std::vector<std::uint8_t>;
 
 QString imageFile;
+
+// DISPATCHER_TRACE=1 prints every operation and frame, for reading a finding.
+bool tracing()
+{
+    static const bool on = qEnvironmentVariableIsSet("DISPATCHER_TRACE");
+    return on;
+}
 QString chooserAnswer; // what the file dialog returns
 
 // The bytes of the input, read front to back; zeros once they run out.
@@ -188,11 +196,20 @@ struct Session {
 
     void sync()
     {
+        // The file button replaces the image before its notices, and a box's
+        // event loop may send frames from it before the click returns.
+        monitor.setImage(window->imageData, window->dspImageEnd);
         const auto& recorded = device->frames();
         // Every write reached the device with the declared length.
         FUZZ_CHECK(bus.featureWrites() == device->writes());
         for (; monitor.seen < recorded.size(); ++monitor.seen) {
             const Frame* previous = monitor.seen > 0 ? &recorded[monitor.seen - 1] : nullptr;
+            if (tracing()) {
+                std::fprintf(stderr, "%*s  frame", depth * 2, "");
+                for (std::uint8_t b : recorded[monitor.seen])
+                    std::fprintf(stderr, " %02x", b);
+                std::fprintf(stderr, "\n");
+            }
             monitor.check(recorded[monitor.seen], previous);
         }
         if (device->writes() != int(recorded.size()) || !bus.isPlugged(path))
@@ -201,6 +218,9 @@ struct Session {
 
     void deliver(const QByteArray& r, std::uint8_t reportId, bool posted)
     {
+        if (tracing())
+            std::fprintf(stderr, "%*s  report id %02x: %s\n", depth * 2, "", reportId,
+                         r.toHex(' ').constData());
         monitor.onReport(r, reportId);
         auto* event = new USBEvent;
         event->reportData = r;
@@ -270,7 +290,6 @@ struct Session {
         }
         window->ui->TBFlush->click();
         chooserAnswer = imageFile;
-        monitor.setImage(window->imageData, window->dspImageEnd);
         sync();
     }
 
@@ -280,7 +299,6 @@ struct Session {
         if (stage >= 1) {
             window->ui->TBFlush->click();
             FUZZ_CHECK(window->ui->toolButton_2->isEnabled());
-            monitor.setImage(window->imageData, window->dspImageEnd);
             clickStart();
             FUZZ_CHECK(window->delayTimer->isActive());
         }
@@ -329,6 +347,8 @@ struct Session {
     void operation()
     {
         const std::uint8_t op = in.byte();
+        if (tracing())
+            std::fprintf(stderr, "%*sop %d (byte %02x)\n", depth * 2, "", op % 14, op);
         switch (op % 14) {
         case 0: { // a reply the device sends
             static const std::uint8_t known[][2] = {{0x0C, 0x55}, {0x0C, 0x56}, {0x0C, 0x54}, {0x0F, 0x54},
