@@ -10,7 +10,7 @@ std::function<QString(const OpenFileRequest&)>& chooser()
     static std::function<QString(const OpenFileRequest&)> c;
     return c;
 }
-}  // namespace
+} // namespace
 
 QString askOpenFileName(QWidget* parent, const QString& caption, const QString& dir, const QString& filter)
 {

@@ -65,7 +65,7 @@ public:
     const std::uint8_t startAckSubCode = 0x55;
     std::int32_t vendorId = 0x0483;
     std::int32_t productId = 0x0525;
-    QString loadedFilePath;  // the copy of filePath taken when the image file is opened
+    QString loadedFilePath; // the copy of filePath taken when the image file is opened
     QByteArray imageData;
     QByteArray versionReply;
     std::uint8_t startWaitTicks = 0;

@@ -13,12 +13,12 @@
 struct BoxRequest {
     // Which of the program's box forms this is; tests use it to check the form.
     enum class Form {
-        EnglishWarning,      // toolkit warning box over the window, one Yes button
-        ChineseNotice,       // information icon, no parent, one OK button "确 定"
-        ChineseInformation,  // toolkit information box over the window, one Yes button
-        Completion,          // information icon, no parent, moved, one OK button
-        Warning,             // other warning boxes (online update)
-        Information,         // other information boxes (online update)
+        EnglishWarning,     // toolkit warning box over the window, one Yes button
+        ChineseNotice,      // information icon, no parent, one OK button "确 定"
+        ChineseInformation, // toolkit information box over the window, one Yes button
+        Completion,         // information icon, no parent, moved, one OK button
+        Warning,            // other warning boxes (online update)
+        Information,        // other information boxes (online update)
     };
     Form form = Form::EnglishWarning;
     QMessageBox::Icon icon = QMessageBox::Warning;
@@ -27,8 +27,8 @@ struct BoxRequest {
     QString text;
     QMessageBox::StandardButtons buttons = QMessageBox::Yes;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
-    QString buttonText;  // when not empty: replaces the text of the first button
-    bool moved = false;  // when true the box's top-left corner goes to `position`
+    QString buttonText; // when not empty: replaces the text of the first button
+    bool moved = false; // when true the box's top-left corner goes to `position`
     QPoint position;
 };
 

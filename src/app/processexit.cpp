@@ -9,7 +9,7 @@ std::function<void(int)>& handler()
     static std::function<void(int)> h;
     return h;
 }
-}  // namespace
+} // namespace
 
 void exitProcess(int status)
 {
