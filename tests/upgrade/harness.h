@@ -69,13 +69,11 @@ struct Boxes {
 
 inline QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
 {
-    const QString path = dir.filePath(name);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        return {};
-    return path;
+    QFile f(dir.filePath(name));
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? f.fileName() : QString();
 }
 
+// Seeds 11 and 12: fwimage::sampleBytes(size, 11/12) are the images inside.
 inline QByteArray sampleImage(int dspSize, int armSize, quint32 version)
 {
     return fwimage::pack(fwimage::sampleBytes(dspSize, 11), fwimage::sampleBytes(armSize, 12), version);

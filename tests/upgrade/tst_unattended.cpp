@@ -9,6 +9,18 @@
 
 #include <cstdio>
 
+namespace {
+struct Case {
+    QByteArray file;
+    bool plugged;
+    int deviceVersion, versionTimeoutMs;
+    bool verifies;
+    int status;
+    QByteArray printed;
+};
+} // namespace
+Q_DECLARE_METATYPE(Case)
+
 class UnattendedTest : public QObject {
     Q_OBJECT
 private slots:
@@ -21,54 +33,38 @@ private:
 
 void UnattendedTest::runs_data()
 {
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<bool>("plugged");
-    QTest::addColumn<int>("deviceVersion");
-    QTest::addColumn<int>("versionTimeoutMs");
-    QTest::addColumn<bool>("verifies");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QString>("printed");
-    const QByteArray good = sampleImage(400, 1000, 5001);
     using namespace unattended;
-    QTest::newRow("written") << good << true << 5000 << 5000 << true << int(Success)
-                             << "completion: information";
-    QTest::newRow("older file goes on") << good << true << 5002 << 5000 << true << int(Success)
-                                        << "notice: Information: The firmware file version is lower";
-    QTest::newRow("malformed file") << good.left(900) << true << 5000 << 5000 << true << int(FileFormat)
-                                    << "notice: Information: File Format Is Error";
-    QTest::newRow("device content differs")
-        << good << true << 5000 << 5000 << false << int(ImageMismatch) << "";
-    QTest::newRow("no device") << good << false << 5000 << 5000 << true << int(NoDevice) << "no device found";
-    QTest::newRow("no version reply") << good << true << 5000 << 200 << true << int(NoVersionReply) << "";
+    QTest::addColumn<Case>("c");
+    const QByteArray good = sampleImage(400, 1000, 5001);
+    QTest::newRow("written") << Case{good, true, 5000, 5000, true, Success, "completion: information"};
+    QTest::newRow("older file goes on") << Case{
+        good, true, 5002, 5000, true, Success, "notice: Information: The firmware file version is lower"};
+    QTest::newRow("malformed file") << Case{
+        good.left(900), true, 5000, 5000, true, FileFormat, "notice: Information: File Format Is Error"};
+    QTest::newRow("device content differs") << Case{good, true, 5000, 5000, false, ImageMismatch, ""};
+    QTest::newRow("no device") << Case{good, false, 5000, 5000, true, NoDevice, "no device found"};
+    QTest::newRow("no version reply") << Case{good, true, 5000, 200, true, NoVersionReply, ""};
 }
 
 void UnattendedTest::runs()
 {
-    QFETCH(QByteArray, file);
-    QFETCH(bool, plugged);
-    QFETCH(int, deviceVersion);
-    QFETCH(int, versionTimeoutMs);
-    QFETCH(bool, verifies);
-    QFETCH(int, status);
-    QFETCH(QString, printed);
-    Rig rig(plugged);
+    QFETCH(Case, c);
+    Rig rig(c.plugged);
     setLanguageOverride(QLocale::English);
-    rig.device->setFirmwareNumber(std::uint16_t(deviceVersion));
+    rig.device->setFirmwareNumber(std::uint16_t(c.deviceVersion));
     MainWindow w;
     unattended::Options options;
-    options.imagePath = writeFile(dir, "run.fw", file);
-    options.versionTimeoutMs = versionTimeoutMs;
-    options.verify = [&] { return verifies ? unattended::Success : unattended::ImageMismatch; };
-    std::FILE* out = std::tmpfile();
-    options.out = out;
-    unattended::Driver driver(options);
-    QCOMPARE(driver.run(w), status);
+    options.imagePath = writeFile(dir, "run.fw", c.file);
+    options.versionTimeoutMs = c.versionTimeoutMs;
+    options.verify = [&] { return c.verifies ? unattended::Success : unattended::ImageMismatch; };
+    std::FILE* out = options.out = std::tmpfile();
+    QCOMPARE(unattended::Driver(options).run(w), c.status);
 
     std::rewind(out);
     QByteArray text(1 << 16, '\0');
     text.resize(int(std::fread(text.data(), 1, size_t(text.size()), out)));
     std::fclose(out);
-    QVERIFY2(text.contains(printed.toUtf8()), text.constData());
+    QVERIFY2(text.contains(c.printed), text.constData());
     QVERIFY(text.count("progress") <= 12);
     QVERIFY(!w.dspTimer->isActive() && !w.armTimer->isActive() && !w.delayTimer->isActive());
 }
