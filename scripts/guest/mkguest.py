@@ -298,8 +298,8 @@ def main():
     tree.copy(QT_PLATFORM_PLUGIN, "qt/platforms/libqoffscreen.so")
     add_fontconfig(tree)
 
-    for spec in args.data:
-        src, dest = spec.split("=", 1)
+    for item in args.data:
+        src, dest = item.split("=", 1)
         tree.copy(src, dest)
 
     cpio = os.path.join(args.out, "initramfs.cpio")

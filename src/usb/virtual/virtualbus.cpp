@@ -38,25 +38,25 @@ std::string VirtualHidBus::makePath(std::uint16_t vendorId, std::uint16_t produc
 
 VirtualInterfaceSpec VirtualHidBus::deviceSpec(std::shared_ptr<DeviceModel> device, std::string path)
 {
-    VirtualInterfaceSpec spec;
-    spec.path = std::move(path);
-    spec.device = std::move(device);
-    return spec;
+    VirtualInterfaceSpec desc;
+    desc.path = std::move(path);
+    desc.device = std::move(device);
+    return desc;
 }
 
-std::string VirtualHidBus::plug(VirtualInterfaceSpec spec)
+std::string VirtualHidBus::plug(VirtualInterfaceSpec desc)
 {
     std::string path;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (spec.path.empty())
-            spec.path = makePath(spec.vendorId, spec.productId, ++serial_);
-        path = spec.path;
+        if (desc.path.empty())
+            desc.path = makePath(desc.vendorId, desc.productId, ++serial_);
+        path = desc.path;
         if (findLocked(path))
             return path; // already on the bus
-        if (spec.device)
-            spec.device->reset();
-        interfaces_.push_back(Interface{std::move(spec), nextInterfaceId_++});
+        if (desc.device)
+            desc.device->reset();
+        interfaces_.push_back(Interface{std::move(desc), nextInterfaceId_++});
     }
     postNotice(HidNoticeKind::Arrival, path);
     return path;
@@ -65,7 +65,7 @@ std::string VirtualHidBus::plug(VirtualInterfaceSpec spec)
 void VirtualHidBus::unplugLocked(const std::string& path)
 {
     auto it = std::find_if(interfaces_.begin(), interfaces_.end(),
-                           [&](const Interface& i) { return i.spec.path == path; });
+                           [&](const Interface& i) { return i.desc.path == path; });
     if (it == interfaces_.end())
         return;
     for (auto& [h, handle] : handles_) {
@@ -170,7 +170,7 @@ void VirtualHidBus::setRegistrationFails(bool fails)
 VirtualHidBus::Interface* VirtualHidBus::findLocked(const std::string& path)
 {
     for (Interface& i : interfaces_)
-        if (i.spec.path == path)
+        if (i.desc.path == path)
             return &i;
     return nullptr;
 }
@@ -196,7 +196,7 @@ std::vector<std::string> VirtualHidBus::enumerate()
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<std::string> paths;
     for (const Interface& i : interfaces_)
-        paths.push_back(i.spec.path);
+        paths.push_back(i.desc.path);
     return paths;
 }
 
@@ -208,16 +208,16 @@ HidHandle VirtualHidBus::open(const std::string& path, Access access)
         setErrorLocked("open: no such device: " + path);
         return kInvalidHidHandle;
     }
-    if ((access == Access::Probe && i->spec.probeFails) ||
-        (access == Access::Read && i->spec.readOpenFails) ||
-        (access == Access::Write && i->spec.writeOpenFails)) {
+    if ((access == Access::Probe && i->desc.probeFails) ||
+        (access == Access::Read && i->desc.readOpenFails) ||
+        (access == Access::Write && i->desc.writeOpenFails)) {
         setErrorLocked("open: access denied: " + path);
         return kInvalidHidHandle;
     }
     auto handle = std::make_shared<Handle>();
     handle->path = path;
     handle->interfaceId = i->id;
-    handle->spec = i->spec;
+    handle->desc = i->desc;
     handle->access = access;
     const HidHandle h = nextHandle_++;
     handles_[h] = handle;
@@ -247,8 +247,8 @@ bool VirtualHidBus::getAttributes(HidHandle h, HidAttributes* out)
         setErrorLocked("getAttributes: invalid handle");
         return false;
     }
-    out->vendorId = handle->spec.vendorId;
-    out->productId = handle->spec.productId;
+    out->vendorId = handle->desc.vendorId;
+    out->productId = handle->desc.productId;
     return true;
 }
 
@@ -260,8 +260,8 @@ bool VirtualHidBus::getCaps(HidHandle h, HidCaps* out)
         setErrorLocked("getCaps: invalid handle");
         return false;
     }
-    out->featureReportByteLength = handle->spec.featureLength;
-    out->inputReportByteLength = handle->spec.inputLength;
+    out->featureReportByteLength = handle->desc.featureLength;
+    out->inputReportByteLength = handle->desc.inputLength;
     out->outputReportByteLength = 0;
     return true;
 }
@@ -277,12 +277,12 @@ bool VirtualHidBus::setFeature(HidHandle h, const std::uint8_t* data, std::size_
             return false;
         }
         ++featureWrites_;
-        if (length != handle->spec.featureLength) {
+        if (length != handle->desc.featureLength) {
             setErrorLocked("setFeature: length " + std::to_string(length) +
                            " is not the feature report length");
             return false;
         }
-        const std::shared_ptr<DeviceModel>& device = handle->spec.device;
+        const std::shared_ptr<DeviceModel>& device = handle->desc.device;
         if (!device)
             return true;
         DeviceModel::Output out = device->feature(data, length);
@@ -294,8 +294,8 @@ bool VirtualHidBus::setFeature(HidHandle h, const std::uint8_t* data, std::size_
         if (out.unplug) {
             // The whole device leaves: every interface backed by this model.
             for (const Interface& i : interfaces_)
-                if (i.spec.device == device)
-                    leaving.push_back(i.spec.path);
+                if (i.desc.device == device)
+                    leaving.push_back(i.desc.path);
             for (const std::string& p : leaving)
                 unplugLocked(p);
         }

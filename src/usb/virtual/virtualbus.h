@@ -58,14 +58,14 @@ public:
     explicit VirtualHidBus(QObject* parent = nullptr);
     ~VirtualHidBus() override;
 
-    // A spec for the updater's device (ids 0483/0525) backed by `device`.
+    // A description of the updater's device (ids 0483/0525) backed by `device`.
     static VirtualInterfaceSpec deviceSpec(std::shared_ptr<DeviceModel> device, std::string path = {});
     // A path in the Windows form: \\?\hid#VID_xxxx&PID_xxxx#<serial>#{guid}.
     static std::string makePath(std::uint16_t vendorId, std::uint16_t productId, int serial);
 
     // Adds the interface to the bus (at the end of the enumeration order)
     // and posts an arrival notice. Returns its path.
-    std::string plug(VirtualInterfaceSpec spec);
+    std::string plug(VirtualInterfaceSpec desc);
     // Removes the interface, fails its open handles and posts a removal
     // notice. False when no such interface is plugged.
     bool unplug(const std::string& path);
@@ -108,7 +108,7 @@ public:
 
 private:
     struct Interface {
-        VirtualInterfaceSpec spec;
+        VirtualInterfaceSpec desc;
         std::uint64_t id = 0; // distinguishes a replugged interface
     };
     struct Queued {
@@ -119,7 +119,7 @@ private:
     struct Handle {
         std::string path;
         std::uint64_t interfaceId = 0;
-        VirtualInterfaceSpec spec;
+        VirtualInterfaceSpec desc;
         Access access = Access::Probe;
         bool closed = false;
         bool gone = false; // its interface was unplugged
