@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <functional>
 #include <memory>
@@ -73,7 +74,17 @@ inline QString writeFile(const QTemporaryDir& dir, const QString& name, const QB
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? f.fileName() : QString();
 }
 
-// Seeds 11 and 12: fwimage::sampleBytes(size, 11/12) are the images inside.
+// A file written here: the big-endian header `dsp`, `version`, `arm`, then `body`.
+inline QByteArray rawImage(quint32 dsp, quint32 version, quint32 arm, const QByteArray& body)
+{
+    QByteArray f(16, '\0');
+    qToBigEndian(dsp, f.data());
+    qToBigEndian(version, f.data() + 4);
+    qToBigEndian(arm, f.data() + 8);
+    return f + body;
+}
+
+// Packed by the project's own tool; seeds 11 and 12: fwimage::sampleBytes(size, 11/12) are the images inside.
 inline QByteArray sampleImage(int dspSize, int armSize, quint32 version)
 {
     return fwimage::pack(fwimage::sampleBytes(dspSize, 11), fwimage::sampleBytes(armSize, 12), version);

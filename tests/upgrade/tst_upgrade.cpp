@@ -8,6 +8,7 @@
 #include "upgrade/frames.h"
 #include "widgets/progressbarcolor.h"
 
+#include <QLabel>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -35,6 +36,11 @@ std::vector<std::vector<std::uint8_t>> expectedFrames(const QByteArray& file, in
     return out;
 }
 
+struct Stall {
+    bool arm, endSent, finish;
+    int error;
+    bool timerAfter, runningAfter;
+};
 struct Run {
     int language, dsp, arm;
     bool onTimers;
@@ -42,6 +48,7 @@ struct Run {
 };
 } // namespace
 Q_DECLARE_METATYPE(Run)
+Q_DECLARE_METATYPE(Stall)
 
 class UpgradeTest : public QObject {
     Q_OBJECT
@@ -105,9 +112,15 @@ void UpgradeTest::wholeUpgradeOnTimers()
     });
     Boxes boxes;
     boxes.hook = [&](const BoxRequest&) { boxTick = rig.sent(Kind::ArmEnd) == 1 ? ticks : -3; };
-    const QByteArray file = sampleImage(run.dsp, run.arm, 5001);
+    const QByteArray file = rawImage(run.dsp, 5001, run.arm,
+                                     fwimage::sampleBytes(run.dsp, 11) + fwimage::sampleBytes(run.arm, 12));
     QTimer::singleShot(60000, &loop, [&] { stuck = true, loop.quit(); });
     start(w, file);
+    QCOMPARE(w.ui->LB_VersionTip->text(),
+             run.language == QLocale::Chinese
+                 ? QStringLiteral("版本信息:  所选文件版本:5001  设备版本:5000")
+                 : QStringLiteral("Version Message: Selected File Version:5001  设备版本:5000"));
+    QCOMPARE(w.ui->progressBarColor->getMaxValue(), double(file.size()));
     QList<int> windows{0};
     while (!run.onTimers && status < 0 && !stuck) {
         const int before = w.dspBlockIndex + w.armBlockIndex;
@@ -160,47 +173,40 @@ void UpgradeTest::wholeUpgradeOnTimers()
 
 void UpgradeTest::stageTimeouts_data()
 {
-    QTest::addColumn<bool>("arm");
-    QTest::addColumn<bool>("endSent");
-    QTest::addColumn<bool>("finish");
-    QTest::addColumn<int>("error");
-    QTest::addColumn<bool>("timerAfter");
-    QTest::addColumn<bool>("runningAfter");
-    QTest::newRow("DSP window never acknowledged") << false << false << false << 2 << true << false;
-    QTest::newRow("DSP end frame unanswered") << false << true << false << 4 << false << true;
-    QTest::newRow("DSP end, completion reply seen") << false << true << true << 2 << true << false;
-    QTest::newRow("ARM window never acknowledged") << true << false << false << 5 << false << false;
-    QTest::newRow("ARM end frame unanswered") << true << true << false << 4 << false << true;
-    QTest::newRow("ARM end, completion reply seen") << true << true << true << 5 << false << false;
+    // The stage, whether its end frame was sent and the completion reply
+    // seen; the error, and whether the stage timer and the upgrade go on.
+    QTest::addColumn<Stall>("c");
+    QTest::newRow("DSP window never acknowledged") << Stall{false, false, false, 2, true, false};
+    QTest::newRow("DSP end frame unanswered") << Stall{false, true, false, 4, false, true};
+    QTest::newRow("DSP end, completion reply seen") << Stall{false, true, true, 2, true, false};
+    QTest::newRow("ARM window never acknowledged") << Stall{true, false, false, 5, false, false};
+    QTest::newRow("ARM end frame unanswered") << Stall{true, true, false, 4, false, true};
+    QTest::newRow("ARM end, completion reply seen") << Stall{true, true, true, 5, false, false};
 }
 
 void UpgradeTest::stageTimeouts()
 {
-    QFETCH(bool, arm);
-    QFETCH(bool, endSent);
-    QFETCH(bool, finish);
-    QFETCH(int, error);
-    QFETCH(bool, runningAfter);
+    QFETCH(Stall, c);
     Rig rig(false);
     setLanguageOverride(QLocale::English);
     MainWindow w;
     Boxes boxes;
-    QTimer* timer = arm ? w.armTimer : w.dspTimer;
+    QTimer* timer = c.arm ? w.armTimer : w.dspTimer;
     timer->setInterval(kNoTicks);
     timer->start();
     w.upgradeRunning = true;
-    (arm ? w.armEndSent : w.dspEndSent) = endSent;
-    w.finishReceived = finish;
-    auto tick = [&] { return arm ? w.SendARMData() : w.SendDSPData(); };
+    (c.arm ? w.armEndSent : w.dspEndSent) = c.endSent;
+    w.finishReceived = c.finish;
+    auto tick = [&] { return c.arm ? w.SendARMData() : w.SendDSPData(); };
     for (int i = 1; i < frames::kAckTimeoutTicks; ++i)
         QCOMPARE(tick(), 0);
     QVERIFY(boxes.seen.isEmpty());
     QCOMPARE(tick(), -1);
-    QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Error %1").arg(error)});
-    QTEST(timer->isActive(), "timerAfter");
-    QCOMPARE(w.upgradeRunning, runningAfter);
-    QCOMPARE(arm ? w.armEndSent : w.dspEndSent, endSent && error != 4);
-    if (!runningAfter)
+    QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Error %1").arg(c.error)});
+    QCOMPARE(timer->isActive(), c.timerAfter);
+    QCOMPARE(w.upgradeRunning, c.runningAfter);
+    QCOMPARE(c.arm ? w.armEndSent : w.dspEndSent, c.endSent && c.error != 4);
+    if (!c.runningAfter)
         QCOMPARE(tick(), -1);
 }
 
