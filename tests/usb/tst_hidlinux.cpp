@@ -44,16 +44,10 @@ class HidLinuxTest : public QObject {
 private slots:
     void descriptor_data();
     void descriptor();
-    void truncatedDescriptor_data();
     void truncatedDescriptor();
-    void hidIdLine_data();
-    void hidIdLine();
+    void uevents();
     void fakeSysfsTree();
-    void devpathIds_data();
-    void devpathIds();
-    void kernelUevent();
-    void noticePathRoundTrip();
-    void backendFailsCleanly();
+    void noticePathAndBackend();
 };
 
 void HidLinuxTest::descriptor_data()
@@ -89,57 +83,69 @@ void HidLinuxTest::descriptor()
     QTEST(int(outputLength(info, reportId)), "output");
 }
 
-void HidLinuxTest::truncatedDescriptor_data()
-{
-    QTest::addColumn<Bytes>("descriptor");
-    QTest::newRow("2-byte item cut") << Bytes{0x75, 0x08, 0x26, 0xFF};
-    QTest::newRow("4-byte item cut") << Bytes{0x27, 0xFF, 0xFF};
-    QTest::newRow("long item header cut") << Bytes{0xFE, 0x05};
-    QTest::newRow("long item data cut") << Bytes{0xFE, 0x05, 0x10, 0x01, 0x02};
-    QTest::newRow("long item size 255") << Bytes{0xFE, 0xFF, 0x10};
-}
-
 void HidLinuxTest::truncatedDescriptor()
 {
-    QFETCH(Bytes, descriptor);
-    std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[descriptor.size()]);
-    std::copy(descriptor.begin(), descriptor.end(), exact.get());
-    QVERIFY(!parseReportDescriptor(exact.get(), descriptor.size()).complete);
-}
-
-void HidLinuxTest::hidIdLine_data()
-{
-    QTest::addColumn<QString>("uevent");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<int>("vendor");
-    QTest::addColumn<int>("product");
-    QTest::newRow("usb") << "DRIVER=hid-generic\nHID_ID=0003:00000483:00000525\nHID_NAME=x\n"
-                         << true << 0x0483 << 0x0525;
-    QTest::newRow("bluetooth, letters") << "HID_ID=0005:0000046D:0000B01A" << true << 0x046D << 0xB01A;
-    QTest::newRow("missing") << "DRIVER=hid-generic\nHID_NAME=x\n" << false << 0 << 0;
-    QTest::newRow("too few fields") << "HID_ID=0003:00000483" << false << 0 << 0;
-    QTest::newRow("not hex") << "HID_ID=0003:0000048G:00000525" << false << 0 << 0;
-    QTest::newRow("too large") << "HID_ID=0003:00010483:00000525" << false << 0 << 0;
-    QTest::newRow("not at line start") << "XHID_ID=0003:00000483:00000525" << false << 0 << 0;
-}
-
-void HidLinuxTest::hidIdLine()
-{
-    QFETCH(QString, uevent);
-    QFETCH(bool, ok);
-    HidAttributes ids;
-    QCOMPARE(parseHidId(uevent.toStdString(), &ids), ok);
-    if (ok) {
-        QTEST(int(ids.vendorId), "vendor");
-        QTEST(int(ids.productId), "product");
+    // A 2-byte and a 4-byte item cut, a long item's header or data cut, a
+    // long item of size 255.
+    for (const Bytes& d : {Bytes{0x75, 0x08, 0x26, 0xFF}, Bytes{0x27, 0xFF, 0xFF}, Bytes{0xFE, 0x05},
+                           Bytes{0xFE, 0x05, 0x10, 0x01, 0x02}, Bytes{0xFE, 0xFF, 0x10}}) {
+        std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[d.size()]);
+        std::copy(d.begin(), d.end(), exact.get());
+        QVERIFY(!parseReportDescriptor(exact.get(), d.size()).complete);
     }
+}
+
+void HidLinuxTest::uevents()
+{
+    // The HID_ID line of a device's uevent file.
+    const struct {
+        const char* uevent;
+        int vendor, product; // -1: refused
+    } lines[] = {{"DRIVER=hid-generic\nHID_ID=0003:00000483:00000525\nHID_NAME=x\n", 0x0483, 0x0525},
+                 {"HID_ID=0005:0000046D:0000B01A", 0x046D, 0xB01A},
+                 {"DRIVER=hid-generic\nHID_NAME=x\n", -1, -1},
+                 {"HID_ID=0003:00000483", -1, -1},
+                 {"HID_ID=0003:0000048G:00000525", -1, -1},
+                 {"HID_ID=0003:00010483:00000525", -1, -1},
+                 {"XHID_ID=0003:00000483:00000525", -1, -1}};
+    for (const auto& l : lines) {
+        HidAttributes ids;
+        QCOMPARE(parseHidId(l.uevent, &ids), l.vendor >= 0);
+        if (l.vendor >= 0)
+            QVERIFY2(ids.vendorId == l.vendor && ids.productId == l.product, l.uevent);
+    }
+    // The ids in a kernel device path.
+    const std::pair<const char*, bool> devpaths[] = {
+        {"/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:0483:0525.0004/hidraw/hidraw3", true},
+        {"/devices/virtual/misc/uhid/0003:0483:0525.0001/hidraw/hidraw0", true},
+        {"/devices/virtual/misc/uhid/hidraw/hidraw0", false},
+        {"/devices/pci0000:00/0000:00:14.0", false}};
+    for (const auto& [devpath, ok] : devpaths) {
+        HidAttributes ids;
+        QCOMPARE(idsFromHidDevpath(devpath, &ids), ok);
+        if (ok)
+            QVERIFY(ids.vendorId == 0x0483 && ids.productId == 0x0525);
+    }
+    // A kernel uevent datagram, without the final NUL: the parser stops at
+    // its length.
+    const char add[] = "add@/devices/virtual/misc/uhid/0003:0483:0525.0001/hidraw/hidraw0\0ACTION=add\0"
+                       "DEVPATH=/devices/virtual/misc/uhid/0003:0483:0525.0001/hidraw/hidraw0\0"
+                       "SUBSYSTEM=hidraw\0MAJOR=241\0MINOR=0\0DEVNAME=hidraw0\0SEQNUM=4211";
+    Uevent e;
+    QVERIFY(parseKernelUevent(add, sizeof add - 1, &e));
+    QVERIFY(e.action == "add" && e.subsystem == "hidraw" && e.devname == "hidraw0");
+    QVERIFY(e.devpath.find("0003:0483:0525") != std::string::npos);
+    const char udevMessage[] = "libudev\0\xfe\xed\xca\xfe";
+    QVERIFY(!parseKernelUevent(udevMessage, sizeof udevMessage - 1, &e));
+    QVERIFY(!parseKernelUevent("", 0, &e));
+    const char headerOnly[] = "remove@/devices/x";
+    QVERIFY(!parseKernelUevent(headerOnly, sizeof headerOnly - 1, &e));
 }
 
 void HidLinuxTest::fakeSysfsTree()
 {
     QTemporaryDir root;
-    QVERIFY(root.isValid());
-    auto write = [&](const QString& dir, const QByteArray& text) {
+    const auto write = [&](const QString& dir, const QByteArray& text) {
         QVERIFY(QDir().mkpath(root.filePath(dir + "/device")));
         QFile f(root.filePath(dir + "/device/uevent"));
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -149,56 +155,12 @@ void HidLinuxTest::fakeSysfsTree()
     write("class/hidraw/hidraw1", "DRIVER=hid-generic\nHID_NAME=no ids\n");
     HidAttributes ids;
     QVERIFY(hidIdsFromSysfs(root.filePath("class/hidraw/hidraw0").toStdString(), &ids));
-    QCOMPARE(int(ids.vendorId), 0x0483);
-    QCOMPARE(int(ids.productId), 0x0525);
+    QVERIFY(ids.vendorId == 0x0483 && ids.productId == 0x0525);
     QVERIFY(!hidIdsFromSysfs(root.filePath("class/hidraw/hidraw1").toStdString(), &ids));
     QVERIFY(!hidIdsFromSysfs(root.filePath("class/hidraw/hidraw9").toStdString(), &ids));
 }
 
-void HidLinuxTest::devpathIds_data()
-{
-    QTest::addColumn<QString>("devpath");
-    QTest::addColumn<bool>("ok");
-    QTest::newRow("usb")
-        << "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:0483:0525.0004/hidraw/hidraw3" << true;
-    QTest::newRow("uhid") << "/devices/virtual/misc/uhid/0003:0483:0525.0001/hidraw/hidraw0" << true;
-    QTest::newRow("no hid device") << "/devices/virtual/misc/uhid/hidraw/hidraw0" << false;
-    QTest::newRow("pci name only") << "/devices/pci0000:00/0000:00:14.0" << false;
-}
-
-void HidLinuxTest::devpathIds()
-{
-    QFETCH(QString, devpath);
-    QFETCH(bool, ok);
-    HidAttributes ids;
-    QCOMPARE(idsFromHidDevpath(devpath.toStdString(), &ids), ok);
-    if (ok) {
-        QCOMPARE(int(ids.vendorId), 0x0483);
-        QCOMPARE(int(ids.productId), 0x0525);
-    }
-}
-
-void HidLinuxTest::kernelUevent()
-{
-    const char add[] = "add@/devices/virtual/misc/uhid/0003:0483:0525.0001/hidraw/hidraw0\0ACTION=add\0"
-                       "DEVPATH=/devices/virtual/misc/uhid/0003:0483:0525.0001/hidraw/hidraw0\0"
-                       "SUBSYSTEM=hidraw\0MAJOR=241\0MINOR=0\0DEVNAME=hidraw0\0SEQNUM=4211";
-    Uevent e;
-    // Without the final NUL: the parser stops at the datagram's length.
-    QVERIFY(parseKernelUevent(add, sizeof add - 1, &e));
-    QCOMPARE(QString::fromStdString(e.action), QStringLiteral("add"));
-    QCOMPARE(QString::fromStdString(e.subsystem), QStringLiteral("hidraw"));
-    QCOMPARE(QString::fromStdString(e.devname), QStringLiteral("hidraw0"));
-    QVERIFY(e.devpath.find("0003:0483:0525") != std::string::npos);
-
-    const char udevMessage[] = "libudev\0\xfe\xed\xca\xfe";
-    QVERIFY(!parseKernelUevent(udevMessage, sizeof udevMessage - 1, &e));
-    QVERIFY(!parseKernelUevent("", 0, &e));
-    const char headerOnly[] = "remove@/devices/x";
-    QVERIFY(!parseKernelUevent(headerOnly, sizeof headerOnly - 1, &e));
-}
-
-void HidLinuxTest::noticePathRoundTrip()
+void HidLinuxTest::noticePathAndBackend()
 {
     HidAttributes ids;
     ids.vendorId = 0x0483;
@@ -206,19 +168,14 @@ void HidLinuxTest::noticePathRoundTrip()
     const std::string path = noticePath("/dev/hidraw12", ids);
     std::string vid, pid;
     QVERIFY(idsFromDevicePath(path, &vid, &pid));
-    QCOMPARE(QString::fromStdString(vid), QStringLiteral("0483"));
-    QCOMPARE(QString::fromStdString(pid), QStringLiteral("0525"));
-    QCOMPARE(QString::fromStdString(deviceNode(path)), QStringLiteral("/dev/hidraw12"));
-    QCOMPARE(QString::fromStdString(deviceNode("/dev/hidraw1")), QStringLiteral("/dev/hidraw1"));
-}
+    QVERIFY(vid == "0483" && pid == "0525");
+    QCOMPARE(deviceNode(path), std::string("/dev/hidraw12"));
+    QCOMPARE(deviceNode("/dev/hidraw1"), std::string("/dev/hidraw1"));
 
-void HidLinuxTest::backendFailsCleanly()
-{
+    // The real backend lists paths that carry ids and fails cleanly.
     HidPlatform* native = nativeHidPlatform();
-    for (const std::string& path : native->enumerate()) {
-        std::string vid, pid;
-        QVERIFY(idsFromDevicePath(path, &vid, &pid));
-    }
+    for (const std::string& listed : native->enumerate())
+        QVERIFY(idsFromDevicePath(listed, &vid, &pid));
     QCOMPARE(native->openRead("/nonexistent/hidraw?VID_0483&PID_0525"), kInvalidHidHandle);
     QVERIFY(QString::fromStdString(native->lastError()).startsWith("open /nonexistent/hidraw"));
     std::uint8_t buffer[20];
