@@ -1,0 +1,470 @@
+// The link, with a main window on the virtual bus: finding and opening the
+// device, hot-plug notices, the send path, and the reader thread (which
+// reports reach the window, in what shape and order, how it waits and stops).
+#include "app/language.h"
+#include "app/mainwindow.h"
+#include "app/messagebox.h"
+#include "app/ui_mainwindow.h"
+#include "usb/discovery.h"
+#include "usb/linkstate.h"
+#include "usb/usbevent.h"
+#include "usb/usbthread.h"
+#include "usb/virtual/virtualbus.h"
+#include "widgets/roundcircle.h"
+
+#include <QtTest>
+
+#include <memory>
+
+using Kind = DeviceModel::FrameKind;
+
+// The native-event hook is protected; the test calls it as Qt would.
+class NativeWindow : public MainWindow {
+public:
+    using MainWindow::nativeEvent;
+};
+
+namespace {
+// Records the reportData of every USBEvent the watched window receives, and
+// lets it go on to the window's own handler.
+class ReportRecorder : public QObject {
+public:
+    explicit ReportRecorder(QObject* watched)
+        : QObject(watched)
+    {
+        watched->installEventFilter(this);
+    }
+    QList<QByteArray> reports;
+    int at(int report, int byte) const { return quint8(reports.at(report).at(byte)); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == USBEventType)
+            reports.append(static_cast<USBEvent*>(event)->reportData);
+        return false;
+    }
+};
+
+// Installs a presenter that records every box and answers OK.
+class BoxRecorder {
+public:
+    BoxRecorder()
+    {
+        setBoxPresenter([this](const BoxRequest& r) {
+            boxes.append(r);
+            return int(QMessageBox::Ok);
+        });
+    }
+    ~BoxRecorder() { setBoxPresenter(nullptr); }
+    QList<BoxRequest> boxes;
+};
+
+// An 11-byte version query on the heap: a read past it is caught by the
+// address sanitizer.
+std::unique_ptr<std::uint8_t[]> versionQuery()
+{
+    std::unique_ptr<std::uint8_t[]> f(new std::uint8_t[11]());
+    f[0] = 0x80;
+    f[1] = 0x03;
+    f[2] = 0x01;
+    return f;
+}
+} // namespace
+
+class LinkTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void idsFromPath();
+    void firstMatchingInterfaceWins();
+    void ignoredNotices();
+    void furtherArrivalKeepsOneReader();
+    void unplugAndReplug();
+    void nativeMessageReachesTheNoticeHandler();
+    void sendWithoutUsableDevice_data();
+    void sendWithoutUsableDevice();
+    void refusedWriteLatchesAcrossReplug();
+    void featureLength();
+    void onlyReportId0x80Arrives();
+    void burstArrivesCompleteInOrder();
+    void noEventAfterStopAndClose();
+    void readerSleepsWhileDisabledOrFailing();
+
+private:
+    // Plugs `spec` (by default the device `dev`) unless told not to, and
+    // opens a window on the bus.
+    void open(VirtualInterfaceSpec spec = {}, bool plug = true)
+    {
+        if (plug)
+            path = bus->plug(spec.device ? spec : VirtualHidBus::deviceSpec(dev));
+        window = std::make_unique<MainWindow>();
+        recorder = new ReportRecorder(window.get());
+        QCoreApplication::processEvents(); // the arrival notices of the plugs
+        if (currentReader)
+            QTRY_COMPARE(bus->blockedReads(), 1);
+    }
+    void checkIndicator(bool open)
+    {
+        const QColor colour = open ? QColor(0, 0, 255) : QColor(255, 0, 0);
+        QCOMPARE(window->ui->roundCircle->getClockWise(), open);
+        QCOMPARE(window->ui->roundCircle->getPieColor1Start(), colour);
+        QCOMPARE(window->ui->roundCircle->getPieColor1End(), colour);
+    }
+
+    std::unique_ptr<VirtualHidBus> bus;
+    std::shared_ptr<DeviceModel> dev;
+    std::unique_ptr<MainWindow> window;
+    ReportRecorder* recorder = nullptr;
+    std::string path;
+};
+
+void LinkTest::init()
+{
+    resetLinkState();
+    bus = std::make_unique<VirtualHidBus>();
+    dev = std::make_shared<DeviceModel>();
+    setHidPlatform(bus.get());
+}
+
+void LinkTest::cleanup()
+{
+    window.reset();
+    setLanguageOverride(QLocale::AnyLanguage);
+    setHidPlatform(nullptr);
+    bus.reset();
+}
+
+void LinkTest::idsFromPath()
+{
+    const struct {
+        const char *path, *vid, *pid; // null: no ids found
+    } rows[] = {{R"(\\?\hid#VID_0483&PID_0525#7&1&0&0000#{4d1e})", "0483", "0525"},
+                {"/dev/hidraw3?VID_0483&PID_0525", "0483", "0525"},
+                {"hid#VID_1234&PID_ABCD#x", "1234", "ABCD"},
+                {"VID_0001&PID_0002&VID_0483&PID_0525", "0001", "0002"}, // the first occurrence
+                {"VID_0483PID_0525", "0483", "0525"},                    // exactly long enough
+                {"hid#vid_0483&pid_0525#x", nullptr, nullptr},           // lower case
+                {"hid#VID_0483#x", nullptr, nullptr},
+                {"hid#VID_0483&PID_052", nullptr, nullptr},
+                {"", nullptr, nullptr},
+                {"VID", nullptr, nullptr}};
+    for (const auto& r : rows) {
+        std::string vid, pid;
+        QCOMPARE(idsFromDevicePath(r.path, &vid, &pid), r.vid != nullptr);
+        if (r.vid)
+            QVERIFY2(vid == r.vid && pid == r.pid, r.path);
+    }
+}
+
+void LinkTest::firstMatchingInterfaceWins()
+{
+    VirtualInterfaceSpec broken = VirtualHidBus::deviceSpec(std::make_shared<DeviceModel>());
+    broken.probeFails = true;
+    bus->plug(broken);
+    VirtualInterfaceSpec foreign;
+    foreign.vendorId = 0x046D;
+    foreign.productId = 0xC31C;
+    bus->plug(foreign);
+    auto second = std::make_shared<DeviceModel>();
+    path = bus->plug(VirtualHidBus::deviceSpec(dev));
+    bus->plug(VirtualHidBus::deviceSpec(second));
+    open({}, false);
+    QVERIFY(window->MyDevFound);
+    QVERIFY(hReadHandle != kInvalidHidHandle && hWriteHandle != kInvalidHidHandle);
+    QCOMPARE(int(hidCaps.featureReportByteLength), 11);
+    QVERIFY(currentReader && currentReader->isRunning());
+    checkIndicator(true);
+    // Only the read and write handles stay open: probes are closed.
+    QCOMPARE(bus->openHandleCount(), 2);
+    QCOMPARE(window->SendDataToUsb(versionQuery().get()), 1);
+    QCOMPARE(dev->count(Kind::VersionQuery), size_t(1));
+    QCOMPARE(second->count(Kind::VersionQuery), size_t(0));
+}
+
+void LinkTest::ignoredNotices()
+{
+    open();
+    USBThread* reader = currentReader;
+    const HidHandle read = hReadHandle;
+    const std::pair<HidNoticeKind, const char*> notices[] = {
+        {HidNoticeKind::Arrival, R"(\\?\hid#VID_1234&PID_0525#1)"},
+        {HidNoticeKind::Arrival, R"(\\?\hid#VID_0483&PID_0524#1)"},
+        {HidNoticeKind::Arrival, R"(\\?\hid#vid_0483&pid_0525#1)"},
+        {HidNoticeKind::Arrival, R"(\\?\hid#something)"},
+        {HidNoticeKind::Removal, R"(\\?\hid#VID_1234&PID_5678#1)"}};
+    for (const auto& [kind, noticePath] : notices) {
+        window->handleDeviceNotice(kind, noticePath);
+        QCoreApplication::processEvents();
+        QVERIFY2(!window->blDeviceArrived && !window->blDeviceRemoved, noticePath);
+        QCOMPARE(currentReader, reader);
+        QCOMPARE(hReadHandle, read);
+        QCOMPARE(dev->frames().size(), size_t(0));
+        checkIndicator(true);
+    }
+}
+
+void LinkTest::furtherArrivalKeepsOneReader()
+{
+    // A composite device: two interfaces with our ids, present at start-up;
+    // both arrival notices were queued before the window registered, so they
+    // are delivered by hand as the platform would.
+    const std::string a = bus->plug(VirtualHidBus::deviceSpec(dev));
+    open();
+    const std::string b = path;
+    USBThread* reader = currentReader;
+    window->handleDeviceNotice(HidNoticeKind::Arrival, b);
+    window->handleDeviceNotice(HidNoticeKind::Arrival, a);
+    QCOMPARE(currentReader, reader);
+    QVERIFY(reader->isRunning());
+    QCOMPARE(bus->openHandleCount(), 2);
+    QTRY_COMPARE(bus->blockedReads(), 1); // one read outstanding, not two
+    // The first arrival still asks for the version; the repeat does nothing.
+    QCOMPARE(dev->count(Kind::VersionQuery), size_t(1));
+
+    window->handleDeviceNotice(HidNoticeKind::Removal, a);
+    QVERIFY(!currentReader);
+    QCOMPARE(hReadHandle, kInvalidHidHandle);
+    checkIndicator(false);
+    window->handleDeviceNotice(HidNoticeKind::Removal, b); // repeated kind
+    QVERIFY(window->blDeviceRemoved && !window->blDeviceArrived);
+    checkIndicator(false);
+}
+
+void LinkTest::unplugAndReplug()
+{
+    dev->setFirmwareNumber(3500);
+    open();
+    QVERIFY(window->MyDevFound);
+    bus->unplug(path);
+    QTRY_VERIFY(window->blDeviceRemoved);
+    QVERIFY(!window->blDeviceArrived);
+    checkIndicator(false);
+    QVERIFY(!currentReader);
+    QCOMPARE(hReadHandle, kInvalidHidHandle);
+    QCOMPARE(readerHandle.load(), kInvalidHidHandle);
+    QCOMPARE(bus->blockedReads(), 0);
+    QVERIFY(window->MyDevFound); // left as it was, like the write handle
+
+    bus->plug(VirtualHidBus::deviceSpec(dev, path));
+    QTRY_VERIFY(window->blDeviceArrived);
+    checkIndicator(true);
+    QVERIFY(currentReader && currentReader->isRunning());
+    // The version query went out at once with the arrival, and its reply
+    // comes back through the new reader.
+    QVERIFY(dev->count(Kind::VersionQuery) >= 1);
+    QCOMPARE(dev->frames().front()[1], std::uint8_t(0x03));
+    QTRY_VERIFY(!recorder->reports.isEmpty());
+    QCOMPARE(recorder->at(0, 1), 0x0A);
+    QTRY_COMPARE(window->deviceVersion, std::uint16_t(3500));
+    // The old write handle was released; read and write of the new opening stay.
+    QCOMPARE(bus->openHandleCount(), 2);
+}
+
+void LinkTest::nativeMessageReachesTheNoticeHandler()
+{
+    path = bus->plug(VirtualHidBus::deviceSpec(dev));
+    auto* w = new NativeWindow;
+    window.reset(w);
+    VirtualHidBus::NativeMessage message;
+    message.kind = HidNoticeKind::Removal;
+    message.path = path;
+    long result = 12345;
+    // Messages of non-Windows types are never handed to the platform.
+    QVERIFY(!w->nativeEvent("xcb_generic_event_t", &message, &result));
+    QVERIFY(!w->blDeviceRemoved);
+    QVERIFY(!w->nativeEvent("windows_generic_MSG", &message, &result));
+    QVERIFY(w->blDeviceRemoved);
+    QCOMPARE(result, 12345L);
+}
+
+void LinkTest::sendWithoutUsableDevice_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<bool>("devicePresent"); // present but its write open fails
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("no device, zh") << int(QLocale::Chinese) << false << "信息"
+                                   << "设备未找到";
+    QTest::newRow("no device, en") << int(QLocale::English) << false << "Warning"
+                                   << "Equipment not found";
+    QTest::newRow("no device, de") << int(QLocale::German) << false << "Warning"
+                                   << "Equipment not found";
+    QTest::newRow("no write handle, zh") << int(QLocale::Chinese) << true << "信息"
+                                         << "无效的写报告句柄，可能是打开设备时失败";
+    QTest::newRow("no write handle, en") << int(QLocale::English) << true << "Warning"
+                                         << "Failed to open device";
+}
+
+void LinkTest::sendWithoutUsableDevice()
+{
+    QFETCH(int, language);
+    QFETCH(bool, devicePresent);
+    setLanguageOverride(QLocale::Language(language));
+    VirtualInterfaceSpec spec = VirtualHidBus::deviceSpec(dev);
+    spec.writeOpenFails = true;
+    sendInProgress = true; // a failed write open frees the latch
+    open(spec, devicePresent);
+    QCOMPARE(window->MyDevFound, devicePresent);
+    QCOMPARE(sendInProgress, !devicePresent);
+    checkIndicator(devicePresent);
+
+    BoxRecorder boxes;
+    QCOMPARE(window->SendDataToUsb(versionQuery().get()), -1);
+    QCOMPARE(window->SendDataToUsb(versionQuery().get()), -1);
+    QCOMPARE(boxes.boxes.size(), 2); // once per call
+    const BoxRequest& box = boxes.boxes[0];
+    QTEST(box.title, "title");
+    QTEST(box.text, "text");
+    if (language == QLocale::Chinese) {
+        QCOMPARE(box.form, BoxRequest::Form::ChineseNotice);
+        QCOMPARE(box.parent, nullptr);
+        QCOMPARE(box.buttonText, QStringLiteral("确 定"));
+    } else {
+        QCOMPARE(box.form, BoxRequest::Form::EnglishWarning);
+        QCOMPARE(box.parent, window.get());
+        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
+    }
+    QCOMPARE(bus->featureWrites(), 0);
+}
+
+void LinkTest::refusedWriteLatchesAcrossReplug()
+{
+    dev->faults().refuseWrite = 1;
+    open();
+    BoxRecorder boxes;
+    QCOMPARE(window->SendDataToUsb(versionQuery().get()), 0);
+    QCOMPARE(window->SendDataToUsb(versionQuery().get()), -1);
+    QCOMPARE(bus->featureWrites(), 1);
+    bus->unplug(path);
+    QTRY_VERIFY(window->blDeviceRemoved);
+    bus->plug(VirtualHidBus::deviceSpec(dev, path)); // its arrival's query is dropped by the latch
+    QTRY_VERIFY(window->blDeviceArrived);
+    QVERIFY(hWriteHandle != kInvalidHidHandle);
+    QCOMPARE(window->SendDataToUsb(versionQuery().get()), -1);
+    QCOMPARE(bus->featureWrites(), 1);
+    QCOMPARE(dev->frames().size(), size_t(0));
+    QVERIFY(boxes.boxes.isEmpty());
+}
+
+void LinkTest::featureLength()
+{
+    // The bus refuses any length but the declared one; the frame is 11 bytes
+    // whatever the declared length is, read no further than its end.
+    for (int length : {11, 8, 16, 65}) {
+        cleanup();
+        init();
+        VirtualInterfaceSpec spec = VirtualHidBus::deviceSpec(dev);
+        spec.featureLength = std::uint16_t(length);
+        open(spec);
+        auto frame = versionQuery();
+        frame[10] = 0x5A;
+        QCOMPARE(window->SendDataToUsb(frame.get()), 1);
+        QCOMPARE(dev->count(Kind::VersionQuery), size_t(1));
+        QCOMPARE(int(dev->frames()[0][10]), length >= 11 ? 0x5A : 0);
+    }
+}
+
+void LinkTest::onlyReportId0x80Arrives()
+{
+    // From the bus, and from a device that sends reports of another id
+    // before its late, short reply (zero-filled to 20 bytes).
+    dev->faults().foreignReportId = 0x02;
+    dev->faults().inputReportLength = 9;
+    dev->faults().replyDelayMs = 20;
+    open();
+    bus->inject(path, {{0x01, 0x0C, 0x55}, {0x00, 0x0A}, {0x7F}, {0x80, 0x0C, 0x56}, {0x81, 0x0C, 0x55}});
+    QTRY_COMPARE(recorder->reports.size(), 1);
+    QCOMPARE(recorder->at(0, 2), 0x56);
+    QCOMPARE(window->SendDataToUsb(versionQuery().get()), 1);
+    QTRY_COMPARE(recorder->reports.size(), 2);
+    QTest::qWait(50);
+    QCOMPARE(recorder->reports.size(), 2);
+    QCOMPARE(recorder->at(1, 1), 0x0A);
+    QCOMPARE(recorder->reports[1].mid(9), QByteArray(11, '\0'));
+}
+
+void LinkTest::burstArrivesCompleteInOrder()
+{
+    dev->faults().burstBefore = 2;
+    open();
+    std::vector<DeviceModel::Report> burst;
+    for (int i = 0; i < 200; ++i) {
+        DeviceModel::Report r(1 + i % 20, std::uint8_t(0xEE)); // 1..20 bytes
+        r[0] = 0x80;
+        if (r.size() > 2) {
+            r[1] = 0x7E;
+            r[2] = std::uint8_t(i);
+        }
+        burst.push_back(r);
+    }
+    bus->inject(path, burst);
+    QTRY_COMPARE(recorder->reports.size(), 200);
+    for (int i = 0; i < 200; ++i) {
+        const QByteArray& got = recorder->reports[i];
+        const int length = 1 + i % 20;
+        QCOMPARE(got.size(), 20);
+        QCOMPARE(got.left(length), QByteArray(reinterpret_cast<const char*>(burst[i].data()), length));
+        QCOMPARE(got.mid(length), QByteArray(20 - length, '\0'));
+    }
+    // The device's own burst comes before its reply.
+    QCOMPARE(window->SendDataToUsb(versionQuery().get()), 1);
+    QTRY_COMPARE(recorder->reports.size(), 203);
+    QVERIFY(recorder->at(200, 1) == 0x7E && recorder->at(201, 1) == 0x7E && recorder->at(202, 1) == 0x0A);
+}
+
+void LinkTest::noEventAfterStopAndClose()
+{
+    open();
+    USBThread* reader = currentReader;
+    // The window's own order: stop the reader, then close the read handle.
+    reader->StopOrStart(false);
+    bus->close(hReadHandle);
+    hReadHandle = kInvalidHidHandle;
+    QVERIFY(reader->wait(5000));
+    const int reads = reader->readsDone.load();
+    bus->inject(path, {{0x80, 0x0C, 0x55}});
+    QTest::qWait(50);
+    QVERIFY(recorder->reports.isEmpty());
+    QCOMPARE(reader->readsDone.load(), reads);
+    QCOMPARE(bus->blockedReads(), 0);
+    // A reader stopped before it starts never reads.
+    const HidHandle h = bus->openRead(path);
+    USBThread idle(window.get(), h, true, nullptr);
+    idle.start();
+    QVERIFY(idle.wait(5000));
+    QCOMPARE(idle.readsDone.load(), 0);
+    bus->close(h);
+}
+
+void LinkTest::readerSleepsWhileDisabledOrFailing()
+{
+    // Other ids, so the window starts no reader and leaves the interface to
+    // one made by hand: for an invalid handle and disabled, it reads nothing.
+    VirtualInterfaceSpec spec = VirtualHidBus::deviceSpec(dev);
+    spec.vendorId = 0x1234;
+    open(spec);
+    QVERIFY(!currentReader);
+    USBThread reader(window.get(), kInvalidHidHandle, false, nullptr);
+    reader.StopOrStart(true);
+    readerEnabled.store(false);
+    reader.start();
+    QTest::qWait(100);
+    QCOMPARE(reader.readsDone.load(), 0);
+    const HidHandle h = bus->openRead(path);
+    reader.Slot_init(window.get(), h, true);
+    QTRY_COMPARE(bus->blockedReads(), 1);
+    // Pulled out, the removal notice not handled yet: reads fail, and the
+    // reader backs off instead of failing in a loop.
+    bus->unplug(path);
+    QThread::msleep(500);
+    QVERIFY2(reader.readsDone.load() <= 2 + 500 / USBThread::kRetryMs,
+             qPrintable(QString::number(reader.readsDone.load())));
+    reader.StopOrStart(false);
+    QVERIFY(reader.wait(5000));
+    bus->close(h);
+}
+
+QTEST_MAIN(LinkTest)
+#include "tst_link.moc"

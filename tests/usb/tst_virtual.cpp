@@ -1,0 +1,285 @@
+// The virtual device and bus the other tests stand on: the device's side of
+// the protocol and its faults; the bus's blocking reads and what ends them,
+// delayed replies, handles, and notices on the registering thread.
+#include "usb/virtual/devicemodel.h"
+#include "usb/virtual/virtualbus.h"
+
+#include <QtTest>
+
+#include <atomic>
+#include <thread>
+
+using Report = DeviceModel::Report;
+using Kind = DeviceModel::FrameKind;
+
+namespace {
+const std::uint8_t kVersionQuery[11] = {0x80, 0x03, 0x01};
+const std::uint8_t kEndBlock[8] = {0x21, 0x03};
+
+// Feeds 11-byte frames to a device and counts the replies' (code, sub-code).
+struct Host {
+    DeviceModel dev;
+    std::vector<std::pair<int, int>> replies;
+    bool send(std::initializer_list<std::uint8_t> head, const std::uint8_t* block = nullptr)
+    {
+        std::uint8_t f[11] = {};
+        std::copy(head.begin(), head.end(), f);
+        if (block)
+            std::copy(block, block + 8, f + 2);
+        const DeviceModel::Output out = dev.feature(f, 11);
+        for (const Report& r : out.reports)
+            replies.emplace_back(r[1], r[2]);
+        return out.accepted;
+    }
+    int countReply(int code, int sub) const
+    {
+        return int(std::count(replies.begin(), replies.end(), std::make_pair(code, sub)));
+    }
+};
+} // namespace
+
+class VirtualTest : public QObject {
+    Q_OBJECT
+private slots:
+    void versionReplyAndReportShapes();
+    void transfer_data();
+    void transfer();
+    void faults();
+    void blockedReadEnds();
+    void busRepliesAndHandles();
+    void noticesOnRegisteringThread();
+};
+
+void VirtualTest::versionReplyAndReportShapes()
+{
+    DeviceModel dev;
+    dev.setFirmwareNumber(3500);
+    DeviceModel::Output out = dev.feature(kVersionQuery, 11);
+    QCOMPARE(out.reports.size(), size_t(1));
+    const Report& r = out.reports[0];
+    QCOMPARE(r.size(), size_t(20));
+    QVERIFY(r[0] == 0x80 && r[1] == 0x0A);
+    QCOMPARE(int(r[6] | (r[7] << 8)), 3500);
+    QCOMPARE(dev.count(Kind::VersionQuery), size_t(1));
+
+    dev.faults().burstBefore = 3;
+    dev.faults().foreignReportId = 0x02;
+    dev.faults().unknownCode = 0x44;
+    dev.faults().inputReportLength = 8;
+    out = dev.feature(kVersionQuery, 11);
+    QCOMPARE(out.reports.size(), size_t(6));
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(out.reports[i][1] == 0x7E && out.reports[i][2] == i);
+    QCOMPARE(int(out.reports[3][0]), 0x02);
+    QCOMPARE(int(out.reports[4][1]), 0x44);
+    QCOMPARE(int(out.reports[5][1]), 0x0A);
+    for (const Report& each : out.reports)
+        QCOMPARE(each.size(), size_t(8));
+    // A frame shorter than 11 bytes is read no further than its end.
+    QCOMPARE(DeviceModel::classify(kVersionQuery, 3), Kind::VersionQuery);
+    QCOMPARE(DeviceModel::classify(kVersionQuery, 0), Kind::Unknown);
+}
+
+void VirtualTest::transfer_data()
+{
+    QTest::addColumn<int>("dspBlocks");
+    QTest::addColumn<int>("armBlocks");
+    QTest::addColumn<int>("endLikeBlock"); // DSP block with the end frame's bytes, -1 none
+    QTest::addColumn<bool>("lengthKnown");
+    QTest::newRow("plain") << 50 << 30 << -1 << false;
+    QTest::newRow("odd sizes") << 49 << 26 << -1 << false;
+    QTest::newRow("end-like block inside") << 51 << 25 << 7 << false;
+    QTest::newRow("end-like last block") << 40 << 3 << 39 << false;
+    QTest::newRow("end-like 25th block") << 30 << 3 << 24 << false;
+    QTest::newRow("end-like block, length known") << 51 << 25 << 7 << true;
+    QTest::newRow("end-like last block, length known") << 40 << 3 << 39 << true;
+}
+
+void VirtualTest::transfer()
+{
+    QFETCH(int, dspBlocks);
+    QFETCH(int, armBlocks);
+    QFETCH(int, endLikeBlock);
+    QFETCH(bool, lengthKnown);
+    std::vector<std::uint8_t> dsp(dspBlocks * 8), arm(armBlocks * 8);
+    for (size_t i = 0; i < dsp.size(); ++i)
+        dsp[i] = std::uint8_t(i * 7 + 1);
+    for (size_t i = 0; i < arm.size(); ++i)
+        arm[i] = std::uint8_t(i * 13 + 5);
+    if (endLikeBlock >= 0)
+        std::copy(kEndBlock, kEndBlock + 8, dsp.begin() + endLikeBlock * 8);
+
+    Host h;
+    if (lengthKnown)
+        h.dev.setExpectedDspLength(dsp.size());
+    h.send({0x80, 0x0C, 0x54, 0x02});
+    QCOMPARE(h.countReply(0x0C, 0x55), 1);
+    h.send({0x80, 0x0C, 0x23, 0x01});
+    for (int b = 0; b < dspBlocks; ++b)
+        h.send({0x80, 0x0D}, dsp.data() + b * 8);
+    h.send({0x80, 0x0D, 0x21, 0x03});
+    const int dspAcks = h.countReply(0x0C, 0x56);
+    h.send({0x80, 0x0F, 0x25, 0x01});
+    for (int b = 0; b < armBlocks; ++b)
+        h.send({0x80, 0x0E}, arm.data() + b * 8);
+    h.send({0x80, 0x0F, 0x01, 0x03});
+
+    QVERIFY(h.dev.dspImage() == dsp);
+    QVERIFY(h.dev.armImage() == arm);
+    QVERIFY(h.dev.dspEnded() && h.dev.armEnded());
+    QCOMPARE(h.dev.count(Kind::DspEnd), size_t(1));
+    QCOMPARE(h.dev.count(Kind::DspData), size_t(dspBlocks));
+    // Handshake, one per full window, the end frame; an unknown length adds
+    // one for an end-like block that turned out to be data, unless that
+    // block filled a window and its one ack served both readings.
+    const int extra = (!lengthKnown && endLikeBlock >= 0 && (endLikeBlock + 1) % 25 != 0) ? 1 : 0;
+    QCOMPARE(dspAcks, 1 + dspBlocks / 25 + 1 + extra);
+    QCOMPARE(h.countReply(0x0C, 0x54), 1 + armBlocks / 25);
+    QCOMPARE(h.countReply(0x0C, 0x59), 1);
+    QCOMPARE(h.dev.frames().size(), size_t(dspBlocks + armBlocks + 5));
+}
+
+void VirtualTest::faults()
+{
+    const std::uint8_t block[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    Host a; // the second DSP ack (after 25 frames) and the start ack never come
+    a.dev.faults().dropStartAck = true;
+    a.dev.faults().dropDspAck = 2;
+    a.send({0x80, 0x0C, 0x54, 0x02});
+    a.send({0x80, 0x0C, 0x23, 0x01});
+    for (int i = 0; i < 50; ++i)
+        a.send({0x80, 0x0D}, block);
+    QCOMPARE(a.countReply(0x0C, 0x55), 0);
+    QCOMPARE(a.countReply(0x0C, 0x56), 2); // handshake and after 50
+
+    Host b; // the first ARM ack, in the second form, is dropped; no completion
+    b.dev.faults().dropArmAck = 1;
+    b.dev.faults().armAckSecondForm = true;
+    b.dev.faults().dropCompletion = true;
+    b.dev.faults().dropDspEndAck = true;
+    b.send({0x80, 0x0D, 0x21, 0x03});
+    b.send({0x80, 0x0F, 0x25, 0x01});
+    for (int i = 0; i < 25; ++i)
+        b.send({0x80, 0x0E}, block);
+    b.send({0x80, 0x0F, 0x01, 0x03});
+    QCOMPARE(b.countReply(0x0C, 0x56), 0);
+    QCOMPARE(b.countReply(0x0F, 0x54), 1);
+    QCOMPARE(b.countReply(0x0C, 0x54) + b.countReply(0x0C, 0x59), 0);
+    QVERIFY(b.dev.dspEnded() && b.dev.dspImage().empty());
+
+    Host c; // the 2nd write refused and not logged; unplug after the 3rd frame
+    c.dev.faults().refuseWrite = 2;
+    c.dev.faults().unplugAfterFrames = 3;
+    QVERIFY(c.send({0x80, 0x03, 0x01}));
+    QVERIFY(!c.send({0x80, 0x03, 0x01}));
+    QVERIFY(c.send({0x80, 0x03, 0x01}));
+    QVERIFY(c.dev.feature(kVersionQuery, 11).unplug);
+    QCOMPARE(c.dev.frames().size(), size_t(3));
+    QCOMPARE(c.dev.writes(), 4);
+}
+
+void VirtualTest::blockedReadEnds()
+{
+    // By a close from another thread or by an unplug; later reads on the
+    // handle fail at once, they do not block.
+    for (bool byUnplug : {false, true}) {
+        VirtualHidBus bus;
+        const std::string path = bus.plug(VirtualHidBus::deviceSpec(std::make_shared<DeviceModel>()));
+        const HidHandle h = bus.openRead(path);
+        std::uint8_t buffer[20];
+        std::atomic<int> result{1};
+        std::thread reader([&] { result = bus.readInput(h, buffer, sizeof buffer); });
+        QVERIFY(QTest::qWaitFor([&] { return bus.blockedReads() == 1; }, 5000));
+        if (byUnplug)
+            bus.unplug(path);
+        else
+            bus.close(h);
+        reader.join();
+        QCOMPARE(result.load(), -1);
+        QCOMPARE(bus.readInput(h, buffer, sizeof buffer), -1);
+        QVERIFY(!bus.lastError().empty());
+    }
+}
+
+void VirtualTest::busRepliesAndHandles()
+{
+    VirtualHidBus bus;
+    auto dev = std::make_shared<DeviceModel>();
+    dev->faults().replyDelayMs = 50;
+    const std::string path = bus.plug(VirtualHidBus::deviceSpec(dev));
+    const HidHandle r = bus.openRead(path);
+    const HidHandle w = bus.openWrite(path);
+    QVERIFY(bus.setFeature(w, kVersionQuery, 11));
+    // A write of another length than the declared one fails, like the OS's;
+    // read handles take no writes.
+    QVERIFY(!bus.setFeature(w, kVersionQuery, 3));
+    QVERIFY(!bus.setFeature(r, kVersionQuery, 11));
+    std::uint8_t buffer[20] = {};
+    QCOMPARE(bus.readInput(r, buffer, sizeof buffer), 20);
+    QCOMPARE(int(buffer[1]), 0x0A);
+    // Injected reports keep their order; a small buffer is never overrun.
+    bus.inject(path, {{0x80, 1}, {0x80, 2, 2}, {0x80, 3}});
+    std::uint8_t two[2];
+    QCOMPARE(bus.readInput(r, two, 2), 2);
+    QCOMPARE(int(two[1]), 1);
+    QCOMPARE(bus.readInput(r, two, 2), 2);
+    QCOMPARE(int(two[1]), 2);
+    QCOMPARE(bus.readInput(r, buffer, sizeof buffer), 2);
+    QCOMPARE(int(buffer[1]), 3);
+
+    VirtualInterfaceSpec spec;
+    spec.probeFails = spec.writeOpenFails = true;
+    spec.featureLength = 16;
+    const std::string locked = bus.plug(spec);
+    QCOMPARE(bus.openProbe(locked), kInvalidHidHandle);
+    QCOMPARE(bus.openWrite(locked), kInvalidHidHandle);
+    QCOMPARE(bus.openRead("\\\\?\\hid#nothing"), kInvalidHidHandle);
+    const HidHandle a = bus.openRead(locked);
+    HidCaps caps;
+    QVERIFY(bus.getCaps(a, &caps));
+    QCOMPARE(int(caps.featureReportByteLength), 16);
+    bus.close(a);
+    const HidHandle b = bus.openRead(locked);
+    QVERIFY(b != a); // never reused
+    QVERIFY(!bus.getCaps(a, &caps));
+    QCOMPARE(bus.openHandleCount(), 3);
+    for (HidHandle h : {r, w, b})
+        bus.close(h);
+    QCOMPARE(bus.openHandleCount(), 0);
+}
+
+void VirtualTest::noticesOnRegisteringThread()
+{
+    VirtualHidBus bus;
+    QList<QPair<int, std::string>> notices;
+    QList<Qt::HANDLE> threads;
+    QVERIFY(bus.registerNotices(nullptr, [&](HidNoticeKind kind, const std::string& path) {
+        notices.append({int(kind), path});
+        threads.append(QThread::currentThreadId());
+    }));
+    std::string path;
+    std::thread other([&] { path = bus.plug(VirtualInterfaceSpec{}); });
+    other.join();
+    QVERIFY(notices.isEmpty()); // queued, not called from the plugging thread
+    QTRY_COMPARE(notices.size(), 1);
+    QCOMPARE(notices[0].first, int(HidNoticeKind::Arrival));
+    QCOMPARE(notices[0].second, path);
+    QCOMPARE(threads[0], QThread::currentThreadId());
+
+    // Unplugging by the device's own fault removes every interface of it.
+    auto dev = std::make_shared<DeviceModel>();
+    dev->faults().unplugAfterFrames = 1;
+    const std::string a = bus.plug(VirtualHidBus::deviceSpec(dev));
+    const std::string b = bus.plug(VirtualHidBus::deviceSpec(dev));
+    QVERIFY(bus.setFeature(bus.openWrite(a), kVersionQuery, 11));
+    QVERIFY(!bus.isPlugged(a) && !bus.isPlugged(b));
+    QTRY_COMPARE(notices.size(), 5);
+    QCOMPARE(notices[3].first, int(HidNoticeKind::Removal));
+    QCOMPARE(notices[4].second, b);
+
+    bus.setRegistrationFails(true);
+    QVERIFY(!bus.registerNotices(nullptr, [](HidNoticeKind, const std::string&) {}));
+}
+
+QTEST_GUILESS_MAIN(VirtualTest)
+#include "tst_virtual.moc"
