@@ -183,6 +183,11 @@ CliRun runCli(const QStringList& args, int timeoutMs, bool unprivileged = false)
     r.output += QString::fromUtf8(p.readAll());
     r.ms = t.elapsed();
     r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    note(QStringLiteral("cli %1: status %2 after %3 ms (emulated time)")
+             .arg(args.join(' '))
+             .arg(r.status)
+             .arg(r.ms));
+    CHECK(r.finished, "the cli did not finish in time");
     return r;
 }
 
@@ -277,6 +282,17 @@ bool send(HidHandle handle, const QByteArray& f, std::size_t length = 11)
     return platform().setFeature(handle, reinterpret_cast<const std::uint8_t*>(padded.constData()), length);
 }
 
+// Sends a frame and reads the next report; true when it is a 20-byte reply
+// with the given code and sub-code (-1: any).
+bool ask(HidHandle r, HidHandle w, const QByteArray& f, int code, int sub = -1, QByteArray* got = nullptr)
+{
+    const QByteArray reply = send(w, f) ? readReport(r, 3000) : QByteArray();
+    if (got)
+        *got = reply;
+    return reply.size() == 20 && at(reply, 0) == 0x80 && at(reply, 1) == code &&
+           (sub < 0 || at(reply, 2) == sub);
+}
+
 // The device opened for reading and for writing, as the window opens it;
 // both handles are closed when it goes out of scope.
 struct OpenDevice {
@@ -311,9 +327,7 @@ std::function<void(HidNoticeKind, const std::string&)> g_noticeHandler;
 void enumerationFindsTheDeviceByItsIds()
 {
     Device dev({"--other", "1234:5678", "--other", "0483:0526"});
-    CHECK(dev.started(), "virtual-hid-uhid did not start");
-    CHECK(dev.waitLine("created 0483:0525"), "the device was not created");
-    // The kernel adds the hidraw node asynchronously to UHID_CREATE2.
+    waitPresent(dev);
     CHECK(waitUntil([] { return platform().enumerate().size() >= 3; }, 5000),
           "fewer than 3 hidraw interfaces");
     const auto all = platform().enumerate();
@@ -376,27 +390,16 @@ void framesReachTheDeviceAndRepliesComeBack()
 {
     Device dev({"--firmware", "4321", "--refuse-write", "3"});
     waitPresent(dev);
-    const OpenDevice opened;
-    const HidHandle r = opened.r;
-    const HidHandle w = opened.w;
-
-    CHECK(send(w, frame({0x80, 0x03, 0x01})), "version query not written");
-    QByteArray reply = readReport(r, 3000);
-    CHECK(reply.size() == 20, QStringLiteral("version reply of %1 bytes").arg(reply.size()));
-    CHECK(at(reply, 0) == 0x80 && at(reply, 1) == 0x0A, "not a version reply");
+    const OpenDevice d;
+    QByteArray reply;
+    CHECK(ask(d.r, d.w, frame({0x80, 0x03, 0x01}), 0x0A, -1, &reply), "no 20-byte version reply");
     const int firmware = at(reply, 6) | at(reply, 7) << 8;
     CHECK(firmware == 4321, QStringLiteral("firmware number %1").arg(firmware));
-
-    CHECK(send(w, frame({0x80, 0x0C, 0x54, 0x02})), "start frame not written");
-    reply = readReport(r, 3000);
-    CHECK(reply.size() == 20 && at(reply, 1) == 0x0C && at(reply, 2) == 0x55, "no start acknowledgement");
-
+    CHECK(ask(d.r, d.w, frame({0x80, 0x0C, 0x54, 0x02}), 0x0C, 0x55), "no start acknowledgement");
     // The third write is refused by the device: the write reports failure.
-    CHECK(!send(w, frame({0x80, 0x0C, 0x23, 0x01})), "a refused write reported success");
+    CHECK(!send(d.w, frame({0x80, 0x0C, 0x23, 0x01})), "a refused write reported success");
     // The next one goes through again and is answered (DSP handshake).
-    CHECK(send(w, frame({0x80, 0x0C, 0x23, 0x01})), "write after a refused one failed");
-    reply = readReport(r, 3000);
-    CHECK(reply.size() == 20 && at(reply, 1) == 0x0C && at(reply, 2) == 0x56, "no DSP acknowledgement");
+    CHECK(ask(d.r, d.w, frame({0x80, 0x0C, 0x23, 0x01}), 0x0C, 0x56), "no DSP acknowledgement");
 }
 
 void backToBackReportsArriveInOrder()
@@ -407,8 +410,7 @@ void backToBackReportsArriveInOrder()
     waitPresent(dev);
     const OpenDevice opened;
     const HidHandle r = opened.r;
-    const HidHandle w = opened.w;
-    CHECK(send(w, frame({0x80, 0x03, 0x01})), "version query not written");
+    CHECK(send(opened.w, frame({0x80, 0x03, 0x01})), "version query not written");
     for (int i = 0; i < 8; ++i) {
         const QByteArray burst = readReport(r, 3000);
         CHECK(burst.size() == 12, QStringLiteral("report %1 has %2 bytes, not 12 (%3)")
@@ -502,6 +504,12 @@ void removalEndsABlockedRead()
         platform().close(r);
 }
 
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 QString imagesDir()
 {
     return g_paths.work + QStringLiteral("/images");
@@ -509,9 +517,8 @@ QString imagesDir()
 
 void upgradeWithTheCli()
 {
-    QFile f(g_paths.image);
-    CHECK(f.open(QIODevice::ReadOnly), "image file missing");
-    const QByteArray image = f.readAll();
+    const QByteArray image = readFile(g_paths.image);
+    CHECK(!image.isEmpty(), "image file missing");
     const QByteArray dsp = fwimage::dspImage(image);
     const QByteArray arm = fwimage::armImage(image);
     QDir().mkpath(imagesDir());
@@ -522,18 +529,12 @@ void upgradeWithTheCli()
         {"--other", "1234:5678", "--dump-dir", imagesDir(), "--dsp-length", QString::number(dsp.size())});
     waitPresent(dev);
     const CliRun run = runCli({"--image", g_paths.image}, 60000);
-    note(QStringLiteral("cli: status %1 after %2 ms (emulated time)").arg(run.status).arg(run.ms));
     if (run.status != unattended::Success)
         std::printf("%s\n", qPrintable(run.output));
-    CHECK(run.finished, "the cli did not finish in 60 s");
     CHECK(run.status == unattended::Success, QStringLiteral("exit status %1").arg(run.status));
     CHECK(dev.stop(), "the device program did not end cleanly");
-
-    QFile d(imagesDir() + "/dsp.bin");
-    QFile a(imagesDir() + "/arm.bin");
-    CHECK(d.open(QIODevice::ReadOnly) && a.open(QIODevice::ReadOnly), "images were not dumped");
-    const QByteArray gotDsp = d.readAll();
-    const QByteArray gotArm = a.readAll();
+    const QByteArray gotDsp = readFile(imagesDir() + "/dsp.bin");
+    const QByteArray gotArm = readFile(imagesDir() + "/arm.bin");
     note(QStringLiteral("device holds DSP %1/%2 bytes, ARM %3/%4 bytes")
              .arg(gotDsp.size())
              .arg(dsp.size())
@@ -545,19 +546,13 @@ void upgradeWithTheCli()
 
 void unplugDuringDspEndsInError2()
 {
-    const QByteArray image = [] {
-        QFile f(g_paths.image);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }();
-    const int dspBlocks = fwimage::dspImage(image).size() / 8;
+    const int dspBlocks = fwimage::dspImage(readFile(g_paths.image)).size() / 8;
     CHECK(dspBlocks > 100, "the image's DSP part is too short for this test");
     // Version query, start, DSP handshake, then DSP blocks: leave after 60 of them.
     Device dev({"--unplug-after-frames", "63", "--replug-after-ms", "1500"});
     waitPresent(dev);
     const CliRun run = runCli({"--image", g_paths.image}, 60000);
-    note(QStringLiteral("cli: status %1 after %2 ms (emulated time)").arg(run.status).arg(run.ms));
     std::printf("%s\n", qPrintable(run.output.trimmed()));
-    CHECK(run.finished, "the cli did not finish in 60 s");
     CHECK(dev.linesWith("destroyed 0483:0525") == 1, "the device did not leave the bus");
     CHECK(run.status == unattended::Error2, QStringLiteral("exit status %1, not Error 2").arg(run.status));
     CHECK(run.output.contains(QLatin1String("Error 2")), "the notice \"Error 2\" was not printed");
@@ -569,20 +564,14 @@ void unplugDuringDspEndsInError2()
     CHECK(dev.waitLine("created 0483:0525", 2, 10000), "the device did not come back");
     CHECK(waitUntil([] { return findByIds(0x0483, 0x0525).size() == 1; }, 5000),
           "the replugged device not found");
-    const OpenDevice opened;
-    const HidHandle r = opened.r;
-    const HidHandle w = opened.w;
-    CHECK(send(w, frame({0x80, 0x03, 0x01})), "version query to the replugged device failed");
-    const QByteArray reply = readReport(r, 3000);
-    CHECK(reply.size() == 20 && at(reply, 1) == 0x0A, "no version reply from the replugged device");
+    const OpenDevice d;
+    CHECK(ask(d.r, d.w, frame({0x80, 0x03, 0x01}), 0x0A), "no version reply from the replugged device");
 }
 
 void noDeviceEndsWithinTheWait()
 {
     CHECK(findByIds(0x0483, 0x0525).empty(), "a device is still present");
     const CliRun run = runCli({"--image", g_paths.image, "--wait-device", "2"}, 30000);
-    note(QStringLiteral("cli: status %1 after %2 ms (emulated time)").arg(run.status).arg(run.ms));
-    CHECK(run.finished, "the cli did not give up");
     CHECK(run.status == unattended::NoDevice, QStringLiteral("exit status %1, not NoDevice").arg(run.status));
 }
 
@@ -591,9 +580,7 @@ void permissionProblemIsReported()
     Device dev({"--verbose"}); // a line per frame: none may come
     waitPresent(dev);
     const CliRun run = runCli({"--image", g_paths.image, "--wait-device", "1"}, 30000, true);
-    note(QStringLiteral("cli as uid 65534: status %1 after %2 ms").arg(run.status).arg(run.ms));
     std::printf("%s\n", qPrintable(run.output.trimmed()));
-    CHECK(run.finished, "the cli did not finish");
     CHECK(run.status == unattended::LinkFailure,
           QStringLiteral("exit status %1, not LinkFailure").arg(run.status));
     CHECK(run.output.contains(QLatin1String("Permission denied")), "the cause was not printed");

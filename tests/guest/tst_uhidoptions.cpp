@@ -21,7 +21,6 @@ private slots:
     void faultsReachTheModel();
     void declaredInputFollowsShortReports();
     void devices();
-    void rejects_data();
     void rejects();
     void descriptorDeclaresTheReportLengths();
 };
@@ -95,33 +94,22 @@ void UhidOptionsTest::devices()
     QCOMPARE(o.dumpDir, std::string("/tmp/x"));
 }
 
-void UhidOptionsTest::rejects_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::newRow("unknown option") << QStringList{"--frobnicate", "1"};
-    QTest::newRow("missing value") << QStringList{"--firmware"};
-    QTest::newRow("not a number") << QStringList{"--firmware", "12x"};
-    QTest::newRow("firmware too big") << QStringList{"--firmware", "65536"};
-    QTest::newRow("ids without colon") << QStringList{"--ids", "04830525"};
-    QTest::newRow("ids not hex") << QStringList{"--other", "0483:zz"};
-    QTest::newRow("ids too big") << QStringList{"--ids", "10483:0525"};
-    QTest::newRow("report length 0") << QStringList{"--input-report-length", "0"};
-    QTest::newRow("input longer than a read") << QStringList{"--input-bytes", "20"};
-}
-
 void UhidOptionsTest::rejects()
 {
-    QFETCH(QStringList, args);
-    std::vector<std::string> v;
-    for (const QString& a : args)
-        v.push_back(a.toStdString());
-    UhidOptions o;
-    o.firmware = 77;
-    const UhidParseResult r = parseUhidOptions(v, &o);
-    QVERIFY(!r.ok);
-    QVERIFY(!r.help);
-    QVERIFY(!r.error.empty());
-    QCOMPARE(o.firmware, std::uint16_t(77)); // left untouched
+    // Each refused with a message, the options left untouched.
+    const std::vector<std::vector<const char*>> rejected = {
+        {"--frobnicate", "1"},   {"--firmware"},
+        {"--firmware", "12x"},   {"--firmware", "65536"},
+        {"--ids", "04830525"},   {"--other", "0483:zz"},
+        {"--ids", "10483:0525"}, {"--input-report-length", "0"},
+        {"--input-bytes", "20"}};
+    for (const auto& args : rejected) {
+        UhidOptions o;
+        o.firmware = 77;
+        const UhidParseResult r = parseUhidOptions(std::vector<std::string>(args.begin(), args.end()), &o);
+        QVERIFY2(!r.ok && !r.help && !r.error.empty(), args[0]);
+        QCOMPARE(o.firmware, std::uint16_t(77));
+    }
 }
 
 void UhidOptionsTest::descriptorDeclaresTheReportLengths()
