@@ -1,7 +1,6 @@
-# Online update: the reply readers and the model table, the FTP client against
-# a real and a scripted server on loopback, and the window's download flows.
-# The servers are started and stopped by the tests themselves.
-updater_add_test(NAME tst_online_parse SOURCES online/tst_onlineparse.cpp)
+# Online update: the FTP client and its reply readers against a real and a
+# scripted server on loopback, and the window's download flows with the
+# server layout. The servers are started and stopped by the tests themselves.
 updater_add_test(NAME tst_online_ftpclient SOURCES online/tst_ftpclient.cpp online/testserver.cpp)
 updater_add_test(NAME tst_online_flow SOURCES online/tst_onlineflow.cpp online/testserver.cpp LOCALES)
 foreach(t tst_online_ftpclient tst_online_flow)

@@ -1,7 +1,6 @@
 #include "testserver.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QMutex>
 
@@ -10,8 +9,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <cstdio>
 
 namespace {
 constexpr int kWaitMs = 10000;
@@ -33,21 +30,15 @@ int listenLoopback(int* port)
     return s;
 }
 
-bool readable(int s, int timeoutMs)
+bool readable(int s)
 {
     pollfd p{s, POLLIN, 0};
-    return ::poll(&p, 1, timeoutMs) == 1;
-}
-
-int acceptWithin(int listener, int timeoutMs)
-{
-    return readable(listener, timeoutMs) ? ::accept(listener, nullptr, nullptr) : -1;
+    return ::poll(&p, 1, kWaitMs) == 1;
 }
 
 void sendAll(int s, const std::string& bytes)
 {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
+    for (std::size_t done = 0; done < bytes.size();) {
         const ssize_t n = ::send(s, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (n <= 0)
             return;
@@ -58,28 +49,15 @@ void sendAll(int s, const std::string& bytes)
 QMutex g_traceMutex;
 QStringList g_trace;
 QtMessageHandler g_previous = nullptr;
-
-void collect(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    {
-        QMutexLocker lock(&g_traceMutex);
-        g_trace << message;
-    }
-    if (type != QtDebugMsg && g_previous)
-        g_previous(type, context, message);
-}
 } // namespace
 
 UpdateServerProcess::UpdateServerProcess(const QString& root)
 {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process_.start(QStringLiteral("/usr/bin/python3"),
-                   {QStringLiteral(UPDATER_SOURCE_DIR "/scripts/ftp-server"), QStringLiteral("--port"),
-                    QStringLiteral("0"), QStringLiteral("--root"), root});
-    if (!process_.waitForStarted(kWaitMs))
-        return;
+    process_.start("/usr/bin/python3",
+                   {UPDATER_SOURCE_DIR "/scripts/ftp-server", "--port", "0", "--root", root});
     QByteArray out;
-    while (!out.contains('\n') && process_.waitForReadyRead(kWaitMs))
+    while (process_.waitForStarted(kWaitMs) && !out.contains('\n') && process_.waitForReadyRead(kWaitMs))
         out += process_.readAllStandardOutput();
     if (out.startsWith("port "))
         port_ = out.mid(5, out.indexOf('\n') - 5).trimmed().toInt();
@@ -87,8 +65,6 @@ UpdateServerProcess::UpdateServerProcess(const QString& root)
 
 UpdateServerProcess::~UpdateServerProcess()
 {
-    if (process_.state() == QProcess::NotRunning)
-        return;
     process_.terminate();
     if (!process_.waitForFinished(kWaitMs)) {
         process_.kill();
@@ -122,7 +98,13 @@ TraceCapture::TraceCapture()
 {
     QMutexLocker lock(&g_traceMutex);
     g_trace.clear();
-    g_previous = qInstallMessageHandler(collect);
+    g_previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& line) {
+            QMutexLocker lock(&g_traceMutex);
+            g_trace << line;
+            if (type != QtDebugMsg && g_previous)
+                g_previous(type, context, line);
+        });
 }
 
 TraceCapture::~TraceCapture()
@@ -136,30 +118,9 @@ QStringList TraceCapture::lines() const
     return g_trace;
 }
 
-bool TraceCapture::anyStartsWith(const QString& prefix) const
-{
-    const QStringList all = lines();
-    for (const QString& line : all) {
-        if (line.startsWith(prefix))
-            return true;
-    }
-    return false;
-}
-
 ScriptedServer::ScriptedServer()
 {
     listener_ = listenLoopback(&port_);
-    replies["USER"] = {"331 password please\r\n", ""};
-    replies["PASS"] = {"230 logged in\r\n", ""};
-    replies["TYPE"] = {"200 binary\r\n", ""};
-    replies["LIST"] = {"150 listing\r\n", "226 listed\r\n"};
-    replies["RETR"] = {"150 sending\r\n", "226 sent\r\n"};
-    replies["SIZE"] = {"550 no such file\r\n", ""};
-    replies["QUIT"] = {"221 bye\r\n", ""};
-    passiveReply = [](int port) {
-        return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," +
-               std::to_string(port % 256) + ")\r\n";
-    };
 }
 
 ScriptedServer::~ScriptedServer()
@@ -167,11 +128,6 @@ ScriptedServer::~ScriptedServer()
     finish();
     if (listener_ >= 0)
         ::close(listener_);
-}
-
-void ScriptedServer::start()
-{
-    thread_ = std::thread([this] { serve(); });
 }
 
 std::vector<std::string> ScriptedServer::finish()
@@ -183,7 +139,7 @@ std::vector<std::string> ScriptedServer::finish()
 
 void ScriptedServer::serve()
 {
-    const int control = acceptWithin(listener_, kWaitMs);
+    const int control = readable(listener_) ? ::accept(listener_, nullptr, nullptr) : -1;
     if (control < 0)
         return;
     if (!silent)
@@ -191,41 +147,36 @@ void ScriptedServer::serve()
     int dataListener = -1;
     std::string pending;
     char buffer[4096];
-    while (readable(control, kWaitMs)) {
-        const ssize_t n = ::recv(control, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            break;
+    ssize_t n;
+    while (readable(control) && (n = ::recv(control, buffer, sizeof buffer, 0)) > 0) {
         pending.append(buffer, static_cast<std::size_t>(n));
-        std::size_t end;
-        while ((end = pending.find("\r\n")) != std::string::npos) {
-            const std::string line = pending.substr(0, end);
+        for (std::size_t end; (end = pending.find("\r\n")) != std::string::npos;) {
+            const std::string line = pending.substr(0, end), verb = line.substr(0, line.find(' '));
             pending.erase(0, end + 2);
             commands_.push_back(line);
+            const auto reply = replies.find(verb);
             if (silent)
                 continue;
-            const std::string verb = line.substr(0, line.find(' '));
             if (verb == "PASV") {
                 if (dataListener >= 0)
                     ::close(dataListener);
                 int dataPort = 0;
                 dataListener = listenLoopback(&dataPort);
                 sendAll(control, passiveReply(dataPort));
-                continue;
-            }
-            const auto reply = replies.find(verb);
-            if (reply == replies.end()) {
+            } else if (reply == replies.end()) {
                 sendAll(control, "502 not here\r\n");
-                continue;
-            }
-            sendAll(control, reply->second.before);
-            if ((verb == "LIST" || verb == "RETR") && dataListener >= 0) {
-                const int dataSocket = acceptWithin(dataListener, kWaitMs);
+            } else {
+                sendAll(control, reply->second.before);
+                const int dataSocket =
+                    (verb == "LIST" || verb == "RETR") && dataListener >= 0 && readable(dataListener)
+                        ? ::accept(dataListener, nullptr, nullptr)
+                        : -1;
                 if (dataSocket >= 0) {
                     sendAll(dataSocket, data);
                     ::close(dataSocket);
                 }
+                sendAll(control, reply->second.after);
             }
-            sendAll(control, reply->second.after);
         }
     }
     if (dataListener >= 0)

@@ -9,10 +9,8 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,18 +31,16 @@ private:
 // A port on loopback that nothing listens on.
 int closedLoopbackPort();
 
-// Writes `data` to root + "/" + name, making the directories on the way.
+// Writes `data` to `path`, making the directories on the way.
 bool writeFile(const QString& path, const QByteArray& data);
 QByteArray readFile(const QString& path);
 
 // Collects the debug log while it lives.
-class TraceCapture {
-public:
+struct TraceCapture {
     TraceCapture();
     ~TraceCapture();
     QStringList lines() const;
     bool contains(const QString& line) const { return lines().contains(line); }
-    bool anyStartsWith(const QString& prefix) const;
 };
 
 // Accepts one control connection and plays a script: the greeting, then for
@@ -55,22 +51,32 @@ public:
 class ScriptedServer {
 public:
     struct Reply {
-        std::string before;
-        std::string after;
+        std::string before, after = "";
     };
-
     ScriptedServer();
     ~ScriptedServer();
     int port() const { return port_; }
 
     std::string greeting = "220 ready\r\n";
     bool silent = false;
-    std::map<std::string, Reply> replies;
+    std::map<std::string, Reply> replies{{"USER", {"331 password please\r\n"}},
+                                         {"PASS", {"230 logged in\r\n"}},
+                                         {"TYPE", {"200 binary\r\n"}},
+                                         {"LIST", {"150 listing\r\n", "226 listed\r\n"}},
+                                         {"RETR", {"150 sending\r\n", "226 sent\r\n"}},
+                                         {"SIZE", {"550 no such file\r\n"}},
+                                         {"QUIT", {"221 bye\r\n"}}};
     std::string data;
     // Builds the 227 reply from the data listener's port.
-    std::function<std::string(int)> passiveReply;
+    std::function<std::string(int)> passiveReply = [](int port) {
+        return "227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," +
+               std::to_string(port % 256) + ")\r\n";
+    };
 
-    void start();
+    void start()
+    {
+        thread_ = std::thread([this] { serve(); });
+    }
     // Waits for the client to leave; the command lines received.
     std::vector<std::string> finish();
 
