@@ -71,10 +71,10 @@ void DevicePresenceTest::presentButNotOpenable()
 {
     QFETCH(bool, probeFails);
     VirtualHidBus bus;
-    VirtualInterfaceSpec spec = VirtualHidBus::deviceSpec(std::make_shared<DeviceModel>());
-    spec.probeFails = probeFails;
-    spec.writeOpenFails = true;
-    const std::string path = bus.plug(spec);
+    VirtualInterfaceSpec desc = VirtualHidBus::deviceSpec(std::make_shared<DeviceModel>());
+    desc.probeFails = probeFails;
+    desc.writeOpenFails = true;
+    const std::string path = bus.plug(desc);
     const Presence p = lookForDevice(bus, 0x0483, 0x0525);
     QCOMPARE(p.path, path);
     QVERIFY(!p.writable);

@@ -93,12 +93,12 @@ private slots:
     void readerSleepsWhileDisabledOrFailing();
 
 private:
-    // Plugs `spec` (by default the device `dev`) unless told not to, and
+    // Plugs `desc` (by default the device `dev`) unless told not to, and
     // opens a window on the bus.
-    void open(VirtualInterfaceSpec spec = {}, bool plug = true)
+    void open(VirtualInterfaceSpec desc = {}, bool plug = true)
     {
         if (plug)
-            path = bus->plug(spec.device ? spec : VirtualHidBus::deviceSpec(dev));
+            path = bus->plug(desc.device ? desc : VirtualHidBus::deviceSpec(dev));
         window = std::make_unique<MainWindow>();
         recorder = new ReportRecorder(window.get());
         QCoreApplication::processEvents(); // the arrival notices of the plugs
@@ -302,10 +302,10 @@ void LinkTest::sendWithoutUsableDevice()
     QFETCH(int, language);
     QFETCH(bool, devicePresent);
     setLanguageOverride(QLocale::Language(language));
-    VirtualInterfaceSpec spec = VirtualHidBus::deviceSpec(dev);
-    spec.writeOpenFails = true;
+    VirtualInterfaceSpec desc = VirtualHidBus::deviceSpec(dev);
+    desc.writeOpenFails = true;
     sendInProgress = true; // a failed write open frees the latch
-    open(spec, devicePresent);
+    open(desc, devicePresent);
     QCOMPARE(window->MyDevFound, devicePresent);
     QCOMPARE(sendInProgress, !devicePresent);
     checkIndicator(devicePresent);
@@ -355,9 +355,9 @@ void LinkTest::featureLength()
     for (int length : {11, 8, 16, 65}) {
         cleanup();
         init();
-        VirtualInterfaceSpec spec = VirtualHidBus::deviceSpec(dev);
-        spec.featureLength = std::uint16_t(length);
-        open(spec);
+        VirtualInterfaceSpec desc = VirtualHidBus::deviceSpec(dev);
+        desc.featureLength = std::uint16_t(length);
+        open(desc);
         auto frame = versionQuery();
         frame[10] = 0x5A;
         QCOMPARE(window->SendDataToUsb(frame.get()), 1);
@@ -442,9 +442,9 @@ void LinkTest::readerSleepsWhileDisabledOrFailing()
 {
     // Other ids, so the window starts no reader and leaves the interface to
     // one made by hand: for an invalid handle and disabled, it reads nothing.
-    VirtualInterfaceSpec spec = VirtualHidBus::deviceSpec(dev);
-    spec.vendorId = 0x1234;
-    open(spec);
+    VirtualInterfaceSpec desc = VirtualHidBus::deviceSpec(dev);
+    desc.vendorId = 0x1234;
+    open(desc);
     QVERIFY(!currentReader);
     USBThread reader(window.get(), kInvalidHidHandle, false, nullptr);
     reader.StopOrStart(true);

@@ -227,10 +227,10 @@ void VirtualTest::busRepliesAndHandles()
     QCOMPARE(bus.readInput(r, buffer, sizeof buffer), 2);
     QCOMPARE(int(buffer[1]), 3);
 
-    VirtualInterfaceSpec spec;
-    spec.probeFails = spec.writeOpenFails = true;
-    spec.featureLength = 16;
-    const std::string locked = bus.plug(spec);
+    VirtualInterfaceSpec desc;
+    desc.probeFails = desc.writeOpenFails = true;
+    desc.featureLength = 16;
+    const std::string locked = bus.plug(desc);
     QCOMPARE(bus.openProbe(locked), kInvalidHidHandle);
     QCOMPARE(bus.openWrite(locked), kInvalidHidHandle);
     QCOMPARE(bus.openRead("\\\\?\\hid#nothing"), kInvalidHidHandle);
