@@ -60,11 +60,13 @@ int MainWindow::SendDSPData()
         return 0;
 
     const int endBlock = dspImageEnd / blockSize;
-    // Blocks go out only from an image that passes the format checks, and the
-    // counter moves only past a block sent: a start acknowledgement the start
-    // button did not ask for runs this stage with no image loaded, or with a
-    // file the checks refused, and must neither send nor skip anything.
-    if (dspBlockIndex > endBlock || fwimage::checkImage(imageData) != fwimage::Check::Ok)
+    // Blocks go out only from an image that passes the format checks, only
+    // from inside the stage's image, and the counter moves only past a block
+    // sent: a start acknowledgement the start button did not ask for runs
+    // this stage with no image loaded, or with a file the checks refused; and
+    // the counter is never set back, so it can already lie past the end of
+    // an image loaded after an earlier run.
+    if (offset + blockSize > dspImageEnd || fwimage::checkImage(imageData) != fwimage::Check::Ok)
         return 0;
     const bool last = dspBlockIndex == endBlock - 3;
     ++dspBlockIndex;
@@ -112,7 +114,7 @@ int MainWindow::SendARMData()
         return 0;
 
     // As in the DSP stage.
-    if (armBlockIndex > size / blockSize || fwimage::checkImage(imageData) != fwimage::Check::Ok)
+    if (offset + blockSize > size || fwimage::checkImage(imageData) != fwimage::Check::Ok)
         return 0;
     const bool last = armBlockIndex == (size - dspImageEnd) / blockSize - 1;
     const bool fileDone = offset + blockSize == size;

@@ -61,6 +61,7 @@ private slots:
     void faultMatrix_data();
     void faultMatrix();
     void startAcknowledgementWithoutACheckedImage();
+    void laterImageNeverReadPastItsEnd();
 
 private:
     // Picks `file` with the file button, presses start, and runs the timers
@@ -337,6 +338,42 @@ void FaultTest::startAcknowledgementWithoutACheckedImage()
     QCOMPARE(out.status, 0);
     QCOMPARE(bytesOf(rig.device->dspImage()), fwimage::dspImage(file));
     QCOMPARE(bytesOf(rig.device->armImage()), fwimage::armImage(file));
+}
+
+void FaultTest::laterImageNeverReadPastItsEnd()
+{
+    // The block counters are never set back. A DSP stage run by stray
+    // acknowledgements on one image, then a shorter image picked: the
+    // counter already lies past the new image's end, and nothing is sent.
+    Rig rig;
+    rig.device->setExpectedDspLength(40);
+    setLanguageOverride(QLocale::English);
+    MainWindow w;
+    QTRY_VERIFY_WITH_TIMEOUT(!w.versionReply.isEmpty(), 3000);
+    w.dspTimer->setInterval(kNoTicks);
+    Boxes boxes;
+    auto pick = [&](const char* name, const QByteArray& bytes) {
+        const QString path = writeFile(dir, name, bytes);
+        setOpenFileChooser([path](const OpenFileRequest&) { return path; });
+        w.ui->TBFlush->click();
+    };
+
+    pick("first.fw", sampleImage(40, 8, 5001));
+    deliver(&w, "800c55");
+    deliver(&w, "800c56");
+    while (!w.dspEndSent)
+        QCOMPARE(w.SendDSPData(), 0);
+    QCOMPARE(rig.sent(Kind::DspData), 5u);
+
+    pick("second.fw", sampleImage(32, 8, 5001));
+    QVERIFY(w.ui->toolButton_2->isEnabled());
+    deliver(&w, "800c55");
+    deliver(&w, "800c56");
+    for (int i = 0; i < 60; ++i)
+        QCOMPARE(w.SendDSPData(), 0);
+    QCOMPARE(rig.sent(Kind::DspData), 5u);
+    QCOMPARE(w.dspBlockIndex, 5);
+    QVERIFY(boxes.seen.isEmpty());
 }
 
 QTEST_MAIN(FaultTest)
