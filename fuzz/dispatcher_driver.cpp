@@ -70,13 +70,13 @@ struct Monitor {
     int dspBlocks = 0;       // blocks of each image, when it is valid
     int armBlocks = 0;
 
-    void setImage(const QByteArray& bytes, int dspEnd)
+    void setImage(const QByteArray& bytes, int end)
     {
         image = bytes;
-        dspImageEnd = dspEnd;
+        dspImageEnd = end;
         imageValid = fwimage::checkImage(bytes) == fwimage::Check::Ok;
-        dspBlocks = imageValid ? (dspEnd - 16) / 8 : -1;
-        armBlocks = imageValid ? (bytes.size() - dspEnd) / 8 : -1;
+        dspBlocks = imageValid ? (end - 16) / 8 : -1;
+        armBlocks = imageValid ? (bytes.size() - end) / 8 : -1;
     }
 
     std::size_t seen = 0; // frames checked so far
@@ -140,18 +140,21 @@ struct Monitor {
             dspHandshake = true;
             return;
         }
-        if (sameFrame(f, frames::dspEnd()) && lastWasFinalDspBlock && !dspEnd) {
+        if (sameFrame(f, frames::dspEnd()) && lastWasFinalDspBlock) {
             dspEnd = true;
+            dspAckAfterEnd = false;
             dspWindow = false;
             return;
         }
         if (sameFrame(f, frames::armHandshake())) {
-            FUZZ_CHECK(dspEnd && dspAckAfterEnd && !armHandshake);
+            // Once for each DSP end frame the device acknowledged.
+            FUZZ_CHECK(dspEnd && dspAckAfterEnd);
+            dspEnd = false;
             armHandshake = true;
             return;
         }
         if (sameFrame(f, frames::armEnd())) {
-            FUZZ_CHECK(lastWasFinalArmBlock && !armEnd);
+            FUZZ_CHECK(lastWasFinalArmBlock);
             armEnd = true;
             armWindow = false;
             return;
@@ -159,9 +162,10 @@ struct Monitor {
         if (f[1] == 0x0D) {
             // From an image that passes the checks, inside a window the
             // device opened, the next block of the DSP image, never one past
-            // its end.
+            // its end. The block counter is never set back: an image picked
+            // later goes on from the block where the last one stopped.
             const int at = 16 + 8 * dspSent;
-            FUZZ_CHECK(imageValid && dspHandshake && dspWindow && !dspEnd);
+            FUZZ_CHECK(imageValid && dspHandshake && dspWindow);
             FUZZ_CHECK(at + 8 <= std::min(dspImageEnd, image.size()));
             FUZZ_CHECK(f == expectedData(0x0D, at));
             if (++dspSent % 25 == 0)
@@ -170,7 +174,7 @@ struct Monitor {
         }
         if (f[1] == 0x0E) {
             const int at = dspImageEnd + 8 * armSent;
-            FUZZ_CHECK(imageValid && armWindow && !armEnd);
+            FUZZ_CHECK(imageValid && armWindow);
             FUZZ_CHECK(forcedArmTick || armHandshake);
             FUZZ_CHECK(at >= 16 && at + 8 <= image.size());
             FUZZ_CHECK(f == expectedData(0x0E, at));
@@ -348,7 +352,10 @@ struct Session {
     {
         const std::uint8_t op = in.byte();
         if (tracing())
-            std::fprintf(stderr, "%*sop %d (byte %02x)\n", depth * 2, "", op % 14, op);
+            std::fprintf(stderr, "%*sop %d (byte %02x)  image %d bytes, DSP end %d, blocks %d/%d, %s%s\n",
+                         depth * 2, "", op % 14, op, int(window->imageData.size()), window->dspImageEnd,
+                         window->dspBlockIndex, window->armBlockIndex, window->dspEndSent ? "end sent " : "",
+                         window->dspMaySend ? "window open" : "");
         switch (op % 14) {
         case 0: { // a reply the device sends
             static const std::uint8_t known[][2] = {{0x0C, 0x55}, {0x0C, 0x56}, {0x0C, 0x54}, {0x0F, 0x54},
