@@ -39,6 +39,8 @@ void FtpThread::run()
         const QString dir = localDir;
         FetchOnce(name, dir);
         turns.fetch_add(1);
+        if (lastTurnFetched)
+            continue;
         QMutexLocker lock(&pauseMutex);
         if (keepRunning.load())
             pauseEnded.wait(&pauseMutex, kTurnPauseMs);
@@ -47,6 +49,7 @@ void FtpThread::run()
 
 void FtpThread::FetchOnce(QString name, QString dir)
 {
+    lastTurnFetched = false;
     if (name.isEmpty() || dir.isEmpty())
         return;
     FtpClient client;
@@ -54,6 +57,8 @@ void FtpThread::FetchOnce(QString name, QString dir)
                          updateServerPort());
     client.Login();
     const std::string remote = name.toUtf8().toStdString();
-    if (client.GetFileSize(remote) > 0)
+    if (client.GetFileSize(remote) > 0) {
         client.DownloadFile(remote, dir.toUtf8().toStdString());
+        lastTurnFetched = true;
+    }
 }

@@ -13,7 +13,10 @@
 
 class FtpThread : public QThread {
 public:
-    // Pause between two turns; SetRunning(false) cuts it short.
+    // Pause after a turn that fetched nothing (server unreachable, file
+    // missing), so a failing server is not hammered in a tight loop; a turn
+    // that downloaded the file is followed at once by the next one.
+    // SetRunning(false) cuts the pause short.
     static constexpr unsigned long kTurnPauseMs = 1000;
 
     explicit FtpThread(QObject* parent = nullptr);
@@ -36,6 +39,7 @@ private:
     QString fileName;
     QString localDir;
     std::atomic<int> turns{0};
+    bool lastTurnFetched = false; // the worker thread's own
     QMutex pauseMutex;
     QWaitCondition pauseEnded;
 };
