@@ -1,6 +1,7 @@
 // Whole upgrades on the virtual device through the main window, and the
-// ways an upgrade stops: the numbered errors, the handshake guard, a refused
-// write.
+// ways an upgrade stops: the numbered errors and their notices in both
+// languages, the handshake guard. A refused write: tst_hardening_faults
+// faultMatrix(tenth write refused).
 #include "harness.h"
 
 #include "app/mainwindow.h"
@@ -59,7 +60,6 @@ private slots:
     void stageTimeouts();
     void startTimeoutAndLateAcknowledgement();
     void handshakeGuardAgainstNestedStartAck();
-    void refusedWriteRunsIntoTheTimeout();
 
 private:
     // Picks `file` through the file button and presses the start button.
@@ -175,20 +175,29 @@ void UpgradeTest::stageTimeouts_data()
 {
     // The stage, whether its end frame was sent and the completion reply
     // seen; the error, and whether the stage timer and the upgrade go on.
+    QTest::addColumn<int>("language");
     QTest::addColumn<Stall>("c");
-    QTest::newRow("DSP window never acknowledged") << Stall{false, false, false, 2, true, false};
-    QTest::newRow("DSP end frame unanswered") << Stall{false, true, false, 4, false, true};
-    QTest::newRow("DSP end, completion reply seen") << Stall{false, true, true, 2, true, false};
-    QTest::newRow("ARM window never acknowledged") << Stall{true, false, false, 5, false, false};
-    QTest::newRow("ARM end frame unanswered") << Stall{true, true, false, 4, false, true};
-    QTest::newRow("ARM end, completion reply seen") << Stall{true, true, true, 5, false, false};
+    const std::pair<const char*, Stall> rows[] = {
+        {"DSP window never acknowledged", {false, false, false, 2, true, false}},
+        {"DSP end frame unanswered", {false, true, false, 4, false, true}},
+        {"DSP end, completion reply seen", {false, true, true, 2, true, false}},
+        {"ARM window never acknowledged", {true, false, false, 5, false, false}},
+        {"ARM end frame unanswered", {true, true, false, 4, false, true}},
+        {"ARM end, completion reply seen", {true, true, true, 5, false, false}},
+    };
+    // German has no notices of its own: the English ones.
+    for (QLocale::Language language : {QLocale::English, QLocale::Chinese, QLocale::German})
+        for (const auto& r : rows)
+            QTest::addRow("%s %s", qPrintable(QLocale::languageToString(language)), r.first)
+                << int(language) << r.second;
 }
 
 void UpgradeTest::stageTimeouts()
 {
+    QFETCH(int, language);
     QFETCH(Stall, c);
     Rig rig(false);
-    setLanguageOverride(QLocale::English);
+    setLanguageOverride(QLocale::Language(language));
     MainWindow w;
     Boxes boxes;
     QTimer* timer = c.arm ? w.armTimer : w.dspTimer;
@@ -202,7 +211,14 @@ void UpgradeTest::stageTimeouts()
         QCOMPARE(tick(), 0);
     QVERIFY(boxes.seen.isEmpty());
     QCOMPARE(tick(), -1);
-    QCOMPARE(boxes.texts(), QStringList{QStringLiteral("Error %1").arg(c.error)});
+    const bool zh = language == QLocale::Chinese;
+    const QString text = zh ? QStringLiteral("升级未成功，错误%1") : QStringLiteral("Error %1");
+    QCOMPARE(boxes.texts(), QStringList{text.arg(c.error)});
+    const BoxRequest& box = boxes.seen[0];
+    QCOMPARE(box.form, zh ? BoxRequest::Form::ChineseNotice : BoxRequest::Form::EnglishWarning);
+    QCOMPARE(box.title, zh ? QStringLiteral("信息") : QStringLiteral("Warning"));
+    QCOMPARE(box.buttonText, zh ? QStringLiteral("确 定") : QString());
+    QVERIFY(box.parent == (zh ? nullptr : &w) && !box.moved);
     QCOMPARE(timer->isActive(), c.timerAfter);
     QCOMPARE(w.upgradeRunning, c.runningAfter);
     QCOMPARE(c.arm ? w.armEndSent : w.dspEndSent, c.endSent && c.error != 4);
@@ -236,13 +252,7 @@ void UpgradeTest::startTimeoutAndLateAcknowledgement()
     QVERIFY(w.dspTimer->isActive());
     QCOMPARE(rig.sent(Kind::DspHandshake), 1u);
 
-    // An acknowledgement on the ninth tick ends the wait without an error.
-    w.delayTimer->start();
-    for (int i = 1; i < 10; ++i)
-        w.UpgradeDelayTimer();
-    deliver(&w, "800c55");
-    QVERIFY(!w.delayTimer->isActive());
-    QCOMPARE(int(w.startWaitTicks), 0);
+    // An acknowledgement that ends the wait in time: tst_upgrade_window replies.
     QCOMPARE(boxes.seen.size(), 1);
 }
 
@@ -268,27 +278,6 @@ void UpgradeTest::handshakeGuardAgainstNestedStartAck()
     QVERIFY(nestedAckHandled);
     QCOMPARE(boxes.texts(), QStringList{"Failed to open device"}); // one handshake, one box
     QVERIFY(w.handshakeGuard && w.dspHandshakeSent && w.upgradeRunning && w.dspTimer->isActive());
-}
-
-void UpgradeTest::refusedWriteRunsIntoTheTimeout()
-{
-    // Writes: version query, start, DSP handshake, then data; the tenth
-    // write (DSP block 6) is refused and the link drops every later frame.
-    Rig rig;
-    rig.device->faults().refuseWrite = 10;
-    setLanguageOverride(QLocale::English);
-    MainWindow w;
-    QTRY_VERIFY_WITH_TIMEOUT(!w.versionReply.isEmpty(), 3000);
-    Boxes boxes;
-    start(w, sampleImage(400, 1000, 5001));
-    QTRY_COMPARE(w.dspBlockIndex, 25);
-    w.dspTimer->stop();
-    QVERIFY(sendInProgress);
-    while (w.SendDSPData() == 0) {
-    }
-    QCOMPARE(boxes.texts(), QStringList{"Error 2"});
-    QCOMPARE(rig.sent(Kind::DspData), 6u);
-    QCOMPARE(rig.device->writes(), 10);
 }
 
 QTEST_MAIN(UpgradeTest)

@@ -1,6 +1,6 @@
 // The window's side of the upgrade that needs no timing: choosing and
-// checking the image file, the family rule, the notices in both languages,
-// reading the device's replies, the data frames at the image's edges.
+// checking the image file and its notices in both languages, the family
+// rule, reading the device's replies.
 #include "harness.h"
 
 #include "app/mainwindow.h"
@@ -28,15 +28,8 @@ struct FileCase {
     int productId, deviceVersion, notice;
     bool enabled;
 };
-struct NoticeCase {
-    int language, which; // 1..5 numbered error, 20/21 download succeeded/failed
-    Form form;
-    QString title, text, button;
-};
 } // namespace
 Q_DECLARE_METATYPE(FileCase)
-Q_DECLARE_METATYPE(NoticeCase)
-Q_DECLARE_METATYPE(frames::Reply)
 
 class WindowTest : public QObject {
     Q_OBJECT
@@ -46,12 +39,7 @@ private slots:
     void familyRule_data();
     void familyRule();
     void startLoadsTheFileFilePathNames();
-    void notices_data();
-    void notices();
-    void replyDecoding_data();
-    void replyDecoding();
     void replies();
-    void dataFramesStayInsideTheImage();
 
 private:
     QTemporaryDir dir;
@@ -134,26 +122,18 @@ void WindowTest::familyRule_data()
     QTest::addColumn<int>("deviceVersion");
     QTest::addColumn<int>("fileVersion");
     QTest::addColumn<int>("expected");
-    QTest::newRow("0522 device 4000, file 4999") << 0x0522 << 4000 << 4999 << 1;
-    QTest::newRow("0522 device 4999, file 5000") << 0x0522 << 4999 << 5000 << -1;
-    QTest::newRow("0522 device 0, file 4000") << 0x0522 << 0 << 4000 << 1;
-    QTest::newRow("0522 device 0, file 3999") << 0x0522 << 0 << 3999 << -1;
-    QTest::newRow("0522 device 5000") << 0x0522 << 5000 << 4500 << -2;
-    QTest::newRow("0522 device 3999") << 0x0522 << 3999 << 4500 << -2;
-    QTest::newRow("0524 3399 with 3399") << 0x0524 << 3399 << 3399 << 1;
-    QTest::newRow("0524 3399 with 3400") << 0x0524 << 3399 << 3400 << -1;
-    QTest::newRow("0524 3200 with 3399") << 0x0524 << 3200 << 3399 << 1;
-    QTest::newRow("0524 3600 with 3799") << 0x0524 << 3600 << 3799 << 1;
-    QTest::newRow("0524 3999 with 3800") << 0x0524 << 3999 << 3800 << 1;
-    QTest::newRow("0524 3800 with 3799") << 0x0524 << 3800 << 3799 << -1;
-    QTest::newRow("0524 3800 with negative") << 0x0524 << 3800 << -1 << -1;
-    QTest::newRow("0524 device 4000") << 0x0524 << 4000 << 3500 << -2;
-    QTest::newRow("0524 device 3199") << 0x0524 << 3199 << 3199 << -2;
-    QTest::newRow("0526 device 1200") << 0x0526 << 1200 << 0 << 1;
-    QTest::newRow("0526 device 1299") << 0x0526 << 1299 << 99999 << 1;
-    QTest::newRow("0526 device 1300") << 0x0526 << 1300 << 1250 << -1;
-    QTest::newRow("0525 anything") << 0x0525 << 65535 << -5 << 1;
-    QTest::newRow("0523 anything") << 0x0523 << 0 << 0 << 1;
+    // Product, device firmware number, file version, and the rule's answer.
+    const int rows[][4] = {
+        {0x0522, 4000, 4999, 1}, {0x0522, 4999, 5000, -1}, {0x0522, 0, 4000, 1},
+        {0x0522, 0, 3999, -1},   {0x0522, 5000, 4500, -2}, {0x0522, 3999, 4500, -2},
+        {0x0524, 3399, 3399, 1}, {0x0524, 3399, 3400, -1}, {0x0524, 3200, 3399, 1},
+        {0x0524, 3600, 3799, 1}, {0x0524, 3999, 3800, 1},  {0x0524, 3800, 3799, -1},
+        {0x0524, 3800, -1, -1},  {0x0524, 4000, 3500, -2}, {0x0524, 3199, 3199, -2},
+        {0x0526, 1200, 0, 1},    {0x0526, 1299, 99999, 1}, {0x0526, 1300, 1250, -1},
+        {0x0525, 65535, -5, 1},  {0x0523, 0, 0, 1},
+    };
+    for (const auto& r : rows)
+        QTest::addRow("%04x device %d, file %d", r[0], r[1], r[2]) << r[0] << r[1] << r[2] << r[3];
 }
 
 void WindowTest::familyRule()
@@ -217,83 +197,18 @@ void WindowTest::startLoadsTheFileFilePathNames()
     QCOMPARE(w.fileVersion, 4000);
 }
 
-void WindowTest::notices_data()
-{
-    // The file notices and the completion box are shown by fileChecks and
-    // tst_upgrade_flow.
-    QTest::addColumn<NoticeCase>("c");
-    const int en = QLocale::English, zh = QLocale::Chinese, de = QLocale::German;
-    const QString warning = "Warning", info = "信息", ok = "确 定";
-    QTest::newRow("en Error 1") << NoticeCase{en, 1, Form::EnglishWarning, warning, "Error 1", ""};
-    QTest::newRow("zh Error 1") << NoticeCase{zh, 1, Form::ChineseNotice, info, "升级未成功，错误1", ok};
-    QTest::newRow("de Error 2") << NoticeCase{de, 2, Form::EnglishWarning, warning, "Error 2", ""};
-    QTest::newRow("zh Error 4") << NoticeCase{zh, 4, Form::ChineseNotice, info, "升级未成功，错误4", ok};
-    QTest::newRow("en Error 5") << NoticeCase{en, 5, Form::EnglishWarning, warning, "Error 5", ""};
-    QTest::newRow("en download ok") << NoticeCase{
-        en, 20, Form::EnglishWarning, warning, "Update is Successful", ""};
-    QTest::newRow("zh download ok") << NoticeCase{zh, 20, Form::ChineseInformation, "提示", "更新成功", ""};
-    QTest::newRow("en download failed")
-        << NoticeCase{en, 21, Form::EnglishWarning, warning, "Update is failed", ""};
-    QTest::newRow("zh download failed")
-        << NoticeCase{zh, 21, Form::ChineseInformation, "提示", "更新失败", ""};
-}
-
-void WindowTest::notices()
-{
-    QFETCH(NoticeCase, c);
-    Rig rig(false);
-    setLanguageOverride(QLocale::Language(c.language));
-    MainWindow w;
-    Boxes boxes;
-    if (c.which < 10)
-        notices::numberedError(w, c.which);
-    else
-        w.FlushFileTip(c.which == 20 ? 0 : 3);
-    QCOMPARE(boxes.seen.size(), 1);
-    const BoxRequest& box = boxes.seen[0];
-    QCOMPARE(box.form, c.form);
-    QCOMPARE(box.title, c.title);
-    QCOMPARE(box.text, c.text);
-    QCOMPARE(box.buttonText, c.button);
-    QCOMPARE(box.parent, c.form == Form::ChineseNotice ? nullptr : &w);
-    QVERIFY(!box.moved);
-}
-
-void WindowTest::replyDecoding_data()
-{
-    // The replies the device really sends are read by replies() below.
-    using R = frames::Reply;
-    QTest::addColumn<QByteArray>("report");
-    QTest::addColumn<R>("expected");
-    QTest::addColumn<int>("version");
-    const QByteArray pad(17, '\0');
-    QTest::newRow("largest version") << QByteArray::fromHex("800a00000000ffff") + pad << R::Version << 65535;
-    QTest::newRow("short version reply") << QByteArray::fromHex("800a00000000ac") << R::Ignored << 0;
-    QTest::newRow("0C unknown sub-code") << QByteArray::fromHex("800c57") + pad << R::Ignored << -1;
-    QTest::newRow("unknown code") << QByteArray::fromHex("807e55") + pad << R::Ignored << -1;
-    QTest::newRow("two bytes") << QByteArray::fromHex("800c") << R::Ignored << -1;
-    QTest::newRow("empty") << QByteArray() << R::Ignored << -1;
-}
-
-void WindowTest::replyDecoding()
-{
-    QFETCH(QByteArray, report);
-    QFETCH(frames::Reply, expected);
-    QFETCH(int, version);
-    QCOMPARE(frames::decodeReply(report), expected);
-    if (version >= 0)
-        QCOMPARE(int(frames::replyVersion(report)), version);
-}
-
 void WindowTest::replies()
 {
     Rig rig;
     MainWindow w;
     deliver(&w, "800a00000000ac0d");
     QCOMPARE(int(w.deviceVersion), 3500);
-    QCOMPARE(w.versionReply, QByteArray::fromHex("800a00000000ac0d").leftJustified(20, '\0'));
+    deliver(&w, "800a00000000ffff"); // the largest number
+    QCOMPARE(w.versionReply, QByteArray::fromHex("800a00000000ffff").leftJustified(20, '\0'));
     deliver(&w, "800a00000000ac0d", 0x81); // not our report id
-    deliver(&w, "800f56");                 // no such reply
+    QCOMPARE(int(w.deviceVersion), 65535);
+    deliver(&w, "800c57"); // an unknown sub-code
+    deliver(&w, "800f56"); // no such reply
     QEvent other(QEvent::Type(USBEventType + 1));
     QCoreApplication::sendEvent(&w, &other);
     QVERIFY(!w.dspMaySend && !w.armMaySend && !w.upgradeRunning);
@@ -324,22 +239,6 @@ void WindowTest::replies()
     deliver(&w, "800c59");
     QVERIFY(w.finishReceived);
     w.armTimer->stop();
-}
-
-void WindowTest::dataFramesStayInsideTheImage()
-{
-    // Near, at and past the end, before the start, a count over 8: only bytes inside.
-    const QByteArray image = QByteArray::fromHex("0102030405060708090a0b0c");
-    auto hex = [](const frames::Frame& f) {
-        return QByteArray(reinterpret_cast<const char*>(f.data()), 11).toHex();
-    };
-    QCOMPARE(hex(frames::armData(image, 1)), QByteArray("800e020304050607080900"));
-    QCOMPARE(hex(frames::dspData(image, 8)), QByteArray("800d090a0b0c0000000000"));
-    QCOMPARE(hex(frames::dspData(image, 12)), QByteArray("800d000000000000000000"));
-    QCOMPARE(hex(frames::dspData(image, 1 << 30)), QByteArray("800d000000000000000000"));
-    QCOMPARE(hex(frames::armData(image, -4)), QByteArray("800e000000000000000000"));
-    QCOMPARE(hex(frames::dspData(image, 0, 12)), QByteArray("800d010203040506070800"));
-    QCOMPARE(hex(frames::dspData(image, 0, 3)), QByteArray("800d010203000000000000"));
 }
 
 QTEST_MAIN(WindowTest)
