@@ -15,18 +15,17 @@ constexpr int kWaitMs = 10000;
 
 int listenLoopback(int* port)
 {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof addr;
-    if (s < 0 || ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(s, 4) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
-        if (s >= 0)
-            ::close(s);
-        return -1;
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s >= 0 && (::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(s, 4) != 0 ||
+                   ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &length) != 0)) {
+        ::close(s);
+        s = -1;
     }
-    *port = ntohs(addr.sin_port);
+    *port = s < 0 ? 0 : ntohs(addr.sin_port);
     return s;
 }
 
@@ -65,19 +64,14 @@ UpdateServerProcess::UpdateServerProcess(const QString& root)
 
 UpdateServerProcess::~UpdateServerProcess()
 {
-    process_.terminate();
-    if (!process_.waitForFinished(kWaitMs)) {
-        process_.kill();
-        process_.waitForFinished(kWaitMs);
-    }
+    process_.kill(); // the server keeps nothing that needs a clean stop
+    process_.waitForFinished(kWaitMs);
 }
 
 int closedLoopbackPort()
 {
     int port = 0;
-    const int s = listenLoopback(&port);
-    if (s >= 0)
-        ::close(s);
+    ::close(listenLoopback(&port)); // closing -1 does no harm
     return port;
 }
 
