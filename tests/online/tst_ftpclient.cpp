@@ -4,6 +4,7 @@
 #include "image/firmwareimage.h"
 #include "online/ftpclient.h"
 #include "online/ftpreply.h"
+#include "online/ftpthread.h"
 #include "online/updateserver.h"
 #include "testserver.h"
 
@@ -34,6 +35,7 @@ private slots:
     void scriptedServer();
     void silentServerIsBounded();
     void unreachableServer();
+    void threadRepeatsUntilStopped();
 
 private:
     void login(FtpClient& client, int port, int expected = 0);
@@ -229,4 +231,26 @@ void FtpClientTest::unreachableServer()
 }
 
 QTEST_GUILESS_MAIN(FtpClientTest)
+void FtpClientTest::threadRepeatsUntilStopped()
+{
+    setUpdateServer(QStringLiteral("127.0.0.1"), server->port());
+    QTemporaryDir into;
+    {
+        FtpThread thread;
+        thread.SetFiles(QStringLiteral("f2000.bin"), into.path());
+        thread.start();
+        QTRY_VERIFY_WITH_TIMEOUT(thread.TurnsDone() >= 2, 20000);
+        QCOMPARE(readFile(into.filePath("f2000.bin")), readFile(root.filePath("f2000.bin")));
+    } // the destructor stops the thread and waits for it
+    // Nothing to fetch, or told to stop before it starts: the run ends by itself.
+    FtpThread idle, stopped;
+    stopped.SetFiles(QStringLiteral("f1.bin"), into.path());
+    stopped.SetRunning(false);
+    for (FtpThread* t : {&idle, &stopped}) {
+        t->start();
+        QVERIFY(t->wait(5000));
+        QCOMPARE(t->TurnsDone(), 0);
+    }
+}
+
 #include "tst_ftpclient.moc"
