@@ -4,155 +4,119 @@
 
 #include <QtTest>
 
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <tuple>
+
 namespace {
-UhidParseResult parse(std::initializer_list<const char*> args, UhidOptions* out)
+UhidParseResult parse(const char* args, UhidOptions* out)
 {
-    std::vector<std::string> v;
-    for (const char* a : args)
-        v.emplace_back(a);
-    return parseUhidOptions(v, out);
+    std::istringstream in(args);
+    return parseUhidOptions({std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()},
+                            out);
+}
+
+QString ids(const UhidDeviceIds& d)
+{
+    return QString::asprintf("%04x:%04x", d.vendorId, d.productId);
+}
+
+// The options as name=value words.
+QStringList words(const UhidOptions& o)
+{
+    QStringList others;
+    for (const UhidDeviceIds& d : o.others)
+        others << ids(d);
+    const DeviceModel::Faults& f = o.faults;
+    return QString::asprintf("ids=%s others=%s dump=%s firmware=%d dsp=%zu replug=%d in=%d feature=%d "
+                             "unplug=%d delay=%d start-ack=%d dsp-ack=%d refuse=%d length=%zu arm-second=%d "
+                             "completion=%d",
+                             qPrintable(ids(o.ids)), qPrintable(others.join(',')), o.dumpDir.c_str(),
+                             o.firmware, o.expectedDspLength, o.replugAfterMs, o.inputBytes, o.featureBytes,
+                             f.unplugAfterFrames, f.replyDelayMs, f.dropStartAck, f.dropDspAck, f.refuseWrite,
+                             f.inputReportLength, f.armAckSecondForm, f.dropCompletion)
+        .split(' ');
 }
 } // namespace
 
 class UhidOptionsTest : public QObject {
     Q_OBJECT
 private slots:
-    void defaults();
-    void faultsReachTheModel();
-    void declaredInputFollowsShortReports();
-    void devices();
-    void rejects();
+    void parsesTheCommandLine();
     void descriptorDeclaresTheReportLengths();
 };
 
-void UhidOptionsTest::defaults()
+void UhidOptionsTest::parsesTheCommandLine()
 {
+    // Arguments, and the words the options then hold (nullptr: refused with a
+    // message, the options left untouched). Each parse starts from the
+    // defaults, whatever the options held before.
+    const std::vector<std::pair<const char*, const char*>> rows = {
+        {"--unplug-after-frames 120 --replug-after-ms 300 --reply-delay-ms 7 --drop-start-ack --drop-dsp-ack "
+         "3 "
+         "--refuse-write 0x10 --input-report-length 12 --arm-ack-second-form --firmware 4321 --dsp-length "
+         "2048",
+         "unplug=120 replug=300 delay=7 start-ack=1 dsp-ack=3 refuse=16 length=12 arm-second=1 completion=0 "
+         "firmware=4321 dsp=2048 in=11"}, // short reports are declared as short as they are sent
+        {"", "ids=0483:0525 others= firmware=5000 replug=-1 in=19 feature=10 unplug=0 length=20"},
+        {"--input-report-length 20", "in=19"},
+        {"--input-report-length 1", "in=1"},
+        // Given both, the descriptor says what --input-bytes says.
+        {"--input-report-length 8 --input-bytes 15", "in=15 length=8"},
+        {"--ids 1234:abCD --other 0483:0526 --other 0001:0002 --dump-dir /tmp/x",
+         "ids=1234:abcd others=0483:0526,0001:0002 dump=/tmp/x"},
+        {"--frobnicate 1", nullptr},
+        {"--firmware", nullptr},
+        {"--firmware 12x", nullptr},
+        {"--firmware 65536", nullptr},
+        {"--ids 04830525", nullptr},
+        {"--other 0483:zz", nullptr},
+        {"--ids 10483:0525", nullptr},
+        {"--input-report-length 0", nullptr},
+        {"--input-bytes 20", nullptr},
+    };
     UhidOptions o;
-    o.firmware = 1;
-    const UhidParseResult r = parse({}, &o);
-    QVERIFY(r.ok);
-    QCOMPARE(o.ids.vendorId, std::uint16_t(0x0483));
-    QCOMPARE(o.ids.productId, std::uint16_t(0x0525));
-    QCOMPARE(o.firmware, std::uint16_t(5000));
-    QCOMPARE(o.replugAfterMs, -1);
-    QCOMPARE(o.inputBytes, 19);
-    QCOMPARE(o.featureBytes, 10);
-    QVERIFY(o.others.empty());
-    QCOMPARE(o.faults.unplugAfterFrames, 0);
-    QVERIFY(parse({"--help"}, &o).help);
-    QVERIFY(uhidUsage().find("--unplug-after-frames") != std::string::npos);
-}
-
-void UhidOptionsTest::faultsReachTheModel()
-{
-    UhidOptions o;
-    const UhidParseResult r =
-        parse({"--unplug-after-frames", "120", "--replug-after-ms", "300", "--reply-delay-ms", "7",
-               "--drop-start-ack", "--drop-dsp-ack", "3", "--refuse-write", "0x10", "--input-report-length",
-               "12", "--arm-ack-second-form", "--firmware", "4321", "--dsp-length", "2048"},
-              &o);
-    QVERIFY2(r.ok, r.error.c_str());
-    QCOMPARE(o.faults.unplugAfterFrames, 120);
-    QCOMPARE(o.replugAfterMs, 300);
-    QCOMPARE(o.faults.replyDelayMs, 7);
-    QVERIFY(o.faults.dropStartAck);
-    QCOMPARE(o.faults.dropDspAck, 3);
-    QCOMPARE(o.faults.refuseWrite, 16);
-    QCOMPARE(o.faults.inputReportLength, std::size_t(12));
-    QCOMPARE(o.inputBytes, 11); // declared as short as it is sent
-    QVERIFY(o.faults.armAckSecondForm);
-    QVERIFY(!o.faults.dropCompletion);
-    QCOMPARE(o.firmware, std::uint16_t(4321));
-    QCOMPARE(o.expectedDspLength, std::size_t(2048));
-}
-
-void UhidOptionsTest::declaredInputFollowsShortReports()
-{
-    UhidOptions o;
-    QVERIFY(parse({"--input-report-length", "20"}, &o).ok);
-    QCOMPARE(o.inputBytes, 19);
-    QVERIFY(parse({"--input-report-length", "1"}, &o).ok);
-    QCOMPARE(o.inputBytes, 1);
-    // Given both, the descriptor says what --input-bytes says.
-    QVERIFY(parse({"--input-report-length", "8", "--input-bytes", "15"}, &o).ok);
-    QCOMPARE(o.inputBytes, 15);
-    QCOMPARE(o.faults.inputReportLength, std::size_t(8));
-}
-
-void UhidOptionsTest::devices()
-{
-    UhidOptions o;
-    QVERIFY(
-        parse({"--ids", "1234:abCD", "--other", "0483:0526", "--other", "0001:0002", "--dump-dir", "/tmp/x"},
-              &o)
-            .ok);
-    QCOMPARE(o.ids.vendorId, std::uint16_t(0x1234));
-    QCOMPARE(o.ids.productId, std::uint16_t(0xabcd));
-    QCOMPARE(o.others.size(), std::size_t(2));
-    QCOMPARE(o.others[0].productId, std::uint16_t(0x0526));
-    QCOMPARE(o.others[1].vendorId, std::uint16_t(1));
-    QCOMPARE(o.dumpDir, std::string("/tmp/x"));
-}
-
-void UhidOptionsTest::rejects()
-{
-    // Each refused with a message, the options left untouched.
-    const std::vector<std::vector<const char*>> rejected = {
-        {"--frobnicate", "1"},   {"--firmware"},
-        {"--firmware", "12x"},   {"--firmware", "65536"},
-        {"--ids", "04830525"},   {"--other", "0483:zz"},
-        {"--ids", "10483:0525"}, {"--input-report-length", "0"},
-        {"--input-bytes", "20"}};
-    for (const auto& args : rejected) {
-        UhidOptions o;
-        o.firmware = 77;
-        const UhidParseResult r = parseUhidOptions(std::vector<std::string>(args.begin(), args.end()), &o);
-        QVERIFY2(!r.ok && !r.help && !r.error.empty(), args[0]);
-        QCOMPARE(o.firmware, std::uint16_t(77));
+    for (const auto& [args, expected] : rows) {
+        const QStringList before = words(o);
+        const UhidParseResult r = parse(args, &o);
+        if (!expected) {
+            QVERIFY2(!r.ok && !r.help && !r.error.empty(), args);
+            QCOMPARE(words(o), before);
+            continue;
+        }
+        QVERIFY2(r.ok, r.error.c_str());
+        for (const QString& word : QString(expected).split(' '))
+            QVERIFY2(words(o).contains(word), qPrintable(QString("%1: %2").arg(args, words(o).join(' '))));
     }
+    QVERIFY(parse("--help", &o).help);
+    QVERIFY(uhidUsage().find("--unplug-after-frames") != std::string::npos);
 }
 
 void UhidOptionsTest::descriptorDeclaresTheReportLengths()
 {
-    const auto d = vendorReportDescriptor(0x80, 19, 10);
-    // Vendor page, one application collection, closed at the end.
-    QCOMPARE(d[0], std::uint8_t(0x06));
-    QCOMPARE(d[2], std::uint8_t(0xFF));
-    QCOMPARE(d.back(), std::uint8_t(0xC0));
-    // Walk the short items: report id, and the count before each main item.
-    int reportId = -1, count = -1, size = -1, inputBits = 0, featureBits = 0;
-    for (std::size_t i = 0; i < d.size();) {
-        const std::uint8_t prefix = d[i];
-        const int len = (prefix & 3) == 3 ? 4 : (prefix & 3);
-        QVERIFY(i + 1 + len <= d.size());
-        const int value = len ? d[i + 1] : 0;
-        switch (prefix & 0xFC) {
-        case 0x84:
-            reportId = value;
-            break;
-        case 0x94:
-            count = value;
-            break;
-        case 0x74:
-            size = value;
-            break;
-        case 0x80:
-            inputBits += count * size;
-            break;
-        case 0xB0:
-            featureBits += count * size;
-            break;
-        default:
-            break;
+    const std::size_t size = vendorReportDescriptor(0x80, 19, 10).size();
+    for (const auto& [id, input, feature] : {std::tuple{0x80, 19, 10}, {0x80, 19, 15}, {0x42, 11, 3}}) {
+        const auto d = vendorReportDescriptor(std::uint8_t(id), input, feature);
+        // Vendor page, one application collection, closed at the end; the
+        // counts are one byte whatever they are.
+        QVERIFY(d.size() == size && d[0] == 0x06 && d[2] == 0xFF && d.back() == 0xC0);
+        // Walk the short items: report id, and the count before each main item.
+        std::map<int, int> last; // item tag -> its last value
+        int inputBits = 0, featureBits = 0;
+        for (std::size_t i = 0; i < d.size();) {
+            const int len = (d[i] & 3) == 3 ? 4 : (d[i] & 3);
+            QVERIFY(i + 1 + len <= d.size());
+            const int tag = d[i] & 0xFC;
+            last[tag] = len ? d[i + 1] : 0;
+            inputBits += tag == 0x80 ? last[0x94] * last[0x74] : 0;
+            featureBits += tag == 0xB0 ? last[0x94] * last[0x74] : 0;
+            i += 1 + len;
         }
-        i += 1 + len;
+        QCOMPARE(last[0x84], id);
+        QCOMPARE(inputBits, input * 8);
+        QCOMPARE(featureBits, feature * 8);
     }
-    QCOMPARE(reportId, 0x80);
-    QCOMPARE(inputBits, 19 * 8);
-    QCOMPARE(featureBits, 10 * 8);
-    const auto longer = vendorReportDescriptor(0x80, 19, 15);
-    QCOMPARE(longer.size(), d.size());
-    QVERIFY(longer != d);
 }
 
 QTEST_APPLESS_MAIN(UhidOptionsTest)
