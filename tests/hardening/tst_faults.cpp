@@ -159,7 +159,7 @@ void FaultTest::faultMatrix()
     QFETCH(int, armFrames);
 
     Rig rig(false);
-    VirtualInterfaceSpec spec = VirtualHidBus::deviceSpec(rig.device);
+    VirtualInterfaceSpec desc = VirtualHidBus::deviceSpec(rig.device);
     DeviceModel::Faults& f = rig.device->faults();
     switch (fault) {
     case Fault::None:
@@ -213,20 +213,20 @@ void FaultTest::faultMatrix()
         f.replyDelayMs = 20;
         break;
     case Fault::ProbeFails:
-        spec.probeFails = true;
+        desc.probeFails = true;
         break;
     case Fault::ReadOpenFails:
-        spec.readOpenFails = true;
+        desc.readOpenFails = true;
         break;
     case Fault::WriteOpenFails:
-        spec.writeOpenFails = true;
+        desc.writeOpenFails = true;
         break;
     case Fault::LongFeatureReport:
-        spec.featureLength = 64;
+        desc.featureLength = 64;
         break;
     }
     rig.device->setExpectedDspLength(408); // tells the end frame from a block
-    rig.path = rig.bus.plug(spec);
+    rig.path = rig.bus.plug(desc);
     setLanguageOverride(QLocale::English);
     MainWindow w;
     Boxes versionBoxes; // the version query goes out a second after start-up
