@@ -94,6 +94,27 @@ bool readOptions(const QCommandLineParser& parser, Options* options, QString* er
     return true;
 }
 
+int usage(const char* program, const QString& message)
+{
+    std::fprintf(stderr, "%s: %s (see --help)\n", program, qPrintable(message));
+    return Usage;
+}
+
+int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* program,
+                     Options* options)
+{
+    if (!parser.parse(arguments))
+        return usage(program, parser.errorText());
+    if (parser.isSet("help")) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    QString error;
+    if (!readOptions(parser, options, &error))
+        return usage(program, error);
+    return -1;
+}
+
 Driver::Driver(Options options, QObject* parent)
     : QObject(parent)
     , options_(std::move(options))

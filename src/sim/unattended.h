@@ -44,6 +44,17 @@ void addOptions(QCommandLineParser& parser);
 // at that update server.
 bool readOptions(const QCommandLineParser& parser, Options* options, QString* error);
 
+// Prints "<program>: <message> (see --help)" on standard error and returns
+// the Usage status.
+int usage(const char* program, const QString& message);
+
+// Parses `arguments` with the options already added to `parser` (the
+// driver's own among them) and reads the driver's options. Returns -1 when
+// the run goes on; otherwise the exit status: 0 after printing --help, Usage
+// after printing what is wrong.
+int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* program,
+                     Options* options);
+
 class Driver : public QObject {
     Q_OBJECT
 public:

@@ -22,8 +22,7 @@ constexpr int kDefaultWaitSeconds = 5;
 
 int usage(const QString& message)
 {
-    std::fprintf(stderr, "firmware-updater-cli: %s (see --help)\n", qPrintable(message));
-    return unattended::Usage;
+    return unattended::usage("firmware-updater-cli", message);
 }
 
 } // namespace
@@ -50,17 +49,11 @@ int main(int argc, char* argv[])
                                      "wait).")
                           .arg(kDefaultWaitSeconds),
                       "seconds"});
-    if (!parser.parse(app.arguments()))
-        return usage(parser.errorText());
-    if (parser.isSet("help")) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return 0;
-    }
-
     unattended::Options options;
-    QString error;
-    if (!unattended::readOptions(parser, &options, &error))
-        return usage(error);
+    if (const int status =
+            unattended::parseCommandLine(parser, app.arguments(), "firmware-updater-cli", &options);
+        status >= 0)
+        return status;
     double waitSeconds = kDefaultWaitSeconds;
     if (parser.isSet("wait-device")) {
         bool ok = false;

@@ -47,8 +47,7 @@ const FaultOption kFaults[] = {
 
 int usage(const QString& message)
 {
-    std::fprintf(stderr, "firmware-updater-sim: %s (see --help)\n", qPrintable(message));
-    return unattended::Usage;
+    return unattended::usage("firmware-updater-sim", message);
 }
 
 bool readNumber(const QCommandLineParser& parser, const QString& name, int low, int high, int* out)
@@ -112,17 +111,11 @@ int main(int argc, char* argv[])
         else
             parser.addOption({f.name, QString::fromUtf8(f.help)});
     }
-    if (!parser.parse(app.arguments()))
-        return usage(parser.errorText());
-    if (parser.isSet("help")) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return 0;
-    }
-
     unattended::Options options;
-    QString error;
-    if (!unattended::readOptions(parser, &options, &error))
-        return usage(error);
+    if (const int status =
+            unattended::parseCommandLine(parser, app.arguments(), "firmware-updater-sim", &options);
+        status >= 0)
+        return status;
 
     auto device = std::make_shared<DeviceModel>();
     int number = 5000;
