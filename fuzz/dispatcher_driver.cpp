@@ -1,17 +1,17 @@
 #include "dispatcher_driver.h"
 
-#include "app/filedialog.h"
-#include "app/language.h"
 #include "app/mainwindow.h"
-#include "app/messagebox.h"
-#include "app/processexit.h"
 #include "app/ui_mainwindow.h"
+#include "core/filedialog.h"
+#include "core/language.h"
+#include "core/messagebox.h"
+#include "core/processexit.h"
 #include "fuzzcheck.h"
 #include "image/firmwareimage.h"
 #include "upgrade/frames.h"
+#include "usb/backends/virtual/virtualbus.h"
 #include "usb/linkstate.h"
 #include "usb/usbevent.h"
-#include "usb/virtual/virtualbus.h"
 
 #include <QApplication>
 #include <QDir>

@@ -3,7 +3,7 @@
 // The descriptor is handed over in the fuzzer's own buffer, so a read past
 // its end is caught.
 #include "fuzzcheck.h"
-#include "usb/hid_linux_parse.h"
+#include "usb/backends/linux/hid_linux_parse.h"
 
 #include <algorithm>
 #include <cstdint>

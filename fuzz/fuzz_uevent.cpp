@@ -5,8 +5,8 @@
 // Input: one uevent datagram, which also serves as the text of the other
 // parsers.
 #include "fuzzcheck.h"
+#include "usb/backends/linux/hid_linux_parse.h"
 #include "usb/discovery.h"
-#include "usb/hid_linux_parse.h"
 
 #include <cstdint>
 #include <cstdio>

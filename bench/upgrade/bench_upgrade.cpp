@@ -2,14 +2,14 @@
 // at once, through the main window on its real 2 ms timers, and prints how
 // close the transfer comes to the protocol's bound: one 8-byte frame per
 // 2 ms tick, 4000 image bytes per second.
-#include "app/filedialog.h"
 #include "app/mainwindow.h"
-#include "app/messagebox.h"
-#include "app/processexit.h"
 #include "app/ui_mainwindow.h"
+#include "core/filedialog.h"
+#include "core/messagebox.h"
+#include "core/processexit.h"
 #include "image/firmwareimage.h"
+#include "usb/backends/virtual/virtualbus.h"
 #include "usb/linkstate.h"
-#include "usb/virtual/virtualbus.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

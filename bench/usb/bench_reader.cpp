@@ -3,10 +3,10 @@
 // handled) and while no device is open; and the time from a device reply to
 // the window receiving its event. Prints figures; asserts nothing.
 #include "app/mainwindow.h"
+#include "usb/backends/virtual/virtualbus.h"
 #include "usb/linkstate.h"
 #include "usb/usbevent.h"
 #include "usb/usbthread.h"
-#include "usb/virtual/virtualbus.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 #include "app/mainwindow.h"
 
-#include "app/language.h"
-#include "app/processexit.h"
 #include "app/titles.h"
 #include "app/ui_mainwindow.h"
+#include "core/language.h"
+#include "core/processexit.h"
 #include "help/helptext.h"
 #include "usb/linkstate.h"
 #include "usb/usbthread.h"

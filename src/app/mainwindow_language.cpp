@@ -1,7 +1,7 @@
 // The two text buttons labelled by language.
-#include "app/language.h"
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
+#include "core/language.h"
 
 void MainWindow::Get_LacaelLanuage()
 {

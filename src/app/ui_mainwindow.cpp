@@ -1,6 +1,6 @@
 #include "app/ui_mainwindow.h"
 
-#include "app/resourcebundle.h"
+#include "core/resourcebundle.h"
 #include "widgets/progressbarcolor.h"
 #include "widgets/roundcircle.h"
 

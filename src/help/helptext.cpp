@@ -1,7 +1,7 @@
 #include "help/helptext.h"
 
-#include "app/filedialog.h"
-#include "app/resourcebundle.h"
+#include "core/filedialog.h"
+#include "core/resourcebundle.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "online/serverlayout.h"
 
-#include "app/messagebox.h"
+#include "core/messagebox.h"
 
 namespace {
 struct ModelRange {

@@ -1,12 +1,12 @@
 #include "sim/unattended.h"
 
-#include "app/filedialog.h"
 #include "app/mainwindow.h"
-#include "app/messagebox.h"
-#include "app/processexit.h"
+#include "app/mainwindow_notices.h"
 #include "app/ui_mainwindow.h"
+#include "core/filedialog.h"
+#include "core/messagebox.h"
+#include "core/processexit.h"
 #include "online/updateserver.h"
-#include "upgrade/notices.h"
 #include "usb/usbevent.h"
 #include "widgets/progressbarcolor.h"
 

@@ -6,11 +6,11 @@
 // writes OUTDIR/main-en.png, help-en.png, main-zh.png and help-zh.png. No
 // device is attached (an empty virtual bus); the progress bar and the path
 // field are given a sample state so the pictures show them.
-#include "app/language.h"
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
+#include "core/language.h"
 #include "help/helptext.h"
-#include "usb/virtual/virtualbus.h"
+#include "usb/backends/virtual/virtualbus.h"
 #include "widgets/progressbarcolor.h"
 
 #include <QApplication>

@@ -1,52 +1,14 @@
 #include "upgrade/notices.h"
 
-#include "app/language.h"
-#include "app/mainwindow.h"
-#include "app/messagebox.h"
+#include <QCoreApplication>
 
 namespace notices {
 
-void fileNotice(MainWindow& window, const Wording& wording)
-{
-    window.onInformationTip(QString::fromUtf8(wording.chinese), QString::fromUtf8(wording.english));
-}
-
 QString numberedErrorText(int number, bool chinese)
 {
-    return chinese ? MainWindow::tr("升级未成功，错误%1").arg(number)
-                   : MainWindow::tr("Error %1").arg(number);
-}
-
-void numberedError(MainWindow& window, int number)
-{
-    languageNotice(&window, MainWindow::tr("信息"), numberedErrorText(number, true),
-                   MainWindow::tr("Warning"), numberedErrorText(number, false));
-}
-
-bool completion(MainWindow& window)
-{
-    // Neither wording goes through the translation function.
-    const bool chinese = systemIsChinese();
-    const QString title = chinese ? QStringLiteral("信息") : QStringLiteral("information");
-    const QString text = chinese ? QStringLiteral("更新成功!\n点击确定按钮关闭软件！")
-                                 : QStringLiteral("Update Complete!\nClick OK to close the software!");
-    const QString button = chinese ? QStringLiteral("确定") : QStringLiteral("Ok");
-    return completionBox(&window, title, text, button) == QMessageBox::Ok;
+    // The window's translation context, as for every notice text.
+    return chinese ? QCoreApplication::translate("MainWindow", "升级未成功，错误%1").arg(number)
+                   : QCoreApplication::translate("MainWindow", "Error %1").arg(number);
 }
 
 } // namespace notices
-
-void MainWindow::onInformationTip(QString Chinese, QString English)
-{
-    // The texts are shown as given; only the titles are translated.
-    languageNotice(this, tr("信息"), Chinese, tr("Information"), English);
-}
-
-void MainWindow::FlushFileTip(int NUm)
-{
-    const bool ok = NUm == 0;
-    if (systemIsChinese())
-        chineseInformationBox(this, tr("提示"), ok ? tr("更新成功") : tr("更新失败"));
-    else
-        englishWarningBox(this, tr("Warning"), ok ? tr("Update is Successful") : tr("Update is failed"));
-}

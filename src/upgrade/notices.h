@@ -1,10 +1,8 @@
-// The texts and forms of the upgrade's notices. Every box goes through the
-// forms of app/messagebox.h, so tests and the unattended driver see each one.
+// The texts of the upgrade's notices. The window shows them in the box
+// forms of core/messagebox.h (app/mainwindow_notices.h).
 #pragma once
 
 #include <QString>
-
-class MainWindow;
 
 namespace notices {
 
@@ -23,15 +21,8 @@ constexpr Wording kFileFormat{"文件格式错误", "File Format Is Error"};
 constexpr Wording kLowerVersion{"固件文件版本低于当前设备",
                                 "The firmware file version is lower than the current device"};
 
-// Shows `wording` through MainWindow::onInformationTip.
-void fileNotice(MainWindow& window, const Wording& wording);
-
 // The numbered errors of the upgrade: 1 start time-out, 2 DSP stage
 // time-out, 4 time-out after an end frame, 5 ARM stage time-out.
 QString numberedErrorText(int number, bool chinese);
-void numberedError(MainWindow& window, int number);
-
-// The completion box; true when it was accepted.
-bool completion(MainWindow& window);
 
 } // namespace notices

@@ -1,6 +1,5 @@
 #include "usb/usbthread.h"
 
-#include "app/mainwindow.h"
 #include "usb/linkstate.h"
 #include "usb/usbevent.h"
 
@@ -21,9 +20,9 @@ void copyHandle(HidHandle handle, bool found)
 }
 } // namespace
 
-USBThread::USBThread(MainWindow* w, HidHandle hReadHandle, bool MyDevFound, QObject* parent)
+USBThread::USBThread(QObject* reportReceiver, HidHandle hReadHandle, bool MyDevFound, QObject* parent)
     : QThread(parent)
-    , window(w)
+    , receiver(reportReceiver)
 {
     copyHandle(hReadHandle, MyDevFound);
 }
@@ -66,7 +65,7 @@ void USBThread::run()
         const int n = platform ? platform->readInput(handle, buffer, sizeof buffer) : -1;
         readsDone.fetch_add(1, std::memory_order_relaxed);
         if (n > 0 && buffer[0] == kReportId)
-            QCoreApplication::postEvent(window, new USBEvent(buffer), Qt::NormalEventPriority);
+            QCoreApplication::postEvent(receiver, new USBEvent(buffer), Qt::NormalEventPriority);
         std::memset(buffer, 0, sizeof buffer);
         if (!running.load())
             return;

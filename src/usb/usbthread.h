@@ -26,10 +26,15 @@ class USBThread : public QThread {
 public:
     static constexpr int kRetryMs = 200;
 
+    // Reports go to `receiver` as posted events.
+    USBThread(QObject* receiver, HidHandle hReadHandle, bool MyDevFound, QObject* parent);
+    // The window's form: the window receives the reports. Defined beside the
+    // window (app/mainwindow_discovery.cpp), which knows it is a QObject.
     USBThread(MainWindow* w, HidHandle hReadHandle, bool MyDevFound, QObject* parent);
     ~USBThread() override;
 
     MainWindow* window = nullptr;
+    QObject* receiver = nullptr;
     std::atomic<bool> running{false};
 
     // Completed reads, for tests and the benchmark.

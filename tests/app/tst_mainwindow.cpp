@@ -1,13 +1,13 @@
 // The application shell: the main window's form, its labels by language, the
 // title, the dragging of the frameless window and the help dialog, closing
 // and the exit status.
-#include "app/filedialog.h"
-#include "app/language.h"
 #include "app/mainwindow.h"
 #include "app/titles.h"
 #include "app/ui_mainwindow.h"
+#include "core/filedialog.h"
+#include "core/language.h"
 #include "help/helptext.h"
-#include "usb/virtual/virtualbus.h"
+#include "usb/backends/virtual/virtualbus.h"
 #include "widgets/progressbarcolor.h"
 #include "widgets/roundcircle.h"
 

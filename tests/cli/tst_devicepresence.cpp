@@ -3,7 +3,7 @@
 // wait for a device plugged in later. Also the cli's command line itself.
 #include "sim/devicepresence.h"
 #include "sim/exitstatus.h"
-#include "usb/virtual/virtualbus.h"
+#include "usb/backends/virtual/virtualbus.h"
 
 #include <QProcess>
 #include <QTimer>

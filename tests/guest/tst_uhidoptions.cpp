@@ -1,6 +1,6 @@
 // The uhid device program's command line and report descriptor, checked on
 // the host (the program itself runs in the guest, where /dev/uhid exists).
-#include "usb/virtual/uhid/uhidoptions.h"
+#include "usb/backends/virtual/uhid/uhidoptions.h"
 
 #include <QtTest>
 

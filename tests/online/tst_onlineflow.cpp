@@ -2,16 +2,16 @@
 // download through the updater's FTP client, the libcurl fetch, the version
 // check and the download of the newest image, and the server layout they use.
 // Message boxes are read and answered through the box presenter.
-#include "app/language.h"
 #include "app/mainwindow.h"
-#include "app/messagebox.h"
 #include "app/ui_mainwindow.h"
+#include "core/language.h"
+#include "core/messagebox.h"
 #include "image/firmwareimage.h"
 #include "online/curlfetch.h"
 #include "online/serverlayout.h"
 #include "online/updateserver.h"
 #include "testserver.h"
-#include "usb/virtual/virtualbus.h"
+#include "usb/backends/virtual/virtualbus.h"
 
 #include <QTemporaryDir>
 #include <QToolButton>

@@ -2,14 +2,14 @@
 // device, a box presenter that records and answers, image files on disk.
 #pragma once
 
-#include "app/filedialog.h"
-#include "app/language.h"
-#include "app/messagebox.h"
-#include "app/processexit.h"
+#include "core/filedialog.h"
+#include "core/language.h"
+#include "core/messagebox.h"
+#include "core/processexit.h"
 #include "image/firmwareimage.h"
+#include "usb/backends/virtual/virtualbus.h"
 #include "usb/linkstate.h"
 #include "usb/usbevent.h"
-#include "usb/virtual/virtualbus.h"
 
 #include <QCoreApplication>
 #include <QFile>

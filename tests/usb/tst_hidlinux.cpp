@@ -1,6 +1,6 @@
 // The Linux backend's parsers: report descriptors, uevents and sysfs.
+#include "usb/backends/linux/hid_linux_parse.h"
 #include "usb/discovery.h"
-#include "usb/hid_linux_parse.h"
 
 #include <QDir>
 #include <QFile>

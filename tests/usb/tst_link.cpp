@@ -1,15 +1,15 @@
 // The link, with a main window on the virtual bus: finding and opening the
 // device, hot-plug notices, the send path, and the reader thread (which
 // reports reach the window, in what shape and order, how it waits and stops).
-#include "app/language.h"
 #include "app/mainwindow.h"
-#include "app/messagebox.h"
 #include "app/ui_mainwindow.h"
+#include "core/language.h"
+#include "core/messagebox.h"
+#include "usb/backends/virtual/virtualbus.h"
 #include "usb/discovery.h"
 #include "usb/linkstate.h"
 #include "usb/usbevent.h"
 #include "usb/usbthread.h"
-#include "usb/virtual/virtualbus.h"
 #include "widgets/roundcircle.h"
 
 #include <QtTest>

@@ -2,8 +2,8 @@
 // of an end-like DSP block (its faults show in tst_hardening_faults and the
 // link tests); the bus's blocking reads and what ends them, delayed replies,
 // handles, and notices on the registering thread.
-#include "usb/virtual/devicemodel.h"
-#include "usb/virtual/virtualbus.h"
+#include "usb/backends/virtual/devicemodel.h"
+#include "usb/backends/virtual/virtualbus.h"
 
 #include <QtTest>
 

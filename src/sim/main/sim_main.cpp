@@ -4,7 +4,7 @@
 #include "app/mainwindow.h"
 #include "image/firmwareimage.h"
 #include "sim/unattended.h"
-#include "usb/virtual/virtualbus.h"
+#include "usb/backends/virtual/virtualbus.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

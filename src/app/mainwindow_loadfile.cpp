@@ -2,8 +2,8 @@
 // its outcome shown to the user.
 #include "app/mainwindow.h"
 
-#include "app/messagebox.h"
 #include "app/ui_mainwindow.h"
+#include "core/messagebox.h"
 #include "online/ftpclient.h"
 #include "online/updateserver.h"
 

@@ -1,4 +1,4 @@
-#include "app/resourcebundle.h"
+#include "core/resourcebundle.h"
 
 #include <QtGlobal>
 

@@ -3,7 +3,7 @@
 // on a machine without uhid.
 #pragma once
 
-#include "usb/virtual/devicemodel.h"
+#include "usb/backends/virtual/devicemodel.h"
 
 #include <cstdint>
 #include <string>

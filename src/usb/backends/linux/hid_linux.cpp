@@ -9,8 +9,8 @@
 // Handles come from a HandleTable: a read in progress keeps its descriptors
 // alive after a concurrent close, so a descriptor number can never be reused
 // under it.
+#include "usb/backends/linux/hid_linux_parse.h"
 #include "usb/handletable.h"
-#include "usb/hid_linux_parse.h"
 #include "usb/hidplatform.h"
 
 #include <QCoreApplication>

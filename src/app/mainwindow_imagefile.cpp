@@ -1,11 +1,11 @@
 // Choosing, loading and checking the image file.
-#include "app/filedialog.h"
-#include "app/language.h"
+#include "app/mainwindow_imagefile.h"
 #include "app/mainwindow.h"
+#include "app/mainwindow_notices.h"
 #include "app/ui_mainwindow.h"
+#include "core/filedialog.h"
+#include "core/language.h"
 #include "image/firmwareimage.h"
-#include "image/imagecheck.h"
-#include "upgrade/notices.h"
 #include "widgets/progressbarcolor.h"
 
 #include <QFile>

@@ -1,10 +1,10 @@
 // Opening an upgrade: the version query, the start command with its
 // ten-second wait for the device's answer, and the two stage handshakes.
 #include "app/mainwindow.h"
+#include "app/mainwindow_imagefile.h"
+#include "app/mainwindow_notices.h"
 #include "app/ui_mainwindow.h"
-#include "image/imagecheck.h"
 #include "upgrade/frames.h"
-#include "upgrade/notices.h"
 
 #include <QTimer>
 #include <QToolButton>

@@ -1,4 +1,4 @@
-#include "app/processexit.h"
+#include "core/processexit.h"
 
 #include <cstdlib>
 #include <utility>

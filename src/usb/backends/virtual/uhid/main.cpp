@@ -2,9 +2,9 @@
 // The same DeviceModel the in-process bus uses, presented through /dev/uhid,
 // so the updater's Linux backend finds it as /dev/hidrawN. Used by the guest
 // tests; runs wherever the uhid module is loaded (root needed for /dev/uhid).
-#include "usb/virtual/devicemodel.h"
-#include "usb/virtual/uhid/uhiddevice.h"
-#include "usb/virtual/uhid/uhidoptions.h"
+#include "usb/backends/virtual/devicemodel.h"
+#include "usb/backends/virtual/uhid/uhiddevice.h"
+#include "usb/backends/virtual/uhid/uhidoptions.h"
 
 #include <algorithm>
 #include <cerrno>

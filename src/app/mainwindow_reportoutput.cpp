@@ -1,5 +1,5 @@
 #include "app/mainwindow.h"
-#include "app/messagebox.h"
+#include "core/messagebox.h"
 #include "usb/linkstate.h"
 
 #include <algorithm>

@@ -22,8 +22,8 @@
 // writes feature reports (the GUI thread), or while no write is in flight.
 #pragma once
 
+#include "usb/backends/virtual/devicemodel.h"
 #include "usb/hidplatform.h"
-#include "usb/virtual/devicemodel.h"
 
 #include <QObject>
 #include <QPointer>

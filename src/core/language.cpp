@@ -1,4 +1,4 @@
-#include "app/language.h"
+#include "core/language.h"
 
 #include <atomic>
 

@@ -1,4 +1,4 @@
-#include "usb/virtual/uhid/uhiddevice.h"
+#include "usb/backends/virtual/uhid/uhiddevice.h"
 
 #include <linux/uhid.h>
 

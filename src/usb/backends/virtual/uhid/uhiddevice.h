@@ -5,8 +5,8 @@
 // delay. A device without a model accepts every write and never answers.
 #pragma once
 
-#include "usb/virtual/devicemodel.h"
-#include "usb/virtual/uhid/uhidoptions.h"
+#include "usb/backends/virtual/devicemodel.h"
+#include "usb/backends/virtual/uhid/uhidoptions.h"
 
 #include <chrono>
 #include <deque>

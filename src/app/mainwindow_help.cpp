@@ -1,7 +1,7 @@
 // The help button: the picture for the targeted product in the system
 // language, then the dialog.
-#include "app/language.h"
 #include "app/mainwindow.h"
+#include "core/language.h"
 #include "help/helptext.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "usb/hid_linux_parse.h"
+#include "usb/backends/linux/hid_linux_parse.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "usb/virtual/virtualbus.h"
+#include "usb/backends/virtual/virtualbus.h"
 
 #include <QMetaObject>
 #include <QThread>

@@ -1,4 +1,4 @@
-#include "app/filedialog.h"
+#include "core/filedialog.h"
 
 #include <QFileDialog>
 

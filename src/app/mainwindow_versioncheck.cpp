@@ -2,8 +2,8 @@
 // and the version check against the device's firmware number.
 #include "app/mainwindow.h"
 
-#include "app/messagebox.h"
 #include "app/ui_mainwindow.h"
+#include "core/messagebox.h"
 #include "online/serverlayout.h"
 
 #include <QDir>

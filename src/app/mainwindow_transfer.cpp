@@ -7,11 +7,11 @@
 // the other stage's ticks) already sees the block as sent and the window
 // or the stage as closed, and nothing can send the block a second time.
 #include "app/mainwindow.h"
-#include "app/processexit.h"
+#include "app/mainwindow_notices.h"
 #include "app/ui_mainwindow.h"
+#include "core/processexit.h"
 #include "image/firmwareimage.h"
 #include "upgrade/frames.h"
-#include "upgrade/notices.h"
 #include "widgets/progressbarcolor.h"
 
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "usb/virtual/devicemodel.h"
+#include "usb/backends/virtual/devicemodel.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
-#include "app/messagebox.h"
+#include "core/messagebox.h"
 
-#include "app/language.h"
+#include "core/language.h"
 
 #include <QAbstractButton>
 

@@ -1,4 +1,4 @@
-#include "usb/virtual/uhid/uhidoptions.h"
+#include "usb/backends/virtual/uhid/uhidoptions.h"
 
 #include <algorithm>
 #include <cstdlib>

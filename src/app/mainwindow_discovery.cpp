@@ -1,0 +1,181 @@
+// The window's side of the device link: opening the device, device notices,
+// the indicator's colour, and the reader's start and stop.
+#include "app/mainwindow.h"
+#include "app/ui_mainwindow.h"
+#include "usb/discovery.h"
+#include "usb/linkstate.h"
+#include "usb/usbthread.h"
+#include "widgets/roundcircle.h"
+
+#include <QDebug>
+#include <QPointer>
+
+namespace {
+constexpr int kStopWaitMs = 2000;
+} // namespace
+
+USBThread::USBThread(MainWindow* w, HidHandle hReadHandle, bool MyDevFound, QObject* parent)
+    : USBThread(static_cast<QObject*>(w), hReadHandle, MyDevFound, parent)
+{
+    window = w;
+}
+
+int MainWindow::OpenUSBHandle()
+{
+    HidPlatform* platform = hidPlatform();
+    MyDevFound = false;
+    // The old write handle belongs to a device that has gone; the reader
+    // never uses it, so it can be released here instead of leaking.
+    if (hWriteHandle != kInvalidHidHandle && platform)
+        platform->close(hWriteHandle);
+    hReadHandle = kInvalidHidHandle;
+    hWriteHandle = kInvalidHidHandle;
+
+    const std::vector<std::string> paths = platform ? platform->enumerate() : std::vector<std::string>{};
+    for (const std::string& path : paths) {
+        const HidHandle probe = platform->openProbe(path);
+        if (probe == kInvalidHidHandle)
+            continue;
+        HidAttributes attributes;
+        const bool read = platform->getAttributes(probe, &attributes);
+        platform->close(probe);
+        if (!read || attributes.vendorId != vendorId || attributes.productId != productId)
+            continue;
+
+        MyDevFound = true;
+        hReadHandle = platform->openRead(path);
+        hWriteHandle = platform->openWrite(path);
+        if (hWriteHandle == kInvalidHidHandle)
+            sendInProgress = false;
+        break;
+    }
+
+    if (!MyDevFound) {
+        QColor red(255, 0, 0, 255);
+        SetRoundCircleColor(false, red);
+        return -1;
+    }
+    // Any handle open on the device will do for its capabilities; a failed
+    // read leaves hidCaps as it was.
+    const HidHandle capsHandle = hWriteHandle != kInvalidHidHandle ? hWriteHandle : hReadHandle;
+    HidCaps caps;
+    if (capsHandle != kInvalidHidHandle && platform->getCaps(capsHandle, &caps))
+        hidCaps = caps;
+    QColor blue(0, 0, 255, 255);
+    SetRoundCircleColor(true, blue);
+    return 0;
+}
+
+int MainWindow::USBRegistration()
+{
+    HidPlatform* platform = hidPlatform();
+    if (!platform)
+        return 1;
+    // The sink may outlive the window: it only reaches a window still alive.
+    QPointer<MainWindow> self(this);
+    const bool ok = platform->registerNotices(reinterpret_cast<void*>(winId()),
+                                              [self](HidNoticeKind kind, const std::string& path) {
+                                                  if (self)
+                                                      self->handleDeviceNotice(kind, path);
+                                              });
+    if (!ok)
+        qDebug() << "device notice registration failed:" << QString::fromStdString(platform->lastError());
+    return 1;
+}
+
+void MainWindow::SetRoundCircleColor(bool blclockWise, QColor& color)
+{
+    ui->roundCircle->setClockWise(blclockWise);
+    ui->roundCircle->setPieColor1Start(color);
+    ui->roundCircle->setPieColor1End(color);
+}
+
+bool MainWindow::nativeEvent(const QByteArray& eventType, void* message, long* result)
+{
+    (void)result;
+    // Only the Windows message types can carry a device notice; handing a
+    // platform another kind of message would make it misread the memory.
+    HidPlatform* platform = hidPlatform();
+    if (!platform || !eventType.startsWith("windows"))
+        return false;
+    HidNoticeKind kind;
+    std::string path;
+    if (platform->translateNativeMessage(message, &kind, &path))
+        handleDeviceNotice(kind, path);
+    return false;
+}
+
+void MainWindow::handleDeviceNotice(HidNoticeKind kind, const std::string& path)
+{
+    std::string vendorText;
+    std::string productText;
+    if (!idsFromDevicePath(path, &vendorText, &productText) || vendorText != vendorIdText.toStdString() ||
+        productText != productIdText.toStdString())
+        return;
+
+    if (kind == HidNoticeKind::Removal) {
+        if (blDeviceRemoved)
+            return;
+        qDebug() << "remove my Hid";
+        blDeviceArrived = false;
+        blDeviceRemoved = true;
+        stopReader();
+        QColor red(255, 0, 0, 255);
+        SetRoundCircleColor(false, red);
+        return;
+    }
+
+    if (blDeviceArrived)
+        return;
+    qDebug() << "insert my Hid";
+    blDeviceArrived = true;
+    blDeviceRemoved = false;
+    // A further interface of a device that is open and being read (its
+    // first arrival after start-up): the link stands, one reader is enough.
+    const bool reading = currentReader && currentReader->isRunning() && hReadHandle != kInvalidHidHandle;
+    if (!reading) {
+        stopReader(); // a reader left idle by a failed opening
+        OpenUSBHandle();
+        startReader();
+    }
+    QColor blue(0, 0, 255, 255);
+    SetRoundCircleColor(true, blue);
+    Slot_SengReadCommand();
+}
+
+void MainWindow::startReader()
+{
+    if (currentReader && currentReader->isRunning())
+        return; // never two readers on the device
+    delete currentReader;
+    currentReader = new USBThread(this, hReadHandle, MyDevFound, this);
+    currentReader->StopOrStart(true);
+    currentReader->start(QThread::InheritPriority);
+}
+
+void MainWindow::stopReader()
+{
+    USBThread* reader = currentReader;
+    currentReader = nullptr;
+    if (reader)
+        reader->StopOrStart(false);
+    // Closing the read handle ends the stopped reader's pending read.
+    if (hReadHandle != kInvalidHidHandle) {
+        if (HidPlatform* platform = hidPlatform())
+            platform->close(hReadHandle);
+        hReadHandle = kInvalidHidHandle;
+    }
+    readerHandle.store(kInvalidHidHandle);
+    wakeReaders();
+    if (!reader)
+        return;
+    if (reader->wait(kStopWaitMs)) {
+        delete reader;
+        return;
+    }
+    // A platform whose read did not end on close: release the object when
+    // its thread finishes, and keep it from dying with the window meanwhile.
+    qDebug() << "reader did not stop in time";
+    reader->setParent(nullptr);
+    connect(reader, &QThread::finished, reader, &QObject::deleteLater);
+}
