@@ -5,10 +5,12 @@
 // decisions they make live in plain functions beside them.
 #pragma once
 
+#include "upgrade/engine.h"
 #include "usb/hidplatform.h"
 
 #include <QByteArray>
 #include <QColor>
+#include <QDateTime>
 #include <QLocale>
 #include <QMainWindow>
 #include <QPoint>
@@ -31,6 +33,13 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // The upgrade engine: its state and the image it writes. The members
+    // below that carry the upgrade's state, the loaded image's bytes and its
+    // DSP end are references into it, so the slots, the engine and whoever
+    // reads the members see one set of values at every moment, also from
+    // inside a box that a step's action opened.
+    upgrade::Engine engine;
+
     // Members in declaration order with the values the constructor gives
     // them. They are public so the tests and the unattended driver can read
     // the state the slots leave behind.
@@ -45,40 +54,44 @@ public:
     bool MyDevFound = false;
     bool blDeviceArrived = false;
     bool blDeviceRemoved = false;
-    bool dspMaySend = false;
-    bool armMaySend = false;
-    bool armEndSent = false;
-    bool dspEndSent = false;
+    bool& dspMaySend = engine.state.dsp.maySend;
+    bool& armMaySend = engine.state.arm.maySend;
+    bool& armEndSent = engine.state.arm.endSent;
+    bool& dspEndSent = engine.state.dsp.endSent;
     QString serverFilePath;
     QString deviceVersionText;
     QString filePath;
-    std::uint16_t deviceVersion = 5000;
-    bool upgradeRunning = false;
-    std::int32_t dspBlockIndex = 0;
-    std::int32_t armBlockIndex = 0;
-    std::int32_t dspImageEnd = 0;
+    std::uint16_t& deviceVersion = engine.state.deviceVersion;
+    bool& upgradeRunning = engine.state.upgradeRunning;
+    std::int32_t& dspBlockIndex = engine.state.dsp.blockIndex;
+    std::int32_t& armBlockIndex = engine.state.arm.blockIndex;
+    std::int32_t& dspImageEnd = engine.image.dspImageEnd;
     std::int32_t armImageLength = 0;
     std::int32_t fileVersion = 0;
-    std::uint16_t blockSize = 8;
+    std::uint16_t& blockSize = engine.image.blockSize;
     const std::uint8_t dspAckSubCode = 0x56;
     const std::uint8_t armAckSubCode = 0x54;
     const std::uint8_t startAckSubCode = 0x55;
     std::int32_t vendorId = 0x0483;
     std::int32_t productId = 0x0525;
     QString loadedFilePath; // the copy of filePath taken when the image file is opened
-    QByteArray imageData;
-    QByteArray versionReply;
-    std::uint8_t startWaitTicks = 0;
-    std::uint16_t armWaitTicks = 0;
-    std::uint16_t dspWaitTicks = 0;
+    // Size and modification time of that file when it was read: the start
+    // button reads it again only when they changed.
+    qint64 loadedFileSize = -1;
+    QDateTime loadedFileModified;
+    QByteArray& imageData = engine.image.data;
+    QByteArray& versionReply = engine.state.versionReply;
+    std::uint8_t& startWaitTicks = engine.state.startWaitTicks;
+    std::uint16_t& armWaitTicks = engine.state.arm.waitTicks;
+    std::uint16_t& dspWaitTicks = engine.state.dsp.waitTicks;
     const std::uint8_t finishSubCode = 0x59;
-    bool finishReceived = false;
+    bool& finishReceived = engine.state.finishReceived;
     bool versionChecked = false;
-    bool handshakeGuard = true;
+    bool& handshakeGuard = engine.state.handshakeGuard;
     QString productIdText = QStringLiteral("0525");
     QString vendorIdText = QStringLiteral("0483");
     QString appDirPath;
-    bool dspHandshakeSent = false;
+    bool& dspHandshakeSent = engine.state.dspHandshakeSent;
     HelpText* helpDialog = nullptr;
 
     // The decision of a device-interface notice (arrival or removal of the
@@ -90,6 +103,10 @@ public:
     void startReader();
     // Stops the reader in use, if any, waits for its thread and releases it.
     void stopReader();
+
+    // Carries out the actions of one engine step: frames to the device,
+    // timers, progress, notices, buttons.
+    void carry(const upgrade::Actions& actions);
 
 public slots:
     // Application shell
