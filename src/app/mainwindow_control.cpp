@@ -32,24 +32,16 @@ void MainWindow::on_toolButton_2_clicked()
     // filePath without loading it; never start with an image other than the
     // one filePath names.
     if (!imagecheck::memoryImageIsCurrent(*this) &&
-        !imagecheck::loadAndCheck(*this, imagecheck::Mode::Start)) {
+        !imagecheck::loadAndCheck(*this)) {
         ui->toolButton_2->setEnabled(false);
         return;
     }
-    Slot_SecondCommand();
-    delayTimer->start();
-    ui->TBFlush->setEnabled(false);
-    ui->toolButton_2->setEnabled(false);
+    carry(engine.start());
 }
 
 void MainWindow::UpgradeDelayTimer()
 {
-    ++startWaitTicks;
-    if (startWaitTicks < frames::kStartTimeoutTicks)
-        return;
-    startWaitTicks = 0;
-    delayTimer->stop();
-    notices::numberedError(*this, 1);
+    carry(engine.startTick());
 }
 
 int MainWindow::DSPShakeHand()

@@ -9,23 +9,21 @@
 #include "widgets/progressbarcolor.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QToolButton>
+
+#include <limits>
 
 namespace {
 
 enum LoadResult { LoadOk = 0, LoadMalformed = 1, LoadOlder = 2, LoadNoPath = -1 };
 
-bool readFile(const QString& path, QByteArray* content)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    *content = file.readAll();
-    file.close();
-    return true;
-}
+// The largest file the header can describe (16 + two 32-bit lengths summed
+// in 32 bits) that also fits one byte array; anything larger is refused
+// before a byte of it is read.
+constexpr qint64 kMaxImageFile = qint64(std::numeric_limits<int>::max()) - 64;
 
 } // namespace
 
@@ -41,28 +39,40 @@ int MainWindow::OpenTheFile()
     if (path.isEmpty())
         return LoadNoPath;
 
-    QByteArray content;
-    if (readFile(path, &content)) {
-        imageData = content;
+    // A file that cannot be opened, is too large to be an image, or too
+    // short to hold a header leaves the image loaded before in memory, no
+    // longer taken for the one filePath names: the checks refuse it.
+    loadedFilePath.clear();
+    // Size and time are taken before the read: a file that changes while it
+    // is read looks changed to the start button, which reads it again.
+    const QFileInfo info(path);
+    const qint64 size = info.size();
+    QFile file(path);
+    if (info.isFile() && size >= fwimage::kHeaderSize && size <= kMaxImageFile &&
+        file.open(QIODevice::ReadOnly)) {
+        // Drop the previous image first: one copy in memory at a time.
+        imageData.clear();
+        imageData = file.read(size);
+        file.close();
         loadedFilePath = path;
+        loadedFileSize = info.size();
+        loadedFileModified = info.lastModified();
         ui->progressBarColor->setRange(0, imageData.size());
-        // A file without a whole header leaves zeros here; the format check
-        // below refuses it.
+        // A file shorter now than a moment ago leaves zeros here; the
+        // format check below refuses it.
         fwimage::Header header;
         fwimage::parseHeader(imageData, &header);
         dspImageEnd = std::int32_t(header.dspLength + fwimage::kHeaderSize);
         fileVersion = std::int32_t(header.version);
         armImageLength = std::int32_t(header.armLength);
     }
-    // A file that cannot be opened keeps the image loaded before; with none
-    // loaded before, imageData is empty and fails the format check.
 
     const QString label = systemIsChinese()
                               ? QStringLiteral("版本信息:  所选文件版本:%1  设备版本:%2")
                               : QStringLiteral("Version Message: Selected File Version:%1  设备版本:%2");
     ui->LB_VersionTip->setText(label.arg(fileVersion).arg(deviceVersion));
 
-    if (fwimage::checkImage(imageData) != fwimage::Check::Ok)
+    if (loadedFilePath.isEmpty() || fwimage::checkImage(imageData) != fwimage::Check::Ok)
         return LoadMalformed;
     return std::int32_t(deviceVersion) > fileVersion ? LoadOlder : LoadOk;
 }
@@ -82,13 +92,13 @@ void MainWindow::on_TBFlush_clicked()
     ui->toolButton_2->setEnabled(false);
     GetTheFilePath();
     ui->line_path->setText(filePath);
-    if (imagecheck::loadAndCheck(*this, imagecheck::Mode::Select))
+    if (imagecheck::loadAndCheck(*this))
         ui->toolButton_2->setEnabled(true);
 }
 
 namespace imagecheck {
 
-bool loadAndCheck(MainWindow& w, Mode mode)
+bool loadAndCheck(MainWindow& w)
 {
     // Loading, the progress range and the label come before any check.
     const int load = w.OpenTheFile();
@@ -106,8 +116,7 @@ bool loadAndCheck(MainWindow& w, Mode mode)
         notices::fileNotice(w, notices::kSoftwareType);
         return false;
     }
-    const bool stale = mode == Mode::Start && w.loadedFilePath != w.filePath;
-    if (load == LoadMalformed || stale) {
+    if (load == LoadMalformed) {
         notices::fileNotice(w, notices::kFileFormat);
         return false;
     }
@@ -122,8 +131,9 @@ bool memoryImageIsCurrent(const MainWindow& w)
         return false;
     if (fwimage::checkImage(w.imageData) != fwimage::Check::Ok)
         return false;
-    QByteArray onDisk;
-    return !readFile(w.filePath, &onDisk) || onDisk == w.imageData;
+    const QFileInfo info(w.filePath);
+    return !info.exists() ||
+           (info.size() == w.loadedFileSize && info.lastModified() == w.loadedFileModified);
 }
 
 } // namespace imagecheck

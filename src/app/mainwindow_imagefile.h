@@ -6,23 +6,18 @@ class MainWindow;
 
 namespace imagecheck {
 
-enum class Mode {
-    // After the file dialog: a file that cannot be opened leaves the image
-    // loaded before in place, and the checks run on it.
-    Select,
-    // Before an upgrade starts: the file filePath names must be the one in
-    // memory, so a file that cannot be opened is refused.
-    Start,
-};
-
 // Loads the file filePath names (OpenTheFile) and runs the checks in order:
 // path given, device family, format, version. Shows the notice of the first
 // check that fails and returns false; shows the "lower version" notice and
-// returns true for an older file; returns true for a file that passes.
-bool loadAndCheck(MainWindow& window, Mode mode);
+// returns true for an older file; returns true for a file that passes. A
+// file that cannot be read, or is too short or too large to be an image, is
+// refused as malformed: the image loaded before stays in memory but is no
+// longer the one filePath names.
+bool loadAndCheck(MainWindow& window);
 
 // True when the image in memory was loaded from filePath, passes the format
-// checks, and the file still holds those bytes (or can no longer be read).
+// checks, and the file still has the size and modification time it had then
+// (or is gone). Reads nothing but the file's metadata.
 bool memoryImageIsCurrent(const MainWindow& window);
 
 } // namespace imagecheck

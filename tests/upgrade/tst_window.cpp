@@ -8,6 +8,7 @@
 #include "upgrade/frames.h"
 #include "upgrade/notices.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTimer>
@@ -176,24 +177,49 @@ void WindowTest::startLoadsTheFileFilePathNames()
     QCOMPARE(rig.sent(Kind::Start), 1u);
     QVERIFY(!w.delayTimer->isActive() && !w.ui->toolButton_2->isEnabled());
 
-    // A file that cannot be opened keeps the old image for the checks, but
-    // the start button will not write the old image under the new name.
-    press(w.ui->TBFlush);
-    chosen = dir.filePath("gone.fw");
+    // Refused at selection, the image loaded before kept in memory but no
+    // longer started: a file that cannot be opened, one too short for a
+    // header (not read as a header of zeros), one larger than the header can
+    // describe (refused before it is read; sparse, so it takes no space).
     press(w.ui->TBFlush);
     QVERIFY(boxes.seen.isEmpty() && w.ui->toolButton_2->isEnabled());
-    QCOMPARE(w.imageData, first);
-    w.ui->toolButton_2->click();
-    QCOMPARE(boxes.texts(), QStringList{"File Format Is Error"});
+    QFile huge(dir.filePath("huge.fw"));
+    QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(3) << 30));
+    huge.close();
+    for (const QString& refused : {dir.filePath("gone.fw"), writeFile(dir, "short.fw", first.left(14)),
+                                   huge.fileName()}) {
+        chosen = refused;
+        press(w.ui->TBFlush);
+        QCOMPARE(boxes.texts(), QStringList{"File Format Is Error"});
+        QVERIFY(!w.ui->toolButton_2->isEnabled());
+        QCOMPARE(w.imageData, first);
+        QCOMPARE(w.fileVersion, 5001);
+        w.ui->toolButton_2->click();
+        QCOMPARE(boxes.texts(), QStringList{"File Format Is Error"}); // the old image is not started
+    }
     QCOMPARE(rig.sent(Kind::Start), 1u);
 
-    // The file changed on disk since it was checked: checked again.
+    // The start button reads the file again only when its size or time
+    // changed: same size and time, other bytes, the checked image goes out.
     chosen = firstPath;
     press(w.ui->TBFlush);
+    const QDateTime stamp = QFileInfo(firstPath).lastModified();
     writeFile(dir, "first.fw", sampleImage(400, 1000, 4000));
+    {
+        QFile f(firstPath);
+        QVERIFY(f.open(QIODevice::ReadWrite) && f.setFileTime(stamp, QFileDevice::FileModificationTime));
+    }
     w.ui->toolButton_2->click();
-    QCOMPARE(boxes.texts(), QStringList{QString::fromUtf8(notices::kLowerVersion.english)});
+    QVERIFY(boxes.seen.isEmpty());
+    QCOMPARE(w.imageData, first);
     QCOMPARE(rig.sent(Kind::Start), 2u);
+    w.delayTimer->stop();
+
+    // Changed on disk since it was checked: read and checked again.
+    writeFile(dir, "first.fw", sampleImage(400, 1008, 4000));
+    press(w.ui->toolButton_2);
+    QCOMPARE(boxes.texts(), QStringList{QString::fromUtf8(notices::kLowerVersion.english)});
+    QCOMPARE(rig.sent(Kind::Start), 3u);
     QCOMPARE(w.fileVersion, 4000);
 }
 
