@@ -3,6 +3,7 @@
 // to the end, with what the user is shown and the state the window is left
 // in. Also the start acknowledgement that comes while no checked image is
 // loaded (found by fuzzing the dispatcher).
+#include "support/ticker.h"
 #include "upgrade/harness.h"
 
 #include "app/mainwindow.h"
@@ -10,7 +11,6 @@
 #include "upgrade/frames.h"
 #include "widgets/roundcircle.h"
 
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -64,53 +64,29 @@ private slots:
     void laterImageNeverReadPastItsEnd();
 
 private:
-    // Picks `file` with the file button, presses start, and runs the timers
+    // Picks `file` with the file button, presses start, and ticks the timers
     // by hand until the process would exit, an error box is shown, or no
-    // timer runs any more: each running timer ticks at once while frames
-    // flow, and waits a little for the device while they do not.
-    Outcome run(Rig& rig, MainWindow& w, const QByteArray& file);
+    // timer runs any more.
+    Outcome run(MainWindow& w, const QByteArray& file);
     QTemporaryDir dir;
 };
 
-Outcome FaultTest::run(Rig& rig, MainWindow& w, const QByteArray& file)
+Outcome FaultTest::run(MainWindow& w, const QByteArray& file)
 {
     Outcome out;
     Boxes boxes;
     setExitHandler([&](int s) { out.status = s; });
-    w.dspTimer->setInterval(kNoTicks);
-    w.armTimer->setInterval(kNoTicks);
-    w.delayTimer->setInterval(kNoTicks);
+    Ticker ticker = windowTicker(w);
     const QString path = writeFile(dir, "image.fw", file);
     setOpenFileChooser([path](const OpenFileRequest&) { return path; });
     w.ui->TBFlush->click();
     w.ui->toolButton_2->click();
-
-    auto errorShown = [&] {
+    ticker.run([&] {
         for (const QString& t : boxes.texts())
             if (t.startsWith(QLatin1String("Error")))
                 return true;
-        return false;
-    };
-    QElapsedTimer clock;
-    clock.start();
-    int idle = 0;
-    while (out.status < 0 && !errorShown() && clock.elapsed() < 30000) {
-        QCoreApplication::processEvents();
-        const std::size_t before = rig.device->frames().size();
-        if (w.dspTimer->isActive())
-            w.SendDSPData();
-        else if (w.armTimer->isActive())
-            w.SendARMData();
-        else if (w.delayTimer->isActive()) {
-            QTest::qWait(20); // time for the device's answer to the start frame
-            w.UpgradeDelayTimer();
-        } else
-            break;
-        if (rig.device->frames().size() != before)
-            idle = 0;
-        else if (++idle < 50)
-            QTest::qWait(2);
-    }
+        return out.status >= 0;
+    });
     out.texts = boxes.texts();
     return out;
 }
@@ -234,7 +210,7 @@ void FaultTest::faultMatrix()
     // 51 DSP blocks: the last one opens no window, so only the end frame's
     // own acknowledgement closes the stage.
     const QByteArray file = sampleImage(408, 1000, 5001);
-    const Outcome out = run(rig, w, file);
+    const Outcome out = run(w, file);
     QStringList seen = versionBoxes.texts() + out.texts;
 
     QCOMPARE(seen, texts);
@@ -334,7 +310,7 @@ void FaultTest::startAcknowledgementWithoutACheckedImage()
 
     // The real upgrade afterwards writes the whole image.
     const QByteArray file = sampleImage(400, 1000, 5001);
-    const Outcome out = run(rig, w, file);
+    const Outcome out = run(w, file);
     QCOMPARE(out.status, 0);
     QCOMPARE(bytesOf(rig.device->dspImage()), fwimage::dspImage(file));
     QCOMPARE(bytesOf(rig.device->armImage()), fwimage::armImage(file));
@@ -344,7 +320,8 @@ void FaultTest::laterImageNeverReadPastItsEnd()
 {
     // The block counters are never set back. A DSP stage run by stray
     // acknowledgements on one image, then a shorter image picked: the
-    // counter already lies past the new image's end, and nothing is sent.
+    // counter already lies past the new image's end, nothing is sent, and
+    // the stage's time-out still runs ("Error 2"), never idling for ever.
     Rig rig;
     rig.device->setExpectedDspLength(40);
     setLanguageOverride(QLocale::English);
@@ -369,11 +346,14 @@ void FaultTest::laterImageNeverReadPastItsEnd()
     QVERIFY(w.ui->toolButton_2->isEnabled());
     deliver(&w, "800c55");
     deliver(&w, "800c56");
-    for (int i = 0; i < 60; ++i)
+    for (int i = 1; i < frames::kAckTimeoutTicks; ++i)
         QCOMPARE(w.SendDSPData(), 0);
     QCOMPARE(rig.sent(Kind::DspData), 5u);
     QCOMPARE(w.dspBlockIndex, 5);
     QVERIFY(boxes.seen.isEmpty());
+    QCOMPARE(w.SendDSPData(), -1);
+    QCOMPARE(boxes.texts(), QStringList{"Error 2"});
+    QVERIFY(!w.upgradeRunning);
 }
 
 QTEST_MAIN(FaultTest)

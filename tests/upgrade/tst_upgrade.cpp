@@ -3,6 +3,7 @@
 // languages, the handshake guard. A refused write: tst_hardening_faults
 // faultMatrix(tenth write refused).
 #include "harness.h"
+#include "support/ticker.h"
 
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
@@ -96,10 +97,7 @@ void UpgradeTest::wholeUpgradeOnTimers()
     w.move(100, 60);
     w.show();
     QTRY_VERIFY_WITH_TIMEOUT(!w.versionReply.isEmpty(), 3000);
-    if (!run.onTimers) {
-        w.dspTimer->setInterval(kNoTicks);
-        w.armTimer->setInterval(kNoTicks);
-    }
+    Ticker ticker = run.onTimers ? Ticker{} : windowTicker(w);
     QList<int> progress;
     connect(w.ui->progressBarColor, &ProgressBarColor::valueChanged, [&](double v) { progress << int(v); });
     int status = -1, ticks = 0, lastFrameTick = -1, boxTick = -2;
@@ -111,7 +109,8 @@ void UpgradeTest::wholeUpgradeOnTimers()
         linkClosedAtExit = !currentReader && hReadHandle == kInvalidHidHandle;
     });
     Boxes boxes;
-    boxes.hook = [&](const BoxRequest&) { boxTick = rig.sent(Kind::ArmEnd) == 1 ? ticks : -3; };
+    // The box opens inside the tick that sent the last ARM block.
+    boxes.hook = [&](const BoxRequest&) { boxTick = rig.sent(Kind::ArmEnd) == 1 ? ticks + 1 : -3; };
     const QByteArray file = rawImage(run.dsp, 5001, run.arm,
                                      fwimage::sampleBytes(run.dsp, 11) + fwimage::sampleBytes(run.arm, 12));
     QTimer::singleShot(60000, &loop, [&] { stuck = true, loop.quit(); });
@@ -122,22 +121,18 @@ void UpgradeTest::wholeUpgradeOnTimers()
                  : QStringLiteral("Version Message: Selected File Version:5001  设备版本:5000"));
     QCOMPARE(w.ui->progressBarColor->getMaxValue(), double(file.size()));
     QList<int> windows{0};
-    while (!run.onTimers && status < 0 && !stuck) {
-        const int before = w.dspBlockIndex + w.armBlockIndex;
-        ++ticks;
-        if (w.dspTimer->isActive())
-            w.SendDSPData();
-        else if (w.armTimer->isActive())
-            w.SendARMData();
-        if (w.dspBlockIndex + w.armBlockIndex != before) {
-            ++windows.last();
-            lastFrameTick = ticks;
-            continue;
-        }
-        if (windows.last() != 0)
-            windows << 0;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
+    if (!run.onTimers)
+        ticker.run([&] { return status >= 0; },
+                   [&](bool sent) {
+                       ++ticks;
+                       if (sent) {
+                           ++windows.last();
+                           lastFrameTick = ticks;
+                       } else if (windows.last() != 0) {
+                           windows << 0;
+                       }
+                   },
+                   60000);
     if (status < 0)
         loop.exec();
     QCOMPARE(status, 0);

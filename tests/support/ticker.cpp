@@ -1,0 +1,87 @@
+#include "support/ticker.h"
+
+#include "app/mainwindow.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+bool Ticker::tickOnce(upgrade::Timer* which)
+{
+    for (upgrade::Timer t : {upgrade::Timer::Dsp, upgrade::Timer::Arm, upgrade::Timer::Delay}) {
+        if (!running(t))
+            continue;
+        if (which)
+            *which = t;
+        fire(t);
+        return true;
+    }
+    return false;
+}
+
+int Ticker::run(const std::function<bool()>& done, const std::function<void(bool)>& onTick, int limitMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    int ticks = 0, idleTicks = 0;
+    while (!done() && clock.elapsed() < limitMs) {
+        const long before = progress();
+        upgrade::Timer which;
+        if (running(upgrade::Timer::Delay) && !running(upgrade::Timer::Dsp) && !running(upgrade::Timer::Arm) &&
+            idle)
+            idle(0);
+        if (!tickOnce(&which))
+            break;
+        ++ticks;
+        if (which == upgrade::Timer::Delay)
+            continue;
+        const bool sent = progress() != before;
+        idleTicks = sent ? 0 : idleTicks + 1;
+        if (onTick)
+            onTick(sent);
+        if (!sent && idle)
+            idle(idleTicks);
+    }
+    return ticks;
+}
+
+namespace {
+// Handles events for `ms` milliseconds.
+void waitMs(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+} // namespace
+
+Ticker windowTicker(MainWindow& w)
+{
+    constexpr int kNoTicks = 3600 * 1000;
+    for (QTimer* t : {w.dspTimer, w.armTimer, w.delayTimer})
+        t->setInterval(kNoTicks);
+    auto timerOf = [&w](upgrade::Timer t) {
+        return t == upgrade::Timer::Dsp ? w.dspTimer : t == upgrade::Timer::Arm ? w.armTimer : w.delayTimer;
+    };
+    Ticker k;
+    k.running = [timerOf](upgrade::Timer t) { return timerOf(t)->isActive(); };
+    k.fire = [&w](upgrade::Timer t) {
+        if (t == upgrade::Timer::Dsp)
+            w.SendDSPData();
+        else if (t == upgrade::Timer::Arm)
+            w.SendARMData();
+        else
+            w.UpgradeDelayTimer();
+    };
+    k.progress = [&w] { return long(w.dspBlockIndex) + w.armBlockIndex; };
+    k.idle = [](int idleTicks) {
+        if (idleTicks == 0)
+            waitMs(20);
+        else if (idleTicks < 50)
+            waitMs(2);
+        else
+            QCoreApplication::processEvents();
+    };
+    return k;
+}

@@ -1,0 +1,37 @@
+// Runs the upgrade's three timers by hand, as fast as frames flow, instead of
+// waiting for 2 ms and 1 s intervals: the DSP timer ticks while it runs,
+// else the ARM timer, else the start wait. For the window (windowTicker) and
+// for a bare engine whose timers the caller keeps (the dispatcher fuzz
+// driver).
+#pragma once
+
+#include "upgrade/engine.h"
+
+#include <functional>
+
+class MainWindow;
+
+struct Ticker {
+    std::function<bool(upgrade::Timer)> running; // is this timer running
+    std::function<void(upgrade::Timer)> fire;    // one tick of it
+    std::function<long()> progress;              // grows whenever a data frame goes out
+    // Called after a stage tick that sent nothing, and before each tick of
+    // the start wait: the device's time to answer. `idleTicks` counts the
+    // stage ticks in a row that sent nothing.
+    std::function<void(int idleTicks)> idle;
+
+    // One tick of the first running timer; false when none runs.
+    bool tickOnce(upgrade::Timer* which = nullptr);
+
+    // Ticks until `done`, until no timer runs, or for `limitMs` of wall
+    // time. `onTick(sent)` follows every stage tick. Returns the ticks given.
+    int run(const std::function<bool()>& done, const std::function<void(bool sent)>& onTick = {},
+            int limitMs = 30000);
+};
+
+// The window's timers, ticked through its slots. The timers are given an
+// interval that never elapses, so only the ticker ticks them. After a
+// stage tick that sent nothing it waits 2 ms for the device's answer, up to
+// 50 ticks in a row, then ticks on at full speed towards the time-outs; the
+// start wait gets 20 ms for the answer to the start frame.
+Ticker windowTicker(MainWindow& window);
