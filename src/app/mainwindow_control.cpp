@@ -31,8 +31,7 @@ void MainWindow::on_toolButton_2_clicked()
     // The online download enables this button after writing a new file to
     // filePath without loading it; never start with an image other than the
     // one filePath names.
-    if (!imagecheck::memoryImageIsCurrent(*this) &&
-        !imagecheck::loadAndCheck(*this)) {
+    if (!imagecheck::memoryImageIsCurrent(*this) && !imagecheck::loadAndCheck(*this)) {
         ui->toolButton_2->setEnabled(false);
         return;
     }

@@ -132,8 +132,7 @@ bool memoryImageIsCurrent(const MainWindow& w)
     if (fwimage::checkImage(w.imageData) != fwimage::Check::Ok)
         return false;
     const QFileInfo info(w.filePath);
-    return !info.exists() ||
-           (info.size() == w.loadedFileSize && info.lastModified() == w.loadedFileModified);
+    return !info.exists() || (info.size() == w.loadedFileSize && info.lastModified() == w.loadedFileModified);
 }
 
 } // namespace imagecheck

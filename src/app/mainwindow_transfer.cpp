@@ -18,7 +18,9 @@ namespace {
 // timers, the progress bar, the notices and the two buttons.
 class WindowSink : public upgrade::Sink {
 public:
-    explicit WindowSink(MainWindow& w) : w_(w) {}
+    explicit WindowSink(MainWindow& w)
+        : w_(w)
+    {}
     void send(const frames::Frame& frame) override
     {
         frames::Frame f = frame;
@@ -26,7 +28,7 @@ public:
     }
     void setTimer(upgrade::Timer timer, bool running) override
     {
-        QTimer* t = timer == upgrade::Timer::Dsp ? w_.dspTimer
+        QTimer* t = timer == upgrade::Timer::Dsp   ? w_.dspTimer
                     : timer == upgrade::Timer::Arm ? w_.armTimer
                                                    : w_.delayTimer;
         if (running)

@@ -28,8 +28,8 @@ int Ticker::run(const std::function<bool()>& done, const std::function<void(bool
     while (!done() && clock.elapsed() < limitMs) {
         const long before = progress();
         upgrade::Timer which;
-        if (running(upgrade::Timer::Delay) && !running(upgrade::Timer::Dsp) && !running(upgrade::Timer::Arm) &&
-            idle)
+        if (running(upgrade::Timer::Delay) && !running(upgrade::Timer::Dsp) &&
+            !running(upgrade::Timer::Arm) && idle)
             idle(0);
         if (!tickOnce(&which))
             break;

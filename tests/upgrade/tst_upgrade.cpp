@@ -15,6 +15,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <tuple>
+
 using Kind = DeviceModel::FrameKind;
 
 namespace {
@@ -172,19 +174,20 @@ void UpgradeTest::stageTimeouts_data()
     // seen; the error, and whether the stage timer and the upgrade go on.
     QTest::addColumn<int>("language");
     QTest::addColumn<Stall>("c");
-    const std::pair<const char*, Stall> rows[] = {
-        {"DSP window never acknowledged", {false, false, false, 2, true, false}},
-        {"DSP end frame unanswered", {false, true, false, 4, false, true}},
-        {"DSP end, completion reply seen", {false, true, true, 2, true, false}},
-        {"ARM window never acknowledged", {true, false, false, 5, false, false}},
-        {"ARM end frame unanswered", {true, true, false, 4, false, true}},
-        {"ARM end, completion reply seen", {true, true, true, 5, false, false}},
+    // The engine's own test covers every stall; here the window carries the
+    // actions out: the notice in its language's form, the timers.
+    const std::tuple<QLocale::Language, const char*, Stall> rows[] = {
+        {QLocale::English, "DSP window never acknowledged", {false, false, false, 2, true, false}},
+        {QLocale::English, "ARM end frame unanswered", {true, true, false, 4, false, true}},
+        {QLocale::English, "ARM window never acknowledged", {true, false, false, 5, false, false}},
+        {QLocale::Chinese, "DSP end frame unanswered", {false, true, false, 4, false, true}},
+        {QLocale::Chinese, "ARM end, completion reply seen", {true, true, true, 5, false, false}},
+        // German has no notices of its own: the English ones.
+        {QLocale::German, "DSP end, completion reply seen", {false, true, true, 2, true, false}},
     };
-    // German has no notices of its own: the English ones.
-    for (QLocale::Language language : {QLocale::English, QLocale::Chinese, QLocale::German})
-        for (const auto& r : rows)
-            QTest::addRow("%s %s", qPrintable(QLocale::languageToString(language)), r.first)
-                << int(language) << r.second;
+    for (const auto& r : rows)
+        QTest::addRow("%s %s", qPrintable(QLocale::languageToString(std::get<0>(r))), std::get<1>(r))
+            << int(std::get<0>(r)) << std::get<2>(r);
 }
 
 void UpgradeTest::stageTimeouts()

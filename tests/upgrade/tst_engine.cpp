@@ -1,0 +1,265 @@
+// The upgrade engine alone, no window: the stage time-outs, the replies, the
+// start wait, a whole transfer against a device played by the test, and
+// events delivered while an action is being carried out.
+#include "image/firmwareimage.h"
+#include "upgrade/engine.h"
+
+#include <QtTest>
+
+using upgrade::Action;
+using upgrade::Stage;
+using upgrade::Timer;
+using Type = Action::Type;
+
+namespace {
+
+QByteArray report(const char* hex)
+{
+    return QByteArray::fromHex(hex).leftJustified(20, '\0');
+}
+
+Action error(int n)
+{
+    Action a{Type::NumberedError};
+    a.value = n;
+    return a;
+}
+Action timer(Type type, Timer t)
+{
+    Action a{type};
+    a.timer = t;
+    return a;
+}
+Action send(const frames::Frame& f)
+{
+    Action a{Type::Send};
+    a.frame = f;
+    return a;
+}
+
+// Records what the engine asks for; `onSend` runs inside a send, as a box's
+// event loop would run it.
+struct Recorder : upgrade::Sink {
+    std::vector<frames::Frame> frames;
+    std::vector<int> offsets, errors;
+    bool timers[3] = {};
+    int completions = 0;
+    std::function<void()> onSend;
+    void send(const frames::Frame& f) override
+    {
+        frames.push_back(f);
+        if (onSend)
+            onSend();
+    }
+    void setTimer(Timer t, bool on) override { timers[int(t)] = on; }
+    void progress(int offset) override { offsets.push_back(offset); }
+    void numberedError(int n) override { errors.push_back(n); }
+    bool completion() override { return ++completions, true; }
+};
+
+// What a stalled stage is left with, and what its 2500th idle tick does.
+struct Stall {
+    Stage stage;
+    bool endSent, finish, window;
+    int image; // 0 none loaded, 1 the whole image sent, 2 counter past a shorter image
+    std::vector<Action> actions;
+    bool runningAfter;
+};
+
+} // namespace
+Q_DECLARE_METATYPE(Stall)
+
+class EngineTest : public QObject {
+    Q_OBJECT
+private slots:
+    void stalls_data();
+    void stalls();
+    void replies();
+    void startWait();
+    void wholeTransfer();
+    void eventsWhileCarrying();
+};
+
+void EngineTest::stalls_data()
+{
+    QTest::addColumn<Stall>("c");
+    const Action stopDsp = timer(Type::StopTimer, Timer::Dsp), stopArm = timer(Type::StopTimer, Timer::Arm);
+    QTest::newRow("DSP window never acknowledged")
+        << Stall{Stage::Dsp, false, false, false, 1, {error(2)}, false};
+    QTest::newRow("DSP end frame unanswered")
+        << Stall{Stage::Dsp, true, false, false, 1, {stopDsp, error(4)}, true};
+    QTest::newRow("DSP end, completion seen") << Stall{Stage::Dsp, true, true, false, 1, {error(2)}, false};
+    QTest::newRow("ARM window never acknowledged")
+        << Stall{Stage::Arm, false, false, false, 1, {stopArm, error(5)}, false};
+    QTest::newRow("ARM end frame unanswered")
+        << Stall{Stage::Arm, true, false, false, 1, {stopArm, error(4)}, true};
+    QTest::newRow("ARM end, completion seen")
+        << Stall{Stage::Arm, true, true, false, 1, {stopArm, error(5)}, false};
+    // A window open with nothing left to send idles: the device closes the stage.
+    QTest::newRow("ARM all sent, window open") << Stall{Stage::Arm, false, false, true, 1, {}, true};
+    // A window open with no whole block inside the image must not idle for ever.
+    QTest::newRow("DSP window, no image loaded")
+        << Stall{Stage::Dsp, false, false, true, 0, {error(2)}, false};
+    QTest::newRow("DSP window, counter past the image")
+        << Stall{Stage::Dsp, false, false, true, 2, {error(2)}, false};
+    QTest::newRow("ARM window, counter past the image")
+        << Stall{Stage::Arm, false, false, true, 2, {stopArm, error(5)}, false};
+}
+
+void EngineTest::stalls()
+{
+    QFETCH(Stall, c);
+    upgrade::Engine e;
+    const QByteArray file = fwimage::pack(fwimage::sampleBytes(40, 1), fwimage::sampleBytes(40, 2), 1);
+    upgrade::StageState& st = e.state.stage(c.stage);
+    if (c.image > 0) {
+        e.image.data = file;
+        e.image.dspImageEnd = 56;
+        st.blockIndex = c.image == 1 ? 5 : 6;
+    }
+    e.state.upgradeRunning = true;
+    e.state.finishReceived = c.finish;
+    st.endSent = c.endSent;
+    st.maySend = c.window;
+    for (int i = 1; i < frames::kAckTimeoutTicks; ++i)
+        QVERIFY(e.tick(c.stage).list.empty());
+    const upgrade::Actions last = e.tick(c.stage);
+    QVERIFY(last.list == c.actions);
+    QCOMPARE(last.result, c.actions.empty() ? 0 : -1);
+    QCOMPARE(e.state.upgradeRunning, c.runningAfter);
+    QCOMPARE(st.endSent, c.endSent && !(last.list.size() == 2 && last.list[1].value == 4));
+    QCOMPARE(st.blockIndex, c.image == 2 ? 6 : c.image == 1 ? 5 : 0);
+    if (!c.runningAfter)
+        QCOMPARE(e.tick(c.stage).result, -1);
+}
+
+void EngineTest::replies()
+{
+    upgrade::Engine e;
+    const Action stopDelay = timer(Type::StopTimer, Timer::Delay),
+                 startDsp = timer(Type::StartTimer, Timer::Dsp);
+    QVERIFY(e.reply(report("800a00000000ac0d")).list.empty());
+    QCOMPARE(int(e.state.deviceVersion), 3500);
+    QCOMPARE(e.state.versionReply, report("800a00000000ac0d"));
+    for (const char* ignored : {"800c57", "800f56", "800d56", "80"})
+        QVERIFY(e.reply(report(ignored)).list.empty());
+    QVERIFY(e.reply(QByteArray::fromHex("800a0000")).list.empty()); // too short to hold a number
+    QCOMPARE(int(e.state.deviceVersion), 3500);
+    QVERIFY(!e.state.dsp.maySend && !e.state.arm.maySend && !e.state.upgradeRunning);
+
+    e.state.startWaitTicks = 7;
+    const upgrade::Actions first = e.reply(report("800c55"));
+    QVERIFY(first.list == (std::vector<Action>{stopDelay, send(frames::dspHandshake()),
+                                               Action{Type::HandshakeDone}, startDsp}));
+    QVERIFY(e.state.upgradeRunning && e.state.dspHandshakeSent && !e.state.handshakeGuard);
+    QCOMPARE(int(e.state.startWaitTicks), 0);
+    Recorder r;
+    e.carry(first, r);
+    QVERIFY(e.state.handshakeGuard);
+    QVERIFY(e.reply(report("800c55")).list == (std::vector<Action>{stopDelay, startDsp})); // once per run
+
+    QVERIFY(e.reply(report("800c56")).list.empty());
+    QVERIFY(e.state.dsp.maySend);
+    e.state.dsp.endSent = true;
+    QVERIFY(e.reply(report("800c56")).list ==
+            (std::vector<Action>{timer(Type::StopTimer, Timer::Dsp), send(frames::armHandshake()),
+                                 timer(Type::StartTimer, Timer::Arm)}));
+    QVERIFY(!e.state.dsp.endSent && e.state.dsp.maySend);
+    for (const char* armAck : {"800c54", "800f54"}) {
+        e.state.arm.maySend = false;
+        e.reply(report(armAck));
+        QVERIFY(e.state.arm.maySend);
+    }
+    e.reply(report("800c59"));
+    QVERIFY(e.state.finishReceived);
+}
+
+void EngineTest::startWait()
+{
+    upgrade::Engine e;
+    QVERIFY(e.start().list ==
+            (std::vector<Action>{send(frames::start()), timer(Type::StartTimer, Timer::Delay),
+                                 Action{Type::DisableButtons}}));
+    for (int i = 1; i < frames::kStartTimeoutTicks; ++i)
+        QVERIFY(e.startTick().list.empty());
+    QVERIFY(e.startTick().list == (std::vector<Action>{timer(Type::StopTimer, Timer::Delay), error(1)}));
+    QCOMPARE(int(e.state.startWaitTicks), 0);
+}
+
+void EngineTest::wholeTransfer()
+{
+    // The device acknowledges each window when the stage runs dry; every
+    // frame, progress value and window size is checked.
+    const QByteArray dsp = fwimage::sampleBytes(408, 3), arm = fwimage::sampleBytes(1000, 4);
+    upgrade::Engine e;
+    e.image.data = fwimage::pack(dsp, arm, 7);
+    e.image.dspImageEnd = 16 + 408;
+    Recorder r;
+    e.carry(e.start(), r);
+    e.carry(e.reply(report("800c55")), r);
+    QList<int> windows{0};
+    int ticks = 0, completionTick = -1, lastBlockTick = -1;
+    while (r.completions == 0 && ticks < 10000) {
+        const Stage stage = r.timers[int(Timer::Dsp)] ? Stage::Dsp : Stage::Arm;
+        const std::size_t before = r.offsets.size();
+        e.carry(e.tick(stage), r);
+        ++ticks;
+        if (r.offsets.size() != before) {
+            ++windows.last();
+            lastBlockTick = ticks;
+            completionTick = r.completions ? ticks : -1;
+            continue;
+        }
+        windows << 0;
+        e.carry(e.reply(report(stage == Stage::Dsp ? "800c56" : "800c54")), r);
+    }
+    QCOMPARE(completionTick, lastBlockTick);
+    windows.removeAll(0);
+    QCOMPARE(windows, (QList<int>{25, 25, 1, 25, 25, 25, 25, 25}));
+    std::vector<frames::Frame> expected{frames::start(), frames::dspHandshake()};
+    QList<int> offsets;
+    for (int at = 16; at < e.image.data.size(); at += 8) {
+        if (at == e.image.dspImageEnd)
+            expected.insert(expected.end(), {frames::dspEnd(), frames::armHandshake()});
+        expected.push_back(at < e.image.dspImageEnd ? frames::dspData(e.image.data, at)
+                                                    : frames::armData(e.image.data, at));
+        offsets << at;
+    }
+    expected.push_back(frames::armEnd());
+    QVERIFY(r.frames == expected);
+    QCOMPARE(QList<int>(r.offsets.begin(), r.offsets.end()), offsets);
+    QVERIFY(r.errors.empty());
+}
+
+void EngineTest::eventsWhileCarrying()
+{
+    // A box opened by a send runs further replies and ticks before the send
+    // returns: a second start acknowledgement sends no second handshake, and
+    // a tick inside a block's send sends the next block, never the same one.
+    upgrade::Engine e;
+    e.image.data = fwimage::pack(fwimage::sampleBytes(16, 5), fwimage::sampleBytes(8, 6), 1);
+    e.image.dspImageEnd = 32;
+    Recorder r;
+    int nested = 0;
+    r.onSend = [&] {
+        if (nested++ == 0)
+            e.carry(e.reply(report("800c55")), r);
+    };
+    e.carry(e.reply(report("800c55")), r);
+    QVERIFY(r.frames == (std::vector<frames::Frame>{frames::dspHandshake()}));
+    QVERIFY(e.state.handshakeGuard);
+
+    e.reply(report("800c56"));
+    nested = 0;
+    r.onSend = [&] {
+        if (nested++ == 0)
+            e.carry(e.tick(Stage::Dsp), r);
+    };
+    e.carry(e.tick(Stage::Dsp), r);
+    QVERIFY(r.frames == (std::vector<frames::Frame>{frames::dspHandshake(), frames::dspData(e.image.data, 16),
+                                                    frames::dspData(e.image.data, 24), frames::dspEnd()}));
+    QCOMPARE(QList<int>(r.offsets.begin(), r.offsets.end()), (QList<int>{24, 16}));
+}
+
+QTEST_MAIN(EngineTest)
+#include "tst_engine.moc"
