@@ -1,24 +1,12 @@
 #include "dispatcher_driver.h"
 
-#include "app/mainwindow.h"
-#include "app/ui_mainwindow.h"
-#include "core/filedialog.h"
-#include "core/language.h"
-#include "core/messagebox.h"
-#include "core/processexit.h"
 #include "fuzzcheck.h"
 #include "image/firmwareimage.h"
+#include "support/ticker.h"
+#include "upgrade/engine.h"
 #include "upgrade/frames.h"
-#include "usb/backends/virtual/virtualbus.h"
-#include "usb/linkstate.h"
-#include "usb/usbevent.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QToolButton>
+#include <QCoreApplication>
 
 #include <algorithm>
 #include <cstdio>
@@ -31,8 +19,7 @@ namespace dispatcherfuzz {
 namespace {
 
 using Frame = std::vector<std::uint8_t>;
-
-QString imageFile;
+using upgrade::Timer;
 
 // DISPATCHER_TRACE=1 prints every operation and frame, for reading a finding.
 bool tracing()
@@ -40,7 +27,6 @@ bool tracing()
     static const bool on = qEnvironmentVariableIsSet("DISPATCHER_TRACE");
     return on;
 }
-QString chooserAnswer; // what the file dialog returns
 
 // The bytes of the input, read front to back; zeros once they run out.
 struct Input {
@@ -62,9 +48,9 @@ bool sameFrame(const Frame& f, const frames::Frame& expected)
 }
 
 // What the frames seen so far allow next, kept from the frames the device
-// recorded and the reports the window was given.
+// recorded and the reports the engine was given.
 struct Monitor {
-    QByteArray image; // the window's image as last loaded
+    QByteArray image; // the engine's image as last loaded
     int dspImageEnd = 0;
     bool imageValid = false; // it passes the format checks
     int dspBlocks = 0;       // blocks of each image, when it is valid
@@ -99,7 +85,7 @@ struct Monitor {
     void onReport(const QByteArray& r, std::uint8_t reportId)
     {
         // Taken as the device meant it whatever byte 0 of the copy says: a
-        // window the window does not open only makes the checks looser.
+        // window the engine does not open only makes the checks looser.
         if (reportId != 0x80 || r.size() < 3)
             return;
         const std::uint8_t code = std::uint8_t(r[1]);
@@ -186,93 +172,129 @@ struct Monitor {
     }
 };
 
-struct Session {
-    VirtualHidBus bus;
-    std::shared_ptr<DeviceModel> device = std::make_shared<DeviceModel>();
-    std::string path;
-    std::unique_ptr<MainWindow> window;
+// The engine with the timers, the device link and the window's two buttons
+// played here. Numbered errors, the completion box and the notices of a
+// failed write are boxes: the next operation runs inside them, as a box's
+// event loop would run it.
+struct Session : upgrade::Sink {
+    upgrade::Engine engine;
+    std::vector<Frame> sent; // what reached the device
+    bool timers[3] = {};
     Monitor monitor;
     Input in{nullptr, 0};
     bool prefixDone = false;
     bool acceptCompletion = false;
-    bool cleanWrites = true; // no write refused and the device never left
+    bool startEnabled = false; // the start button
     int depth = 0;
+    int sends = 0;
+    int failFromSend = -1; // from this send on, writes fail and show a box
+
+    bool running(Timer t) const { return timers[int(t)]; }
+    bool cleanWrites() const { return failFromSend < 0 || sends < failFromSend; }
+
+    void send(const frames::Frame& f) override
+    {
+        ++sends;
+        if (!cleanWrites()) {
+            box();
+            return;
+        }
+        sent.emplace_back(f.begin(), f.end());
+        sync();
+    }
+    void setTimer(Timer t, bool on) override { timers[int(t)] = on; }
+    void numberedError(int) override { box(); }
+    void disableButtons() override { startEnabled = false; }
+    bool completion() override
+    {
+        sync();
+        ++monitor.completions;
+        FUZZ_CHECK(monitor.completions == 1);
+        // Shown with the last ARM block, all of the image gone out.
+        if (cleanWrites() && monitor.imageValid)
+            FUZZ_CHECK(monitor.armEnd && monitor.armSent == monitor.armBlocks);
+        if (prefixDone && acceptCompletion) {
+            monitor.exited = true;
+            return true;
+        }
+        box();
+        return false;
+    }
+
+    void box()
+    {
+        sync();
+        if (prefixDone && depth == 0 && !in.empty() && !monitor.exited) {
+            ++depth;
+            operation();
+            --depth;
+        }
+    }
+
+    void carry(const upgrade::Actions& actions)
+    {
+        engine.carry(actions, *this);
+        sync();
+    }
 
     void sync()
     {
-        // The file button replaces the image before its notices, and a box's
-        // event loop may send frames from it before the click returns.
-        monitor.setImage(window->imageData, window->dspImageEnd);
-        const auto& recorded = device->frames();
-        // Every write reached the device with the declared length.
-        FUZZ_CHECK(bus.featureWrites() == device->writes());
-        for (; monitor.seen < recorded.size(); ++monitor.seen) {
-            const Frame* previous = monitor.seen > 0 ? &recorded[monitor.seen - 1] : nullptr;
+        monitor.setImage(engine.image.data, engine.image.dspImageEnd);
+        for (; monitor.seen < sent.size(); ++monitor.seen) {
+            const Frame* previous = monitor.seen > 0 ? &sent[monitor.seen - 1] : nullptr;
             if (tracing()) {
                 std::fprintf(stderr, "%*s  frame", depth * 2, "");
-                for (std::uint8_t b : recorded[monitor.seen])
+                for (std::uint8_t b : sent[monitor.seen])
                     std::fprintf(stderr, " %02x", b);
                 std::fprintf(stderr, "\n");
             }
-            monitor.check(recorded[monitor.seen], previous);
+            monitor.check(sent[monitor.seen], previous);
         }
-        if (device->writes() != int(recorded.size()) || !bus.isPlugged(path))
-            cleanWrites = false;
     }
 
-    void deliver(const QByteArray& r, std::uint8_t reportId, bool posted)
+    // A report as the reader delivers it: only report id 0x80 reaches the engine.
+    void deliver(const QByteArray& r, std::uint8_t reportId)
     {
         if (tracing())
             std::fprintf(stderr, "%*s  report id %02x: %s\n", depth * 2, "", reportId,
                          r.toHex(' ').constData());
         monitor.onReport(r, reportId);
-        auto* event = new USBEvent;
-        event->reportData = r;
-        event->reportId = reportId;
-        if (posted) {
-            QCoreApplication::postEvent(window.get(), event);
-            QCoreApplication::sendPostedEvents(window.get(), USBEventType);
-        } else {
-            QCoreApplication::sendEvent(window.get(), event);
-            delete event;
-        }
-        sync();
+        if (reportId == frames::kReportId)
+            carry(engine.reply(r));
     }
 
     void reply(std::uint8_t code, std::uint8_t sub)
     {
-        const DeviceModel::Report r = DeviceModel::ack(code, sub);
-        deliver(QByteArray(reinterpret_cast<const char*>(r.data()), int(r.size())), 0x80, false);
+        QByteArray r(20, '\0');
+        r[0] = char(0x80), r[1] = char(code), r[2] = char(sub);
+        deliver(r, 0x80);
     }
 
-    void tickDsp(bool forced)
+    void tick(Timer t, bool forced)
     {
-        if (forced || window->dspTimer->isActive())
-            window->SendDSPData();
-    }
-    void tickArm(bool forced)
-    {
-        if (forced && !window->armTimer->isActive())
+        if (!forced && !running(t))
+            return;
+        if (t == Timer::Arm && !running(t))
             monitor.forcedArmTick = true;
-        if (forced || window->armTimer->isActive())
-            window->SendARMData();
-    }
-    void tickDelay(bool forced)
-    {
-        if (forced || window->delayTimer->isActive())
-            window->UpgradeDelayTimer();
+        if (t == Timer::Delay)
+            carry(engine.startTick());
+        else
+            carry(engine.tick(t == Timer::Dsp ? upgrade::Stage::Dsp : upgrade::Stage::Arm));
     }
 
     void clickStart()
     {
-        if (window->ui->toolButton_2->isEnabled())
-            ++monitor.startClicks;
-        window->ui->toolButton_2->click();
-        sync();
+        if (!startEnabled)
+            return;
+        ++monitor.startClicks;
+        startEnabled = false;
+        carry(engine.start());
     }
 
     // The file button, with a file of any content, a well-formed image of
-    // other lengths, or the dialog cancelled.
+    // other lengths, or the dialog cancelled. As the window does it: a file
+    // too short for a header is not loaded; the start button is enabled
+    // only for a file that passes the checks.
     void pickFile()
     {
         const std::uint8_t kind = in.byte();
@@ -287,65 +309,48 @@ struct Session {
             bytes = fwimage::pack(fwimage::sampleBytes(dsp * 8, 7u + kind), fwimage::sampleBytes(arm * 8, 9u),
                                   5000);
         }
-        chooserAnswer = kind % 3 == 2 ? QString() : imageFile;
-        if (!chooserAnswer.isEmpty()) {
-            QFile f(imageFile);
-            FUZZ_CHECK(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size());
+        startEnabled = false;
+        fwimage::Header header;
+        if (kind % 3 != 2 && fwimage::parseHeader(bytes, &header)) {
+            engine.image.data = bytes;
+            engine.image.dspImageEnd = std::int32_t(header.dspLength + fwimage::kHeaderSize);
+            startEnabled = fwimage::checkImage(bytes) == fwimage::Check::Ok;
         }
-        window->ui->TBFlush->click();
-        chooserAnswer = imageFile;
         sync();
     }
 
-    // A real run of the upgrade up to the chosen state.
+    // A real run of the upgrade up to the chosen state, ticked as the tests
+    // tick the window, the device acknowledging whenever a stage runs dry.
     void prefix(int stage)
     {
+        Ticker ticker;
+        ticker.running = [this](Timer t) { return running(t); };
+        ticker.fire = [this](Timer t) { tick(t, false); };
+        ticker.progress = [this] { return long(engine.state.dsp.blockIndex) + engine.state.arm.blockIndex; };
+        ticker.idle = [this](int) {
+            if (running(Timer::Dsp))
+                reply(0x0C, 0x56);
+            else if (running(Timer::Arm))
+                reply(0x0C, 0x54);
+        };
         if (stage >= 1) {
-            window->ui->TBFlush->click();
-            FUZZ_CHECK(window->ui->toolButton_2->isEnabled());
+            FUZZ_CHECK(startEnabled);
             clickStart();
-            FUZZ_CHECK(window->delayTimer->isActive());
+            FUZZ_CHECK(running(Timer::Delay));
         }
         if (stage >= 2) {
             reply(0x0C, 0x55);
-            FUZZ_CHECK(window->dspTimer->isActive());
+            FUZZ_CHECK(running(Timer::Dsp));
         }
         if (stage >= 3) {
-            while (!window->dspEndSent) {
-                reply(0x0C, 0x56);
-                while (window->dspMaySend && window->dspTimer->isActive())
-                    window->SendDSPData();
-                sync();
-            }
-            reply(0x0C, 0x56);
-            FUZZ_CHECK(window->armTimer->isActive() && monitor.armHandshake);
+            ticker.run([this] { return running(Timer::Arm); });
+            FUZZ_CHECK(running(Timer::Arm) && monitor.armHandshake);
         }
         if (stage >= 4) {
-            while (!window->armEndSent) {
-                reply(0x0C, 0x54);
-                while (window->armMaySend && window->armTimer->isActive())
-                    window->SendARMData();
-                sync();
-            }
+            ticker.run([this] { return monitor.completions > 0; });
             FUZZ_CHECK(monitor.completions == 1 && monitor.armEnd);
         }
         prefixDone = true;
-    }
-
-    void installFault(std::uint8_t kind, std::uint8_t count)
-    {
-        DeviceModel::Faults& faults = device->faults();
-        const int n = 1 + count % 64;
-        switch (kind % 4) {
-        case 1:
-            faults.refuseWrite = device->writes() + n;
-            break;
-        case 2:
-            faults.unplugAfterFrames = int(device->frames().size()) + n;
-            break;
-        default:
-            break;
-        }
     }
 
     void operation()
@@ -353,154 +358,86 @@ struct Session {
         const std::uint8_t op = in.byte();
         if (tracing())
             std::fprintf(stderr, "%*sop %d (byte %02x)  image %d bytes, DSP end %d, blocks %d/%d, %s%s\n",
-                         depth * 2, "", op % 14, op, int(window->imageData.size()), window->dspImageEnd,
-                         window->dspBlockIndex, window->armBlockIndex, window->dspEndSent ? "end sent " : "",
-                         window->dspMaySend ? "window open" : "");
+                         depth * 2, "", op % 14, op, int(engine.image.data.size()), engine.image.dspImageEnd,
+                         engine.state.dsp.blockIndex, engine.state.arm.blockIndex,
+                         engine.state.dsp.endSent ? "end sent " : "",
+                         engine.state.dsp.maySend ? "window open" : "");
         switch (op % 14) {
         case 0: { // a reply the device sends
             static const std::uint8_t known[][2] = {{0x0C, 0x55}, {0x0C, 0x56}, {0x0C, 0x54}, {0x0F, 0x54},
                                                     {0x0C, 0x59}, {0x0F, 0x56}, {0x0C, 0x00}, {0x0D, 0x56}};
             const std::uint8_t which = in.byte();
             if (which % 9 == 8) {
-                const DeviceModel::Report r =
-                    DeviceModel::versionReply(std::uint16_t(in.byte() | in.byte() << 8));
-                deliver(QByteArray(reinterpret_cast<const char*>(r.data()), int(r.size())), 0x80, op & 0x10);
+                QByteArray r(20, '\0');
+                r[0] = char(0x80), r[1] = char(0x0A), r[6] = char(in.byte()), r[7] = char(in.byte());
+                deliver(r, 0x80);
             } else {
-                const DeviceModel::Report r = DeviceModel::ack(known[which % 9][0], known[which % 9][1]);
-                deliver(QByteArray(reinterpret_cast<const char*>(r.data()), int(r.size())), 0x80, op & 0x10);
+                reply(known[which % 9][0], known[which % 9][1]);
             }
             break;
         }
         case 1: { // twenty bytes as read, report id first
-            QByteArray r(kInputReportSize, '\0');
-            for (int i = 0; i < kInputReportSize; ++i)
+            QByteArray r(20, '\0');
+            for (int i = 0; i < 20; ++i)
                 r[i] = char(in.byte());
-            deliver(r, std::uint8_t(r[0]), op & 0x10);
+            deliver(r, std::uint8_t(r[0]));
             break;
         }
-        case 2: { // an event of odd shape: any length, any id
+        case 2: { // a report of odd shape: any length, any id
             const int length = in.byte() % 25;
             QByteArray r(length, '\0');
             for (int i = 0; i < length; ++i)
                 r[i] = char(in.byte());
-            deliver(r, in.byte(), op & 0x10);
-            break;
-        }
-        case 3: { // the event type without a report
-            QEvent plain(static_cast<QEvent::Type>(USBEventType));
-            QCoreApplication::sendEvent(window.get(), &plain);
-            sync();
+            deliver(r, in.byte());
             break;
         }
         case 4:
-        case 5: {
-            const int ticks = 1 + in.byte();
-            for (int i = 0; i < ticks && !monitor.exited; ++i)
-                tickDsp(false);
-            sync();
-            break;
-        }
+        case 5:
         case 6:
         case 7: {
+            const Timer t = op % 14 < 6 ? Timer::Dsp : Timer::Arm;
             const int ticks = 1 + in.byte();
             for (int i = 0; i < ticks && !monitor.exited; ++i)
-                tickArm(false);
-            sync();
+                tick(t, false);
             break;
         }
         case 8: { // silence long enough for a time-out of every timer
             const int which = in.byte() % 3;
             for (int i = 0; i < frames::kAckTimeoutTicks + 1 && !monitor.exited; ++i) {
                 if (which == 0)
-                    tickDsp(false);
+                    tick(Timer::Dsp, false);
                 else if (which == 1)
-                    tickArm(false);
+                    tick(Timer::Arm, false);
                 else if (i < frames::kStartTimeoutTicks + 1)
-                    tickDelay(false);
+                    tick(Timer::Delay, false);
             }
-            sync();
             break;
         }
         case 9:
-            tickDelay(false);
-            sync();
+            tick(Timer::Delay, false);
             break;
-        case 10: { // a tick of a timer that is not running
-            const int which = in.byte() % 3;
-            if (which == 0)
-                tickDsp(true);
-            else if (which == 1)
-                tickArm(true);
-            else
-                tickDelay(true);
-            sync();
+        case 10: // a tick of a timer that is not running
+            tick(Timer(in.byte() % 3), true);
             break;
-        }
         case 11:
             clickStart();
-            break;
-        case 12:
-            // The event loop turns: queued device notices are handled. A
-            // reader started by an arrival is stopped again at once.
-            QCoreApplication::sendPostedEvents();
-            if (currentReader)
-                window->stopReader();
-            sync();
             break;
         case 13:
             pickFile();
             break;
+        default: // 3, 12: events of the window's own (other event types, device notices)
+            break;
         }
-    }
-
-    int answerBox(const BoxRequest& box)
-    {
-        sync();
-        if (box.form == BoxRequest::Form::Completion) {
-            ++monitor.completions;
-            FUZZ_CHECK(monitor.completions == 1);
-            // Shown with the last ARM block, all of the image gone out.
-            if (cleanWrites && monitor.imageValid)
-                FUZZ_CHECK(monitor.armEnd && monitor.armSent == monitor.armBlocks);
-            if (prefixDone && acceptCompletion)
-                return QMessageBox::Ok;
-        }
-        // The box's event loop runs whatever comes next.
-        if (prefixDone && depth == 0 && !in.empty() && !monitor.exited) {
-            ++depth;
-            operation();
-            --depth;
-        }
-        if (box.form == BoxRequest::Form::Completion)
-            return QMessageBox::Cancel;
-        return box.buttons.testFlag(QMessageBox::Yes) ? int(QMessageBox::Yes) : int(QMessageBox::Ok);
     }
 };
-
-Session* current = nullptr;
 
 } // namespace
 
 void setUp(const char* program)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char* argv[] = {const_cast<char*>(program), nullptr};
-    new QApplication(argc, argv);
-    // On tmpfs when there is one: rewriting a file on disk waits for the disk.
-    static QTemporaryDir scratch(
-        (QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath()) +
-        QStringLiteral("/fuzz-dispatcher-XXXXXX"));
-    const QString dir = scratch.path();
-    imageFile = dir + QStringLiteral("/image.fw");
-    setBoxPresenter(
-        [](const BoxRequest& box) { return current ? current->answerBox(box) : int(QMessageBox::Ok); });
-    setExitHandler([](int status) {
-        FUZZ_CHECK(current && status == 0 && current->monitor.completions == 1);
-        current->monitor.exited = true;
-    });
-    chooserAnswer = imageFile;
-    setOpenFileChooser([](const OpenFileRequest&) { return chooserAnswer; });
+    new QCoreApplication(argc, argv);
 }
 
 void run(const std::uint8_t* data, std::size_t size)
@@ -512,43 +449,20 @@ void run(const std::uint8_t* data, std::size_t size)
     const std::uint8_t faultKind = in.byte();
     const std::uint8_t faultCount = in.byte();
 
-    const QByteArray image = fwimage::pack(fwimage::sampleBytes(dspBlocks * 8, 0x5150u + dspBlocks),
-                                           fwimage::sampleBytes(armBlocks * 8, 0xA0A0u + armBlocks), 5000);
-    {
-        QFile f(imageFile);
-        FUZZ_CHECK(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(image) == image.size());
-    }
-    setLanguageOverride((mode & 0x08) ? QLocale::Chinese : QLocale::English);
-
-    resetLinkState();
-    auto session = std::make_unique<Session>();
-    Session& s = *session;
-    setHidPlatform(&s.bus);
-    s.path = s.bus.plug(VirtualHidBus::deviceSpec(s.device));
-    s.device->setExpectedDspLength(std::size_t(dspBlocks) * 8);
+    Session s;
+    s.engine.image.data = fwimage::pack(fwimage::sampleBytes(dspBlocks * 8, 0x5150u + dspBlocks),
+                                        fwimage::sampleBytes(armBlocks * 8, 0xA0A0u + armBlocks), 5000);
+    s.engine.image.dspImageEnd = 16 + dspBlocks * 8;
+    s.startEnabled = true;
     s.acceptCompletion = mode & 0x10;
-    current = &s;
-
-    s.window = std::make_unique<MainWindow>();
-    FUZZ_CHECK(s.window->MyDevFound);
-    // The fuzzer speaks for the device: no reader delivers its replies.
-    s.window->stopReader();
-
     s.prefix((mode & 0x07) % 5);
-    s.installFault(faultKind, faultCount);
+    // From then on writes may fail: each shows a box and reaches no device.
+    if (faultKind % 4 == 1 || faultKind % 4 == 2)
+        s.failFromSend = s.sends + 1 + faultCount % 64;
     s.in = in;
     while (!s.in.empty() && !s.monitor.exited)
         s.operation();
     s.sync();
-
-    s.window.reset();
-    current = nullptr;
-    setHidPlatform(nullptr);
-    session.reset();
-    resetLinkState();
-    // What the window left to the event loop, objects to delete among it.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents();
 }
 
 } // namespace dispatcherfuzz

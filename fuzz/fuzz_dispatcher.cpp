@@ -1,6 +1,6 @@
-// The device response dispatcher and the transfer ticks of the main window,
-// fed arbitrary input reports between timer ticks from every state of an
-// upgrade. See dispatcher_driver.h for the input layout and the checks.
+// The upgrade engine's reply handling and transfer ticks, fed arbitrary
+// input reports between timer ticks from every state of an upgrade. See dispatcher_driver.h for the input
+// layout and the checks.
 #include "dispatcher_driver.h"
 
 #include <cstddef>

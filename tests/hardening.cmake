@@ -19,8 +19,9 @@ endfunction()
 foreach(t fuzz_image fuzz_ftp_reply fuzz_ftp_pasv fuzz_ftp_size fuzz_version_list)
   hardening_replay(${t} LIBS updater_app)
 endforeach()
-hardening_replay(fuzz_dispatcher SOURCES ${PROJECT_SOURCE_DIR}/fuzz/dispatcher_driver.cpp
-                 LIBS updater_virtual updater_app)
+hardening_replay(fuzz_dispatcher SOURCES ${PROJECT_SOURCE_DIR}/fuzz/dispatcher_driver.cpp support/ticker.cpp
+                 LIBS updater_app)
+target_include_directories(tst_hardening_replay_fuzz_dispatcher PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 if(UNIX AND NOT APPLE)
   hardening_replay(fuzz_hid_descriptor LIBS updater_native updater_app)
   hardening_replay(fuzz_uevent LIBS updater_native updater_app)
