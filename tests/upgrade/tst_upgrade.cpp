@@ -1,9 +1,8 @@
 // Whole upgrades on the virtual device through the main window, and the
 // ways an upgrade stops: the numbered errors and their notices in both
-// languages, the handshake guard. A refused write: tst_hardening_faults
-// faultMatrix(tenth write refused).
+// languages. The engine alone (windows, stalls, re-entry): tst_upgrade_engine;
+// a refused write: tst_hardening_faults faultMatrix(tenth write refused).
 #include "harness.h"
-#include "support/ticker.h"
 
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
@@ -47,7 +46,6 @@ struct Stall {
 };
 struct Run {
     int language, dsp, arm;
-    bool onTimers;
     QString title, button;
 };
 } // namespace
@@ -62,7 +60,6 @@ private slots:
     void stageTimeouts_data();
     void stageTimeouts();
     void startTimeoutAndLateAcknowledgement();
-    void handshakeGuardAgainstNestedStartAck();
 
 private:
     // Picks `file` through the file button and presses the start button.
@@ -82,12 +79,8 @@ void UpgradeTest::start(MainWindow& w, const QByteArray& file)
 void UpgradeTest::wholeUpgradeOnTimers_data()
 {
     QTest::addColumn<Run>("run");
-    QTest::newRow("en") << Run{QLocale::English, 400, 1000, true, "information", "Ok"};
-    QTest::newRow("zh") << Run{QLocale::Chinese, 400, 1000, true, "信息", "确定"};
-    // 256 KiB at one frame per 2 ms tick would take over a minute: the test
-    // calls the tick slots itself and waits only for the device.
-    QTest::newRow("256 KiB, ticked by the test")
-        << Run{QLocale::English, 64 * 1024, 192 * 1024, false, "information", "Ok"};
+    QTest::newRow("en") << Run{QLocale::English, 400, 1000, "information", "Ok"};
+    QTest::newRow("zh") << Run{QLocale::Chinese, 400, 1000, "信息", "确定"};
 }
 
 void UpgradeTest::wholeUpgradeOnTimers()
@@ -99,11 +92,10 @@ void UpgradeTest::wholeUpgradeOnTimers()
     w.move(100, 60);
     w.show();
     QTRY_VERIFY_WITH_TIMEOUT(!w.versionReply.isEmpty(), 3000);
-    Ticker ticker = run.onTimers ? Ticker{} : windowTicker(w);
     QList<int> progress;
     connect(w.ui->progressBarColor, &ProgressBarColor::valueChanged, [&](double v) { progress << int(v); });
-    int status = -1, ticks = 0, lastFrameTick = -1, boxTick = -2;
-    bool linkClosedAtExit = false, stuck = false;
+    int status = -1;
+    bool linkClosedAtExit = false;
     QEventLoop loop; // a plain event loop: QTRY's polling would sleep between ticks
     setExitHandler([&](int s) {
         status = s;
@@ -111,30 +103,16 @@ void UpgradeTest::wholeUpgradeOnTimers()
         linkClosedAtExit = !currentReader && hReadHandle == kInvalidHidHandle;
     });
     Boxes boxes;
-    // The box opens inside the tick that sent the last ARM block.
-    boxes.hook = [&](const BoxRequest&) { boxTick = rig.sent(Kind::ArmEnd) == 1 ? ticks + 1 : -3; };
+    boxes.hook = [&](const BoxRequest&) { QCOMPARE(rig.sent(Kind::ArmEnd), 1u); };
     const QByteArray file = rawImage(run.dsp, 5001, run.arm,
                                      fwimage::sampleBytes(run.dsp, 11) + fwimage::sampleBytes(run.arm, 12));
-    QTimer::singleShot(60000, &loop, [&] { stuck = true, loop.quit(); });
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
     start(w, file);
     QCOMPARE(w.ui->LB_VersionTip->text(),
              run.language == QLocale::Chinese
                  ? QStringLiteral("版本信息:  所选文件版本:5001  设备版本:5000")
                  : QStringLiteral("Version Message: Selected File Version:5001  设备版本:5000"));
     QCOMPARE(w.ui->progressBarColor->getMaxValue(), double(file.size()));
-    QList<int> windows{0};
-    if (!run.onTimers)
-        ticker.run([&] { return status >= 0; },
-                   [&](bool sent) {
-                       ++ticks;
-                       if (sent) {
-                           ++windows.last();
-                           lastFrameTick = ticks;
-                       } else if (windows.last() != 0) {
-                           windows << 0;
-                       }
-                   },
-                   60000);
     if (status < 0)
         loop.exec();
     QCOMPARE(status, 0);
@@ -156,16 +134,6 @@ void UpgradeTest::wholeUpgradeOnTimers()
         offsets << at;
     QCOMPARE(progress, offsets);
     QCOMPARE(progress.last(), file.size() - 8);
-    if (run.onTimers)
-        return;
-    // Windows of 25 blocks; the ARM end and the box come in the tick of the last ARM block.
-    QCOMPARE(boxTick, lastFrameTick);
-    windows.removeAll(0);
-    QList<int> expected;
-    for (int blocks : {run.dsp / 8, run.arm / 8})
-        for (; blocks > 0; blocks -= 25)
-            expected << qMin(blocks, 25);
-    QCOMPARE(windows, expected);
 }
 
 void UpgradeTest::stageTimeouts_data()
@@ -252,30 +220,6 @@ void UpgradeTest::startTimeoutAndLateAcknowledgement()
 
     // An acknowledgement that ends the wait in time: tst_upgrade_window replies.
     QCOMPARE(boxes.seen.size(), 1);
-}
-
-void UpgradeTest::handshakeGuardAgainstNestedStartAck()
-{
-    // The handshake's send opens a box (no usable write handle); while it is
-    // open the device sends another start acknowledgement.
-    Rig rig;
-    setLanguageOverride(QLocale::English);
-    MainWindow w;
-    w.dspTimer->setInterval(kNoTicks);
-    const HidHandle writeHandle = hWriteHandle;
-    hWriteHandle = kInvalidHidHandle;
-    Boxes boxes;
-    bool nestedAckHandled = false;
-    boxes.hook = [&](const BoxRequest&) {
-        rig.bus.inject(rig.path, {DeviceModel::ack(0x0C, 0x55)});
-        QTRY_VERIFY(w.dspTimer->isActive());
-        nestedAckHandled = true;
-    };
-    deliver(&w, "800c55");
-    hWriteHandle = writeHandle;
-    QVERIFY(nestedAckHandled);
-    QCOMPARE(boxes.texts(), QStringList{"Failed to open device"}); // one handshake, one box
-    QVERIFY(w.handshakeGuard && w.dspHandshakeSent && w.upgradeRunning && w.dspTimer->isActive());
 }
 
 QTEST_MAIN(UpgradeTest)
