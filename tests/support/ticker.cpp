@@ -75,10 +75,14 @@ Ticker windowTicker(MainWindow& w)
             w.UpgradeDelayTimer();
     };
     k.progress = [&w] { return long(w.dspBlockIndex) + w.armBlockIndex; };
-    k.idle = [](int idleTicks) {
+    k.idle = [&w](int idleTicks) {
+        // The answer to the start frame stops the start wait: up to 100 ms
+        // for it, a loaded machine being slow to deliver.
+        for (int i = 0; idleTicks == 0 && i < 20 && w.delayTimer->isActive(); ++i)
+            waitMs(5);
         if (idleTicks == 0)
-            waitMs(20);
-        else if (idleTicks < 50)
+            return;
+        if (idleTicks < 50)
             waitMs(2);
         else
             QCoreApplication::processEvents();

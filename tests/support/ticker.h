@@ -33,5 +33,5 @@ struct Ticker {
 // interval that never elapses, so only the ticker ticks them. After a
 // stage tick that sent nothing it waits 2 ms for the device's answer, up to
 // 50 ticks in a row, then ticks on at full speed towards the time-outs; the
-// start wait gets 20 ms for the answer to the start frame.
+// start wait gets up to 100 ms for the answer to the start frame.
 Ticker windowTicker(MainWindow& window);

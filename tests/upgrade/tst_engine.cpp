@@ -20,21 +20,15 @@ QByteArray report(const char* hex)
 
 Action error(int n)
 {
-    Action a{Type::NumberedError};
-    a.value = n;
-    return a;
+    return {Type::NumberedError, n};
 }
 Action timer(Type type, Timer t)
 {
-    Action a{type};
-    a.timer = t;
-    return a;
+    return {type, 0, t};
 }
 Action send(const frames::Frame& f)
 {
-    Action a{Type::Send};
-    a.frame = f;
-    return a;
+    return {Type::Send, 0, Timer::Delay, f};
 }
 
 // Records what the engine asks for; `onSend` runs inside a send, as a box's
