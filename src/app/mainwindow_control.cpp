@@ -2,11 +2,9 @@
 // ten-second wait for the device's answer, and the two stage handshakes.
 #include "app/mainwindow.h"
 #include "app/mainwindow_imagefile.h"
-#include "app/mainwindow_notices.h"
 #include "app/ui_mainwindow.h"
 #include "upgrade/frames.h"
 
-#include <QTimer>
 #include <QToolButton>
 
 void MainWindow::Slot_SengReadCommand()
