@@ -185,6 +185,7 @@ struct Session : upgrade::Sink {
     bool prefixDone = false;
     bool acceptCompletion = false;
     bool startEnabled = false; // the start button
+    bool fileEnabled = true;   // the file button
     int depth = 0;
     int sends = 0;
     int failFromSend = -1; // from this send on, writes fail and show a box
@@ -204,7 +205,7 @@ struct Session : upgrade::Sink {
     }
     void setTimer(Timer t, bool on) override { timers[int(t)] = on; }
     void numberedError(int) override { box(); }
-    void disableButtons() override { startEnabled = false; }
+    void disableButtons() override { startEnabled = fileEnabled = false; }
     bool completion() override
     {
         sync();
@@ -292,7 +293,8 @@ struct Session : upgrade::Sink {
     }
 
     // The file button, with a file of any content, a well-formed image of
-    // other lengths, or the dialog cancelled. As the window does it: a file
+    // other lengths, or the dialog cancelled; a disabled button does
+    // nothing. As the window does it: a file
     // too short for a header is not loaded; the start button is enabled
     // only for a file that passes the checks.
     void pickFile()
@@ -309,6 +311,8 @@ struct Session : upgrade::Sink {
             bytes = fwimage::pack(fwimage::sampleBytes(dsp * 8, 7u + kind), fwimage::sampleBytes(arm * 8, 9u),
                                   5000);
         }
+        if (!fileEnabled)
+            return;
         startEnabled = false;
         fwimage::Header header;
         if (kind % 3 != 2 && fwimage::parseHeader(bytes, &header)) {

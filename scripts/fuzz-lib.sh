@@ -5,13 +5,13 @@
 fuzz_targets=(fuzz_image fuzz_ftp_reply fuzz_ftp_pasv fuzz_ftp_size fuzz_version_list
               fuzz_hid_descriptor fuzz_uevent fuzz_dispatcher)
 
-# Options of each target beyond the common ones. The two targets that run
-# the window skip libFuzzer's leak check after every input: Qt's caches
-# change the allocation count of nearly every input, and each check scans
-# the whole heap. Leaks are still looked for when the process ends.
+# Options of each target beyond the common ones. The target that runs the
+# window skips libFuzzer's leak check after every input: Qt's caches change
+# the allocation count of nearly every input, and each check scans the
+# whole heap. Leaks are still looked for when the process ends.
 fuzz_options() {
   case "$1" in
-    fuzz_dispatcher) echo "-detect_leaks=0 -max_len=256 -len_control=0 -rss_limit_mb=4096" ;;
+    fuzz_dispatcher) echo "-max_len=256 -len_control=0 -rss_limit_mb=4096" ;;
     fuzz_version_list) echo "-detect_leaks=0 -max_len=1024" ;;
     fuzz_ftp_*) echo "-max_len=1200" ;;
     *) echo "" ;;
