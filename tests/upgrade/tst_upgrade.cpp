@@ -1,10 +1,11 @@
-// Whole upgrades on the virtual device through the main window, and the
-// ways an upgrade stops: the numbered errors and their notices in both
-// languages. The engine alone (windows, stalls, re-entry): tst_upgrade_engine;
-// a refused write: tst_hardening_faults faultMatrix(tenth write refused).
+// Whole upgrades on the virtual device through the main window, the
+// numbered errors' notices in each language, the start time-out. The engine
+// alone (windows, stalls, re-entry): tst_upgrade_engine; a refused write:
+// tst_hardening_faults faultMatrix(tenth write refused).
 #include "harness.h"
 
 #include "app/mainwindow.h"
+#include "app/mainwindow_notices.h"
 #include "app/ui_mainwindow.h"
 #include "upgrade/frames.h"
 #include "widgets/progressbarcolor.h"
@@ -13,8 +14,6 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
-
-#include <tuple>
 
 using Kind = DeviceModel::FrameKind;
 
@@ -39,26 +38,19 @@ std::vector<std::vector<std::uint8_t>> expectedFrames(const QByteArray& file, in
     return out;
 }
 
-struct Stall {
-    bool arm, endSent, finish;
-    int error;
-    bool timerAfter, runningAfter;
-};
 struct Run {
     int language, dsp, arm;
     QString title, button;
 };
 } // namespace
 Q_DECLARE_METATYPE(Run)
-Q_DECLARE_METATYPE(Stall)
 
 class UpgradeTest : public QObject {
     Q_OBJECT
 private slots:
     void wholeUpgradeOnTimers_data();
     void wholeUpgradeOnTimers();
-    void stageTimeouts_data();
-    void stageTimeouts();
+    void numberedErrorNotices();
     void startTimeoutAndLateAcknowledgement();
 
 private:
@@ -136,60 +128,29 @@ void UpgradeTest::wholeUpgradeOnTimers()
     QCOMPARE(progress.last(), file.size() - 8);
 }
 
-void UpgradeTest::stageTimeouts_data()
+void UpgradeTest::numberedErrorNotices()
 {
-    // The stage, whether its end frame was sent and the completion reply
-    // seen; the error, and whether the stage timer and the upgrade go on.
-    QTest::addColumn<int>("language");
-    QTest::addColumn<Stall>("c");
-    // The engine's own test covers every stall; here the window carries the
-    // actions out: the notice in its language's form, the timers.
-    const std::tuple<QLocale::Language, const char*, Stall> rows[] = {
-        {QLocale::English, "DSP window never acknowledged", {false, false, false, 2, true, false}},
-        {QLocale::English, "ARM end frame unanswered", {true, true, false, 4, false, true}},
-        {QLocale::English, "ARM window never acknowledged", {true, false, false, 5, false, false}},
-        {QLocale::Chinese, "DSP end frame unanswered", {false, true, false, 4, false, true}},
-        {QLocale::Chinese, "ARM end, completion reply seen", {true, true, true, 5, false, false}},
-        // German has no notices of its own: the English ones.
-        {QLocale::German, "DSP end, completion reply seen", {false, true, true, 2, true, false}},
-    };
-    for (const auto& r : rows)
-        QTest::addRow("%s %s", qPrintable(QLocale::languageToString(std::get<0>(r))), std::get<1>(r))
-            << int(std::get<0>(r)) << std::get<2>(r);
-}
-
-void UpgradeTest::stageTimeouts()
-{
-    QFETCH(int, language);
-    QFETCH(Stall, c);
+    // When each one comes: tst_upgrade_engine stalls and startWait, and the
+    // fault matrix. Here their wording and box form in each language;
+    // German has no notices of its own: the English ones.
     Rig rig(false);
-    setLanguageOverride(QLocale::Language(language));
     MainWindow w;
-    Boxes boxes;
-    QTimer* timer = c.arm ? w.armTimer : w.dspTimer;
-    timer->setInterval(kNoTicks);
-    timer->start();
-    w.upgradeRunning = true;
-    (c.arm ? w.armEndSent : w.dspEndSent) = c.endSent;
-    w.finishReceived = c.finish;
-    auto tick = [&] { return c.arm ? w.SendARMData() : w.SendDSPData(); };
-    for (int i = 1; i < frames::kAckTimeoutTicks; ++i)
-        QCOMPARE(tick(), 0);
-    QVERIFY(boxes.seen.isEmpty());
-    QCOMPARE(tick(), -1);
-    const bool zh = language == QLocale::Chinese;
-    const QString text = zh ? QStringLiteral("升级未成功，错误%1") : QStringLiteral("Error %1");
-    QCOMPARE(boxes.texts(), QStringList{text.arg(c.error)});
-    const BoxRequest& box = boxes.seen[0];
-    QCOMPARE(box.form, zh ? BoxRequest::Form::ChineseNotice : BoxRequest::Form::EnglishWarning);
-    QCOMPARE(box.title, zh ? QStringLiteral("信息") : QStringLiteral("Warning"));
-    QCOMPARE(box.buttonText, zh ? QStringLiteral("确 定") : QString());
-    QVERIFY(box.parent == (zh ? nullptr : &w) && !box.moved);
-    QCOMPARE(timer->isActive(), c.timerAfter);
-    QCOMPARE(w.upgradeRunning, c.runningAfter);
-    QCOMPARE(c.arm ? w.armEndSent : w.dspEndSent, c.endSent && c.error != 4);
-    if (!c.runningAfter)
-        QCOMPARE(tick(), -1);
+    for (QLocale::Language language : {QLocale::English, QLocale::Chinese, QLocale::German}) {
+        setLanguageOverride(language);
+        const bool zh = language == QLocale::Chinese;
+        for (int n : {1, 2, 4, 5}) {
+            Boxes boxes;
+            notices::numberedError(w, n);
+            QCOMPARE(
+                boxes.texts(),
+                QStringList{(zh ? QStringLiteral("升级未成功，错误%1") : QStringLiteral("Error %1")).arg(n)});
+            const BoxRequest& box = boxes.seen[0];
+            QCOMPARE(box.form, zh ? BoxRequest::Form::ChineseNotice : BoxRequest::Form::EnglishWarning);
+            QCOMPARE(box.title, zh ? QStringLiteral("信息") : QStringLiteral("Warning"));
+            QCOMPARE(box.buttonText, zh ? QStringLiteral("确 定") : QString());
+            QVERIFY(box.parent == (zh ? nullptr : &w) && !box.moved);
+        }
+    }
 }
 
 void UpgradeTest::startTimeoutAndLateAcknowledgement()
