@@ -1,7 +1,7 @@
 // Whole upgrades on the virtual device through the main window, the
-// numbered errors' notices in each language, the start time-out. The engine
-// alone (windows, stalls, re-entry): tst_upgrade_engine; a refused write:
-// tst_hardening_faults faultMatrix(tenth write refused).
+// numbered errors' notices in each language. The engine alone (windows,
+// stalls, the start wait, re-entry): tst_upgrade_engine; the start time-out
+// and a refused write: tst_hardening_faults faultMatrix.
 #include "harness.h"
 
 #include "app/mainwindow.h"
@@ -18,7 +18,6 @@
 using Kind = DeviceModel::FrameKind;
 
 namespace {
-constexpr int kNoTicks = 3600 * 1000; // a timer interval that never elapses in a test
 
 // Every frame a whole upgrade writes, spelled out here byte by byte.
 std::vector<std::vector<std::uint8_t>> expectedFrames(const QByteArray& file, int dspEnd)
@@ -51,7 +50,6 @@ private slots:
     void wholeUpgradeOnTimers_data();
     void wholeUpgradeOnTimers();
     void numberedErrorNotices();
-    void startTimeoutAndLateAcknowledgement();
 
 private:
     // Picks `file` through the file button and presses the start button.
@@ -151,36 +149,6 @@ void UpgradeTest::numberedErrorNotices()
             QVERIFY(box.parent == (zh ? nullptr : &w) && !box.moved);
         }
     }
-}
-
-void UpgradeTest::startTimeoutAndLateAcknowledgement()
-{
-    Rig rig;
-    rig.device->faults().dropStartAck = true;
-    setLanguageOverride(QLocale::English);
-    MainWindow w;
-    w.delayTimer->setInterval(kNoTicks);
-    w.dspTimer->setInterval(kNoTicks);
-    Boxes boxes;
-    start(w, sampleImage(400, 1000, 5001));
-    QVERIFY(w.delayTimer->isActive());
-    QVERIFY(!w.ui->toolButton_2->isEnabled() && !w.ui->TBFlush->isEnabled());
-    for (int i = 1; i < 10; ++i)
-        w.UpgradeDelayTimer();
-    QVERIFY(boxes.seen.isEmpty());
-    w.UpgradeDelayTimer();
-    QCOMPARE(boxes.texts(), QStringList{"Error 1"});
-    QVERIFY(!w.delayTimer->isActive());
-    QCOMPARE(int(w.startWaitTicks), 0);
-
-    // The device answers after all: the DSP stage starts.
-    rig.bus.inject(rig.path, {DeviceModel::ack(0x0C, 0x55)});
-    QTRY_VERIFY(w.upgradeRunning);
-    QVERIFY(w.dspTimer->isActive());
-    QCOMPARE(rig.sent(Kind::DspHandshake), 1u);
-
-    // An acknowledgement that ends the wait in time: tst_upgrade_window replies.
-    QCOMPARE(boxes.seen.size(), 1);
 }
 
 QTEST_MAIN(UpgradeTest)
