@@ -7,43 +7,30 @@
 #include <QEventLoop>
 #include <QTimer>
 
-bool Ticker::tickOnce(upgrade::Timer* which)
-{
-    for (upgrade::Timer t : {upgrade::Timer::Dsp, upgrade::Timer::Arm, upgrade::Timer::Delay}) {
-        if (!running(t))
-            continue;
-        if (which)
-            *which = t;
-        fire(t);
-        return true;
-    }
-    return false;
-}
+#include <algorithm>
+#include <iterator>
 
-int Ticker::run(const std::function<bool()>& done, const std::function<void(bool)>& onTick, int limitMs)
+void Ticker::run(const std::function<bool()>& done, int limitMs)
 {
     QElapsedTimer clock;
     clock.start();
-    int ticks = 0, idleTicks = 0;
+    int idleTicks = 0;
     while (!done() && clock.elapsed() < limitMs) {
-        const long before = progress();
-        upgrade::Timer which;
-        if (running(upgrade::Timer::Delay) && !running(upgrade::Timer::Dsp) &&
-            !running(upgrade::Timer::Arm) && idle)
+        const upgrade::Timer order[] = {upgrade::Timer::Dsp, upgrade::Timer::Arm, upgrade::Timer::Delay};
+        const auto t = std::find_if(std::begin(order), std::end(order), running);
+        if (t == std::end(order))
+            return;
+        if (*t == upgrade::Timer::Delay) {
             idle(0);
-        if (!tickOnce(&which))
-            break;
-        ++ticks;
-        if (which == upgrade::Timer::Delay)
+            fire(*t);
             continue;
-        const bool sent = progress() != before;
-        idleTicks = sent ? 0 : idleTicks + 1;
-        if (onTick)
-            onTick(sent);
-        if (!sent && idle)
+        }
+        const long before = progress();
+        fire(*t);
+        idleTicks = progress() != before ? 0 : idleTicks + 1;
+        if (idleTicks > 0)
             idle(idleTicks);
     }
-    return ticks;
 }
 
 namespace {

@@ -15,18 +15,13 @@ struct Ticker {
     std::function<bool(upgrade::Timer)> running; // is this timer running
     std::function<void(upgrade::Timer)> fire;    // one tick of it
     std::function<long()> progress;              // grows whenever a data frame goes out
-    // Called after a stage tick that sent nothing, and before each tick of
-    // the start wait: the device's time to answer. `idleTicks` counts the
-    // stage ticks in a row that sent nothing.
+    // Called after a stage tick that sent nothing (`idleTicks` in a row), and
+    // with 0 before each tick of the start wait: the device's time to answer.
     std::function<void(int idleTicks)> idle;
 
-    // One tick of the first running timer; false when none runs.
-    bool tickOnce(upgrade::Timer* which = nullptr);
-
-    // Ticks until `done`, until no timer runs, or for `limitMs` of wall
-    // time. `onTick(sent)` follows every stage tick. Returns the ticks given.
-    int run(const std::function<bool()>& done, const std::function<void(bool sent)>& onTick = {},
-            int limitMs = 30000);
+    // Ticks the first running timer until `done`, until none runs, or for
+    // `limitMs` of wall time.
+    void run(const std::function<bool()>& done, int limitMs = 30000);
 };
 
 // The window's timers, ticked through its slots. The timers are given an

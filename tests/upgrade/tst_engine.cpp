@@ -18,18 +18,9 @@ QByteArray report(const char* hex)
     return QByteArray::fromHex(hex).leftJustified(20, '\0');
 }
 
-Action error(int n)
-{
-    return {Type::NumberedError, n};
-}
-Action timer(Type type, Timer t)
-{
-    return {type, 0, t};
-}
-Action send(const frames::Frame& f)
-{
-    return {Type::Send, 0, Timer::Delay, f};
-}
+const auto error = [](int n) { return Action{Type::NumberedError, n}; };
+const auto timer = [](Type type, Timer t) { return Action{type, 0, t}; };
+const auto send = [](const frames::Frame& f) { return Action{Type::Send, 0, Timer::Delay, f}; };
 
 // Records what the engine asks for; `onSend` runs inside a send, as a box's
 // event loop would run it.
