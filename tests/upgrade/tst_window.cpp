@@ -240,8 +240,7 @@ void WindowTest::replies()
     deliver(&w, "800c55");
     deliver(&w, "800c55");
     QCOMPARE(rig.sent(Kind::DspHandshake), 1u);
-    QVERIFY(w.upgradeRunning && w.dspTimer->isActive() && !w.delayTimer->isActive());
-    QVERIFY(w.handshakeGuard && w.dspHandshakeSent);
+    QVERIFY(w.upgradeRunning && w.handshakeGuard && w.dspTimer->isActive() && !w.delayTimer->isActive());
     w.dspEndSent = true;
     deliver(&w, "800c56"); // closes the DSP stage
     QVERIFY(!w.dspEndSent && w.dspMaySend && !w.dspTimer->isActive() && w.armTimer->isActive());
