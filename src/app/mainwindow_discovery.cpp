@@ -33,6 +33,8 @@ int MainWindow::OpenUSBHandle()
 
     const std::vector<std::string> paths = platform ? platform->enumerate() : std::vector<std::string>{};
     for (const std::string& path : paths) {
+        if (!linkAcceptsPath(path))
+            continue; // the process drives another device of the model
         const HidHandle probe = platform->openProbe(path);
         if (probe == kInvalidHidHandle)
             continue;
@@ -110,7 +112,7 @@ void MainWindow::handleDeviceNotice(HidNoticeKind kind, const std::string& path)
     std::string vendorText;
     std::string productText;
     if (!idsFromDevicePath(path, &vendorText, &productText) || vendorText != vendorIdText.toStdString() ||
-        productText != productIdText.toStdString())
+        productText != productIdText.toStdString() || !linkAcceptsPath(path))
         return;
 
     if (kind == HidNoticeKind::Removal) {

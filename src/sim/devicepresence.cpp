@@ -1,60 +1,43 @@
 #include "sim/devicepresence.h"
 
-#include "usb/discovery.h"
-
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
-#include <cstdio>
-
 namespace unattended {
 
-namespace {
-
-bool pathCarriesIds(const std::string& path, std::uint16_t vendorId, std::uint16_t productId)
+Presence lookForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
+                       const Selection& selection)
 {
-    std::string vendor;
-    std::string product;
-    char want[2][8];
-    std::snprintf(want[0], sizeof want[0], "%04X", vendorId);
-    std::snprintf(want[1], sizeof want[1], "%04X", productId);
-    return idsFromDevicePath(path, &vendor, &product) && vendor == want[0] && product == want[1];
-}
-
-} // namespace
-
-Presence lookForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId)
-{
-    Presence unopenable;
-    for (const std::string& path : platform.enumerate()) {
-        const HidHandle probe = platform.openProbe(path);
-        if (probe == kInvalidHidHandle) {
-            if (unopenable.path.empty() && pathCarriesIds(path, vendorId, productId))
-                unopenable = {path, false, platform.lastError()};
-            continue;
-        }
-        HidAttributes a;
-        const bool ok = platform.getAttributes(probe, &a);
-        platform.close(probe);
-        if (!ok || a.vendorId != vendorId || a.productId != productId)
-            continue;
-        const HidHandle w = platform.openWrite(path);
-        if (w != kInvalidHidHandle) {
-            platform.close(w);
-            return {path, true, {}};
-        }
-        if (unopenable.path.empty())
-            unopenable = {path, false, platform.lastError()};
+    Presence p;
+    for (DeviceInfo& d : listDevices(platform, vendorId, productId)) {
+        if (selection.matches(d))
+            p.devices.push_back(std::move(d));
     }
-    return unopenable;
+    if (selection.any() && severalDevices(p.devices)) {
+        p.ambiguous = true;
+        return p;
+    }
+    // The first that opens for writing; else the first that did not.
+    for (const DeviceInfo& d : p.devices) {
+        if (d.writable) {
+            p.path = d.path;
+            p.writable = true;
+            return p;
+        }
+    }
+    if (!p.devices.empty()) {
+        p.path = p.devices.front().path;
+        p.error = p.devices.front().error;
+    }
+    return p;
 }
 
 Presence waitForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId, double seconds,
-                       int recheckMs, void (*waiting)())
+                       int recheckMs, void (*waiting)(), const Selection& selection)
 {
-    Presence p = lookForDevice(platform, vendorId, productId);
-    if (p.writable || seconds <= 0)
+    Presence p = lookForDevice(platform, vendorId, productId, selection);
+    if (p.writable || p.ambiguous || seconds <= 0)
         return p;
     if (waiting)
         waiting();
@@ -63,8 +46,8 @@ Presence waitForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint1
     QEventLoop loop;
     QTimer recheck;
     QObject::connect(&recheck, &QTimer::timeout, &loop, [&] {
-        p = lookForDevice(platform, vendorId, productId);
-        if (p.writable || elapsed.elapsed() >= qint64(seconds * 1000))
+        p = lookForDevice(platform, vendorId, productId, selection);
+        if (p.writable || p.ambiguous || elapsed.elapsed() >= qint64(seconds * 1000))
             loop.quit();
     });
     recheck.start(recheckMs);

@@ -2,36 +2,54 @@
 
 namespace unattended {
 
+namespace {
+
+struct Row {
+    int status;
+    const char* meaning;
+};
+
+const Row rows[] = {
+    {Success, "the image was written (and verified where the device can be read back)"},
+    {Error1, "Error 1: no start acknowledgement within 10 s"},
+    {Error2, "Error 2: DSP stage time-out"},
+    {Error4, "Error 4: no acknowledgement after an end frame"},
+    {Error5, "Error 5: ARM stage time-out"},
+    {NoDevice, "no device found"},
+    {LinkFailure, "the device cannot be written"},
+    {NoVersionReply, "the device did not answer the version query"},
+    {SeveralDevices, "more than one device is attached: choose one with --device or --serial"},
+    {SomeDevicesFailed, "--all, --watch: at least one device was not written"},
+    {FilePathEmpty, "no image file given"},
+    {FileMismatch, "the image file does not match the device"},
+    {SoftwareTypeMismatch, "the device's version belongs to no known family"},
+    {FileFormat, "the image file is malformed or cannot be read"},
+    {ImageMismatch, "the device does not hold exactly the file's images"},
+    {UnexpectedNotice, "an unexpected notice was shown"},
+    {Timeout, "the run took longer than its time limit"},
+    {Interrupted, "the device's run was interrupted"},
+    {UpToDate, "online: the device already runs the newest firmware on the server"},
+    {DownloadFailed, "online: no version list or image could be had for the device"},
+    {Usage, "bad command line"},
+};
+
+} // namespace
+
 QString statusHelp()
 {
-    struct Row {
-        int status;
-        const char* meaning;
-    };
-    static const Row rows[] = {
-        {Success, "the image was written (and verified where the device can be read back)"},
-        {Error1, "Error 1: no start acknowledgement within 10 s"},
-        {Error2, "Error 2: DSP stage time-out"},
-        {Error4, "Error 4: no acknowledgement after an end frame"},
-        {Error5, "Error 5: ARM stage time-out"},
-        {NoDevice, "no device found"},
-        {LinkFailure, "the device cannot be written"},
-        {NoVersionReply, "the device did not answer the version query"},
-        {FilePathEmpty, "no image file given"},
-        {FileMismatch, "the image file does not match the device"},
-        {SoftwareTypeMismatch, "the device's version belongs to no known family"},
-        {FileFormat, "the image file is malformed or cannot be read"},
-        {ImageMismatch, "the device does not hold exactly the file's images"},
-        {UnexpectedNotice, "an unexpected notice was shown"},
-        {Timeout, "the run took longer than its time limit"},
-        {UpToDate, "online: the device already runs the newest firmware on the server"},
-        {DownloadFailed, "online: no version list or image could be had for the device"},
-        {Usage, "bad command line"},
-    };
     QString text = QStringLiteral("Exit status:\n");
     for (const Row& r : rows)
         text += QStringLiteral("  %1  %2\n").arg(r.status, 3).arg(QString::fromUtf8(r.meaning));
     return text;
+}
+
+QString statusMeaning(int status)
+{
+    for (const Row& r : rows) {
+        if (r.status == status)
+            return QString::fromUtf8(r.meaning);
+    }
+    return QStringLiteral("exit status %1").arg(status);
 }
 
 } // namespace unattended

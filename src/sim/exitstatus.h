@@ -15,6 +15,8 @@ enum ExitStatus : int {
     NoDevice = 10,             // no device found ("Equipment not found")
     LinkFailure = 11,          // the device was found but cannot be written ("Failed to open device")
     NoVersionReply = 12,       // the device never answered the version query
+    SeveralDevices = 13,       // more than one device attached and none chosen (--device, --serial)
+    SomeDevicesFailed = 14,    // --all, --watch: at least one device did not end in Success
     FilePathEmpty = 20,        // "File Path Is Not NULL"
     FileMismatch = 21,         // "The firmware file does not match the current device"
     SoftwareTypeMismatch = 22, // "The software type does not match the current device"
@@ -22,6 +24,7 @@ enum ExitStatus : int {
     ImageMismatch = 30,        // the device does not hold exactly the file's images
     UnexpectedNotice = 31,     // a notice this driver does not know
     Timeout = 32,              // the run took longer than its time limit
+    Interrupted = 33,          // the device's run was stopped (Ctrl-C) or ended without a status
     UpToDate = 40,             // online: the device already runs the server's newest firmware
     DownloadFailed = 41,       // online: no version list or image could be had for the device
     Usage = 64,                // bad command line
@@ -29,5 +32,9 @@ enum ExitStatus : int {
 
 // The table above as text, one status per line, for --help.
 QString statusHelp();
+
+// The meaning of one status, as statusHelp() words it ("exit status N"
+// for a number outside the table).
+QString statusMeaning(int status);
 
 } // namespace unattended

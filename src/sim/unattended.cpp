@@ -7,12 +7,14 @@
 #include "core/messagebox.h"
 #include "core/processexit.h"
 #include "online/updateserver.h"
+#include "sim/eventlog.h"
 #include "usb/usbevent.h"
 #include "widgets/progressbarcolor.h"
 
 #include <QCommandLineParser>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QJsonObject>
 #include <QTimer>
 #include <QToolButton>
 
@@ -87,7 +89,7 @@ bool readOptions(const QCommandLineParser& parser, Options* options, QString* er
         setUpdateServer(server.left(colon), port);
         options->online = true;
     }
-    if (options->imagePath.isEmpty() && !options->online) {
+    if (options->imagePath.isEmpty() && !options->online && !parser.optionNames().contains("list")) {
         *error = QStringLiteral("--image or --server is required");
         return false;
     }
@@ -172,7 +174,7 @@ int Driver::run(MainWindow& window)
     window_ = &window;
     status_ = -1;
     started_ = completionSeen_ = false;
-    lastPercent_ = -1;
+    lastPercent_ = lastRecordedPercent_ = -1;
 
     if (!window.MyDevFound) {
         std::fprintf(options_.out, "no device found\n");
@@ -257,6 +259,7 @@ void Driver::pressButtons()
         finish(UnexpectedNotice);
         return;
     }
+    transferTime_.start();
     std::fprintf(options_.out, "file %d bytes: DSP %d, ARM %d, version %d\n", window_->imageData.size(),
                  window_->dspImageEnd - 16, window_->armImageLength, window_->fileVersion);
     window_->ui->toolButton_2->click();
@@ -279,6 +282,7 @@ void Driver::updateOnline()
         finish(result == 1 ? UpToDate : DownloadFailed);
         return;
     }
+    transferTime_.start();
     options_.imagePath = window_->filePath;
     std::fprintf(options_.out, "downloaded %s\n", qPrintable(window_->filePath));
     if (options_.downloaded)
@@ -293,6 +297,9 @@ int Driver::answer(const BoxRequest& box)
     lastPercent_ = liveLine_ ? -1 : lastPercent_;
     if (box.form == BoxRequest::Form::Completion) {
         completionSeen_ = true;
+        if (options_.events)
+            options_.events->write(
+                QJsonObject{{"event", "notice"}, {"title", box.title}, {"text", box.text}, {"status", 0}});
         std::fprintf(options_.out, "completion: %s: %s\n", qPrintable(box.title),
                      qPrintable(oneLine(box.text)));
         std::fflush(options_.out);
@@ -301,6 +308,9 @@ int Driver::answer(const BoxRequest& box)
     std::fprintf(options_.out, "notice: %s: %s\n", qPrintable(box.title), qPrintable(oneLine(box.text)));
     std::fflush(options_.out);
     const int status = statusOfNotice(box);
+    if (options_.events)
+        options_.events->write(
+            QJsonObject{{"event", "notice"}, {"title", box.title}, {"text", box.text}, {"status", status}});
     if (status >= 0)
         finish(status);
     return firstButton(box.buttons);
@@ -312,10 +322,19 @@ void Driver::progress(double value)
     if (size <= 0 || status_ >= 0)
         return;
     const int percent = int(value * 100 / size);
+    const qint64 elapsed = transferTime_.isValid() ? transferTime_.elapsed() : 0;
+    if (options_.events && percent != lastRecordedPercent_) {
+        lastRecordedPercent_ = percent;
+        options_.events->write(QJsonObject{{"event", "progress"},
+                                           {"bytes", qint64(value)},
+                                           {"total", size},
+                                           {"percent", percent},
+                                           {"elapsed_ms", elapsed}});
+    }
     if (liveLine_) {
         if (percent == lastPercent_)
             return;
-        std::fprintf(options_.out, "\rprogress %3d%%  %d of %d bytes", percent, int(value), size);
+        std::fprintf(options_.out, "\r%s", qPrintable(progressLine(qint64(value), size, elapsed)));
     } else {
         // A few lines in a log: one per tenth of the file.
         if (lastPercent_ >= 0 && percent / 10 == lastPercent_ / 10)

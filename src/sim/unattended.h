@@ -14,12 +14,16 @@
 #include <cstdio>
 #include <functional>
 
+#include <QElapsedTimer>
+
 class MainWindow;
 class QCommandLineParser;
 class QEventLoop;
 struct BoxRequest;
 
 namespace unattended {
+
+class EventLog;
 
 struct Options {
     QString imagePath;
@@ -34,6 +38,8 @@ struct Options {
     // image it downloads is written. `downloaded` hears its path first.
     bool online = false;
     std::function<void(const QString&)> downloaded;
+    // Machine-readable records of notices and progress (null: none).
+    EventLog* events = nullptr;
 };
 
 // The driver's own options (--image, --timeout, --version-timeout, --server),
@@ -87,6 +93,8 @@ private:
     int lastPercent_ = -1;
     double imageSize_ = 0;
     bool liveLine_ = false;
+    int lastRecordedPercent_ = -1;
+    QElapsedTimer transferTime_; // since the start button
 };
 
 } // namespace unattended

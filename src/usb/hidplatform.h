@@ -46,6 +46,24 @@ public:
 
     virtual bool getCaps(HidHandle handle, HidCaps* out) = 0;
 
+    // Who an open interface is, for telling several devices of one model
+    // apart: the serial number the device reports (USB iSerialNumber, the
+    // HID "uniq"; empty when it reports none) and its place on the bus (the
+    // HID "phys", such as usb-0000:00:14.0-1/input0). Any open handle will
+    // do, a probe handle too. False when the backend cannot tell.
+    virtual bool getSerialNumber(HidHandle handle, std::string* out)
+    {
+        (void)handle;
+        (void)out;
+        return false;
+    }
+    virtual bool getLocation(HidHandle handle, std::string* out)
+    {
+        (void)handle;
+        (void)out;
+        return false;
+    }
+
     // Writes one feature report of exactly `length` bytes, report id first.
     virtual bool setFeature(HidHandle handle, const std::uint8_t* data, std::size_t length) = 0;
 

@@ -3,14 +3,18 @@
 // production lines: the same window, engine and notices as the desktop
 // program, driven without a user, with the notices and the progress printed
 // as text and one exit status per outcome.
-#include "app/mainwindow.h"
 #include "sim/devicepresence.h"
+#include "sim/station.h"
+#include "sim/stationcli.h"
 #include "sim/unattended.h"
 #include "usb/hidplatform.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QJsonObject>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -49,6 +53,7 @@ int main(int argc, char* argv[])
                                      "wait).")
                           .arg(kDefaultWaitSeconds),
                       "seconds"});
+    unattended::addStationOptions(parser);
     unattended::Options options;
     if (const int status =
             unattended::parseCommandLine(parser, app.arguments(), "firmware-updater-cli", &options);
@@ -62,6 +67,20 @@ int main(int argc, char* argv[])
             return usage(QStringLiteral("--wait-device needs a number of seconds from 0 to 86400"));
     }
 
+    unattended::StationCommand station;
+    unattended::EventLog events;
+    QString error;
+    if (!unattended::readStationOptions(parser, &station, &error))
+        return usage(error);
+    if (!unattended::openRecords(station, &events, &options, &error)) {
+        std::fprintf(stderr, "firmware-updater-cli: %s\n", qPrintable(error));
+        return unattended::Usage;
+    }
+    // Run by a station: Ctrl-C on the terminal is the station's to handle;
+    // this device's run finishes or is stopped by it.
+    if (station.child)
+        std::signal(SIGINT, SIG_IGN);
+
     HidPlatform* platform = nativeHidPlatform();
     if (!platform) {
         std::fprintf(stderr, "firmware-updater-cli: this build has no HID backend for the platform\n");
@@ -69,30 +88,61 @@ int main(int argc, char* argv[])
     }
     setHidPlatform(platform);
 
+    if (station.list || station.all || station.watch) {
+        QStringList childArguments;
+        for (const char* name : {"image", "timeout", "version-timeout", "server", "wait-device"}) {
+            if (parser.isSet(name))
+                childArguments << QStringLiteral("--%1").arg(QLatin1String(name)) << parser.value(name);
+        }
+        const int status = unattended::runStation(*platform, kVendorId, kProductId, station, options, &events,
+                                                  childArguments);
+        setHidPlatform(nullptr);
+        return status;
+    }
+
+    // The text for people: on standard error when standard output holds records.
+    std::FILE* text = options.out;
     int status = unattended::NoDevice;
-    const unattended::Presence presence =
-        unattended::waitForDevice(*platform, kVendorId, kProductId, waitSeconds, 250, [] {
-            std::printf("waiting for the device %04x:%04x\n", kVendorId, kProductId);
-            std::fflush(stdout);
-        });
-    if (presence.path.empty()) {
-        std::printf("no device %04x:%04x found\n", kVendorId, kProductId);
+    static std::FILE* waitingText;
+    waitingText = text;
+    const unattended::Presence presence = unattended::waitForDevice(
+        *platform, kVendorId, kProductId, waitSeconds, 250,
+        [] {
+            std::fprintf(waitingText, "waiting for the device %04x:%04x\n", kVendorId, kProductId);
+            std::fflush(waitingText);
+        },
+        station.selection);
+    if (presence.ambiguous) {
+        // Picking one at random could write the wrong device on a bench.
+        std::fprintf(text, "more than one device is attached: choose one with --device PATH or --serial S\n");
+        unattended::printDevices(presence.devices, station, &events);
+        status = unattended::SeveralDevices;
+    } else if (presence.path.empty()) {
+        std::fprintf(text, "no device %04x:%04x found\n", kVendorId, kProductId);
     } else if (!presence.writable) {
         // Most often the udev rule is missing: without it only root may
         // open the hidraw node.
-        std::printf("device %s\ncannot open the device: %s\n", presence.path.c_str(), presence.error.c_str());
-        std::printf("hint: install packaging/70-firmware-updater.rules (see README) or run as root\n");
+        std::fprintf(text, "device %s\ncannot open the device: %s\n", presence.path.c_str(),
+                     presence.error.c_str());
+        std::fprintf(text, "hint: install packaging/70-firmware-updater.rules (see README) or run as root\n");
         status = unattended::LinkFailure;
     } else {
-        std::printf("device %s\n", presence.path.c_str());
-        std::fflush(stdout);
-        MainWindow window;
-        window.show();
-        unattended::Driver driver(options);
-        status = driver.run(window);
+        std::fprintf(text, "device %s\n", presence.path.c_str());
+        std::fflush(text);
+        const auto chosen =
+            std::find_if(presence.devices.begin(), presence.devices.end(),
+                         [&](const unattended::DeviceInfo& d) { return d.path == presence.path; });
+        status = unattended::flashDevice(*chosen, options, &events);
     }
-    std::printf("exit status %d\n", status);
-    std::fflush(stdout);
+    // No run took place: the result record says why.
+    if (!presence.writable) {
+        events.write(QJsonObject{{"event", "result"},
+                                 {"path", QString::fromStdString(presence.path)},
+                                 {"status", status},
+                                 {"outcome", unattended::statusMeaning(status)}});
+    }
+    std::fprintf(text, "exit status %d\n", status);
+    std::fflush(text);
     setHidPlatform(nullptr);
     return status;
 }

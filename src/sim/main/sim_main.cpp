@@ -3,6 +3,8 @@
 // device ends up holding exactly the file's DSP and ARM images.
 #include "app/mainwindow.h"
 #include "image/firmwareimage.h"
+#include "sim/station.h"
+#include "sim/stationcli.h"
 #include "sim/unattended.h"
 #include "usb/backends/virtual/virtualbus.h"
 
@@ -61,11 +63,11 @@ bool readNumber(const QCommandLineParser& parser, const QString& name, int low, 
 }
 
 // Compares what the device received with the file's two images.
-int verifyDevice(const DeviceModel& device, const QString& imagePath)
+int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE* text)
 {
     QFile f(imagePath);
     if (!f.open(QIODevice::ReadOnly)) {
-        std::printf("cannot read %s back\n", qPrintable(imagePath));
+        std::fprintf(text, "cannot read %s back\n", qPrintable(imagePath));
         return unattended::ImageMismatch;
     }
     const QByteArray file = f.readAll();
@@ -77,13 +79,13 @@ int verifyDevice(const DeviceModel& device, const QString& imagePath)
     const QByteArray gotDsp = bytes(device.dspImage());
     const QByteArray gotArm = bytes(device.armImage());
     if (gotDsp == dsp && gotArm == arm) {
-        std::printf("device holds exactly the file's images: DSP %d bytes, ARM %d bytes\n", int(dsp.size()),
-                    int(arm.size()));
+        std::fprintf(text, "device holds exactly the file's images: DSP %d bytes, ARM %d bytes\n",
+                     int(dsp.size()), int(arm.size()));
         return unattended::Success;
     }
-    std::printf("device content differs from the file: DSP %d of %d bytes%s, ARM %d of %d bytes%s\n",
-                int(gotDsp.size()), int(dsp.size()), gotDsp == dsp ? "" : " (differs)", int(gotArm.size()),
-                int(arm.size()), gotArm == arm ? "" : " (differs)");
+    std::fprintf(text, "device content differs from the file: DSP %d of %d bytes%s, ARM %d of %d bytes%s\n",
+                 int(gotDsp.size()), int(dsp.size()), gotDsp == dsp ? "" : " (differs)", int(gotArm.size()),
+                 int(arm.size()), gotArm == arm ? "" : " (differs)");
     return unattended::ImageMismatch;
 }
 
@@ -105,6 +107,8 @@ int main(int argc, char* argv[])
     parser.addHelpOption();
     unattended::addOptions(parser);
     parser.addOption({"device-version", "Firmware number the virtual device reports (default 5000).", "N"});
+    parser.addOption({"serial", "Serial number the virtual device reports (default: none).", "text"});
+    unattended::addRecordOptions(parser);
     for (const FaultOption& f : kFaults) {
         if (f.takesCount)
             parser.addOption({f.name, QString::fromUtf8(f.help), QStringLiteral("N")});
@@ -149,19 +153,28 @@ int main(int argc, char* argv[])
         tellDevice(path);
     };
 
+    unattended::StationCommand records;
+    records.json = parser.isSet("json");
+    records.logPath = parser.value("log");
+    unattended::EventLog events;
+    QString error;
+    if (!unattended::openRecords(records, &events, &options, &error)) {
+        std::fprintf(stderr, "firmware-updater-sim: %s\n", qPrintable(error));
+        return unattended::Usage;
+    }
+    // The text for people goes where openRecords put it.
+    std::FILE* text = options.out;
+
     VirtualHidBus bus;
     setHidPlatform(&bus);
-    bus.plug(VirtualHidBus::deviceSpec(device));
+    unattended::DeviceInfo info;
+    info.serial = parser.value("serial").toStdString();
+    info.path = bus.plug(VirtualHidBus::deviceSpec(device, {}, info.serial));
+    info.writable = true;
 
-    options.verify = [&] { return verifyDevice(*device, options.imagePath); };
-    int status = 0;
-    {
-        MainWindow window;
-        window.show();
-        unattended::Driver driver(options);
-        status = driver.run(window);
-    }
-    std::printf("exit status %d\n", status);
+    options.verify = [&] { return verifyDevice(*device, options.imagePath, text); };
+    const int status = unattended::flashDevice(info, options, &events);
+    std::fprintf(text, "exit status %d\n", status);
     setHidPlatform(nullptr);
     return status;
 }

@@ -126,6 +126,16 @@ public:
         return true;
     }
 
+    bool getSerialNumber(HidHandle handle, std::string* out) override
+    {
+        return rawString(handle, HIDIOCGRAWUNIQ(kStringBytes), "HIDIOCGRAWUNIQ", out);
+    }
+
+    bool getLocation(HidHandle handle, std::string* out) override
+    {
+        return rawString(handle, HIDIOCGRAWPHYS(kStringBytes), "HIDIOCGRAWPHYS", out);
+    }
+
     bool setFeature(HidHandle handle, const std::uint8_t* data, std::size_t length) override
     {
         auto dev = find(handle);
@@ -209,6 +219,20 @@ public:
     }
 
 private:
+    static constexpr unsigned kStringBytes = 256;
+
+    // The kernel copies at most the buffer's size and does not promise a
+    // terminating zero when the text fills it: keep one byte of our own.
+    bool rawString(HidHandle handle, unsigned long request, const char* call, std::string* out)
+    {
+        auto dev = find(handle);
+        char text[kStringBytes + 1] = {};
+        if (!dev || ::ioctl(dev->fd, request, text) < 0)
+            return fail(call);
+        *out = std::string(text, ::strnlen(text, kStringBytes));
+        return true;
+    }
+
     HidHandle open(const std::string& path, int flags, int fallbackFlags, bool withWake)
     {
         const std::string node = hidlinux::deviceNode(path);

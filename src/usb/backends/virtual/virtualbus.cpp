@@ -36,10 +36,12 @@ std::string VirtualHidBus::makePath(std::uint16_t vendorId, std::uint16_t produc
     return text;
 }
 
-VirtualInterfaceSpec VirtualHidBus::deviceSpec(std::shared_ptr<DeviceModel> device, std::string path)
+VirtualInterfaceSpec VirtualHidBus::deviceSpec(std::shared_ptr<DeviceModel> device, std::string path,
+                                               std::string serial)
 {
     VirtualInterfaceSpec desc;
     desc.path = std::move(path);
+    desc.serial = std::move(serial);
     desc.device = std::move(device);
     return desc;
 }
@@ -51,6 +53,8 @@ std::string VirtualHidBus::plug(VirtualInterfaceSpec desc)
         std::lock_guard<std::mutex> lock(mutex_);
         if (desc.path.empty())
             desc.path = makePath(desc.vendorId, desc.productId, ++serial_);
+        if (desc.location.empty())
+            desc.location = "virtual-" + std::to_string(nextInterfaceId_);
         path = desc.path;
         if (findLocked(path))
             return path; // already on the bus
@@ -263,6 +267,30 @@ bool VirtualHidBus::getCaps(HidHandle h, HidCaps* out)
     out->featureReportByteLength = handle->desc.featureLength;
     out->inputReportByteLength = handle->desc.inputLength;
     out->outputReportByteLength = 0;
+    return true;
+}
+
+bool VirtualHidBus::getSerialNumber(HidHandle h, std::string* out)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto handle = handleLocked(h);
+    if (!handle || handle->gone) {
+        setErrorLocked("getSerialNumber: invalid handle");
+        return false;
+    }
+    *out = handle->desc.serial;
+    return true;
+}
+
+bool VirtualHidBus::getLocation(HidHandle h, std::string* out)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto handle = handleLocked(h);
+    if (!handle || handle->gone) {
+        setErrorLocked("getLocation: invalid handle");
+        return false;
+    }
+    *out = handle->desc.location;
     return true;
 }
 

@@ -44,6 +44,8 @@ struct VirtualInterfaceSpec {
     std::uint16_t productId = 0x0525;
     std::uint16_t featureLength = 11; // declared feature report length
     std::uint16_t inputLength = 20;   // declared input report length
+    std::string serial;               // the serial number it reports (empty: none)
+    std::string location;             // its place on the bus; empty: the bus names one
     bool probeFails = false;          // openProbe fails on this interface
     bool readOpenFails = false;
     bool writeOpenFails = false;
@@ -59,7 +61,8 @@ public:
     ~VirtualHidBus() override;
 
     // A description of the updater's device (ids 0483/0525) backed by `device`.
-    static VirtualInterfaceSpec deviceSpec(std::shared_ptr<DeviceModel> device, std::string path = {});
+    static VirtualInterfaceSpec deviceSpec(std::shared_ptr<DeviceModel> device, std::string path = {},
+                                           std::string serial = {});
     // A path in the Windows form: \\?\hid#VID_xxxx&PID_xxxx#<serial>#{guid}.
     static std::string makePath(std::uint16_t vendorId, std::uint16_t productId, int serial);
 
@@ -99,6 +102,8 @@ public:
     HidHandle openRead(const std::string& path) override;
     HidHandle openWrite(const std::string& path) override;
     bool getCaps(HidHandle handle, HidCaps* out) override;
+    bool getSerialNumber(HidHandle handle, std::string* out) override;
+    bool getLocation(HidHandle handle, std::string* out) override;
     bool setFeature(HidHandle handle, const std::uint8_t* data, std::size_t length) override;
     int readInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity) override;
     void close(HidHandle handle) override;

@@ -21,6 +21,7 @@
 #include "usb/hidplatform.h"
 
 #include <cstddef>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,7 @@ struct HidDll {
     using FreePreparsedDataFn = BOOLEAN(WINAPI*)(PHIDP_PREPARSED_DATA);
     using GetCapsFn = NTSTATUS(WINAPI*)(PHIDP_PREPARSED_DATA, PHIDP_CAPS);
     using SetFeatureFn = BOOLEAN(WINAPI*)(HANDLE, PVOID, ULONG);
+    using GetSerialNumberStringFn = BOOLEAN(WINAPI*)(HANDLE, PVOID, ULONG);
 
     GetHidGuidFn getHidGuid = nullptr;
     GetAttributesFn getAttributes = nullptr;
@@ -46,6 +48,7 @@ struct HidDll {
     FreePreparsedDataFn freePreparsedData = nullptr;
     GetCapsFn getCaps = nullptr;
     SetFeatureFn setFeature = nullptr;
+    GetSerialNumberStringFn getSerialNumberString = nullptr; // optional: null when missing
     bool loaded = false;
 
     template <typename Fn> static bool resolve(HMODULE module, const char* name, Fn* out)
@@ -65,6 +68,7 @@ struct HidDll {
                  resolve(module, "HidD_GetPreparsedData", &getPreparsedData) &&
                  resolve(module, "HidD_FreePreparsedData", &freePreparsedData) &&
                  resolve(module, "HidP_GetCaps", &getCaps) && resolve(module, "HidD_SetFeature", &setFeature);
+        resolve(module, "HidD_GetSerialNumberString", &getSerialNumberString);
     }
 };
 
@@ -166,6 +170,19 @@ public:
             return fail("HidD_GetAttributes");
         out->vendorId = attributes.VendorID;
         out->productId = attributes.ProductID;
+        return true;
+    }
+
+    bool getSerialNumber(HidHandle handle, std::string* out) override
+    {
+        auto dev = handles_.find(handle);
+        // The string descriptor holds at most 126 UTF-16 units; one more
+        // keeps the buffer terminated whatever the driver writes.
+        wchar_t text[127] = {};
+        if (!dev || !hid_.loaded || !hid_.getSerialNumberString ||
+            !hid_.getSerialNumberString(dev->handle, text, sizeof text - sizeof text[0]))
+            return fail("HidD_GetSerialNumberString");
+        *out = toUtf8(text, static_cast<int>(wcsnlen(text, 126)));
         return true;
     }
 

@@ -61,7 +61,7 @@ public:
             vendorReportDescriptor(DeviceModel::kReportId, options.inputBytes, options.featureBytes);
         for (const auto& ids : options.others)
             others_.push_back(std::make_unique<UhidDevice>(ids, descriptor, nullptr));
-        device_ = std::make_unique<UhidDevice>(options.ids, descriptor, &model_);
+        device_ = std::make_unique<UhidDevice>(options.ids, descriptor, &model_, options.serial);
     }
 
     int run()

@@ -9,8 +9,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-UhidDevice::UhidDevice(UhidDeviceIds ids, std::vector<std::uint8_t> descriptor, DeviceModel* model)
+UhidDevice::UhidDevice(UhidDeviceIds ids, std::vector<std::uint8_t> descriptor, DeviceModel* model,
+                       std::string serial)
     : ids_(ids)
+    , serial_(std::move(serial))
     , descriptor_(std::move(descriptor))
     , model_(model)
 {}
@@ -52,7 +54,10 @@ bool UhidDevice::create(std::string* error)
     auto& c = ev.u.create2;
     std::snprintf(reinterpret_cast<char*>(c.name), sizeof c.name, "virtual updater device %s",
                   idText().c_str());
-    std::snprintf(reinterpret_cast<char*>(c.phys), sizeof c.phys, "uhid/%s", idText().c_str());
+    // Devices with serials get places of their own on the bus, as on a hub.
+    std::snprintf(reinterpret_cast<char*>(c.phys), sizeof c.phys, "uhid/%s%s%s", idText().c_str(),
+                  serial_.empty() ? "" : "/", serial_.c_str());
+    std::snprintf(reinterpret_cast<char*>(c.uniq), sizeof c.uniq, "%s", serial_.c_str());
     c.rd_size = static_cast<std::uint16_t>(descriptor_.size());
     c.bus = 0x03; // BUS_USB
     c.vendor = ids_.vendorId;

@@ -18,7 +18,9 @@ class UhidDevice {
 public:
     using Clock = std::chrono::steady_clock;
 
-    UhidDevice(UhidDeviceIds ids, std::vector<std::uint8_t> descriptor, DeviceModel* model);
+    // `serial` becomes the device's HID uniq (hidraw: HIDIOCGRAWUNIQ).
+    UhidDevice(UhidDeviceIds ids, std::vector<std::uint8_t> descriptor, DeviceModel* model,
+               std::string serial = {});
     ~UhidDevice();
     UhidDevice(const UhidDevice&) = delete;
     UhidDevice& operator=(const UhidDevice&) = delete;
@@ -52,6 +54,7 @@ private:
     void replySetReport(std::uint32_t id, std::uint16_t err);
 
     UhidDeviceIds ids_;
+    std::string serial_;
     std::vector<std::uint8_t> descriptor_;
     DeviceModel* model_;
     int fd_ = -1;

@@ -116,6 +116,13 @@ UhidParseResult parseUhidOptions(const std::vector<std::string>& args, UhidOptio
                 o.others.push_back(ids);
         } else if (a == "--dump-dir") {
             o.dumpDir = value;
+        } else if (a == "--serial") {
+            // The kernel keeps 64 bytes of it, terminator included.
+            if (value.size() > 63 || value.find_first_of("\n\r") != std::string::npos) {
+                r.error = a + ": at most 63 characters on one line";
+                return r;
+            }
+            o.serial = value;
         } else if (auto n = numberOptions().find(a); n != numberOptions().end()) {
             long v = 0;
             if (!toInt(value, n->second.min, n->second.max, &v)) {
@@ -151,6 +158,7 @@ std::string uhidUsage()
            "Device:\n"
            "  --ids VID:PID             ids of the device (default 0483:0525)\n"
            "  --firmware N              firmware number in the version reply (default 5000)\n"
+           "  --serial TEXT             serial number the device reports (default: none)\n"
            "  --dsp-length BYTES        DSP image length the device expects (default: unknown)\n"
            "  --input-bytes N           declared input report bytes after the id (default 19)\n"
            "  --feature-bytes N         declared feature report bytes after the id (default 10)\n"

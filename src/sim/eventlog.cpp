@@ -1,0 +1,66 @@
+#include "sim/eventlog.h"
+
+#include <QDateTime>
+#include <QJsonDocument>
+
+#include <algorithm>
+
+namespace unattended {
+
+bool EventLog::openLog(const QString& path, QString* error)
+{
+    log_.setFileName(path);
+    if (!log_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        *error = QStringLiteral("cannot append to the log %1: %2").arg(path, log_.errorString());
+        return false;
+    }
+    return true;
+}
+
+void EventLog::write(const QJsonObject& record)
+{
+    if (!enabled())
+        return;
+    QJsonObject full = context_;
+    full.insert(QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    for (auto it = record.begin(); it != record.end(); ++it)
+        full.insert(it.key(), it.value());
+    writeAsIs(full);
+}
+
+void EventLog::writeAsIs(const QJsonObject& record)
+{
+    const QByteArray line = QJsonDocument(record).toJson(QJsonDocument::Compact) + '\n';
+    if (out_) {
+        std::fwrite(line.constData(), 1, std::size_t(line.size()), out_);
+        std::fflush(out_);
+    }
+    if (log_.isOpen()) {
+        // One write per record, flushed at once: a record is never split,
+        // and a crash loses nothing already reported.
+        log_.write(line);
+        log_.flush();
+    }
+}
+
+QString progressLine(qint64 bytes, qint64 total, qint64 elapsedMs, int barWidth)
+{
+    if (total <= 0)
+        return QStringLiteral("[%1]").arg(QString(barWidth, QLatin1Char('.')));
+    bytes = std::clamp<qint64>(bytes, 0, total);
+    const int filled = int(bytes * barWidth / total);
+    const int percent = int(bytes * 100 / total);
+    QString eta = QStringLiteral("ETA --");
+    if (bytes > 0 && elapsedMs > 0) {
+        const qint64 leftMs = (total - bytes) * elapsedMs / bytes;
+        eta = QStringLiteral("ETA %1 s").arg((leftMs + 999) / 1000);
+    }
+    return QStringLiteral("[%1%2] %3%  %4/%5 B  %6")
+        .arg(QString(filled, QLatin1Char('#')), QString(barWidth - filled, QLatin1Char('.')))
+        .arg(percent, 3)
+        .arg(bytes)
+        .arg(total)
+        .arg(eta);
+}
+
+} // namespace unattended

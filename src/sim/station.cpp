@@ -1,0 +1,356 @@
+#include "sim/station.h"
+
+#include "app/mainwindow.h"
+#include "image/firmwareimage.h"
+#include "sim/eventlog.h"
+#include "usb/linkstate.h"
+
+#include <QCryptographicHash>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QPointer>
+#include <QProcess>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace unattended {
+
+namespace {
+
+// A child's stdout line longer than this is not a record: it is dropped.
+constexpr int kMaxRecordBytes = 64 * 1024;
+// Time a child gets after its limit, or after a second Ctrl-C, to end.
+constexpr int kKillGraceMs = 5000;
+
+QJsonValue orNull(int number)
+{
+    return number < 0 ? QJsonValue() : QJsonValue(number);
+}
+
+QString describe(const DeviceInfo& d)
+{
+    return d.serial.empty() ? QString::fromStdString(d.path)
+                            : QStringLiteral("%1 (serial %2)")
+                                  .arg(QString::fromStdString(d.path), QString::fromStdString(d.serial));
+}
+
+} // namespace
+
+QString resultLine(const DeviceInfo& device, int status, double seconds)
+{
+    return QStringLiteral("%1 %2: status %3, %4 (%5 s)")
+        .arg(status == Success ? QStringLiteral("OK  ") : QStringLiteral("FAIL"), describe(device))
+        .arg(status)
+        .arg(statusMeaning(status))
+        .arg(seconds, 0, 'f', 1);
+}
+
+int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events)
+{
+    EventLog none;
+    EventLog& log = events ? *events : none;
+    log.setContext(QJsonObject{{"path", QString::fromStdString(device.path)},
+                               {"serial", QString::fromStdString(device.serial)}});
+    log.write(QJsonObject{{"event", "device"},
+                          {"location", QString::fromStdString(device.location)},
+                          {"firmware", orNull(device.firmware)}});
+
+    QElapsedTimer time;
+    time.start();
+    Options run = options;
+    run.events = events;
+    bindLinkToDevice(device.path);
+    int status = 0;
+    int before = -1;
+    {
+        MainWindow window;
+        window.show();
+        Driver driver(run);
+        status = driver.run(window);
+        if (!window.versionReply.isEmpty())
+            before = window.deviceVersion;
+    }
+    bindLinkToDevice({});
+
+    QJsonObject result{{"event", "result"},
+                       {"image", options.imagePath},
+                       {"firmware_before", orNull(before)},
+                       {"duration_s", time.elapsed() / 1000.0},
+                       {"status", status},
+                       {"outcome", statusMeaning(status)}};
+    QFile image(options.imagePath);
+    if (!options.imagePath.isEmpty() && image.open(QIODevice::ReadOnly)) {
+        fwimage::Header header;
+        if (fwimage::parseHeader(image.read(fwimage::kHeaderSize), &header))
+            result.insert("image_version", qint64(std::int32_t(header.version)));
+        image.seek(0);
+        QCryptographicHash sha(QCryptographicHash::Sha256);
+        if (sha.addData(&image))
+            result.insert("image_sha256", QString::fromLatin1(sha.result().toHex()));
+    }
+    // What the device runs now is known only when it was written.
+    if (status == Success && result.contains("image_version"))
+        result.insert("firmware_after", result.value("image_version"));
+    log.write(result);
+    return status;
+}
+
+Station::Station(StationOptions options, QObject* parent)
+    : QObject(parent)
+    , options_(std::move(options))
+{
+    redrawTimer_ = new QTimer(this);
+    redrawTimer_->setInterval(200);
+    connect(redrawTimer_, &QTimer::timeout, this, &Station::redraw);
+}
+
+Station::~Station()
+{
+    for (auto& [path, job] : jobs_) {
+        job->process->disconnect(this);
+        job->process->kill();
+        job->process->waitForFinished(kKillGraceMs);
+    }
+}
+
+void Station::print(const QString& line)
+{
+    if (!options_.out)
+        return;
+    if (options_.terminal && barsDrawn_ > 0) {
+        // Up over the bars, clear them; they are drawn again below.
+        std::fprintf(options_.out, "\x1b[%dA\r\x1b[J", barsDrawn_);
+        barsDrawn_ = 0;
+    }
+    std::fprintf(options_.out, "%s\n", qPrintable(line));
+    std::fflush(options_.out);
+    if (options_.terminal)
+        redraw();
+}
+
+void Station::redraw()
+{
+    if (!options_.out || !options_.terminal)
+        return;
+    if (barsDrawn_ > 0)
+        std::fprintf(options_.out, "\x1b[%dA\r\x1b[J", barsDrawn_);
+    barsDrawn_ = 0;
+    for (const std::string& path : order_) {
+        const Job& job = *jobs_.at(path);
+        const QString name =
+            QString::fromStdString(job.device.serial.empty() ? job.device.path : job.device.serial);
+        std::fprintf(options_.out, "%-20s %s\n", qPrintable(name.right(20)),
+                     qPrintable(progressLine(job.bytes, job.total, job.time.elapsed())));
+        ++barsDrawn_;
+    }
+    std::fflush(options_.out);
+}
+
+void Station::start(const DeviceInfo& device)
+{
+    auto job = std::make_unique<Job>();
+    job->device = device;
+    job->process = new QProcess(this);
+    job->process->setStandardErrorFile(QProcess::nullDevice());
+    job->time.start();
+    Job* j = job.get();
+    connect(j->process, &QProcess::readyReadStandardOutput, this, [this, j] { readRecords(*j); });
+    connect(
+        j->process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+        [this, j](int code, QProcess::ExitStatus how) { finished(*j, code, how == QProcess::CrashExit); });
+    connect(j->process, &QProcess::errorOccurred, this, [this, j](QProcess::ProcessError e) {
+        if (e == QProcess::FailedToStart)
+            finished(*j, -1, true);
+    });
+    // A child past its limit is stopped; its device alone fails.
+    QTimer::singleShot(options_.childTimeoutMs, j->process, [j] {
+        j->killed = true;
+        j->process->terminate();
+        QTimer::singleShot(kKillGraceMs, j->process, [j] { j->process->kill(); });
+    });
+    order_.push_back(device.path);
+    jobs_[device.path] = std::move(job);
+    if (!options_.terminal && options_.out)
+        print(QStringLiteral("start %1").arg(describe(device)));
+    j->process->start(options_.program, options_.arguments(device));
+    if (options_.terminal)
+        redrawTimer_->start();
+}
+
+void Station::readRecords(Job& job)
+{
+    job.pending += job.process->readAllStandardOutput();
+    for (;;) {
+        const int end = job.pending.indexOf('\n');
+        if (end < 0) {
+            if (job.pending.size() > kMaxRecordBytes)
+                job.pending.clear();
+            return;
+        }
+        const QByteArray line = job.pending.left(end);
+        job.pending.remove(0, end + 1);
+        if (line.size() > kMaxRecordBytes)
+            continue;
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+        if (error.error != QJsonParseError::NoError || !doc.isObject())
+            continue;
+        const QJsonObject record = doc.object();
+        if (options_.events)
+            options_.events->writeAsIs(record);
+        if (record.value("event").toString() != QLatin1String("progress"))
+            continue;
+        job.bytes = qint64(record.value("bytes").toDouble());
+        job.total = qint64(record.value("total").toDouble());
+        const int percent = record.value("percent").toInt();
+        if (!options_.terminal && options_.out && percent / 10 != job.percentShown / 10) {
+            job.percentShown = percent;
+            print(QStringLiteral("%1: progress %2%  %3 of %4 bytes")
+                      .arg(describe(job.device))
+                      .arg(percent, 3)
+                      .arg(job.bytes)
+                      .arg(job.total));
+        }
+    }
+}
+
+void Station::finished(Job& job, int exitCode, bool crashed)
+{
+    if (!job.process || job.process->property("done").toBool())
+        return;
+    job.process->setProperty("done", true);
+    readRecords(job);
+    int status = exitCode;
+    if (job.killed)
+        status = Timeout;
+    else if (job.interrupted || crashed || exitCode < 0)
+        status = Interrupted;
+    const double seconds = job.time.elapsed() / 1000.0;
+    results_.push_back(Result{job.device, status, seconds});
+    // The child's own result record came through; one of the station's
+    // stands for a child that could not write it.
+    if ((job.killed || job.interrupted || crashed) && options_.events) {
+        options_.events->setContext(QJsonObject{{"path", QString::fromStdString(job.device.path)},
+                                                {"serial", QString::fromStdString(job.device.serial)}});
+        options_.events->write(QJsonObject{{"event", "result"},
+                                           {"duration_s", seconds},
+                                           {"status", status},
+                                           {"outcome", statusMeaning(status)}});
+    }
+    const std::string path = job.device.path;
+    flashed_[path] = true;
+    order_.erase(std::remove(order_.begin(), order_.end(), path), order_.end());
+    std::unique_ptr<Job> done = std::move(jobs_[path]);
+    jobs_.erase(path);
+    done->process->deleteLater();
+    print(resultLine(done->device, status, seconds));
+    if (jobs_.empty()) {
+        redrawTimer_->stop();
+        emit idle();
+    }
+}
+
+int Station::flashAll(const std::vector<DeviceInfo>& devices)
+{
+    if (devices.empty())
+        return NoDevice;
+    QEventLoop loop;
+    connect(this, &Station::idle, &loop, &QEventLoop::quit);
+    for (const DeviceInfo& d : devices)
+        start(d);
+    if (!jobs_.empty())
+        loop.exec();
+    // The lines in the order the devices were listed, whatever the order
+    // they ended in.
+    int failed = 0;
+    if (options_.out)
+        print(QStringLiteral("results:"));
+    for (const DeviceInfo& d : devices) {
+        auto it = std::find_if(results_.begin(), results_.end(),
+                               [&](const Result& r) { return r.device.path == d.path; });
+        const int status = it == results_.end() ? Interrupted : it->status;
+        failed += status != Success;
+        if (options_.out)
+            print(resultLine(d, status, it == results_.end() ? 0 : it->seconds));
+    }
+    if (options_.out)
+        print(
+            QStringLiteral("%1 of %2 devices written").arg(int(devices.size()) - failed).arg(devices.size()));
+    return failed == 0 ? Success : SomeDevicesFailed;
+}
+
+void Station::scan(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId)
+{
+    const std::vector<DeviceInfo> devices = listDevices(platform, vendorId, productId);
+    // A device that left may be flashed again when it comes back.
+    for (auto it = flashed_.begin(); it != flashed_.end();) {
+        const bool attached = std::any_of(devices.begin(), devices.end(),
+                                          [&](const DeviceInfo& d) { return d.path == it->first; });
+        it = attached || jobs_.count(it->first) ? std::next(it) : flashed_.erase(it);
+    }
+    if (stopping_)
+        return;
+    for (const DeviceInfo& d : devices) {
+        // Not writable yet: udev may still be setting its permissions.
+        if (d.writable && !jobs_.count(d.path) && !flashed_.count(d.path))
+            start(d);
+    }
+}
+
+int Station::watch(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId, int recheckMs)
+{
+    QEventLoop loop;
+    QTimer recheck;
+    connect(&recheck, &QTimer::timeout, this, [&] { scan(platform, vendorId, productId); });
+    connect(this, &Station::idle, &loop, [&] {
+        if (stopping_)
+            loop.quit();
+    });
+    // Notices make a new device start at once; the recheck catches what a
+    // notice does not tell (permissions set after the node appeared).
+    QObject context;
+    platform.registerNotices(
+        nullptr, [&, guard = QPointer<QObject>(&context)](HidNoticeKind, const std::string&) {
+            if (guard)
+                QTimer::singleShot(0, &context, [&] { scan(platform, vendorId, productId); });
+        });
+    if (options_.out)
+        print(QStringLiteral("waiting for devices (Ctrl-C ends)"));
+    scan(platform, vendorId, productId);
+    recheck.start(recheckMs);
+    connect(this, &Station::destroyed, &loop, &QEventLoop::quit);
+    stopLoop_ = &loop;
+    loop.exec();
+    stopLoop_ = nullptr;
+    const bool allGood =
+        std::all_of(results_.begin(), results_.end(), [](const Result& r) { return r.status == Success; });
+    if (options_.out)
+        print(QStringLiteral("%1 devices flashed, %2 failed")
+                  .arg(results_.size())
+                  .arg(std::count_if(results_.begin(), results_.end(),
+                                     [](const Result& r) { return r.status != Success; })));
+    return allGood ? Success : SomeDevicesFailed;
+}
+
+void Station::interrupt()
+{
+    ++interrupts_;
+    stopping_ = true;
+    if (interrupts_ == 1 && !jobs_.empty()) {
+        print(QStringLiteral("stopping: %1 running device(s) finish first (Ctrl-C again to stop them)")
+                  .arg(jobs_.size()));
+        return;
+    }
+    for (auto& [path, job] : jobs_) {
+        job->interrupted = true;
+        job->process->terminate();
+        QProcess* p = job->process;
+        QTimer::singleShot(kKillGraceMs, p, [p] { p->kill(); });
+    }
+    if (jobs_.empty() && stopLoop_)
+        stopLoop_->quit();
+}
+
+} // namespace unattended

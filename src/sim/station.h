@@ -1,0 +1,118 @@
+// The production-line station: several devices of the model flashed at once,
+// each by a process of its own, with one result per device.
+//
+// Why a child process per device: the window, its upgrade engine and the
+// device link are process-wide (one link state, one reader, a completion
+// that ends the process), so one process drives exactly one device. A child
+// per device keeps each device's faults, hangs and crashes to itself: an
+// unplugged or silent device ends only its own child (with its own time
+// limit, and the station's kill after that), never the others. The station
+// only reads the children's JSON records, draws their progress and collects
+// their exit statuses.
+#pragma once
+
+#include "sim/devicelist.h"
+#include "sim/unattended.h"
+
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QObject>
+#include <QStringList>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+class QEventLoop;
+class QProcess;
+class QTimer;
+
+namespace unattended {
+
+class EventLog;
+
+// Flashes `device` with the window bound to its path: writes a "device"
+// record before and a "result" record after (path, serial, image and its
+// SHA-256, firmware numbers, duration, exit status) and returns the status.
+int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events);
+
+// The one-line result of a device, for people.
+QString resultLine(const DeviceInfo& device, int status, double seconds);
+
+struct StationOptions {
+    QString program; // run once per device
+    std::function<QStringList(const DeviceInfo&)> arguments;
+    int childTimeoutMs = 600000; // a child still running after this is killed (status Timeout)
+    std::FILE* out = stdout;     // progress and result lines for people; null: none
+    bool terminal = false;       // out is a terminal: progress bars redrawn in place
+    EventLog* events = nullptr;  // the children's records are passed on here
+};
+
+class Station : public QObject {
+    Q_OBJECT
+public:
+    explicit Station(StationOptions options, QObject* parent = nullptr);
+    ~Station() override;
+
+    // Flashes every device at once and waits for all. Prints one result line
+    // per device; returns Success only when every device ended in Success,
+    // else SomeDevicesFailed (NoDevice for an empty list).
+    int flashAll(const std::vector<DeviceInfo>& devices);
+
+    // The station loop: flashes every device that appears (checked at each
+    // device notice and every `recheckMs`), prints its result, and goes on
+    // until interrupt(). A device that stays attached after its run is not
+    // flashed again; one that leaves and comes back is. Returns Success when
+    // every run succeeded, else SomeDevicesFailed.
+    int watch(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId, int recheckMs = 500);
+
+    // Ctrl-C: start no new device; running ones finish. A second call stops
+    // the running ones too, each reported as Interrupted.
+    void interrupt();
+
+    // Results by path, in the order the runs ended.
+    struct Result {
+        DeviceInfo device;
+        int status = -1;
+        double seconds = 0;
+    };
+    const std::vector<Result>& results() const { return results_; }
+
+signals:
+    void idle(); // no run is going on
+
+private:
+    struct Job {
+        DeviceInfo device;
+        QProcess* process = nullptr;
+        QByteArray pending; // stdout not yet split into lines
+        qint64 bytes = 0;
+        qint64 total = 0;
+        int percentShown = -1;
+        QElapsedTimer time;
+        bool killed = false;      // by the time limit
+        bool interrupted = false; // by a second interrupt
+    };
+
+    void start(const DeviceInfo& device);
+    void readRecords(Job& job);
+    void finished(Job& job, int exitCode, bool crashed);
+    void scan(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId);
+    void print(const QString& line); // a line that stays, above the bars
+    void redraw();
+
+    StationOptions options_;
+    std::map<std::string, std::unique_ptr<Job>> jobs_; // running, by path
+    std::vector<std::string> order_;                   // running paths, in start order
+    std::vector<Result> results_;
+    std::map<std::string, bool> flashed_; // watch: attached paths already flashed
+    bool stopping_ = false;
+    int interrupts_ = 0;
+    int barsDrawn_ = 0;
+    QTimer* redrawTimer_ = nullptr;
+    QEventLoop* stopLoop_ = nullptr; // the loop of watch()
+};
+
+} // namespace unattended
