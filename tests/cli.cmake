@@ -6,3 +6,11 @@ if(TARGET firmware-updater-cli)
   target_compile_definitions(tst_cli_device PRIVATE FIRMWARE_UPDATER_CLI="$<TARGET_FILE:firmware-updater-cli>")
   add_dependencies(tst_cli_device firmware-updater-cli)
 endif()
+
+# Several devices: listing, choice, a window bound to one path, and the
+# station (--all, --watch) with firmware-updater-sim as the child per device.
+if(TARGET firmware-updater-sim)
+  updater_add_test(NAME tst_cli_station SOURCES cli/tst_station.cpp LIBS updater_unattended)
+  target_compile_definitions(tst_cli_station PRIVATE FIRMWARE_UPDATER_SIM="$<TARGET_FILE:firmware-updater-sim>")
+  add_dependencies(tst_cli_station firmware-updater-sim)
+endif()

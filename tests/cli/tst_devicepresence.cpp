@@ -35,7 +35,9 @@ void DevicePresenceTest::look_data()
     QTest::newRow("no access at all: known by its path") << QStringList{"0483:0525!r"} << 0 << false;
     QTest::newRow("read-only access") << QStringList{"0483:0525r"} << 0 << false;
     QTest::newRow("a foreign one nobody may open") << QStringList{"1234:5678!"} << -1 << false;
-    QTest::newRow("openable wins over unopenable") << QStringList{"0483:0525!", "0483:0525"} << 1 << true;
+    // Two devices, none chosen: no pick at random, even when only one opens.
+    QTest::newRow("beside an unopenable one: two devices")
+        << QStringList{"0483:0525!", "0483:0525"} << -1 << false;
 }
 
 void DevicePresenceTest::look()
@@ -107,13 +109,20 @@ void DevicePresenceTest::cliCommandLine()
     QByteArray out;
     QCOMPARE(run({"--help"}, &out), 0);
     // Every outcome's status is listed.
-    for (int status : {0, 1, 2, 4, 5, 10, 11, 12, 20, 21, 22, 23, 31, 32, 40, 41, 64})
+    for (int status : {0, 1, 2, 4, 5, 10, 11, 12, 13, 14, 20, 21, 22, 23, 31, 32, 33, 40, 41, 64})
         QVERIFY2(out.contains(QStringLiteral("\n  %1  ").arg(status, 3).toUtf8()),
                  qPrintable(QString::number(status)));
     QVERIFY(out.contains("--wait-device"));
     QVERIFY(out.contains("--server"));
-    for (const QStringList& bad :
-         {QStringList{}, {"--image", "x.fw", "--wait-device", "soon"}, {"--server", "nohost"}})
+    for (const char* option : {"--list", "--device", "--serial", "--all", "--watch", "--json", "--log"})
+        QVERIFY2(out.contains(option), option);
+    QVERIFY(!out.contains("--station-child"));
+    for (const QStringList& bad : {QStringList{},
+                                   {"--image", "x.fw", "--wait-device", "soon"},
+                                   {"--server", "nohost"},
+                                   {"--all", "--watch", "--image", "x.fw"},
+                                   {"--all", "--serial", "S", "--image", "x.fw"},
+                                   {"--image", "x.fw", "--log", "/nonexistent-dir/log"}})
         QCOMPARE(run(bad, &out), int(unattended::Usage));
 }
 
