@@ -47,7 +47,7 @@ QString resultLine(const DeviceInfo& device, int status, double seconds)
         .arg(seconds, 0, 'f', 1);
 }
 
-int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events)
+int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events, bool bindToPath)
 {
     EventLog none;
     EventLog& log = events ? *events : none;
@@ -61,7 +61,7 @@ int flashDevice(const DeviceInfo& device, const Options& options, EventLog* even
     time.start();
     Options run = options;
     run.events = events;
-    bindLinkToDevice(device.path);
+    bindLinkToDevice(bindToPath ? device.path : std::string());
     int status = 0;
     int before = -1;
     {

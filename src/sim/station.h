@@ -33,10 +33,13 @@ namespace unattended {
 
 class EventLog;
 
-// Flashes `device` with the window bound to its path: writes a "device"
-// record before and a "result" record after (path, serial, image and its
-// SHA-256, firmware numbers, duration, exit status) and returns the status.
-int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events);
+// Flashes `device`: writes a "device" record before and a "result" record
+// after (path, serial, image and its SHA-256, firmware numbers, duration,
+// exit status) and returns the status. With `bindToPath` the window hears
+// of no other device (a device chosen among several); without, it takes
+// the first device, and one that comes back under another path is taken
+// again, as the window does.
+int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events, bool bindToPath);
 
 // The one-line result of a device, for people.
 QString resultLine(const DeviceInfo& device, int status, double seconds);

@@ -14,6 +14,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QThread>
 
@@ -22,6 +25,7 @@
 #include <cstdio>
 #include <functional>
 #include <future>
+#include <memory>
 #include <unistd.h>
 #include <utility>
 
@@ -109,7 +113,8 @@ std::string theDevice()
 // When it ends, its devices are gone before the next test starts.
 class Device {
 public:
-    explicit Device(const QStringList& args)
+    // `present`: how many 0483:0525 interfaces there are once it is up.
+    explicit Device(const QStringList& args, std::size_t present = 1)
     {
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] {
@@ -120,7 +125,10 @@ public:
         try {
             CHECK(process_.waitForStarted(5000), "virtual-hid-uhid did not start");
             CHECK(waitLine("created 0483:0525"), "the device was not created");
-            theDevice();
+            std::vector<std::string> found;
+            CHECK(
+                waitUntil([&] { return (found = ourDevices()).size() == present; }),
+                QStringLiteral("expected %1 0483:0525 interfaces, found %2").arg(present).arg(found.size()));
         } catch (...) {
             stop();
             throw;
@@ -131,6 +139,8 @@ public:
         stop();
         waitUntil([] { return ourDevices().empty(); }, 3000);
     }
+    Device(const Device&) = delete;
+    Device& operator=(const Device&) = delete;
     // Waits for the `count`th line starting with `prefix`.
     bool waitLine(const QString& prefix, int count = 1, int timeoutMs = 5000)
     {
@@ -177,8 +187,8 @@ struct CliProcess : QProcess {
 
 // Runs firmware-updater-cli --image <the image> `args`, bounded by
 // `timeoutMs`; checks its exit status and that it printed each of `texts`.
-void expectCli(const QStringList& args, int status, std::initializer_list<const char*> texts = {},
-               int timeoutMs = 60000, bool unprivileged = false)
+QString expectCli(const QStringList& args, int status, std::initializer_list<const char*> texts = {},
+                  int timeoutMs = 60000, bool unprivileged = false)
 {
     QString out;
     CliProcess p;
@@ -199,6 +209,7 @@ void expectCli(const QStringList& args, int status, std::initializer_list<const 
     CHECK(got == status, QStringLiteral("exit status %1, not %2; output:\n%3").arg(got).arg(status).arg(out));
     for (const char* text : texts)
         CHECK(out.contains(QLatin1String(text)), QStringLiteral("\"%1\" not printed:\n%2").arg(text, out));
+    return out;
 }
 
 // The device opened for reading and for writing, as the window opens it;
@@ -439,6 +450,50 @@ void permissionProblemIsReported()
     CHECK(dev.lines("frame") == 0, "frames reached the device");
 }
 
+// Three devices with their own serials: --list shows them, nothing chosen
+// is refused, --all writes all three at once and each holds the image.
+void stationWithThreeDevices()
+{
+    const QByteArray image = readFile(g_paths.image);
+    const QByteArray dsp = fwimage::dspImage(image);
+    std::vector<std::unique_ptr<Device>> devices;
+    for (int i = 0; i < 3; ++i) {
+        const QString dir = g_paths.work + QStringLiteral("/station%1").arg(i);
+        QDir(dir).removeRecursively();
+        QDir().mkpath(dir);
+        devices.push_back(
+            std::make_unique<Device>(QStringList{"--serial", QStringLiteral("GUEST-%1").arg(i), "--firmware",
+                                                 QString::number(5000 + i), "--dump-dir", dir, "--dsp-length",
+                                                 QString::number(dsp.size())},
+                                     std::size_t(i + 1)));
+    }
+    const QString table = expectCli({"--list"}, unattended::Success);
+    for (int i = 0; i < 3; ++i)
+        CHECK(table.contains(QStringLiteral("GUEST-%1").arg(i)),
+              "a serial is missing from --list:\n" + table);
+
+    // --json: one object per line, each device with its serial and firmware.
+    QMap<QString, int> firmware;
+    for (const QString& line : expectCli({"--list", "--json"}, unattended::Success).split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (o.value("event").toString() == QLatin1String("device"))
+            firmware[o.value("serial").toString()] = o.value("firmware").toInt(-1);
+    }
+    CHECK((firmware == QMap<QString, int>{{"GUEST-0", 5000}, {"GUEST-1", 5001}, {"GUEST-2", 5002}}),
+          "--list --json did not give each serial its firmware number");
+
+    expectCli({"--wait-device", "0"}, unattended::SeveralDevices, {"GUEST-0", "GUEST-1", "GUEST-2"});
+    // Three upgrades share the guest's one emulated CPU: a generous limit.
+    expectCli({"--all", "--timeout", "150"}, unattended::Success, {"3 of 3 devices written"}, 200000);
+    for (int i = 0; i < 3; ++i) {
+        CHECK(devices[i]->stop(), "a device program did not end cleanly");
+        const QString dir = g_paths.work + QStringLiteral("/station%1").arg(i);
+        CHECK(readFile(dir + "/dsp.bin") == dsp, QStringLiteral("device %1: the DSP image differs").arg(i));
+        CHECK(readFile(dir + "/arm.bin") == fwimage::armImage(image),
+              QStringLiteral("device %1: the ARM image differs").arg(i));
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -481,6 +536,7 @@ int main(int argc, char** argv)
         {"cli-unplug-during-dsp", unplugDuringDspEndsInError2},
         {"cli-no-device", noDeviceEndsWithinTheWait},
         {"cli-permission-denied", permissionProblemIsReported},
+        {"cli-station-three-devices", stationWithThreeDevices},
     };
     int passed = 0;
     for (const auto& [name, test] : tests) {

@@ -132,7 +132,10 @@ int main(int argc, char* argv[])
         const auto chosen =
             std::find_if(presence.devices.begin(), presence.devices.end(),
                          [&](const unattended::DeviceInfo& d) { return d.path == presence.path; });
-        status = unattended::flashDevice(*chosen, options, &events);
+        // Bound only when chosen: a lone device that comes back under another
+        // node is still the device.
+        status =
+            unattended::flashDevice(*chosen, options, &events, station.child || !station.selection.any());
     }
     // No run took place: the result record says why.
     if (!presence.writable) {

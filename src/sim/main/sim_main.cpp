@@ -173,7 +173,7 @@ int main(int argc, char* argv[])
     info.writable = true;
 
     options.verify = [&] { return verifyDevice(*device, options.imagePath, text); };
-    const int status = unattended::flashDevice(info, options, &events);
+    const int status = unattended::flashDevice(info, options, &events, false);
     std::fprintf(text, "exit status %d\n", status);
     setHidPlatform(nullptr);
     return status;
