@@ -175,6 +175,8 @@ int Driver::run(MainWindow& window)
     status_ = -1;
     started_ = completionSeen_ = false;
     lastPercent_ = lastRecordedPercent_ = -1;
+    transferMs_ = -1;
+    transferTime_.invalidate();
 
     if (!window.MyDevFound) {
         std::fprintf(options_.out, "no device found\n");
@@ -350,6 +352,8 @@ void Driver::finish(int status)
     if (status_ >= 0)
         return;
     status_ = status;
+    if (transferTime_.isValid())
+        transferMs_ = transferTime_.elapsed();
     // The run is over: nothing may tick on into a box nobody answers.
     if (window_) {
         window_->dspTimer->stop();

@@ -71,6 +71,10 @@ public:
     // must have been constructed with the device backend in place.
     int run(MainWindow& window);
 
+    // Milliseconds from the start button to the end of the run; -1 when
+    // the transfer never started.
+    qint64 transferMs() const { return transferMs_; }
+
     // The status a notice leads to: -1 for the notices after which the road
     // goes on (the "lower version" notice).
     static int statusOfNotice(const BoxRequest& box);
@@ -95,6 +99,7 @@ private:
     bool liveLine_ = false;
     int lastRecordedPercent_ = -1;
     QElapsedTimer transferTime_; // since the start button
+    qint64 transferMs_ = -1;
 };
 
 } // namespace unattended

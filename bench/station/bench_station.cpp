@@ -1,0 +1,144 @@
+// Flashes a 64 KiB image into N = 1, 2, 4, 8, 16, 32 virtual devices at
+// once, the way `firmware-updater-cli --all` does it: one station, one
+// firmware-updater-sim child per device, each with its own window, engine
+// and virtual device on its real 2 ms timers. Prints per run: each device's
+// transfer rate as a share of the protocol's bound (4000 B/s) and relative
+// to the single device, the aggregate rate of the batch, and the CPU the
+// children used per device.
+//
+// Usage: bench_station [N...]   (default 1 2 4 8 16 32)
+#include "image/firmwareimage.h"
+#include "sim/eventlog.h"
+#include "sim/station.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr double kBoundBytesPerSecond = 4000.0;
+constexpr int kImageBytes = 64 * 1024;
+
+double childCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+struct Figures {
+    int devices = 0;
+    int succeeded = 0;
+    double meanRate = 0; // image bytes per second of transfer, mean over devices
+    double minRate = 0;
+    double aggregate = 0;    // all image bytes / wall time of the batch
+    double cpuPerDevice = 0; // seconds of CPU per device
+    double wall = 0;
+};
+
+Figures run(int n, const QString& image, const QString& dir)
+{
+    const QString log = dir + QStringLiteral("/bench-%1.jsonl").arg(n);
+    QFile::remove(log);
+    unattended::EventLog events;
+    QString error;
+    if (!events.openLog(log, &error))
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+    std::vector<unattended::DeviceInfo> devices(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        devices[i].path = "bench-" + std::to_string(i);
+        devices[i].serial = "B" + std::to_string(i);
+        devices[i].writable = true;
+    }
+    unattended::StationOptions s;
+    s.program = QStringLiteral(FIRMWARE_UPDATER_SIM);
+    s.arguments = [image](const unattended::DeviceInfo& d) {
+        return QStringList{
+            "--json", "--image", image, "--timeout", "600", "--serial", QString::fromStdString(d.serial)};
+    };
+    s.out = nullptr;
+    s.events = &events;
+    unattended::Station station(s);
+
+    const double cpuBefore = childCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    station.flashAll(devices);
+    Figures f;
+    f.devices = n;
+    f.wall = wall.elapsed() / 1000.0;
+    f.cpuPerDevice = (childCpuSeconds() - cpuBefore) / n;
+
+    QFile records(log);
+    std::vector<double> rates;
+    if (records.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : records.readAll().split('\n')) {
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            if (o.value("event").toString() != QLatin1String("result"))
+                continue;
+            const double transfer = o.value("transfer_s").toDouble();
+            if (o.value("status").toInt(-1) == 0 && transfer > 0) {
+                ++f.succeeded;
+                rates.push_back(kImageBytes / transfer);
+            }
+        }
+    }
+    if (!rates.empty()) {
+        double sum = 0;
+        for (double r : rates)
+            sum += r;
+        f.meanRate = sum / double(rates.size());
+        f.minRate = *std::min_element(rates.begin(), rates.end());
+    }
+    f.aggregate = double(f.succeeded) * kImageBytes / f.wall;
+    return f;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QList<int> counts;
+    for (const QString& a : app.arguments().mid(1))
+        counts << a.toInt();
+    if (counts.isEmpty())
+        counts = {1, 2, 4, 8, 16, 32};
+
+    QTemporaryDir dir;
+    const QString image = dir.filePath("bench.fw");
+    QFile out(image);
+    const int dsp = kImageBytes / 4;
+    if (!out.open(QIODevice::WriteOnly) ||
+        out.write(fwimage::pack(fwimage::sampleBytes(dsp, 1), fwimage::sampleBytes(kImageBytes - dsp, 2),
+                                5001)) < 0)
+        return 1;
+    out.close();
+
+    std::printf("64 KiB image, one firmware-updater-sim child per device; bound 4000 B/s per device\n");
+    std::printf("%4s %6s %12s %10s %10s %12s %13s %11s %9s\n", "N", "ok", "mean B/s", "of bound", "vs N=1",
+                "min of bound", "aggregate B/s", "CPU/device", "of a core");
+    double single = 0;
+    for (int n : counts) {
+        const Figures f = run(n, image, dir.path());
+        if (single == 0 && f.meanRate > 0)
+            single = f.meanRate;
+        std::printf("%4d %3d/%-3d %12.0f %9.1f%% %9.1f%% %11.1f%% %13.0f %10.2fs %8.1f%%\n", n, f.succeeded,
+                    n, f.meanRate, 100 * f.meanRate / kBoundBytesPerSecond,
+                    single > 0 ? 100 * f.meanRate / single : 0, 100 * f.minRate / kBoundBytesPerSecond,
+                    f.aggregate, f.cpuPerDevice, 100 * f.cpuPerDevice / f.wall);
+        std::fflush(stdout);
+    }
+    return 0;
+}
