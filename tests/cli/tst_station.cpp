@@ -144,9 +144,11 @@ void StationTest::windowBoundToOnePath()
 
     // The other device leaving and coming back means nothing to this window.
     rig.bus.unplug(pathA);
-    rig.bus.plug(VirtualHidBus::deviceSpec(a, pathA, "A"));
     QTest::qWait(50);
     QVERIFY(!window.blDeviceRemoved);
+    rig.bus.plug(VirtualHidBus::deviceSpec(a, pathA, "A"));
+    QTest::qWait(50);
+    QCOMPARE(b->count(DeviceModel::FrameKind::VersionQuery), std::size_t(1)); // no query for a stranger
     QCOMPARE(a->writes(), 0);
     // Its own device leaving does.
     rig.bus.unplug(pathB);
