@@ -324,9 +324,9 @@ int Station::watch(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t 
         print(QStringLiteral("waiting for devices (Ctrl-C ends)"));
     scan(platform, vendorId, productId);
     recheck.start(recheckMs);
-    connect(this, &Station::destroyed, &loop, &QEventLoop::quit);
     stopLoop_ = &loop;
-    loop.exec();
+    if (!stopping_ || !jobs_.empty()) // an interrupt may have come already
+        loop.exec();
     stopLoop_ = nullptr;
     const bool allGood =
         std::all_of(results_.begin(), results_.end(), [](const Result& r) { return r.status == Success; });
