@@ -169,10 +169,12 @@ void Station::start(const DeviceInfo& device)
             finished(*j, -1, true);
     });
     // A child past its limit is stopped; its device alone fails.
-    QTimer::singleShot(options_.childTimeoutMs, j->process, [j] {
-        j->killed = true;
-        j->process->terminate();
-        QTimer::singleShot(kKillGraceMs, j->process, [j] { j->process->kill(); });
+    // The timers belong to the process object: they die with it and never
+    // reach a job that has ended.
+    QTimer::singleShot(options_.childTimeoutMs, j->process, [p = j->process] {
+        p->setProperty("killed", true);
+        p->terminate();
+        QTimer::singleShot(kKillGraceMs, p, [p] { p->kill(); });
     });
     order_.push_back(device.path);
     jobs_[device.path] = std::move(job);
@@ -226,6 +228,7 @@ void Station::finished(Job& job, int exitCode, bool crashed)
         return;
     job.process->setProperty("done", true);
     readRecords(job);
+    job.killed = job.process->property("killed").toBool();
     int status = exitCode;
     if (job.killed)
         status = Timeout;
@@ -248,6 +251,7 @@ void Station::finished(Job& job, int exitCode, bool crashed)
     order_.erase(std::remove(order_.begin(), order_.end(), path), order_.end());
     std::unique_ptr<Job> done = std::move(jobs_[path]);
     jobs_.erase(path);
+    done->process->disconnect(this);
     done->process->deleteLater();
     print(resultLine(done->device, status, seconds));
     if (jobs_.empty()) {

@@ -27,6 +27,7 @@ private slots:
     void windowBoundToOnePath();
     void allWithOneUnplugged();
     void watchFlashesArrivals();
+    void hungChildIsStopped();
     void progressLineText();
 
 private:
@@ -267,6 +268,32 @@ void StationTest::watchFlashesArrivals()
         QCOMPARE(r.status, 0);
     }
     QCOMPARE(order, (QStringList{"N0", "N1", "N2", "N0"}));
+}
+
+void StationTest::hungChildIsStopped()
+{
+    // One device never answers the start command (its own "Error 1" would
+    // take 10 s): the station stops it at its limit; the other is written.
+    const QString image = writeImage();
+    std::vector<DeviceInfo> devices(2);
+    devices[0].path = "fine";
+    devices[1].path = "hung";
+    StationOptions s;
+    s.program = QStringLiteral(FIRMWARE_UPDATER_SIM);
+    s.arguments = [image](const DeviceInfo& d) {
+        QStringList args{"--json", "--image", image};
+        if (d.path == "hung")
+            args << "--no-start-ack";
+        return args;
+    };
+    s.childTimeoutMs = 8000;
+    s.out = nullptr;
+    Station station(s);
+    QCOMPARE(station.flashAll(devices), int(SomeDevicesFailed));
+    std::map<std::string, int> status;
+    for (const Station::Result& r : station.results())
+        status[r.device.path] = r.status;
+    QCOMPARE(status, (std::map<std::string, int>{{"fine", 0}, {"hung", int(Timeout)}}));
 }
 
 void StationTest::progressLineText()
