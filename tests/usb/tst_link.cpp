@@ -5,6 +5,7 @@
 #include "app/ui_mainwindow.h"
 #include "core/language.h"
 #include "core/messagebox.h"
+#include "support/rig.h"
 #include "usb/backends/virtual/virtualbus.h"
 #include "usb/discovery.h"
 #include "usb/linkstate.h"
@@ -44,20 +45,6 @@ protected:
             reports.append(static_cast<USBEvent*>(event)->reportData);
         return false;
     }
-};
-
-// Installs a presenter that records every box and answers OK.
-class BoxRecorder {
-public:
-    BoxRecorder()
-    {
-        setBoxPresenter([this](const BoxRequest& r) {
-            boxes.append(r);
-            return int(QMessageBox::Ok);
-        });
-    }
-    ~BoxRecorder() { setBoxPresenter(nullptr); }
-    QList<BoxRequest> boxes;
 };
 
 // An 11-byte version query on the heap: a read past it is caught by the
@@ -113,6 +100,7 @@ private:
     }
 
     std::unique_ptr<VirtualHidBus> bus;
+    std::unique_ptr<ScopedServices> services;
     std::shared_ptr<DeviceModel> dev;
     std::unique_ptr<MainWindow> window;
     ReportRecorder* recorder = nullptr;
@@ -124,14 +112,14 @@ void LinkTest::init()
     resetLinkState();
     bus = std::make_unique<VirtualHidBus>();
     dev = std::make_shared<DeviceModel>();
-    setHidPlatform(bus.get());
+    services = std::make_unique<ScopedServices>();
+    services->hid(bus.get());
 }
 
 void LinkTest::cleanup()
 {
     window.reset();
-    setLanguageOverride(QLocale::AnyLanguage);
-    setHidPlatform(nullptr);
+    services.reset();
     bus.reset();
 }
 
@@ -273,25 +261,20 @@ void LinkTest::sendWithoutUsableDevice_data()
 {
     QTest::addColumn<int>("language");
     QTest::addColumn<bool>("devicePresent"); // present but its write open fails
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("no device, zh") << int(QLocale::Chinese) << false << "信息"
-                                   << "设备未找到";
-    QTest::newRow("no device, en") << int(QLocale::English) << false << "Warning"
-                                   << "Equipment not found";
-    QTest::newRow("no device, de") << int(QLocale::German) << false << "Warning"
-                                   << "Equipment not found";
-    QTest::newRow("no write handle, zh") << int(QLocale::Chinese) << true << "信息"
-                                         << "无效的写报告句柄，可能是打开设备时失败";
-    QTest::newRow("no write handle, en") << int(QLocale::English) << true << "Warning"
-                                         << "Failed to open device";
+    QTest::addColumn<notices::Id>("notice");
+    using notices::Id;
+    QTest::newRow("no device, zh") << int(QLocale::Chinese) << false << Id::DeviceNotFound;
+    QTest::newRow("no device, en") << int(QLocale::English) << false << Id::DeviceNotFound;
+    QTest::newRow("no device, de") << int(QLocale::German) << false << Id::DeviceNotFound;
+    QTest::newRow("no write handle, zh") << int(QLocale::Chinese) << true << Id::WriteHandleInvalid;
+    QTest::newRow("no write handle, en") << int(QLocale::English) << true << Id::WriteHandleInvalid;
 }
 
 void LinkTest::sendWithoutUsableDevice()
 {
     QFETCH(int, language);
     QFETCH(bool, devicePresent);
-    setLanguageOverride(QLocale::Language(language));
+    services->language(QLocale::Language(language));
     VirtualInterfaceSpec desc = VirtualHidBus::deviceSpec(dev);
     desc.writeOpenFails = true;
     sendInProgress = true; // a failed write open frees the latch
@@ -300,13 +283,12 @@ void LinkTest::sendWithoutUsableDevice()
     QCOMPARE(sendInProgress, !devicePresent);
     checkIndicator(devicePresent);
 
-    BoxRecorder boxes;
+    Boxes boxes;
     QCOMPARE(window->SendDataToUsb(versionQuery().get()), -1);
     QCOMPARE(window->SendDataToUsb(versionQuery().get()), -1);
-    QCOMPARE(boxes.boxes.size(), 2); // once per call
-    const BoxRequest& box = boxes.boxes[0];
-    QTEST(box.title, "title");
-    QTEST(box.text, "text");
+    QFETCH(notices::Id, notice);
+    QCOMPARE(boxes.ids(), QList<notices::Id>({notice, notice})); // once per call
+    const BoxRequest& box = boxes.seen[0];
     if (language == QLocale::Chinese) {
         QCOMPARE(box.form, BoxRequest::Form::ChineseNotice);
         QCOMPARE(box.parent, nullptr);
@@ -323,7 +305,7 @@ void LinkTest::refusedWriteLatchesAcrossReplug()
 {
     dev->faults().refuseWrite = 1;
     open();
-    BoxRecorder boxes;
+    Boxes boxes;
     QCOMPARE(window->SendDataToUsb(versionQuery().get()), 0);
     QCOMPARE(window->SendDataToUsb(versionQuery().get()), -1);
     QCOMPARE(bus->featureWrites(), 1);
@@ -335,7 +317,7 @@ void LinkTest::refusedWriteLatchesAcrossReplug()
     QCOMPARE(window->SendDataToUsb(versionQuery().get()), -1);
     QCOMPARE(bus->featureWrites(), 1);
     QCOMPARE(dev->frames().size(), size_t(0));
-    QVERIFY(boxes.boxes.isEmpty());
+    QVERIFY(boxes.seen.isEmpty());
 }
 
 void LinkTest::featureLength()

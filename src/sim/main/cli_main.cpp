@@ -4,6 +4,7 @@
 // program, driven without a user, with the notices and the progress printed
 // as text and one exit status per outcome.
 #include "app/mainwindow.h"
+#include "core/services.h"
 #include "sim/devicepresence.h"
 #include "sim/unattended.h"
 #include "usb/hidplatform.h"
@@ -67,7 +68,8 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "firmware-updater-cli: this build has no HID backend for the platform\n");
         return unattended::NoDevice;
     }
-    setHidPlatform(platform);
+    ScopedServices services;
+    services.hid(platform).server(options.server);
 
     int status = unattended::NoDevice;
     const unattended::Presence presence =
@@ -93,6 +95,5 @@ int main(int argc, char* argv[])
     }
     std::printf("exit status %d\n", status);
     std::fflush(stdout);
-    setHidPlatform(nullptr);
     return status;
 }
