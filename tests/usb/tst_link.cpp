@@ -15,7 +15,13 @@
 
 #include <QtTest>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <utility>
 
 using Kind = DeviceModel::FrameKind;
 
@@ -45,6 +51,43 @@ protected:
             reports.append(static_cast<USBEvent*>(event)->reportData);
         return false;
     }
+};
+
+// A bus whose reads, once `hold` is set, ignore close() and end only at
+// release(), with one report: a platform on which stopping a reader times out.
+class HangingBus : public VirtualHidBus {
+public:
+    bool hold = false;
+    int readInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity) override
+    {
+        if (!hold)
+            return VirtualHidBus::readInput(handle, buffer, capacity);
+        std::unique_lock<std::mutex> lock(mutex);
+        ++held;
+        changed.notify_all();
+        changed.wait(lock, [this] { return released; });
+        std::memset(buffer, 0, capacity);
+        buffer[0] = 0x80;
+        buffer[1] = 0x0A;
+        return int(capacity);
+    }
+    void waitUntilHeld()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(5), [this] { return held > 0; });
+    }
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable changed;
+    int held = 0;
+    bool released = false;
 };
 
 // An 11-byte version query on the heap: a read past it is caught by the
@@ -77,6 +120,7 @@ private slots:
     void burstArrivesCompleteInOrder();
     void noEventAfterStopAndClose();
     void readerSleepsWhileDisabledOrFailing();
+    void readerThatOutlivesItsStop();
 
 private:
     // Plugs `desc` (by default the device `dev`) unless told not to, and
@@ -436,6 +480,44 @@ void LinkTest::readerSleepsWhileDisabledOrFailing()
     reader.StopOrStart(false);
     QVERIFY(reader.wait(5000));
     bus->close(h);
+}
+
+void LinkTest::readerThatOutlivesItsStop()
+{
+    // The read ignores the close, so stopReader gives up waiting; the read
+    // then ends, with a report, just after the wait failed and before the
+    // window goes. The reader must post nothing to the window and must be
+    // deleted once its thread ends.
+    auto hanging = std::make_unique<HangingBus>();
+    services->hid(hanging.get());
+    path = hanging->plug(VirtualHidBus::deviceSpec(dev));
+    hanging->hold = true;
+    window = std::make_unique<MainWindow>();
+    recorder = new ReportRecorder(window.get());
+    QPointer<USBThread> reader = currentReader;
+    QVERIFY(reader);
+    hanging->waitUntilHeld();
+    static std::function<void()> onGiveUp;
+    onGiveUp = [&] {
+        hanging->release();
+        QVERIFY(reader->wait(5000));
+    };
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+            if (m.contains(QLatin1String("did not stop")) && onGiveUp)
+                std::exchange(onGiveUp, nullptr)();
+        });
+    window->stopReader();
+    qInstallMessageHandler(previous);
+    QVERIFY(!onGiveUp); // the wait did time out
+    QVERIFY(!currentReader);
+    QVERIFY(reader && !reader->parent()); // not the window's any more
+    QCoreApplication::processEvents();
+    QVERIFY(recorder->reports.isEmpty()); // the late report never reached the window
+    window.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QTRY_VERIFY(reader.isNull());
+    services->hid(nullptr);
 }
 
 QTEST_MAIN(LinkTest)
