@@ -63,7 +63,7 @@ Drag drag(QWidget& w, Qt::MouseButton button, QPoint grab, QPoint delta)
 // Pixels whose colour differs by more than this in a channel count as
 // different; a picture may have up to kMaxDiffering such pixels per million.
 constexpr int kChannelTolerance = 24;
-constexpr int kMaxDifferingPerMillion = 5000;
+constexpr int kMaxDifferingPerMillion = 200;
 
 // The pixels of `actual` that differ from `reference`, painted red on a dimmed
 // copy of the reference, and how many there are.
