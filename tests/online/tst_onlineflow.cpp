@@ -1,7 +1,7 @@
 // The window's online update against an update server on loopback: the
 // download through the updater's FTP client, the libcurl fetch, the version
 // check and the download of the newest image, and the server layout they use.
-// Message boxes are read and answered through the box presenter.
+// Message boxes are read and answered by the box recorder.
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
 #include "core/language.h"
@@ -11,6 +11,7 @@
 #include "online/curlfetch.h"
 #include "online/serverlayout.h"
 #include "online/updateserver.h"
+#include "support/rig.h"
 #include "testserver.h"
 #include "upgrade/notices.h"
 #include "usb/backends/virtual/virtualbus.h"
@@ -60,7 +61,7 @@ class OnlineFlowTest : public QObject {
 private slots:
     void initTestCase();
     void init();
-    void cleanup() { services.reset(); }
+    void cleanup() { boxes.reset(), services.reset(); }
     void serverLayout_data();
     void serverLayout();
     void loadFile_data();
@@ -84,9 +85,8 @@ private:
     std::unique_ptr<UpdateServerProcess> server;
     std::unique_ptr<QTemporaryDir> appDir;
     ScopedServices caseServices;              // the bus, for every test
-    std::unique_ptr<ScopedServices> services; // the server and the presenter, for one test
-    QList<BoxRequest> boxes;
-    Ids boxIds;
+    std::unique_ptr<ScopedServices> services; // the server, for one test
+    std::unique_ptr<Boxes> boxes;
     int questionAnswer = QMessageBox::No;
 };
 
@@ -106,16 +106,14 @@ void OnlineFlowTest::initTestCase()
 void OnlineFlowTest::init()
 {
     appDir = std::make_unique<QTemporaryDir>();
-    boxes.clear();
-    boxIds.clear();
     questionAnswer = QMessageBox::No;
     services = std::make_unique<ScopedServices>();
-    services->server({QStringLiteral("127.0.0.1"), server->port()}).boxes([this](const BoxRequest& r) {
-        boxes << r;
-        boxIds << r.notice;
+    services->server({QStringLiteral("127.0.0.1"), server->port()});
+    boxes = std::make_unique<Boxes>();
+    boxes->answer = [this](const BoxRequest& r) {
         return r.notice == kQuestion ? questionAnswer
                                      : int(r.buttons & QMessageBox::Yes ? QMessageBox::Yes : QMessageBox::Ok);
-    });
+    };
 }
 
 std::unique_ptr<MainWindow> OnlineFlowTest::makeWindow()
@@ -200,9 +198,9 @@ void OnlineFlowTest::loadFile()
     }
     auto w = makeWindow();
     load(w.get(), name);
-    QCOMPARE(boxIds, ids);
+    QCOMPARE(boxes->ids(), ids);
     // "Update failed" is English in both languages; the success notice is not.
-    for (const BoxRequest& box : qAsConst(boxes)) {
+    for (const BoxRequest& box : qAsConst(boxes->seen)) {
         const bool zh = systemIsChinese() && box.notice != kFailed;
         QCOMPARE(box.form, zh ? BoxRequest::Form::ChineseInformation : BoxRequest::Form::EnglishWarning);
         QCOMPARE(box.title + box.text, notices::title(box.notice, zh) + notices::text(box.notice, zh));
@@ -222,7 +220,7 @@ void OnlineFlowTest::loadFileWithTheServerUnreachable()
     TraceCapture trace;
     load(w.get(), QStringLiteral("KRV2000/2015.bin"));
     QVERIFY(!trace.lines().filter("Control Socket Connecting Failed: ").isEmpty());
-    QCOMPARE(boxIds, Ids{kFailed});
+    QCOMPARE(boxes->ids(), Ids{kFailed});
     QVERIFY(!QFileInfo::exists(local(QStringLiteral("KRV2000/2015.bin"))));
 }
 
@@ -303,12 +301,12 @@ void OnlineFlowTest::versionCheck()
     auto w = makeWindow();
     w->versionReply = versionReplyFor(c.number).left(7); // too short to hold a number
     QCOMPARE(w->Slot_GetRobotVersion(c.power), -1);
-    QVERIFY(!w->versionChecked && boxIds.isEmpty());
+    QVERIFY(!w->versionChecked && boxes->seen.isEmpty());
     w->versionReply = versionReplyFor(c.number);
     QCOMPARE(w->Slot_GetRobotVersion(c.power), c.result);
     QCOMPARE(w->Slot_GetRobotVersion(c.power), -1); // once per run
-    QCOMPARE(boxIds, c.ids);
-    for (const BoxRequest& box : qAsConst(boxes))
+    QCOMPARE(boxes->ids(), c.ids);
+    for (const BoxRequest& box : qAsConst(boxes->seen))
         QCOMPARE(box.parent, w.get());
     QCOMPARE(w->deviceVersionText, QString::number(c.number));
     QVERIFY(w->versionChecked);

@@ -42,11 +42,13 @@ struct Rig {
     std::size_t sent(DeviceModel::FrameKind kind) const { return device->count(kind); }
 };
 
-// Records every box and answers it with Yes where it has one, else OK;
-// `hook` runs first. Restores the presenter before it when it goes.
+// Records every box and answers it with Yes where it has one, else OK,
+// unless `answer` gives the button; `hook` runs first. Restores the
+// presenter before it when it goes.
 struct Boxes {
     QList<BoxRequest> seen;
     std::function<void(const BoxRequest&)> hook;
+    std::function<int(const BoxRequest&)> answer;
     ScopedServices services;
 
     Boxes()
@@ -55,6 +57,8 @@ struct Boxes {
             seen << box;
             if (hook)
                 hook(box);
+            if (answer)
+                return answer(box);
             return box.buttons.testFlag(QMessageBox::Yes) ? int(QMessageBox::Yes) : int(QMessageBox::Ok);
         });
     }
