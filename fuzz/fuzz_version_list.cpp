@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     static char* qtArgv[] = {(*argv)[0], nullptr};
     (void)argc;
     new QApplication(qtArgc, qtArgv);
-    setHidPlatform(nullptr); // no device: the window only serves as the reader's owner
+    // No HID platform is installed: the window only serves as the reader's owner.
     window = new MainWindow;
     // On tmpfs when there is one: rewriting a file on disk waits for the disk.
     static QTemporaryDir scratch(

@@ -7,6 +7,7 @@
 #include "core/filedialog.h"
 #include "core/messagebox.h"
 #include "core/processexit.h"
+#include "core/services.h"
 #include "image/firmwareimage.h"
 #include "usb/backends/virtual/virtualbus.h"
 #include "usb/linkstate.h"
@@ -40,7 +41,8 @@ bool flash(int imageKiB, const QString& dir)
 {
     resetLinkState();
     VirtualHidBus bus;
-    setHidPlatform(&bus);
+    ScopedServices services;
+    services.hid(&bus);
     auto device = std::make_shared<DeviceModel>();
     const int dspSize = imageKiB * 1024 / 4;
     const int armSize = imageKiB * 1024 - dspSize;
@@ -57,14 +59,14 @@ bool flash(int imageKiB, const QString& dir)
 
     bool completed = false;
     QEventLoop loop;
-    setOpenFileChooser([&](const OpenFileRequest&) { return path; });
-    setBoxPresenter([&](const BoxRequest& box) {
-        completed = box.form == BoxRequest::Form::Completion;
-        if (!completed)
-            std::printf("  notice: %s\n", qPrintable(box.text));
-        return int(QMessageBox::Ok);
-    });
-    setExitHandler([&](int) { loop.quit(); });
+    services.files([&](const OpenFileRequest&) { return path; })
+        .boxes([&](const BoxRequest& box) {
+            completed = box.form == BoxRequest::Form::Completion;
+            if (!completed)
+                std::printf("  notice: %s\n", qPrintable(box.text));
+            return int(QMessageBox::Ok);
+        })
+        .exit([&](int) { loop.quit(); });
 
     MainWindow window;
     // The version query goes out one second after start-up.
@@ -90,11 +92,6 @@ bool flash(int imageKiB, const QString& dir)
                 imageKiB, completed && exact ? "complete  " : "INCOMPLETE", seconds, bytes / seconds,
                 100.0 * bytes / seconds / kBoundBytesPerSecond, cpu, 100.0 * cpu / seconds);
     std::fflush(stdout);
-
-    setOpenFileChooser({});
-    setBoxPresenter({});
-    setExitHandler({});
-    setHidPlatform(nullptr);
     return completed && exact;
 }
 

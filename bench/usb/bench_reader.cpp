@@ -3,6 +3,7 @@
 // handled) and while no device is open; and the time from a device reply to
 // the window receiving its event. Prints figures; asserts nothing.
 #include "app/mainwindow.h"
+#include "core/services.h"
 #include "usb/backends/virtual/virtualbus.h"
 #include "usb/linkstate.h"
 #include "usb/usbevent.h"
@@ -81,7 +82,8 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     VirtualHidBus bus;
-    setHidPlatform(&bus);
+    ScopedServices services;
+    services.hid(&bus);
     auto device = std::make_shared<DeviceModel>();
     const std::string path = bus.plug(VirtualHidBus::deviceSpec(device));
 

@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "core/services.h"
 #include "usb/hidplatform.h"
 
 #include <QApplication>
@@ -6,7 +7,8 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    setHidPlatform(nativeHidPlatform());
+    ScopedServices services;
+    services.hid(nativeHidPlatform());
     MainWindow window;
     window.show();
     return app.exec();

@@ -175,9 +175,13 @@ void MainWindow::stopReader()
         delete reader;
         return;
     }
-    // A platform whose read did not end on close: release the object when
-    // its thread finishes, and keep it from dying with the window meanwhile.
+    // A platform whose read did not end on close. The stopped reader posts
+    // nothing more to this window; it must not die with the window while its
+    // thread runs, and deletes itself once the thread has finished. Its own
+    // connection to `finished` runs on this thread after this returns, so a
+    // thread that ends at any moment from here on is caught.
     qDebug() << "reader did not stop in time";
+    reader->window = nullptr;
     reader->setParent(nullptr);
-    connect(reader, &QThread::finished, reader, &QObject::deleteLater);
+    reader->deleteWhenFinished.store(true);
 }

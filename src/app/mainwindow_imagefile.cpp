@@ -103,25 +103,25 @@ bool loadAndCheck(MainWindow& w)
     // Loading, the progress range and the label come before any check.
     const int load = w.OpenTheFile();
     if (w.filePath.isEmpty()) {
-        notices::fileNotice(w, notices::kPathEmpty);
+        notices::fileNotice(w, notices::Id::PathEmpty);
         return false;
     }
     // The family check comes before the format check.
     const int family = w.slot_VersionCheck();
     if (family == -1) {
-        notices::fileNotice(w, notices::kFileMismatch);
+        notices::fileNotice(w, notices::Id::FileMismatch);
         return false;
     }
     if (family == -2) {
-        notices::fileNotice(w, notices::kSoftwareType);
+        notices::fileNotice(w, notices::Id::SoftwareType);
         return false;
     }
     if (load == LoadMalformed) {
-        notices::fileNotice(w, notices::kFileFormat);
+        notices::fileNotice(w, notices::Id::FileFormat);
         return false;
     }
     if (load == LoadOlder)
-        notices::fileNotice(w, notices::kLowerVersion);
+        notices::fileNotice(w, notices::Id::LowerVersion);
     return true;
 }
 

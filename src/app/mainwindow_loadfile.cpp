@@ -6,6 +6,7 @@
 #include "core/messagebox.h"
 #include "online/ftpclient.h"
 #include "online/updateserver.h"
+#include "upgrade/notices.h"
 
 #include <QToolButton>
 
@@ -28,7 +29,8 @@ void MainWindow::LoadFile(QString FileName, QString FileNameLocalPath)
     }
 
     if (!whole) {
-        englishWarningBox(this, tr("Warning"), tr("Update failed"));
+        englishWarningBox(notices::Id::FetchFailed, this, notices::title(notices::Id::FetchFailed, false),
+                          notices::text(notices::Id::FetchFailed, false));
         return;
     }
     if (FileName.contains(QLatin1String("bin"))) {

@@ -1,5 +1,5 @@
-// The window's side of the upgrade's notices: each one shown in its box form
-// over the window.
+// The window's side of the notices: each one shown in its box form over the
+// window.
 #include "app/mainwindow_notices.h"
 
 #include "app/mainwindow.h"
@@ -8,41 +8,49 @@
 
 namespace notices {
 
-void fileNotice(MainWindow& window, const Wording& wording)
+namespace {
+// onInformationTip's form: the texts as given, only the titles translated.
+void informationTip(MainWindow& window, Id id, const QString& chinese, const QString& english)
 {
-    window.onInformationTip(QString::fromUtf8(wording.chinese), QString::fromUtf8(wording.english));
+    ::languageNotice(id, &window, MainWindow::tr("信息"), chinese, MainWindow::tr("Information"), english);
+}
+} // namespace
+
+void fileNotice(MainWindow& window, Id id)
+{
+    informationTip(window, id, text(id, true), text(id, false));
 }
 
 void numberedError(MainWindow& window, int number)
 {
-    languageNotice(&window, MainWindow::tr("信息"), numberedErrorText(number, true),
-                   MainWindow::tr("Warning"), numberedErrorText(number, false));
+    languageNotice(window, numberedError(number));
+}
+
+void languageNotice(MainWindow& window, Id id)
+{
+    ::languageNotice(id, &window, title(id, true), text(id, true), title(id, false), text(id, false));
 }
 
 bool completion(MainWindow& window)
 {
     // Neither wording goes through the translation function.
     const bool chinese = systemIsChinese();
-    const QString title = chinese ? QStringLiteral("信息") : QStringLiteral("information");
-    const QString text = chinese ? QStringLiteral("更新成功!\n点击确定按钮关闭软件！")
-                                 : QStringLiteral("Update Complete!\nClick OK to close the software!");
-    const QString button = chinese ? QStringLiteral("确定") : QStringLiteral("Ok");
-    return completionBox(&window, title, text, button) == QMessageBox::Ok;
+    return completionBox(Id::Completion, &window, title(Id::Completion, chinese),
+                         text(Id::Completion, chinese), completionButton(chinese)) == QMessageBox::Ok;
 }
 
 } // namespace notices
 
 void MainWindow::onInformationTip(QString Chinese, QString English)
 {
-    // The texts are shown as given; only the titles are translated.
-    languageNotice(this, tr("信息"), Chinese, tr("Information"), English);
+    notices::informationTip(*this, notices::Id::FileNotice, Chinese, English);
 }
 
 void MainWindow::FlushFileTip(int NUm)
 {
-    const bool ok = NUm == 0;
+    const notices::Id id = NUm == 0 ? notices::Id::DownloadSucceeded : notices::Id::DownloadFailed;
     if (systemIsChinese())
-        chineseInformationBox(this, tr("提示"), ok ? tr("更新成功") : tr("更新失败"));
+        chineseInformationBox(id, this, notices::title(id, true), notices::text(id, true));
     else
-        englishWarningBox(this, tr("Warning"), ok ? tr("Update is Successful") : tr("Update is failed"));
+        englishWarningBox(id, this, notices::title(id, false), notices::text(id, false));
 }

@@ -1,5 +1,5 @@
-// The upgrade's notices shown over the window, in the box forms of
-// core/messagebox.h, so tests and the unattended driver see each one.
+// The program's notices shown over the window, in the box forms of
+// core/messagebox.h, each carrying its identity (upgrade/notices.h).
 #pragma once
 
 #include "upgrade/notices.h"
@@ -8,12 +8,16 @@ class MainWindow;
 
 namespace notices {
 
-// Shows `wording` through MainWindow::onInformationTip.
-void fileNotice(MainWindow& window, const Wording& wording);
+// A file notice, in the form of MainWindow::onInformationTip.
+void fileNotice(MainWindow& window, Id id);
 
 // The numbered errors of the upgrade: 1 start time-out, 2 DSP stage
 // time-out, 4 time-out after an end frame, 5 ARM stage time-out.
 void numberedError(MainWindow& window, int number);
+
+// A notice in the system language: the Chinese notice form or the English
+// warning form (the numbered errors, the device link's refusals).
+void languageNotice(MainWindow& window, Id id);
 
 // The completion box; true when it was accepted.
 bool completion(MainWindow& window);

@@ -1,5 +1,5 @@
 #include "app/mainwindow.h"
-#include "core/messagebox.h"
+#include "app/mainwindow_notices.h"
 #include "usb/linkstate.h"
 
 #include <algorithm>
@@ -13,12 +13,11 @@ constexpr std::size_t kFrameLength = 11;
 int MainWindow::SendDataToUsb(unsigned char* WriteToDeiverBuffer)
 {
     if (!MyDevFound) {
-        languageNotice(this, tr("信息"), tr("设备未找到"), tr("Warning"), tr("Equipment not found"));
+        notices::languageNotice(*this, notices::Id::DeviceNotFound);
         return -1;
     }
     if (hWriteHandle == kInvalidHidHandle) {
-        languageNotice(this, tr("信息"), tr("无效的写报告句柄，可能是打开设备时失败"), tr("Warning"),
-                       tr("Failed to open device"));
+        notices::languageNotice(*this, notices::Id::WriteHandleInvalid);
         return -1;
     }
     if (sendInProgress)

@@ -5,6 +5,7 @@
 #include "app/ui_mainwindow.h"
 #include "core/messagebox.h"
 #include "online/serverlayout.h"
+#include "upgrade/notices.h"
 
 #include <QDir>
 #include <QFile>
@@ -91,8 +92,8 @@ int MainWindow::Slot_GetRobotVersion(bool power)
 
     const QString model = modelDirectory(deviceVersionText.toInt());
     if (model.isEmpty()) {
-        warningBox(this, QStringLiteral("Warning"), QStringLiteral("Version of the error"), QMessageBox::Ok,
-                   QMessageBox::Ok);
+        warningBox(notices::Id::UnknownModel, this, notices::title(notices::Id::UnknownModel, false),
+                   notices::text(notices::Id::UnknownModel, false), QMessageBox::Ok, QMessageBox::Ok);
         return -1;
     }
 
@@ -106,17 +107,19 @@ int MainWindow::Slot_GetRobotVersion(bool power)
     // Compared as text, on purpose: "3215 " is newer than "3215", and
     // "10000" is not newer than "3215".
     if (deviceVersionText < list.first()) {
-        const int answer = informationBox(this, QStringLiteral("Information"),
-                                          QStringLiteral("new firmware,updata or not\uFF1F"),
-                                          QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+        const int answer =
+            informationBox(notices::Id::NewFirmware, this, notices::title(notices::Id::NewFirmware, false),
+                           notices::text(notices::Id::NewFirmware, false), QMessageBox::Yes | QMessageBox::No,
+                           QMessageBox::NoButton);
         if (answer == QMessageBox::Yes)
             Slot_LoadBinToOne(listPath, listPath);
         return 0;
     }
 
     if (power) {
-        informationBox(this, QStringLiteral("Warning"), QStringLiteral("Latest version"),
-                       QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+        informationBox(notices::Id::LatestVersion, this, notices::title(notices::Id::LatestVersion, false),
+                       notices::text(notices::Id::LatestVersion, false), QMessageBox::Yes | QMessageBox::No,
+                       QMessageBox::NoButton);
     }
     return 1;
 }

@@ -16,5 +16,5 @@ struct OpenFileRequest {
     QString dir;
     QString filter;
 };
-// An empty chooser restores the toolkit's dialog.
-void setOpenFileChooser(std::function<QString(const OpenFileRequest&)> chooser);
+// Tests and the unattended driver put a chooser in its place through
+// ScopedServices::files (core/services.h).

@@ -6,7 +6,5 @@
 
 QLocale::Language systemLanguage();
 bool systemIsChinese();
-
-// Tests may pin the language for the process; QLocale::AnyLanguage (0)
-// returns to the system locale.
-void setLanguageOverride(QLocale::Language language);
+// Tests and tools pin the language through ScopedServices::language
+// (core/services.h).

@@ -7,12 +7,6 @@
 #include <utility>
 
 namespace {
-BoxPresenter& presenter()
-{
-    static BoxPresenter p;
-    return p;
-}
-
 int runDefault(const BoxRequest& request)
 {
     std::unique_ptr<QMessageBox> box = buildBox(request);
@@ -39,23 +33,19 @@ std::unique_ptr<QMessageBox> buildBox(const BoxRequest& request)
 
 int presentBox(const BoxRequest& request)
 {
-    if (presenter())
-        return presenter()(request);
+    if (const BoxPresenter presenter = services::boxPresenter())
+        return presenter(request);
     return runDefault(request);
 }
 
-void setBoxPresenter(BoxPresenter p)
-{
-    presenter() = std::move(p);
-}
-
 namespace {
-BoxRequest request(BoxRequest::Form form, QMessageBox::Icon icon, QWidget* parent, const QString& title,
-                   const QString& text, QMessageBox::StandardButtons buttons,
+BoxRequest request(notices::Id id, BoxRequest::Form form, QMessageBox::Icon icon, QWidget* parent,
+                   const QString& title, const QString& text, QMessageBox::StandardButtons buttons,
                    QMessageBox::StandardButton defaultButton)
 {
     BoxRequest r;
     r.form = form;
+    r.notice = id;
     r.icon = icon;
     r.parent = parent;
     r.title = title;
@@ -66,31 +56,32 @@ BoxRequest request(BoxRequest::Form form, QMessageBox::Icon icon, QWidget* paren
 }
 } // namespace
 
-int englishWarningBox(QWidget* window, const QString& title, const QString& text)
+int englishWarningBox(notices::Id id, QWidget* window, const QString& title, const QString& text)
 {
     // As QMessageBox::warning(window, title, text, Yes, No): No is not among
     // the buttons, so Yes is the only and default button.
-    return presentBox(request(BoxRequest::Form::EnglishWarning, QMessageBox::Warning, window, title, text,
+    return presentBox(request(id, BoxRequest::Form::EnglishWarning, QMessageBox::Warning, window, title, text,
                               QMessageBox::Yes, QMessageBox::No));
 }
 
-int chineseNoticeBox(const QString& title, const QString& text)
+int chineseNoticeBox(notices::Id id, const QString& title, const QString& text)
 {
-    BoxRequest r = request(BoxRequest::Form::ChineseNotice, QMessageBox::Information, nullptr, title, text,
-                           QMessageBox::Ok, QMessageBox::NoButton);
+    BoxRequest r = request(id, BoxRequest::Form::ChineseNotice, QMessageBox::Information, nullptr, title,
+                           text, QMessageBox::Ok, QMessageBox::NoButton);
     r.buttonText = QStringLiteral("确 定");
     return presentBox(r);
 }
 
-int chineseInformationBox(QWidget* window, const QString& title, const QString& text)
+int chineseInformationBox(notices::Id id, QWidget* window, const QString& title, const QString& text)
 {
-    return presentBox(request(BoxRequest::Form::ChineseInformation, QMessageBox::Information, window, title,
-                              text, QMessageBox::Yes, QMessageBox::No));
+    return presentBox(request(id, BoxRequest::Form::ChineseInformation, QMessageBox::Information, window,
+                              title, text, QMessageBox::Yes, QMessageBox::No));
 }
 
-int completionBox(QWidget* window, const QString& title, const QString& text, const QString& buttonText)
+int completionBox(notices::Id id, QWidget* window, const QString& title, const QString& text,
+                  const QString& buttonText)
 {
-    BoxRequest r = request(BoxRequest::Form::Completion, QMessageBox::Information, nullptr, title, text,
+    BoxRequest r = request(id, BoxRequest::Form::Completion, QMessageBox::Information, nullptr, title, text,
                            QMessageBox::Ok, QMessageBox::NoButton);
     r.buttonText = buttonText;
     r.moved = true;
@@ -98,24 +89,24 @@ int completionBox(QWidget* window, const QString& title, const QString& text, co
     return presentBox(r);
 }
 
-int warningBox(QWidget* window, const QString& title, const QString& text,
+int warningBox(notices::Id id, QWidget* window, const QString& title, const QString& text,
                QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
 {
-    return presentBox(request(BoxRequest::Form::Warning, QMessageBox::Warning, window, title, text, buttons,
-                              defaultButton));
-}
-
-int informationBox(QWidget* window, const QString& title, const QString& text,
-                   QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
-{
-    return presentBox(request(BoxRequest::Form::Information, QMessageBox::Information, window, title, text,
+    return presentBox(request(id, BoxRequest::Form::Warning, QMessageBox::Warning, window, title, text,
                               buttons, defaultButton));
 }
 
-int languageNotice(QWidget* window, const QString& chineseTitle, const QString& chineseText,
+int informationBox(notices::Id id, QWidget* window, const QString& title, const QString& text,
+                   QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
+{
+    return presentBox(request(id, BoxRequest::Form::Information, QMessageBox::Information, window, title,
+                              text, buttons, defaultButton));
+}
+
+int languageNotice(notices::Id id, QWidget* window, const QString& chineseTitle, const QString& chineseText,
                    const QString& englishTitle, const QString& englishText)
 {
     if (systemIsChinese())
-        return chineseNoticeBox(chineseTitle, chineseText);
-    return englishWarningBox(window, englishTitle, englishText);
+        return chineseNoticeBox(id, chineseTitle, chineseText);
+    return englishWarningBox(id, window, englishTitle, englishText);
 }

@@ -3,12 +3,19 @@
 // modally; tests install their own presenter to read and answer boxes.
 #pragma once
 
+#include "core/services.h"
+
 #include <QMessageBox>
 #include <QPoint>
 #include <QString>
 
-#include <functional>
+#include <cstdint>
 #include <memory>
+
+// Defined with its values beside the notices' texts (upgrade/notices.h).
+namespace notices {
+enum class Id : std::uint8_t;
+}
 
 struct BoxRequest {
     // Which of the program's box forms this is; tests use it to check the form.
@@ -21,6 +28,7 @@ struct BoxRequest {
         Information,        // other information boxes (online update)
     };
     Form form = Form::EnglishWarning;
+    notices::Id notice{}; // which notice this is (notices::Id::None for no known one)
     QMessageBox::Icon icon = QMessageBox::Warning;
     QWidget* parent = nullptr;
     QString title;
@@ -32,28 +40,27 @@ struct BoxRequest {
     QPoint position;
 };
 
-using BoxPresenter = std::function<int(const BoxRequest&)>;
-
 // Shows the box and returns the button pressed (a QMessageBox::StandardButton).
 int presentBox(const BoxRequest& request);
 
-// An empty presenter restores the default one.
-void setBoxPresenter(BoxPresenter presenter);
+// Tests and the unattended driver put a presenter in place of the default
+// one through ScopedServices::boxes (core/services.h).
 
 // The default presenter's construction, without exec(), for inspection.
 std::unique_ptr<QMessageBox> buildBox(const BoxRequest& request);
 
-// The forms of the program's notices.
-int englishWarningBox(QWidget* window, const QString& title, const QString& text);
-int chineseNoticeBox(const QString& title, const QString& text);
-int chineseInformationBox(QWidget* window, const QString& title, const QString& text);
-int completionBox(QWidget* window, const QString& title, const QString& text, const QString& buttonText);
-int warningBox(QWidget* window, const QString& title, const QString& text,
+// The forms of the program's notices; `id` says which notice it is.
+int englishWarningBox(notices::Id id, QWidget* window, const QString& title, const QString& text);
+int chineseNoticeBox(notices::Id id, const QString& title, const QString& text);
+int chineseInformationBox(notices::Id id, QWidget* window, const QString& title, const QString& text);
+int completionBox(notices::Id id, QWidget* window, const QString& title, const QString& text,
+                  const QString& buttonText);
+int warningBox(notices::Id id, QWidget* window, const QString& title, const QString& text,
                QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton);
-int informationBox(QWidget* window, const QString& title, const QString& text,
+int informationBox(notices::Id id, QWidget* window, const QString& title, const QString& text,
                    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton);
 
 // A notice in the system language: the Chinese notice form with the Chinese
 // title and text, or the English warning form with the English ones.
-int languageNotice(QWidget* window, const QString& chineseTitle, const QString& chineseText,
+int languageNotice(notices::Id id, QWidget* window, const QString& chineseTitle, const QString& chineseText,
                    const QString& englishTitle, const QString& englishText);

@@ -1,26 +1,15 @@
 #include "core/processexit.h"
 
+#include "core/services.h"
+
 #include <cstdlib>
 #include <utility>
 
-namespace {
-std::function<void(int)>& handler()
-{
-    static std::function<void(int)> h;
-    return h;
-}
-} // namespace
-
 void exitProcess(int status)
 {
-    if (handler()) {
-        handler()(status);
+    if (const ExitHandler handler = services::exitHandler()) {
+        handler(status);
         return;
     }
     std::exit(status);
-}
-
-void setExitHandler(std::function<void(int)> h)
-{
-    handler() = std::move(h);
 }

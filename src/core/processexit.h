@@ -6,6 +6,6 @@
 
 void exitProcess(int status);
 
-// An empty handler restores the default (std::exit). A handler that returns
+// Tests and the unattended driver put a handler in place of std::exit
+// through ScopedServices::exit (core/services.h). A handler that returns
 // lets the caller go on; callers return at once after exitProcess.
-void setExitHandler(std::function<void(int)> handler);

@@ -1,6 +1,7 @@
 #include "online/serverlayout.h"
 
 #include "core/messagebox.h"
+#include "upgrade/notices.h"
 
 namespace {
 struct ModelRange {
@@ -61,6 +62,6 @@ bool isSafeVersionLine(const QString& line)
 
 void showNetworkWarning(QWidget* window)
 {
-    warningBox(window, QStringLiteral("Warning"), QStringLiteral("checking your netWork,And Restart!"),
-               QMessageBox::Ok, QMessageBox::Ok);
+    warningBox(notices::Id::NetworkWarning, window, notices::title(notices::Id::NetworkWarning, false),
+               notices::text(notices::Id::NetworkWarning, false), QMessageBox::Ok, QMessageBox::Ok);
 }

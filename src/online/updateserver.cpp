@@ -1,37 +1,15 @@
 #include "online/updateserver.h"
 
-#include <QMutex>
-#include <QMutexLocker>
-
-namespace {
-struct Server {
-    QMutex mutex;
-    QString address = QStringLiteral(UPDATER_SERVER_ADDRESS);
-    int port = UPDATER_SERVER_PORT;
-};
-
-Server& server()
-{
-    static Server s;
-    return s;
-}
-} // namespace
+#include "core/services.h"
 
 QString updateServerAddress()
 {
-    QMutexLocker lock(&server().mutex);
-    return server().address;
+    const UpdateServer server = services::updateServer();
+    return server.address.isEmpty() ? QStringLiteral(UPDATER_SERVER_ADDRESS) : server.address;
 }
 
 int updateServerPort()
 {
-    QMutexLocker lock(&server().mutex);
-    return server().port;
-}
-
-void setUpdateServer(const QString& address, int port)
-{
-    QMutexLocker lock(&server().mutex);
-    server().address = address;
-    server().port = port;
+    const UpdateServer server = services::updateServer();
+    return server.address.isEmpty() ? UPDATER_SERVER_PORT : server.port;
 }

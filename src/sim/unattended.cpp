@@ -1,13 +1,14 @@
 #include "sim/unattended.h"
 
 #include "app/mainwindow.h"
-#include "app/mainwindow_notices.h"
 #include "app/ui_mainwindow.h"
 #include "core/filedialog.h"
 #include "core/messagebox.h"
 #include "core/processexit.h"
+#include "core/services.h"
 #include "online/updateserver.h"
 #include "sim/eventlog.h"
+#include "upgrade/notices.h"
 #include "usb/usbevent.h"
 #include "widgets/progressbarcolor.h"
 
@@ -27,11 +28,6 @@ namespace {
 QString oneLine(QString text)
 {
     return text.replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified();
-}
-
-bool sameText(const QString& shown, const char* utf8)
-{
-    return shown == QString::fromUtf8(utf8);
 }
 
 // The first button of a box: the one a user would press to dismiss it.
@@ -86,7 +82,7 @@ bool readOptions(const QCommandLineParser& parser, Options* options, QString* er
             *error = QStringLiteral("--server needs HOST:PORT");
             return false;
         }
-        setUpdateServer(server.left(colon), port);
+        options->server = UpdateServer{server.left(colon), port};
         options->online = true;
     }
     if (options->imagePath.isEmpty() && !options->online && !parser.optionNames().contains("list")) {
@@ -132,40 +128,46 @@ Driver::~Driver()
 
 int Driver::statusOfNotice(const BoxRequest& box)
 {
-    const QString& text = box.text;
-    for (int n : {1, 2, 4, 5}) {
-        if (text == notices::numberedErrorText(n, true) || text == notices::numberedErrorText(n, false))
-            return n;
-    }
-    const struct {
-        const notices::Wording& wording;
-        int status;
-    } files[] = {
-        {notices::kPathEmpty, FilePathEmpty},
-        {notices::kFileMismatch, FileMismatch},
-        {notices::kSoftwareType, SoftwareTypeMismatch},
-        {notices::kFileFormat, FileFormat},
-        {notices::kLowerVersion, -1},
-    };
-    for (const auto& f : files) {
-        if (sameText(text, f.wording.chinese) || sameText(text, f.wording.english))
-            return f.status;
-    }
-    // The online update's notices: the question and the download's success
-    // let the road go on.
-    if (text == QStringLiteral("new firmware,updata or not\uFF1F") || sameText(text, "更新成功") ||
-        sameText(text, "Update is Successful"))
+    using notices::Id;
+    switch (box.notice) {
+    case Id::Error1:
+        return Error1;
+    case Id::Error2:
+        return Error2;
+    case Id::Error4:
+        return Error4;
+    case Id::Error5:
+        return Error5;
+    case Id::PathEmpty:
+        return FilePathEmpty;
+    case Id::FileMismatch:
+        return FileMismatch;
+    case Id::SoftwareType:
+        return SoftwareTypeMismatch;
+    case Id::FileFormat:
+        return FileFormat;
+    // The road goes on after these: an older file is still written, the
+    // question is answered Yes, and a downloaded image is written next.
+    case Id::LowerVersion:
+    case Id::NewFirmware:
+    case Id::DownloadSucceeded:
         return -1;
-    if (sameText(text, "Latest version"))
+    case Id::LatestVersion:
         return UpToDate;
-    if (sameText(text, "checking your netWork,And Restart!") || sameText(text, "Version of the error") ||
-        sameText(text, "Update failed") || sameText(text, "更新失败") || sameText(text, "Update is failed"))
+    case Id::NetworkWarning:
+    case Id::UnknownModel:
+    case Id::FetchFailed:
+    case Id::DownloadFailed:
         return DownloadFailed;
-    // The device link's own messages.
-    if (sameText(text, "设备未找到") || sameText(text, "Equipment not found"))
+    case Id::DeviceNotFound:
         return NoDevice;
-    if (sameText(text, "无效的写报告句柄，可能是打开设备时失败") || sameText(text, "Failed to open device"))
+    case Id::WriteHandleInvalid:
         return LinkFailure;
+    case Id::None:
+    case Id::FileNotice:
+    case Id::Completion:
+        break;
+    }
     return UnexpectedNotice;
 }
 
@@ -183,14 +185,15 @@ int Driver::run(MainWindow& window)
         return NoDevice;
     }
 
-    setOpenFileChooser([this](const OpenFileRequest&) { return options_.imagePath; });
-    setBoxPresenter([this](const BoxRequest& box) { return answer(box); });
-    setExitHandler([this](int status) {
-        if (status == 0 && completionSeen_)
-            finish(options_.verify ? options_.verify() : Success);
-        else
-            finish(status);
-    });
+    ScopedServices services;
+    services.files([this](const OpenFileRequest&) { return options_.imagePath; })
+        .boxes([this](const BoxRequest& box) { return answer(box); })
+        .exit([this](int status) {
+            if (status == 0 && completionSeen_)
+                finish(options_.verify ? options_.verify() : Success);
+            else
+                finish(status);
+        });
 
     QEventLoop loop;
     loop_ = &loop;
@@ -220,9 +223,6 @@ int Driver::run(MainWindow& window)
     loop_ = nullptr;
     window.removeEventFilter(this);
     disconnect(window.ui->progressBarColor, nullptr, this, nullptr);
-    setOpenFileChooser({});
-    setBoxPresenter({});
-    setExitHandler({});
     window_ = nullptr;
     return status_;
 }

@@ -6,6 +6,7 @@
 // installs the HID platform it wants before it constructs the window.
 #pragma once
 
+#include "core/services.h"
 #include "sim/exitstatus.h"
 
 #include <QObject>
@@ -37,6 +38,7 @@ struct Options {
     // against the update server, the question is answered Yes, and the
     // image it downloads is written. `downloaded` hears its path first.
     bool online = false;
+    UpdateServer server; // from --server; the executable installs it
     std::function<void(const QString&)> downloaded;
     // Machine-readable records of notices and progress (null: none).
     EventLog* events = nullptr;
@@ -46,8 +48,8 @@ struct Options {
 // so every executable spells them the same way.
 void addOptions(QCommandLineParser& parser);
 // False (and a message in `error`) when a value is not a number, or when
-// neither --image nor --server is given. --server also points the updater
-// at that update server.
+// neither --image nor --server is given. Changes nothing but `options`: the
+// executable installs options->server (ScopedServices::server).
 bool readOptions(const QCommandLineParser& parser, Options* options, QString* error);
 
 // Prints "<program>: <message> (see --help)" on standard error and returns

@@ -1,28 +1,74 @@
-// The texts of the upgrade's notices. The window shows them in the box
-// forms of core/messagebox.h (app/mainwindow_notices.h).
+// Every notice the program shows: its identity and its texts. The window
+// shows them in the box forms of core/messagebox.h, and each BoxRequest
+// carries the identity, so tests and the unattended driver recognise a
+// notice by what it is, never by its wording.
 #pragma once
 
 #include <QString>
 
+#include <cstdint>
+
 namespace notices {
 
-// A file notice in its two wordings (UTF-8).
-struct Wording {
-    const char* chinese;
-    const char* english;
+// core/messagebox.h declares this type without its values; keep the
+// underlying type the same.
+enum class Id : std::uint8_t {
+    None, // a box that is not one of these notices
+    // The numbered errors of the upgrade.
+    Error1, // start time-out
+    Error2, // DSP stage time-out
+    Error4, // time-out after an end frame
+    Error5, // ARM stage time-out
+    // The file checks.
+    PathEmpty,
+    FileMismatch,
+    SoftwareType,
+    FileFormat,
+    LowerVersion,
+    FileNotice, // onInformationTip with texts of the caller's own
+    // The download's outcome (FlushFileTip) and the FTP client's failure.
+    DownloadSucceeded,
+    DownloadFailed,
+    FetchFailed,
+    // The device link's refusals to send.
+    DeviceNotFound,
+    WriteHandleInvalid,
+    // The online version check.
+    UnknownModel,
+    NetworkWarning,
+    NewFirmware, // the question whether to download
+    LatestVersion,
+    // The end of the upgrade; its OK ends the program.
+    Completion,
 };
 
-constexpr Wording kPathEmpty{"文件路径不能为空", "File Path Is Not NULL"};
-constexpr Wording kFileMismatch{"固件文件与当前设备不匹配",
-                                "The firmware file does not match\n the current device"};
-constexpr Wording kSoftwareType{"软件类型与当前设备不匹配",
-                                "The software type does not match\n the current device"};
-constexpr Wording kFileFormat{"文件格式错误", "File Format Is Error"};
-constexpr Wording kLowerVersion{"固件文件版本低于当前设备",
-                                "The firmware file version is lower than the current device"};
+struct Wording {
+    const char* title; // UTF-8
+    const char* text;
+};
 
-// The numbered errors of the upgrade: 1 start time-out, 2 DSP stage
-// time-out, 4 time-out after an end frame, 5 ARM stage time-out.
-QString numberedErrorText(int number, bool chinese);
+struct Notice {
+    Id id;
+    Wording chinese; // the same as `english` for the notices shown in English only
+    Wording english;
+    bool translated; // passes through the window's translation function
+};
+
+// The whole table, one row per identity except None and FileNotice.
+const Notice* begin();
+const Notice* end();
+const Notice& notice(Id id);
+
+// The title and the text in the language asked for, translated where the
+// notice is.
+QString title(Id id, bool chinese);
+QString text(Id id, bool chinese);
+
+// The completion box's button text.
+QString completionButton(bool chinese);
+
+// Error1, Error2, Error4 or Error5 for the numbers 1, 2, 4 and 5; None for
+// any other.
+Id numberedError(int number);
 
 } // namespace notices

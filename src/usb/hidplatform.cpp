@@ -1,17 +1,8 @@
 #include "usb/hidplatform.h"
 
-#include <atomic>
-
-namespace {
-std::atomic<HidPlatform*> g_platform{nullptr};
-}
+#include "core/services.h"
 
 HidPlatform* hidPlatform()
 {
-    return g_platform.load();
-}
-
-void setHidPlatform(HidPlatform* platform)
-{
-    g_platform.store(platform);
+    return services::hid();
 }

@@ -94,10 +94,10 @@ public:
     virtual std::string lastError() const { return {}; }
 };
 
-// The backend in use. The executables install one at start-up; tests install
+// The backend in use, as installed with ScopedServices::hid
+// (core/services.h). The executables install one at start-up; tests install
 // the virtual bus. Not owned.
 HidPlatform* hidPlatform();
-void setHidPlatform(HidPlatform* platform);
 
 // The platform's own backend (defined by the backend file CMake chooses).
 HidPlatform* nativeHidPlatform();

@@ -22,9 +22,15 @@ void copyHandle(HidHandle handle, bool found)
 
 USBThread::USBThread(QObject* reportReceiver, HidHandle hReadHandle, bool MyDevFound, QObject* parent)
     : QThread(parent)
-    , receiver(reportReceiver)
+    , receiver_(reportReceiver)
 {
     copyHandle(hReadHandle, MyDevFound);
+    // Queued to this object's thread, so it runs after whatever stop set the
+    // flag has returned; a reader deleted before then takes it along.
+    connect(this, &QThread::finished, this, [this] {
+        if (deleteWhenFinished.load())
+            deleteLater();
+    });
 }
 
 USBThread::~USBThread()
@@ -37,7 +43,10 @@ USBThread::~USBThread()
 
 void USBThread::StopOrStart(bool blstius)
 {
-    running.store(blstius);
+    {
+        std::lock_guard<std::mutex> lock(postMutex_);
+        running.store(blstius);
+    }
     readerEnabled.store(blstius);
     wakeReaders();
 }
@@ -45,6 +54,13 @@ void USBThread::StopOrStart(bool blstius)
 void USBThread::Slot_init(MainWindow*, HidHandle hReadHandle, bool MyDevFound)
 {
     copyHandle(hReadHandle, MyDevFound);
+}
+
+void USBThread::post(const std::uint8_t* report)
+{
+    std::lock_guard<std::mutex> lock(postMutex_);
+    if (running.load())
+        QCoreApplication::postEvent(receiver_, new USBEvent(report), Qt::NormalEventPriority);
 }
 
 void USBThread::run()
@@ -65,7 +81,7 @@ void USBThread::run()
         const int n = platform ? platform->readInput(handle, buffer, sizeof buffer) : -1;
         readsDone.fetch_add(1, std::memory_order_relaxed);
         if (n > 0 && buffer[0] == kReportId)
-            QCoreApplication::postEvent(receiver, new USBEvent(buffer), Qt::NormalEventPriority);
+            post(buffer);
         std::memset(buffer, 0, sizeof buffer);
         if (!running.load())
             return;

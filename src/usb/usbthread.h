@@ -6,6 +6,10 @@
 // start(). To stop: StopOrStart(false), then close the read handle (which
 // ends a pending read at once). A stopped reader never reads again.
 //
+// Once StopOrStart(false) has returned, the reader posts nothing more, even
+// when a read that ignored the close ends afterwards with a report: the
+// receiver may be gone by then.
+//
 // The reader never spins: while reading is disabled or the handle is
 // invalid it sleeps until wakeReaders(); after a failed read (the device
 // was pulled out) it sleeps until the handle changes, it is stopped, or a
@@ -17,6 +21,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <mutex>
 
 class MainWindow;
 
@@ -34,8 +39,10 @@ public:
     ~USBThread() override;
 
     MainWindow* window = nullptr;
-    QObject* receiver = nullptr;
     std::atomic<bool> running{false};
+    // Set by a stop that gave up waiting: the reader deletes itself (later,
+    // on its owner's thread) once its thread has finished.
+    std::atomic<bool> deleteWhenFinished{false};
 
     // Completed reads, for tests and the benchmark.
     std::atomic<int> readsDone{0};
@@ -46,4 +53,11 @@ public slots:
 
 protected:
     void run() override;
+
+private:
+    // Posts one report to the receiver unless the reader was stopped.
+    void post(const std::uint8_t* report);
+
+    std::mutex postMutex_; // a stop waits for a post under way
+    QObject* receiver_ = nullptr;
 };

@@ -1,12 +1,16 @@
-// The application shell: the main window's form, its labels by language, the
-// title, the dragging of the frameless window and the help dialog, closing
-// and the exit status.
+// The application shell: the look of the main window and the help dialog in
+// both languages against reference pictures, the notices' wording, the labels
+// by language, the title, the dragging of the frameless window and the help
+// dialog, closing and the exit status.
 #include "app/mainwindow.h"
 #include "app/titles.h"
 #include "app/ui_mainwindow.h"
 #include "core/filedialog.h"
 #include "core/language.h"
+#include "core/services.h"
 #include "help/helptext.h"
+#include "tools/rendering.h"
+#include "upgrade/notices.h"
 #include "usb/backends/virtual/virtualbus.h"
 #include "widgets/progressbarcolor.h"
 #include "widgets/roundcircle.h"
@@ -18,11 +22,13 @@
 #include <QTextEdit>
 #include <QtTest>
 
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <memory>
 
 namespace {
 const char* const kExitChild = "--exit-child";
-constexpr int kUnlimited = 16777215;
 
 // A mouse move as the platform delivers it while `held` is down. (QTest's
 // mouseMove moves the cursor instead, which reaches a widget without mouse
@@ -54,29 +60,34 @@ Drag drag(QWidget& w, Qt::MouseButton button, QPoint grab, QPoint delta)
     return {moved, w.pos() == after};
 }
 
-// One line per widget: class, geometry, size limits other than the
-// defaults, the named properties, and the font when asked for.
-QString describe(QWidget* w, const char* properties, bool withFont)
+// Pixels whose colour differs by more than this in a channel count as
+// different; a picture may have up to kMaxDiffering such pixels per million.
+constexpr int kChannelTolerance = 24;
+constexpr int kMaxDifferingPerMillion = 200;
+
+// The pixels of `actual` that differ from `reference`, painted red on a dimmed
+// copy of the reference, and how many there are.
+int difference(const QImage& reference, const QImage& actual, QImage* picture)
 {
-    const QRect g = w->geometry();
-    QString s = QString::asprintf("%s %d,%d %dx%d", w->metaObject()->className(), g.x(), g.y(), g.width(),
-                                  g.height());
-    if (w->minimumSize() != QSize(0, 0))
-        s += QString::asprintf(" min %dx%d", w->minimumWidth(), w->minimumHeight());
-    if (w->maximumSize() != QSize(kUnlimited, kUnlimited))
-        s += QString::asprintf(" max %dx%d", w->maximumWidth(), w->maximumHeight());
-    for (const QString& name : QString::fromLatin1(properties).split(' ', Qt::SkipEmptyParts)) {
-        const QVariant v = w->property(name.toLatin1().constData());
-        s += ' ' + name + '=' +
-             (v.type() == QVariant::Color ? v.value<QColor>().name(QColor::HexArgb) : v.toString());
+    const QImage a = reference.convertToFormat(QImage::Format_ARGB32);
+    const QImage b = actual.convertToFormat(QImage::Format_ARGB32);
+    *picture = a;
+    int differing = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const QRgb* pa = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+        const QRgb* pb = reinterpret_cast<const QRgb*>(b.constScanLine(y));
+        QRgb* out = reinterpret_cast<QRgb*>(picture->scanLine(y));
+        for (int x = 0; x < a.width(); ++x) {
+            const bool differs = std::abs(qRed(pa[x]) - qRed(pb[x])) > kChannelTolerance ||
+                                 std::abs(qGreen(pa[x]) - qGreen(pb[x])) > kChannelTolerance ||
+                                 std::abs(qBlue(pa[x]) - qBlue(pb[x])) > kChannelTolerance ||
+                                 std::abs(qAlpha(pa[x]) - qAlpha(pb[x])) > kChannelTolerance;
+            differing += differs ? 1 : 0;
+            out[x] = differs ? qRgba(255, 0, 0, 255)
+                             : qRgba(qRed(pa[x]) / 3, qGreen(pa[x]) / 3, qBlue(pa[x]) / 3, 255);
+        }
     }
-    const QFont f = w->font();
-    if (withFont)
-        s += ' ' + f.family() +
-             (f.pointSize() > 0 ? QString::asprintf(" %dpt", f.pointSize())
-                                : QString::asprintf(" %dpx", f.pixelSize())) +
-             (f.weight() == QFont::Bold ? " bold" : "");
-    return s;
+    return differing;
 }
 } // namespace
 
@@ -85,117 +96,124 @@ class MainWindowTest : public QObject {
 
 private slots:
     void initTestCase();
+    void init();
     void cleanup();
-    void form();
+    void rendering();
+    void noticeWordings();
     void labelsAndTitles();
     void dragging();
     void closeAndExit();
     void helpDialog();
     void helpPlainText();
+
+private:
+    ScopedServices caseServices;              // for every test
+    std::unique_ptr<ScopedServices> services; // for one test
 };
 
 void MainWindowTest::initTestCase()
 {
     // A bus with nothing plugged: the window starts as without a device.
-    setHidPlatform(new VirtualHidBus(this));
+    caseServices.hid(new VirtualHidBus(this));
+}
+
+void MainWindowTest::init()
+{
+    services = std::make_unique<ScopedServices>();
 }
 
 void MainWindowTest::cleanup()
 {
-    setLanguageOverride(QLocale::AnyLanguage);
-    setOpenFileChooser(nullptr);
+    services.reset();
 }
 
-void MainWindowTest::form()
+void MainWindowTest::rendering()
 {
-    // The window's and the help dialog's widgets, each against one row: its
-    // description and a piece its style sheet must contain.
-    MainWindow w;
-    HelpText dialog;
-    Ui_MainWindow* ui = w.ui;
-    Ui_HelpText* help = dialog.ui;
-    dialog.layout()->activate(); // its bar and text area as they are shown
-    const QString buttonStyle = QStringLiteral("border-image:url(:/redtwo.png)");
-    const struct {
-        QWidget* widget;
-        const char *name, *properties;
-        bool font;
-        const char *expected, *style;
-    } rows[] = {
-        {ui->roundCircle, "roundCircle", "bgColorStart bgColorEnd", false,
-         "RoundCircle 10,5 61x51 bgColorStart=#ff34e514 bgColorEnd=#ff173059", ""},
-        {ui->progressBarColor, "progressBarColor", "textColor barBgColor barColor", true,
-         "ProgressBarColor 46,210 461x51 textColor=#ffffffff barBgColor=#0016161a barColor=#ff55ff00 Arial "
-         "12pt",
-         ""},
-        {ui->toolButton_2, "toolButton_2", "", false, "QToolButton 49,165 161x36 min 161x24",
-         "background-color:#e31e18"},
-        {ui->toolButton_4, "toolButton_4", "autoRaise", false,
-         "QToolButton 511,10 20x20 max 77x16777215 autoRaise=true", "border-image: url(:/sj-3.png);"},
-        {ui->TBFlush, "TBFlush", "", false, "QToolButton 319,165 161x36 min 161x24",
-         "border-image:url(:/redtwo.png)"},
-        {ui->line_path, "line_path", "enabled", false,
-         "QLineEdit 49,123 431x31 min 60x31 max 600x310 enabled=false", kLineEditStyle},
-        {ui->LB_VersionTip, "LB_VersionTip", "", false, "QLabel 40,50 421x41", "font-size:15px"},
-        {ui->TB_Help, "TB_Help", "autoRaise", true,
-         "QToolButton 470,50 20x20 autoRaise=true 微软雅黑 12pt bold", "border-image: url(:/sj-2.png);"},
-        {ui->AppTitle, "AppTitle", "", true, "QLabel 140,0 361x51 Arial 22pt", "color: rgb(255, 255, 255);"},
-        {help->widget, "widget", "", false, "QWidget 0,0 675x40 min 0x40", "background-color:#e31e18;"},
-        {help->LB_Help, "LB_Help", "", true, "QLabel 10,0 161x41 Adobe Arabic 40px bold", ""},
-        {help->TB_Close, "TB_Close", "text", false, "QPushButton 640,10 20x20 text=", "url(:/close.png)"},
-        {help->textEdit, "textEdit", "frameShape lineWidth readOnly tabStopDistance", false,
-         "QTextEdit 0,40 675x430 frameShape=0 lineWidth=0 readOnly=true tabStopDistance=0",
-         "{border: 1px solid #e31e18;background-color: rgb(22, 22, 26);}"},
-    };
-    for (const auto& r : rows) {
-        QVERIFY2(w.findChild<QWidget*>(r.name) == r.widget || dialog.findChild<QWidget*>(r.name) == r.widget,
-                 r.name);
-        QCOMPARE(describe(r.widget, r.properties, r.font), QString::fromUtf8(r.expected));
-        QVERIFY2(r.widget->styleSheet().contains(QString::fromUtf8(r.style)), r.name);
+    // The window and the help dialog, drawn offscreen in both languages,
+    // against the committed pictures in tests/app/reference. With
+    // UPDATER_WRITE_REFERENCES=1 the test writes them instead.
+    const QDir references(QStringLiteral(UPDATER_REFERENCE_DIR));
+    const QDir failures(QDir::current().absoluteFilePath(QStringLiteral("render-failures")));
+    const bool write = qEnvironmentVariableIntValue("UPDATER_WRITE_REFERENCES") == 1;
+    for (const auto& [tag, language] :
+         {std::pair{"en", QLocale::English}, std::pair{"zh", QLocale::Chinese}}) {
+        rendering::Pictures pictures;
+        QString error;
+        QVERIFY2(rendering::render(language, &pictures, &error), qPrintable(error));
+        for (const auto& [name, picture] :
+             {std::pair{"main", pictures.window}, std::pair{"help", pictures.help}}) {
+            const QString file = QStringLiteral("%1-%2.png").arg(QLatin1String(name), QLatin1String(tag));
+            if (write) {
+                QVERIFY(picture.save(references.filePath(file)));
+                continue;
+            }
+            const QImage reference(references.filePath(file));
+            QVERIFY2(!reference.isNull(), qPrintable(references.filePath(file) + " is missing"));
+            QCOMPARE(picture.size(), reference.size());
+            QImage diff;
+            const int differing = difference(reference, picture, &diff);
+            const qint64 allowed =
+                qint64(picture.width()) * picture.height() * kMaxDifferingPerMillion / 1000000;
+            if (differing > allowed) {
+                failures.mkpath(QStringLiteral("."));
+                picture.save(failures.filePath(QStringLiteral("actual-") + file));
+                diff.save(failures.filePath(QStringLiteral("diff-") + file));
+            }
+            QVERIFY2(differing <= allowed,
+                     qPrintable(QStringLiteral("%1: %2 pixels differ (%3 allowed); see %4")
+                                    .arg(file)
+                                    .arg(differing)
+                                    .arg(allowed)
+                                    .arg(failures.path())));
+        }
     }
-    QCOMPARE(ui->toolButton_2->styleSheet(), ui->TBFlush->styleSheet());
-    QVERIFY(ui->toolButton_2->styleSheet().contains(buttonStyle));
-    // The form's pointers are the central widget's children in creation order.
-    const QObjectList children = ui->centralWidget->children();
-    for (int i = 1; i < 9; ++i)
-        QVERIFY2(children.indexOf(rows[i].widget) > children.indexOf(rows[i - 1].widget), rows[i].name);
-    QCOMPARE(w.centralWidget(), ui->centralWidget);
-    QCOMPARE(w.size(), QSize(540, 283));
-    QVERIFY(w.styleSheet().contains(QStringLiteral("border-image:url(:/sj-bg.png)")));
-    QVERIFY(ui->centralWidget->styleSheet().startsWith(QStringLiteral("#centralWidget{")));
-    QVERIFY(ui->centralWidget->styleSheet().contains(QStringLiteral("border-radius:8px")));
-    // The dialog: frameless, its bar over its text area, edge to edge.
-    QCOMPARE(dialog.size(), QSize(675, 470));
-    QCOMPARE(dialog.windowFlags() & (Qt::WindowType_Mask | Qt::FramelessWindowHint),
-             Qt::Dialog | Qt::FramelessWindowHint);
-    QCOMPARE(dialog.styleSheet(), QStringLiteral("background-color: rgb(57, 58, 60);\n"));
-    QCOMPARE(help->gridLayout->spacing(), 0);
-    QCOMPARE(help->gridLayout->contentsMargins(), QMargins(0, 0, 0, 0));
-    QCOMPARE(help->verticalLayout->itemAt(0)->widget(), help->widget);
-    QCOMPARE(help->verticalLayout->itemAt(1)->widget(), help->textEdit);
+}
 
-    // The pictures the styles name are in the bundle with their sizes.
-    const QList<QPair<QString, QSize>> pictures = {{":/sj-bg.png", {539, 283}}, {":/sj-2.png", {21, 21}},
-                                                   {":/sj-3.png", {21, 22}},    {":/redtwo.png", {108, 38}},
-                                                   {":/redone.png", {107, 39}}, {":/close.png", {16, 16}}};
-    for (const auto& p : pictures)
-        QCOMPARE(QImage(p.first).size(), p.second);
-    QCOMPARE(QImage(":/sj-bg.png").pixelColor(0, 0).alpha(), 0);
-    QVERIFY(!QImage(":/redtwo.png").hasAlphaChannel());
-
-    // The form's own texts, before the constructor replaces title and labels;
-    // a window that has a name keeps it.
-    QMainWindow bare;
-    bare.setObjectName(QStringLiteral("Other"));
-    Ui_MainWindow form;
-    form.setupUi(&bare);
-    QCOMPARE(bare.objectName(), QStringLiteral("Other"));
-    QCOMPARE(bare.windowTitle(), QStringLiteral("MainWindow"));
-    QCOMPARE(form.toolButton_2->text() + form.TBFlush->text(), QStringLiteral("开始下载选择文件"));
-    QVERIFY(form.toolButton_4->text().isEmpty() && form.TB_Help->text().isEmpty());
-    QVERIFY(form.LB_VersionTip->text().isEmpty() && form.line_path->placeholderText().isEmpty());
-    QVERIFY(form.AppTitle->text().contains(QStringLiteral("align=\"center\"")));
-    QVERIFY(form.AppTitle->text().contains(QStringLiteral("font-size:22pt;\">更新</span>")));
+void MainWindowTest::noticeWordings()
+{
+    // The product's wording of every notice, once: everywhere else tests
+    // match notices by identity.
+    using notices::Id;
+    const struct {
+        Id id;
+        const char *zhTitle, *zh, *enTitle, *en;
+    } rows[] = {
+        {Id::Error1, "信息", "升级未成功，错误1", "Warning", "Error 1"},
+        {Id::Error2, "信息", "升级未成功，错误2", "Warning", "Error 2"},
+        {Id::Error4, "信息", "升级未成功，错误4", "Warning", "Error 4"},
+        {Id::Error5, "信息", "升级未成功，错误5", "Warning", "Error 5"},
+        {Id::PathEmpty, "信息", "文件路径不能为空", "Information", "File Path Is Not NULL"},
+        {Id::FileMismatch, "信息", "固件文件与当前设备不匹配", "Information",
+         "The firmware file does not match\n the current device"},
+        {Id::SoftwareType, "信息", "软件类型与当前设备不匹配", "Information",
+         "The software type does not match\n the current device"},
+        {Id::FileFormat, "信息", "文件格式错误", "Information", "File Format Is Error"},
+        {Id::LowerVersion, "信息", "固件文件版本低于当前设备", "Information",
+         "The firmware file version is lower than the current device"},
+        {Id::DownloadSucceeded, "提示", "更新成功", "Warning", "Update is Successful"},
+        {Id::DownloadFailed, "提示", "更新失败", "Warning", "Update is failed"},
+        {Id::FetchFailed, "Warning", "Update failed", "Warning", "Update failed"},
+        {Id::DeviceNotFound, "信息", "设备未找到", "Warning", "Equipment not found"},
+        {Id::WriteHandleInvalid, "信息", "无效的写报告句柄，可能是打开设备时失败", "Warning",
+         "Failed to open device"},
+        {Id::UnknownModel, "Warning", "Version of the error", "Warning", "Version of the error"},
+        {Id::NetworkWarning, "Warning", "checking your netWork,And Restart!", "Warning",
+         "checking your netWork,And Restart!"},
+        {Id::NewFirmware, "Information", "new firmware,updata or not？", "Information",
+         "new firmware,updata or not？"},
+        {Id::LatestVersion, "Warning", "Latest version", "Warning", "Latest version"},
+        {Id::Completion, "信息", "更新成功!\n点击确定按钮关闭软件！", "information",
+         "Update Complete!\nClick OK to close the software!"},
+    };
+    QCOMPARE(int(notices::end() - notices::begin()), int(std::size(rows)));
+    for (const auto& r : rows) {
+        const QString row = QString::fromUtf8(r.en);
+        QCOMPARE(notices::title(r.id, true) + '|' + notices::text(r.id, true) + " (" + row + ')',
+                 QString::fromUtf8(r.zhTitle) + '|' + QString::fromUtf8(r.zh) + " (" + row + ')');
+        QCOMPARE(notices::title(r.id, false) + '|' + notices::text(r.id, false),
+                 QString::fromUtf8(r.enTitle) + '|' + row);
+    }
+    QCOMPARE(notices::completionButton(true) + notices::completionButton(false), QStringLiteral("确定Ok"));
 }
 
 void MainWindowTest::labelsAndTitles()
@@ -227,7 +245,7 @@ void MainWindowTest::labelsAndTitles()
                 {QLocale::English, true, "DownLoad|File Path"},
                 {QLocale::Japanese, true, "DownLoad|File Path"}};
     for (const auto& r : rows) {
-        setLanguageOverride(r.language);
+        services->language(r.language);
         if (r.slot)
             QVERIFY(QMetaObject::invokeMethod(&w, "Slot_SetLanguage", Q_ARG(int, r.language)));
         else
@@ -341,7 +359,7 @@ void MainWindowTest::helpDialog()
     QVERIFY(w.helpDialog->isVisible());
     QCOMPARE(ui->textEdit->toHtml().count(QStringLiteral("<img")), 1);
     QVERIFY2(ui->textEdit->toHtml().contains(expected), qPrintable(ui->textEdit->toHtml()));
-    setLanguageOverride(chinese ? QLocale::English : QLocale::Chinese);
+    services->language(chinese ? QLocale::English : QLocale::Chinese);
     w.onInitHelp();
     QVERIFY(ui->textEdit->toHtml().contains(chinese ? "Wheel_En.jpg" : "Wheel_Ch.jpg"));
 
@@ -364,7 +382,7 @@ void MainWindowTest::helpPlainText()
     HelpText dialog;
     int asked = 0;
     OpenFileRequest request{};
-    setOpenFileChooser([&](const OpenFileRequest& r) {
+    services->files([&](const OpenFileRequest& r) {
         ++asked;
         request = r;
         return path;
@@ -382,7 +400,7 @@ void MainWindowTest::helpPlainText()
              QStringLiteral("Open File||C++ Files (*.cpp *.h)"));
     QCOMPARE(dialog.ui->textEdit->toPlainText(), QStringLiteral("第一行\nline two"));
     // A cancelled dialog and an unreadable file leave the text as it is.
-    setOpenFileChooser([](const OpenFileRequest&) { return QString(); });
+    services->files([](const OpenFileRequest&) { return QString(); });
     dialog.onOpenPlainText(QString());
     dialog.onOpenPlainText(dir.filePath(QStringLiteral("missing.txt")));
     QCOMPARE(dialog.ui->textEdit->toPlainText(), QStringLiteral("第一行\nline two"));
@@ -394,7 +412,8 @@ static int runExitChild(int argc, char** argv)
 {
     QApplication app(argc, argv);
     VirtualHidBus bus;
-    setHidPlatform(&bus);
+    ScopedServices services;
+    services.hid(&bus);
     MainWindow w;
     w.show();
     w.armTimer->start();
@@ -408,6 +427,11 @@ int main(int argc, char** argv)
 {
     if (argc > 1 && std::strcmp(argv[1], kExitChild) == 0)
         return runExitChild(argc, argv);
+    QString error;
+    if (!rendering::pinFonts(&error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
     QApplication app(argc, argv);
     MainWindowTest test;
     return QTest::qExec(&test, argc, argv);

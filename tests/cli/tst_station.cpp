@@ -8,7 +8,7 @@
 #include "sim/devicepresence.h"
 #include "sim/eventlog.h"
 #include "sim/station.h"
-#include "upgrade/harness.h"
+#include "support/rig.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

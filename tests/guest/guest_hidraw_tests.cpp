@@ -4,6 +4,7 @@
 //
 // Each test prints "GUEST-TEST <name> PASS" or "GUEST-TEST <name> FAIL: why",
 // and the run ends with "N passed, M failed". Every wait is bounded.
+#include "core/services.h"
 #include "image/firmwareimage.h"
 #include "sim/exitstatus.h"
 #include "usb/discovery.h"
@@ -515,7 +516,8 @@ int main(int argc, char** argv)
         std::printf("GUEST-TEST backend FAIL: no native HID backend\n0 passed, 1 failed\n");
         return 1;
     }
-    setHidPlatform(native);
+    ScopedServices services;
+    services.hid(native);
     g_notices.registered = native->registerNotices(nullptr, [](HidNoticeKind kind, const std::string& path) {
         if (idsInPath(path) != QLatin1String("0483:0525"))
             return;

@@ -3,8 +3,8 @@
 // to the end, with what the user is shown and the state the window is left
 // in. A stage run with no checked image or past the end of a shorter one
 // (found by fuzzing the dispatcher): tst_upgrade_engine stalls.
+#include "support/rig.h"
 #include "support/ticker.h"
-#include "upgrade/harness.h"
 
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
@@ -19,7 +19,7 @@ using Kind = DeviceModel::FrameKind;
 
 namespace {
 
-const QString kComplete = QStringLiteral("Update Complete!\nClick OK to close the software!");
+using Ids = QList<notices::Id>;
 
 enum class Fault {
     None,
@@ -47,12 +47,13 @@ enum class Fault {
 
 // What a run ended with.
 struct Outcome {
-    QStringList texts; // every box, in order
-    int status = -1;   // exit status, -1 when the process would go on
+    Ids ids;         // every box, in order
+    int status = -1; // exit status, -1 when the process would go on
 };
 
 } // namespace
 Q_DECLARE_METATYPE(Fault)
+Q_DECLARE_METATYPE(Ids)
 
 class FaultTest : public QObject {
     Q_OBJECT
@@ -72,31 +73,32 @@ Outcome FaultTest::run(MainWindow& w, const QByteArray& file)
 {
     Outcome out;
     Boxes boxes;
-    setExitHandler([&](int s) { out.status = s; });
+    ScopedServices services;
     Ticker ticker = windowTicker(w);
     const QString path = writeFile(dir, "image.fw", file);
-    setOpenFileChooser([path](const OpenFileRequest&) { return path; });
+    services.exit([&](int s) { out.status = s; }).files([path](const OpenFileRequest&) { return path; });
     w.ui->TBFlush->click();
     w.ui->toolButton_2->click();
     ticker.run([&] {
-        for (const QString& t : boxes.texts())
-            if (t.startsWith(QLatin1String("Error")))
+        for (int n : {1, 2, 4, 5})
+            if (boxes.ids().contains(notices::numberedError(n)))
                 return true;
         return out.status >= 0;
     });
-    out.texts = boxes.texts();
+    out.ids = boxes.ids();
     return out;
 }
 
 void FaultTest::faultMatrix_data()
 {
     QTest::addColumn<Fault>("fault");
-    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<Ids>("ids");
     QTest::addColumn<int>("status");
     QTest::addColumn<int>("dspFrames"); // DSP data frames the device got, -1: all
     QTest::addColumn<int>("armFrames");
-    const QStringList done{kComplete};
-    const QStringList error1{"Error 1"}, error2{"Error 2"}, error4{"Error 4"}, error5{"Error 5"};
+    using notices::Id;
+    const Ids done{Id::Completion};
+    const Ids error1{Id::Error1}, error2{Id::Error2}, error4{Id::Error4}, error5{Id::Error5};
     QTest::newRow("no fault") << Fault::None << done << 0 << -1 << -1;
     QTest::newRow("start never acknowledged") << Fault::DropStartAck << error1 << -1 << 0 << 0;
     QTest::newRow("handshake never acknowledged") << Fault::DropFirstDspAck << error2 << -1 << 0 << 0;
@@ -114,11 +116,11 @@ void FaultTest::faultMatrix_data()
     QTest::newRow("ARM acks as 0F 54") << Fault::ArmAckSecondForm << done << 0 << -1 << -1;
     QTest::newRow("replies 20 ms late") << Fault::ReplyDelay << done << 0 << -1 << -1;
     QTest::newRow("probe open fails")
-        << Fault::ProbeFails << QStringList{"Equipment not found", "Error 1"} << -1 << 0 << 0;
+        << Fault::ProbeFails << Ids{Id::DeviceNotFound, Id::Error1} << -1 << 0 << 0;
     QTest::newRow("read open fails") << Fault::ReadOpenFails << error1 << -1 << 0 << 0;
     QTest::newRow("write open fails")
-        << Fault::WriteOpenFails << QStringList{"Failed to open device", "Failed to open device", "Error 1"}
-        << -1 << 0 << 0;
+        << Fault::WriteOpenFails << Ids{Id::WriteHandleInvalid, Id::WriteHandleInvalid, Id::Error1} << -1 << 0
+        << 0;
     QTest::newRow("64-byte feature report") << Fault::LongFeatureReport << done << 0 << -1 << -1;
     QTest::newRow("no device notices, unplugged") << Fault::NoticesNotRegistered << error2 << -1 << 17 << 0;
 }
@@ -126,7 +128,7 @@ void FaultTest::faultMatrix_data()
 void FaultTest::faultMatrix()
 {
     QFETCH(Fault, fault);
-    QFETCH(QStringList, texts);
+    QFETCH(Ids, ids);
     QFETCH(int, status);
     QFETCH(int, dspFrames);
     QFETCH(int, armFrames);
@@ -200,7 +202,7 @@ void FaultTest::faultMatrix()
     }
     rig.device->setExpectedDspLength(408); // tells the end frame from a block
     rig.path = rig.bus.plug(desc);
-    setLanguageOverride(QLocale::English);
+    rig.services.language(QLocale::English);
     MainWindow w;
     Boxes versionBoxes; // the version query goes out a second after start-up
     QTest::qWait(1100);
@@ -208,9 +210,9 @@ void FaultTest::faultMatrix()
     // own acknowledgement closes the stage.
     const QByteArray file = sampleImage(408, 1000, 5001);
     const Outcome out = run(w, file);
-    QStringList seen = versionBoxes.texts() + out.texts;
+    const Ids seen = versionBoxes.ids() + out.ids;
 
-    QCOMPARE(seen, texts);
+    QCOMPARE(seen, ids);
     QCOMPARE(out.status, status);
     const std::size_t dspAll = 408 / 8, armAll = 1000 / 8;
     QCOMPARE(rig.sent(Kind::DspData), dspFrames < 0 ? dspAll : std::size_t(dspFrames));

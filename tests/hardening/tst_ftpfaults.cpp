@@ -3,7 +3,7 @@
 // window's LoadFile slot against a scripted server on loopback, and the
 // version check with no server to reach.
 #include "online/testserver.h"
-#include "upgrade/harness.h"
+#include "support/rig.h"
 
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
@@ -16,8 +16,8 @@
 #include <memory>
 
 namespace {
-const QString kFailed = QStringLiteral("Update failed");
-const QString kSucceeded = QStringLiteral("Update is Successful");
+constexpr notices::Id kFailed = notices::Id::FetchFailed;
+constexpr notices::Id kSucceeded = notices::Id::DownloadSucceeded;
 const std::string kImage = "0123456789"; // what the server sends for RETR
 
 enum class ServerFault {
@@ -49,7 +49,6 @@ private:
 void FtpFaultTest::init()
 {
     appDir = std::make_unique<QTemporaryDir>();
-    setLanguageOverride(QLocale::English);
 }
 
 std::unique_ptr<MainWindow> FtpFaultTest::makeWindow()
@@ -63,7 +62,7 @@ std::unique_ptr<MainWindow> FtpFaultTest::makeWindow()
 void FtpFaultTest::download_data()
 {
     QTest::addColumn<ServerFault>("fault");
-    QTest::addColumn<QString>("text");
+    QTest::addColumn<notices::Id>("notice");
     QTest::addColumn<int>("localSize"); // -1: no local file
     QTest::newRow("no fault") << ServerFault::None << kSucceeded << 10;
     QTest::newRow("SIZE reply of 1000 bytes") << ServerFault::LongSizeReply << kFailed << -1;
@@ -78,7 +77,7 @@ void FtpFaultTest::download_data()
 void FtpFaultTest::download()
 {
     QFETCH(ServerFault, fault);
-    QFETCH(QString, text);
+    QFETCH(notices::Id, notice);
     QFETCH(int, localSize);
 
     ScriptedServer server;
@@ -124,9 +123,8 @@ void FtpFaultTest::download()
         break;
     }
     server.start();
-    setUpdateServer(QStringLiteral("127.0.0.1"), server.port());
-
     Rig rig(false);
+    rig.services.language(QLocale::English).server({QStringLiteral("127.0.0.1"), server.port()});
     Boxes boxes;
     auto w = makeWindow();
     const QString local = appDir->filePath(QStringLiteral("file/KRV2000/2015.bin"));
@@ -135,15 +133,15 @@ void FtpFaultTest::download()
                                       Q_ARG(QString, appDir->filePath(QStringLiteral("file")))));
     server.finish();
 
-    QCOMPARE(boxes.texts(), QStringList{text});
-    QCOMPARE(w->ui->toolButton_2->isEnabled(), text == kSucceeded);
+    QCOMPARE(boxes.ids(), QList<notices::Id>{notice});
+    QCOMPARE(w->ui->toolButton_2->isEnabled(), notice == kSucceeded);
     QCOMPARE(QFileInfo::exists(local) ? int(QFileInfo(local).size()) : -1, localSize);
 }
 
 void FtpFaultTest::versionCheckWithTheServerUnreachable()
 {
-    setUpdateServer(QStringLiteral("127.0.0.1"), closedLoopbackPort());
     Rig rig(false);
+    rig.services.language(QLocale::English).server({QStringLiteral("127.0.0.1"), closedLoopbackPort()});
     Boxes boxes;
     auto w = makeWindow();
     QByteArray reply(20, '\0');
@@ -154,7 +152,7 @@ void FtpFaultTest::versionCheckWithTheServerUnreachable()
     w->versionReply = reply;
 
     QCOMPARE(w->Slot_GetRobotVersion(true), -1);
-    QCOMPARE(boxes.texts(), QStringList{"checking your netWork,And Restart!"});
+    QCOMPARE(boxes.ids(), QList<notices::Id>{notices::Id::NetworkWarning});
     // The check does not run again, and the file button stays off.
     QVERIFY(w->versionChecked && !w->ui->TBFlush->isEnabled());
     QCOMPARE(w->Slot_GetRobotVersion(true), -1);

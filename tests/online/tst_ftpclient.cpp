@@ -1,6 +1,7 @@
 // The updater's own FTP client: its reply readers, the client against a real
 // FTP server on loopback, and against a scripted server that sends exact
 // bytes for the cases a real server will not produce on demand.
+#include "core/services.h"
 #include "image/firmwareimage.h"
 #include "online/ftpclient.h"
 #include "online/ftpreply.h"
@@ -233,7 +234,8 @@ void FtpClientTest::unreachableServer()
 QTEST_GUILESS_MAIN(FtpClientTest)
 void FtpClientTest::threadRepeatsUntilStopped()
 {
-    setUpdateServer(QStringLiteral("127.0.0.1"), server->port());
+    ScopedServices services;
+    services.server({QStringLiteral("127.0.0.1"), server->port()});
     QTemporaryDir into;
     {
         FtpThread thread;

@@ -1,16 +1,19 @@
 // The window's online update against an update server on loopback: the
 // download through the updater's FTP client, the libcurl fetch, the version
 // check and the download of the newest image, and the server layout they use.
-// Message boxes are read and answered through the box presenter.
+// Message boxes are read and answered by the box recorder.
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
 #include "core/language.h"
 #include "core/messagebox.h"
+#include "core/services.h"
 #include "image/firmwareimage.h"
 #include "online/curlfetch.h"
 #include "online/serverlayout.h"
 #include "online/updateserver.h"
+#include "support/rig.h"
 #include "testserver.h"
+#include "upgrade/notices.h"
 #include "usb/backends/virtual/virtualbus.h"
 
 #include <QTemporaryDir>
@@ -23,11 +26,10 @@
 #include <memory>
 
 namespace {
-const QString kQuestion = QStringLiteral("new firmware,updata or not\uFF1F");
-const QString kNetwork = QStringLiteral("checking your netWork,And Restart!");
-const QString kLatest = QStringLiteral("Latest version");
-const QString kSuccess = QStringLiteral("<success>"); // "Update is Successful" in the test's language
-const QString kFailed = QStringLiteral("Update failed");
+using Ids = QList<notices::Id>;
+constexpr notices::Id kQuestion = notices::Id::NewFirmware, kNetwork = notices::Id::NetworkWarning,
+                      kLatest = notices::Id::LatestVersion, kSuccess = notices::Id::DownloadSucceeded,
+                      kFailed = notices::Id::FetchFailed;
 
 // A 16-byte header, then 32 bytes of DSP and 64 of ARM image.
 QByteArray image(int version)
@@ -46,11 +48,12 @@ struct Check {
     QByteArray list; // null: no list on the server
     bool power;
     int answer, result;
-    QStringList texts;
+    Ids ids;
     QString image; // server path of the image that must arrive
 };
 } // namespace
 Q_DECLARE_METATYPE(Check)
+Q_DECLARE_METATYPE(Ids)
 
 class OnlineFlowTest : public QObject {
     Q_OBJECT
@@ -58,6 +61,7 @@ class OnlineFlowTest : public QObject {
 private slots:
     void initTestCase();
     void init();
+    void cleanup() { boxes.reset(), services.reset(); }
     void serverLayout_data();
     void serverLayout();
     void loadFile_data();
@@ -80,14 +84,15 @@ private:
     QTemporaryDir serverRoot;
     std::unique_ptr<UpdateServerProcess> server;
     std::unique_ptr<QTemporaryDir> appDir;
-    QList<BoxRequest> boxes;
-    QStringList boxTexts;
+    ScopedServices caseServices;              // the bus, for every test
+    std::unique_ptr<ScopedServices> services; // the server, for one test
+    std::unique_ptr<Boxes> boxes;
     int questionAnswer = QMessageBox::No;
 };
 
 void OnlineFlowTest::initTestCase()
 {
-    setHidPlatform(new VirtualHidBus(this));
+    caseServices.hid(new VirtualHidBus(this));
     for (int version : {2015, 3215, 6600})
         QVERIFY(writeFile(onServer(imagePath(modelDirectory(version), QString::number(version))),
                           image(version)));
@@ -100,17 +105,15 @@ void OnlineFlowTest::initTestCase()
 
 void OnlineFlowTest::init()
 {
-    setUpdateServer(QStringLiteral("127.0.0.1"), server->port());
     appDir = std::make_unique<QTemporaryDir>();
-    boxes.clear();
-    boxTexts.clear();
     questionAnswer = QMessageBox::No;
-    setBoxPresenter([this](const BoxRequest& r) {
-        boxes << r;
-        boxTexts << (r.text == (systemIsChinese() ? "更新成功" : "Update is Successful") ? kSuccess : r.text);
-        return r.text == kQuestion ? questionAnswer
-                                   : int(r.buttons & QMessageBox::Yes ? QMessageBox::Yes : QMessageBox::Ok);
-    });
+    services = std::make_unique<ScopedServices>();
+    services->server({QStringLiteral("127.0.0.1"), server->port()});
+    boxes = std::make_unique<Boxes>();
+    boxes->answer = [this](const BoxRequest& r) {
+        return r.notice == kQuestion ? questionAnswer
+                                     : int(r.buttons & QMessageBox::Yes ? QMessageBox::Yes : QMessageBox::Ok);
+    };
 }
 
 std::unique_ptr<MainWindow> OnlineFlowTest::makeWindow()
@@ -169,20 +172,20 @@ void OnlineFlowTest::serverLayout()
 void OnlineFlowTest::loadFile_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<Ids>("ids");
     QTest::addColumn<int>("localSize");  // -1: no local file
     QTest::addColumn<bool>("truncated"); // a scripted server: SIZE 2000, then 1000 bytes
-    QTest::newRow("image") << "KRV2000/2015.bin" << QStringList{kSuccess} << 112 << false;
-    QTest::newRow("text file") << "KRV2000/KRV2000.txt" << QStringList{} << 10 << false;
-    QTest::newRow("missing") << "KRV2000/9999.bin" << QStringList{kFailed} << -1 << false;
-    QTest::newRow("empty") << "empty.txt" << QStringList{kFailed} << -1 << false;
-    QTest::newRow("short download") << "KRV2000/2015.bin" << QStringList{kFailed} << 1000 << true;
+    QTest::newRow("image") << "KRV2000/2015.bin" << Ids{kSuccess} << 112 << false;
+    QTest::newRow("text file") << "KRV2000/KRV2000.txt" << Ids{} << 10 << false;
+    QTest::newRow("missing") << "KRV2000/9999.bin" << Ids{kFailed} << -1 << false;
+    QTest::newRow("empty") << "empty.txt" << Ids{kFailed} << -1 << false;
+    QTest::newRow("short download") << "KRV2000/2015.bin" << Ids{kFailed} << 1000 << true;
 }
 
 void OnlineFlowTest::loadFile()
 {
     QFETCH(QString, name);
-    QFETCH(QStringList, texts);
+    QFETCH(Ids, ids);
     QFETCH(int, localSize);
     QFETCH(bool, truncated);
     ScriptedServer scripted;
@@ -190,34 +193,34 @@ void OnlineFlowTest::loadFile()
     scripted.data = std::string(1000, 'x');
     if (truncated) {
         scripted.start();
-        setUpdateServer(QStringLiteral("127.0.0.1"), scripted.port());
+        services->server({QStringLiteral("127.0.0.1"), scripted.port()});
         QVERIFY(QDir().mkpath(local(QStringLiteral("KRV2000"))));
     }
     auto w = makeWindow();
     load(w.get(), name);
-    QCOMPARE(boxTexts, texts);
+    QCOMPARE(boxes->ids(), ids);
     // "Update failed" is English in both languages; the success notice is not.
-    for (const BoxRequest& box : qAsConst(boxes)) {
-        const bool zh = systemIsChinese() && box.text != kFailed;
+    for (const BoxRequest& box : qAsConst(boxes->seen)) {
+        const bool zh = systemIsChinese() && box.notice != kFailed;
         QCOMPARE(box.form, zh ? BoxRequest::Form::ChineseInformation : BoxRequest::Form::EnglishWarning);
-        QCOMPARE(box.title, zh ? QStringLiteral("提示") : QStringLiteral("Warning"));
+        QCOMPARE(box.title + box.text, notices::title(box.notice, zh) + notices::text(box.notice, zh));
         QVERIFY(box.parent == w.get() && box.buttonText.isEmpty() && !box.moved);
     }
     QCOMPARE(QFileInfo(local(name)).size(), qMax<qint64>(localSize, 0));
     QCOMPARE(QFileInfo::exists(local(name)), localSize >= 0);
     if (localSize >= 0 && !truncated)
         QCOMPARE(readFile(local(name)), readFile(onServer(name)));
-    QCOMPARE(w->ui->toolButton_2->isEnabled(), texts == QStringList{kSuccess});
+    QCOMPARE(w->ui->toolButton_2->isEnabled(), ids == Ids{kSuccess});
 }
 
 void OnlineFlowTest::loadFileWithTheServerUnreachable()
 {
-    setUpdateServer(QStringLiteral("127.0.0.1"), closedLoopbackPort());
+    services->server({QStringLiteral("127.0.0.1"), closedLoopbackPort()});
     auto w = makeWindow();
     TraceCapture trace;
     load(w.get(), QStringLiteral("KRV2000/2015.bin"));
     QVERIFY(!trace.lines().filter("Control Socket Connecting Failed: ").isEmpty());
-    QCOMPARE(boxTexts, QStringList{kFailed});
+    QCOMPARE(boxes->ids(), Ids{kFailed});
     QVERIFY(!QFileInfo::exists(local(QStringLiteral("KRV2000/2015.bin"))));
 }
 
@@ -249,7 +252,7 @@ void OnlineFlowTest::curlFetch()
     std::fflush(stderr);
     const int saved = ::dup(2);
     ::dup2(err.handle(), 2);
-    setUpdateServer(QStringLiteral("127.0.0.1"), closedLoopbackPort());
+    services->server({QStringLiteral("127.0.0.1"), closedLoopbackPort()});
     const int unreachable = fetch(QStringLiteral("KRV2000/KRV2000.txt"), local(""));
     std::fflush(stderr);
     ::dup2(saved, 2);
@@ -262,7 +265,7 @@ void OnlineFlowTest::versionCheck_data()
 {
     QTest::addColumn<Check>("c");
     const int yes = QMessageBox::Yes, no = QMessageBox::No;
-    const QStringList asked{kQuestion}, done{kQuestion, kSuccess}, network{kNetwork}, latest{kLatest};
+    const Ids asked{kQuestion}, done{kQuestion, kSuccess}, network{kNetwork}, latest{kLatest};
     QTest::newRow("newer, accepted") << Check{3201, "3215\n3201\n", false, yes, 0, done, "KRV3200/3215.bin"};
     QTest::newRow("newer, declined") << Check{3201, "3215\n", true, no, 0, asked, ""};
     QTest::newRow("other model, accepted")
@@ -279,7 +282,8 @@ void OnlineFlowTest::versionCheck_data()
     // A copy of 3299.bin from an earlier run lies in the download directory.
     QTest::newRow("image not on the server") << Check{3201, "3299\n", false, yes, 0, asked, ""};
     QTest::newRow("traversal") << Check{3201, "../../../escape\n", false, yes, -1, network, ""};
-    QTest::newRow("outside the table") << Check{999, "1000\n", true, yes, -1, {"Version of the error"}, ""};
+    QTest::newRow("outside the table")
+        << Check{999, "1000\n", true, yes, -1, {notices::Id::UnknownModel}, ""};
 }
 
 void OnlineFlowTest::versionCheck()
@@ -297,12 +301,12 @@ void OnlineFlowTest::versionCheck()
     auto w = makeWindow();
     w->versionReply = versionReplyFor(c.number).left(7); // too short to hold a number
     QCOMPARE(w->Slot_GetRobotVersion(c.power), -1);
-    QVERIFY(!w->versionChecked && boxTexts.isEmpty());
+    QVERIFY(!w->versionChecked && boxes->seen.isEmpty());
     w->versionReply = versionReplyFor(c.number);
     QCOMPARE(w->Slot_GetRobotVersion(c.power), c.result);
     QCOMPARE(w->Slot_GetRobotVersion(c.power), -1); // once per run
-    QCOMPARE(boxTexts, c.texts);
-    for (const BoxRequest& box : qAsConst(boxes))
+    QCOMPARE(boxes->ids(), c.ids);
+    for (const BoxRequest& box : qAsConst(boxes->seen))
         QCOMPARE(box.parent, w.get());
     QCOMPARE(w->deviceVersionText, QString::number(c.number));
     QVERIFY(w->versionChecked);

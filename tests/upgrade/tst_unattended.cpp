@@ -1,8 +1,10 @@
 // The unattended driver: whole runs ending in success, in a notice that
-// stops the road, in a failed verification, without a device or its reply.
-#include "harness.h"
+// stops the road, in a failed verification (the simulator's check of the
+// virtual device), without a device or its reply.
+#include "support/rig.h"
 
 #include "app/mainwindow.h"
+#include "sim/deviceverify.h"
 #include "sim/unattended.h"
 
 #include <QtTest>
@@ -14,7 +16,7 @@ struct Case {
     QByteArray file;
     bool plugged;
     int deviceVersion, versionTimeoutMs;
-    bool verifies;
+    int refuseWrite, unplugAfter; // device faults, 1-based frame numbers
     int status;
     QByteArray printed;
 };
@@ -36,28 +38,36 @@ void UnattendedTest::runs_data()
     using namespace unattended;
     QTest::addColumn<Case>("c");
     const QByteArray good = sampleImage(400, 1000, 5001);
-    QTest::newRow("written") << Case{good, true, 5000, 5000, true, Success, "completion: information"};
-    QTest::newRow("older file goes on") << Case{
-        good, true, 5002, 5000, true, Success, "notice: Information: The firmware file version is lower"};
-    QTest::newRow("malformed file") << Case{
-        good.left(900), true, 5000, 5000, true, FileFormat, "notice: Information: File Format Is Error"};
-    QTest::newRow("device content differs") << Case{good, true, 5000, 5000, false, ImageMismatch, ""};
-    QTest::newRow("no device") << Case{good, false, 5000, 5000, true, NoDevice, "no device found"};
-    QTest::newRow("no version reply") << Case{good, true, 5000, 200, true, NoVersionReply, ""};
+    // DSP 408 / ARM 216: frames 1 to 83 are the query, the start, the DSP
+    // handshake, 51 blocks, the DSP end, the ARM handshake and 27 blocks;
+    // frame 84 is the ARM end.
+    const QByteArray small = sampleImage(408, 216, 5001);
+    QTest::newRow("written") << Case{good, true, 5000, 5000, 0, 0, Success, "device holds exactly"};
+    QTest::newRow("older file goes on") << Case{good, true, 5002, 5000, 0, 0, Success, "notice: "};
+    QTest::newRow("malformed file") << Case{good.left(900), true, 5000, 5000, 0, 0, FileFormat, "notice: "};
+    QTest::newRow("ARM end frame refused")
+        << Case{small, true, 5000, 5000, 84, 0, ImageMismatch, "(no end frame)"};
+    QTest::newRow("unplugged before the ARM end frame")
+        << Case{small, true, 5000, 5000, 0, 83, ImageMismatch, "(no end frame)"};
+    QTest::newRow("no device") << Case{good, false, 5000, 5000, 0, 0, NoDevice, "no device found"};
+    QTest::newRow("no version reply") << Case{good, true, 5000, 200, 0, 0, NoVersionReply, ""};
 }
 
 void UnattendedTest::runs()
 {
     QFETCH(Case, c);
     Rig rig(c.plugged);
-    setLanguageOverride(QLocale::English);
+    rig.services.language(QLocale::English);
     rig.device->setFirmwareNumber(std::uint16_t(c.deviceVersion));
+    rig.device->setExpectedDspLength(fwimage::dspImage(c.file).size());
+    rig.device->faults().refuseWrite = c.refuseWrite;
+    rig.device->faults().unplugAfterFrames = c.unplugAfter;
     MainWindow w;
     unattended::Options options;
     options.imagePath = writeFile(dir, "run.fw", c.file);
     options.versionTimeoutMs = c.versionTimeoutMs;
-    options.verify = [&] { return c.verifies ? unattended::Success : unattended::ImageMismatch; };
     std::FILE* out = options.out = std::tmpfile();
+    options.verify = [&] { return unattended::verifyDevice(*rig.device, options.imagePath, out); };
     QCOMPARE(unattended::Driver(options).run(w), c.status);
 
     std::rewind(out);

@@ -2,7 +2,7 @@
 // numbered errors' notices in each language. The engine alone (windows,
 // stalls, the start wait, re-entry): tst_upgrade_engine; the start time-out
 // and a refused write: tst_hardening_faults faultMatrix.
-#include "harness.h"
+#include "support/rig.h"
 
 #include "app/mainwindow.h"
 #include "app/mainwindow_notices.h"
@@ -39,7 +39,6 @@ std::vector<std::vector<std::uint8_t>> expectedFrames(const QByteArray& file, in
 
 struct Run {
     int language, dsp, arm;
-    QString title, button;
 };
 } // namespace
 Q_DECLARE_METATYPE(Run)
@@ -53,14 +52,14 @@ private slots:
 
 private:
     // Picks `file` through the file button and presses the start button.
-    void start(MainWindow& w, const QByteArray& file);
+    void start(Rig& rig, MainWindow& w, const QByteArray& file);
     QTemporaryDir dir;
 };
 
-void UpgradeTest::start(MainWindow& w, const QByteArray& file)
+void UpgradeTest::start(Rig& rig, MainWindow& w, const QByteArray& file)
 {
     const QString path = writeFile(dir, "image.fw", file);
-    setOpenFileChooser([path](const OpenFileRequest&) { return path; });
+    rig.services.files([path](const OpenFileRequest&) { return path; });
     w.ui->TBFlush->click();
     QVERIFY(w.ui->toolButton_2->isEnabled());
     w.ui->toolButton_2->click();
@@ -69,15 +68,15 @@ void UpgradeTest::start(MainWindow& w, const QByteArray& file)
 void UpgradeTest::wholeUpgradeOnTimers_data()
 {
     QTest::addColumn<Run>("run");
-    QTest::newRow("en") << Run{QLocale::English, 400, 1000, "information", "Ok"};
-    QTest::newRow("zh") << Run{QLocale::Chinese, 400, 1000, "信息", "确定"};
+    QTest::newRow("en") << Run{QLocale::English, 400, 1000};
+    QTest::newRow("zh") << Run{QLocale::Chinese, 400, 1000};
 }
 
 void UpgradeTest::wholeUpgradeOnTimers()
 {
     QFETCH(Run, run);
     Rig rig;
-    setLanguageOverride(QLocale::Language(run.language));
+    rig.services.language(QLocale::Language(run.language));
     MainWindow w;
     w.move(100, 60);
     w.show();
@@ -87,7 +86,7 @@ void UpgradeTest::wholeUpgradeOnTimers()
     int status = -1;
     bool linkClosedAtExit = false;
     QEventLoop loop; // a plain event loop: QTRY's polling would sleep between ticks
-    setExitHandler([&](int s) {
+    rig.services.exit([&](int s) {
         status = s;
         loop.quit();
         linkClosedAtExit = !currentReader && hReadHandle == kInvalidHidHandle;
@@ -97,7 +96,7 @@ void UpgradeTest::wholeUpgradeOnTimers()
     const QByteArray file = rawImage(run.dsp, 5001, run.arm,
                                      fwimage::sampleBytes(run.dsp, 11) + fwimage::sampleBytes(run.arm, 12));
     QTimer::singleShot(60000, &loop, &QEventLoop::quit);
-    start(w, file);
+    start(rig, w, file);
     QCOMPARE(w.ui->LB_VersionTip->text(),
              run.language == QLocale::Chinese
                  ? QStringLiteral("版本信息:  所选文件版本:5001  设备版本:5000")
@@ -108,11 +107,13 @@ void UpgradeTest::wholeUpgradeOnTimers()
     QCOMPARE(status, 0);
     w.armTimer->stop();
 
-    QCOMPARE(boxes.seen.size(), 1);
+    QCOMPARE(boxes.ids(), QList<notices::Id>{notices::Id::Completion});
     const BoxRequest& box = boxes.seen[0];
     QCOMPARE(int(box.form), int(BoxRequest::Form::Completion));
-    QCOMPARE(box.title, run.title);
-    QCOMPARE(box.buttonText, run.button);
+    const bool zh = run.language == QLocale::Chinese;
+    QCOMPARE(box.title + box.text,
+             notices::title(notices::Id::Completion, zh) + notices::text(notices::Id::Completion, zh));
+    QCOMPARE(box.buttonText, notices::completionButton(zh));
     QVERIFY(box.moved && !box.parent);
     QCOMPARE(box.position, w.frameGeometry().topLeft() + QPoint(150, 70));
     QVERIFY(linkClosedAtExit);
@@ -129,22 +130,22 @@ void UpgradeTest::wholeUpgradeOnTimers()
 void UpgradeTest::numberedErrorNotices()
 {
     // When each one comes: tst_upgrade_engine stalls and startWait, and the
-    // fault matrix. Here their wording and box form in each language;
-    // German has no notices of its own: the English ones.
+    // fault matrix. Here their identity and box form in each language
+    // (their wording: tst_app_mainwindow noticeWordings); German has no
+    // notices of its own: the English ones.
     Rig rig(false);
     MainWindow w;
     for (QLocale::Language language : {QLocale::English, QLocale::Chinese, QLocale::German}) {
-        setLanguageOverride(language);
+        rig.services.language(language);
         const bool zh = language == QLocale::Chinese;
         for (int n : {1, 2, 4, 5}) {
             Boxes boxes;
             notices::numberedError(w, n);
-            QCOMPARE(
-                boxes.texts(),
-                QStringList{(zh ? QStringLiteral("升级未成功，错误%1") : QStringLiteral("Error %1")).arg(n)});
+            const notices::Id id = notices::numberedError(n);
+            QCOMPARE(boxes.ids(), QList<notices::Id>{id});
             const BoxRequest& box = boxes.seen[0];
             QCOMPARE(box.form, zh ? BoxRequest::Form::ChineseNotice : BoxRequest::Form::EnglishWarning);
-            QCOMPARE(box.title, zh ? QStringLiteral("信息") : QStringLiteral("Warning"));
+            QCOMPARE(box.title + box.text, notices::title(id, zh) + notices::text(id, zh));
             QCOMPARE(box.buttonText, zh ? QStringLiteral("确 定") : QString());
             QVERIFY(box.parent == (zh ? nullptr : &w) && !box.moved);
         }

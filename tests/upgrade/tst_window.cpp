@@ -1,7 +1,7 @@
 // The window's side of the upgrade that needs no timing: choosing and
 // checking the image file and its notices in both languages, the family
 // rule, reading the device's replies.
-#include "harness.h"
+#include "support/rig.h"
 
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
@@ -19,9 +19,10 @@ using Kind = DeviceModel::FrameKind;
 using Form = BoxRequest::Form;
 
 namespace {
-const notices::Wording* const kFileNotices[] = {&notices::kPathEmpty, &notices::kFileMismatch,
-                                                &notices::kSoftwareType, &notices::kFileFormat,
-                                                &notices::kLowerVersion};
+const notices::Id kFileNotices[] = {notices::Id::PathEmpty, notices::Id::FileMismatch,
+                                    notices::Id::SoftwareType, notices::Id::FileFormat,
+                                    notices::Id::LowerVersion};
+using Ids = QList<notices::Id>;
 enum Notice { None = -1, PathEmpty, Mismatch, SoftwareType, Format, Lower };
 
 struct FileCase {
@@ -83,7 +84,7 @@ void WindowTest::fileChecks()
     QFETCH(int, language);
     QFETCH(FileCase, c);
     Rig rig(false);
-    setLanguageOverride(QLocale::Language(language));
+    rig.services.language(QLocale::Language(language));
     MainWindow w;
     w.productId = c.productId;
     w.deviceVersion = std::uint16_t(c.deviceVersion);
@@ -91,7 +92,7 @@ void WindowTest::fileChecks()
                          : c.file == "none" ? dir.filePath("missing.fw")
                                             : writeFile(dir, "f.fw", c.file);
     QList<OpenFileRequest> asked;
-    setOpenFileChooser([&](const OpenFileRequest& r) { return asked << r, path; });
+    rig.services.files([&](const OpenFileRequest& r) { return asked << r, path; });
     Boxes boxes;
     w.ui->toolButton_2->setEnabled(true);
     w.ui->TBFlush->click();
@@ -103,14 +104,12 @@ void WindowTest::fileChecks()
     QCOMPARE(asked[0].parent, &w);
     QCOMPARE(w.ui->line_path->text(), path);
     QCOMPARE(w.ui->toolButton_2->isEnabled(), c.enabled);
-    QCOMPARE(boxes.seen.size(), c.notice == None ? 0 : 1);
+    QCOMPARE(boxes.ids(), c.notice == None ? Ids{} : Ids{kFileNotices[c.notice]});
     if (c.notice == None)
         return;
     const BoxRequest& box = boxes.seen[0];
     const bool zh = language == QLocale::Chinese;
-    const notices::Wording& wording = *kFileNotices[c.notice];
-    QCOMPARE(box.text, QString::fromUtf8(zh ? wording.chinese : wording.english));
-    QCOMPARE(box.title, zh ? QStringLiteral("信息") : QStringLiteral("Information"));
+    QCOMPARE(box.title + box.text, notices::title(box.notice, zh) + notices::text(box.notice, zh));
     QCOMPARE(box.form, zh ? Form::ChineseNotice : Form::EnglishWarning);
     QCOMPARE(box.buttonText, zh ? QStringLiteral("确 定") : QString());
     QCOMPARE(box.parent, zh ? nullptr : &w);
@@ -149,13 +148,13 @@ void WindowTest::startLoadsTheFileFilePathNames()
 {
     Rig rig;
     rig.device->faults().dropStartAck = true;
-    setLanguageOverride(QLocale::English);
+    rig.services.language(QLocale::English);
     MainWindow w;
     Boxes boxes;
     const QByteArray first = sampleImage(400, 1000, 5001), second = sampleImage(200, 200, 5003);
     const QString firstPath = writeFile(dir, "first.fw", first);
     QString chosen = firstPath;
-    setOpenFileChooser([&](const OpenFileRequest&) { return chosen; });
+    rig.services.files([&](const OpenFileRequest&) { return chosen; });
     auto press = [&](QToolButton* button) {
         boxes.seen.clear();
         button->setEnabled(true);
@@ -173,7 +172,7 @@ void WindowTest::startLoadsTheFileFilePathNames()
     // A malformed download is refused before the start frame.
     w.filePath = writeFile(dir, "bad.fw", second.left(100));
     press(w.ui->toolButton_2);
-    QCOMPARE(boxes.texts(), QStringList{"File Format Is Error"});
+    QCOMPARE(boxes.ids(), Ids{notices::Id::FileFormat});
     QCOMPARE(rig.sent(Kind::Start), 1u);
     QVERIFY(!w.delayTimer->isActive() && !w.ui->toolButton_2->isEnabled());
 
@@ -190,12 +189,12 @@ void WindowTest::startLoadsTheFileFilePathNames()
          {dir.filePath("gone.fw"), writeFile(dir, "short.fw", first.left(14)), huge.fileName()}) {
         chosen = refused;
         press(w.ui->TBFlush);
-        QCOMPARE(boxes.texts(), QStringList{"File Format Is Error"});
+        QCOMPARE(boxes.ids(), Ids{notices::Id::FileFormat});
         QVERIFY(!w.ui->toolButton_2->isEnabled());
         QCOMPARE(w.imageData, first);
         QCOMPARE(w.fileVersion, 5001);
         w.ui->toolButton_2->click();
-        QCOMPARE(boxes.texts(), QStringList{"File Format Is Error"}); // the old image is not started
+        QCOMPARE(boxes.ids(), Ids{notices::Id::FileFormat}); // the old image is not started
     }
     QCOMPARE(rig.sent(Kind::Start), 1u);
 
@@ -218,7 +217,7 @@ void WindowTest::startLoadsTheFileFilePathNames()
     // Changed on disk since it was checked: read and checked again.
     writeFile(dir, "first.fw", sampleImage(400, 1008, 4000));
     press(w.ui->toolButton_2);
-    QCOMPARE(boxes.texts(), QStringList{QString::fromUtf8(notices::kLowerVersion.english)});
+    QCOMPARE(boxes.ids(), Ids{notices::Id::LowerVersion});
     QCOMPARE(rig.sent(Kind::Start), 3u);
     QCOMPARE(w.fileVersion, 4000);
 }

@@ -5,6 +5,7 @@
 #include "app/ui_mainwindow.h"
 #include "core/language.h"
 #include "core/messagebox.h"
+#include "support/rig.h"
 #include "usb/backends/virtual/virtualbus.h"
 #include "usb/discovery.h"
 #include "usb/linkstate.h"
@@ -14,7 +15,13 @@
 
 #include <QtTest>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <utility>
 
 using Kind = DeviceModel::FrameKind;
 
@@ -46,18 +53,41 @@ protected:
     }
 };
 
-// Installs a presenter that records every box and answers OK.
-class BoxRecorder {
+// A bus whose reads, once `hold` is set, ignore close() and end only at
+// release(), with one report: a platform on which stopping a reader times out.
+class HangingBus : public VirtualHidBus {
 public:
-    BoxRecorder()
+    bool hold = false;
+    int readInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity) override
     {
-        setBoxPresenter([this](const BoxRequest& r) {
-            boxes.append(r);
-            return int(QMessageBox::Ok);
-        });
+        if (!hold)
+            return VirtualHidBus::readInput(handle, buffer, capacity);
+        std::unique_lock<std::mutex> lock(mutex);
+        ++held;
+        changed.notify_all();
+        changed.wait(lock, [this] { return released; });
+        std::memset(buffer, 0, capacity);
+        buffer[0] = 0x80;
+        buffer[1] = 0x0A;
+        return int(capacity);
     }
-    ~BoxRecorder() { setBoxPresenter(nullptr); }
-    QList<BoxRequest> boxes;
+    void waitUntilHeld()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(5), [this] { return held > 0; });
+    }
+    void release()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable changed;
+    int held = 0;
+    bool released = false;
 };
 
 // An 11-byte version query on the heap: a read past it is caught by the
@@ -90,6 +120,7 @@ private slots:
     void burstArrivesCompleteInOrder();
     void noEventAfterStopAndClose();
     void readerSleepsWhileDisabledOrFailing();
+    void readerThatOutlivesItsStop();
 
 private:
     // Plugs `desc` (by default the device `dev`) unless told not to, and
@@ -113,6 +144,7 @@ private:
     }
 
     std::unique_ptr<VirtualHidBus> bus;
+    std::unique_ptr<ScopedServices> services;
     std::shared_ptr<DeviceModel> dev;
     std::unique_ptr<MainWindow> window;
     ReportRecorder* recorder = nullptr;
@@ -124,14 +156,14 @@ void LinkTest::init()
     resetLinkState();
     bus = std::make_unique<VirtualHidBus>();
     dev = std::make_shared<DeviceModel>();
-    setHidPlatform(bus.get());
+    services = std::make_unique<ScopedServices>();
+    services->hid(bus.get());
 }
 
 void LinkTest::cleanup()
 {
     window.reset();
-    setLanguageOverride(QLocale::AnyLanguage);
-    setHidPlatform(nullptr);
+    services.reset();
     bus.reset();
 }
 
@@ -273,25 +305,20 @@ void LinkTest::sendWithoutUsableDevice_data()
 {
     QTest::addColumn<int>("language");
     QTest::addColumn<bool>("devicePresent"); // present but its write open fails
-    QTest::addColumn<QString>("title");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("no device, zh") << int(QLocale::Chinese) << false << "信息"
-                                   << "设备未找到";
-    QTest::newRow("no device, en") << int(QLocale::English) << false << "Warning"
-                                   << "Equipment not found";
-    QTest::newRow("no device, de") << int(QLocale::German) << false << "Warning"
-                                   << "Equipment not found";
-    QTest::newRow("no write handle, zh") << int(QLocale::Chinese) << true << "信息"
-                                         << "无效的写报告句柄，可能是打开设备时失败";
-    QTest::newRow("no write handle, en") << int(QLocale::English) << true << "Warning"
-                                         << "Failed to open device";
+    QTest::addColumn<notices::Id>("notice");
+    using notices::Id;
+    QTest::newRow("no device, zh") << int(QLocale::Chinese) << false << Id::DeviceNotFound;
+    QTest::newRow("no device, en") << int(QLocale::English) << false << Id::DeviceNotFound;
+    QTest::newRow("no device, de") << int(QLocale::German) << false << Id::DeviceNotFound;
+    QTest::newRow("no write handle, zh") << int(QLocale::Chinese) << true << Id::WriteHandleInvalid;
+    QTest::newRow("no write handle, en") << int(QLocale::English) << true << Id::WriteHandleInvalid;
 }
 
 void LinkTest::sendWithoutUsableDevice()
 {
     QFETCH(int, language);
     QFETCH(bool, devicePresent);
-    setLanguageOverride(QLocale::Language(language));
+    services->language(QLocale::Language(language));
     VirtualInterfaceSpec desc = VirtualHidBus::deviceSpec(dev);
     desc.writeOpenFails = true;
     sendInProgress = true; // a failed write open frees the latch
@@ -300,13 +327,12 @@ void LinkTest::sendWithoutUsableDevice()
     QCOMPARE(sendInProgress, !devicePresent);
     checkIndicator(devicePresent);
 
-    BoxRecorder boxes;
+    Boxes boxes;
     QCOMPARE(window->SendDataToUsb(versionQuery().get()), -1);
     QCOMPARE(window->SendDataToUsb(versionQuery().get()), -1);
-    QCOMPARE(boxes.boxes.size(), 2); // once per call
-    const BoxRequest& box = boxes.boxes[0];
-    QTEST(box.title, "title");
-    QTEST(box.text, "text");
+    QFETCH(notices::Id, notice);
+    QCOMPARE(boxes.ids(), QList<notices::Id>({notice, notice})); // once per call
+    const BoxRequest& box = boxes.seen[0];
     if (language == QLocale::Chinese) {
         QCOMPARE(box.form, BoxRequest::Form::ChineseNotice);
         QCOMPARE(box.parent, nullptr);
@@ -323,7 +349,7 @@ void LinkTest::refusedWriteLatchesAcrossReplug()
 {
     dev->faults().refuseWrite = 1;
     open();
-    BoxRecorder boxes;
+    Boxes boxes;
     QCOMPARE(window->SendDataToUsb(versionQuery().get()), 0);
     QCOMPARE(window->SendDataToUsb(versionQuery().get()), -1);
     QCOMPARE(bus->featureWrites(), 1);
@@ -335,7 +361,7 @@ void LinkTest::refusedWriteLatchesAcrossReplug()
     QCOMPARE(window->SendDataToUsb(versionQuery().get()), -1);
     QCOMPARE(bus->featureWrites(), 1);
     QCOMPARE(dev->frames().size(), size_t(0));
-    QVERIFY(boxes.boxes.isEmpty());
+    QVERIFY(boxes.seen.isEmpty());
 }
 
 void LinkTest::featureLength()
@@ -454,6 +480,44 @@ void LinkTest::readerSleepsWhileDisabledOrFailing()
     reader.StopOrStart(false);
     QVERIFY(reader.wait(5000));
     bus->close(h);
+}
+
+void LinkTest::readerThatOutlivesItsStop()
+{
+    // The read ignores the close, so stopReader gives up waiting; the read
+    // then ends, with a report, just after the wait failed and before the
+    // window goes. The reader must post nothing to the window and must be
+    // deleted once its thread ends.
+    auto hanging = std::make_unique<HangingBus>();
+    services->hid(hanging.get());
+    path = hanging->plug(VirtualHidBus::deviceSpec(dev));
+    hanging->hold = true;
+    window = std::make_unique<MainWindow>();
+    recorder = new ReportRecorder(window.get());
+    QPointer<USBThread> reader = currentReader;
+    QVERIFY(reader);
+    hanging->waitUntilHeld();
+    static std::function<void()> onGiveUp;
+    onGiveUp = [&] {
+        hanging->release();
+        QVERIFY(reader->wait(5000));
+    };
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+            if (m.contains(QLatin1String("did not stop")) && onGiveUp)
+                std::exchange(onGiveUp, nullptr)();
+        });
+    window->stopReader();
+    qInstallMessageHandler(previous);
+    QVERIFY(!onGiveUp); // the wait did time out
+    QVERIFY(!currentReader);
+    QVERIFY(reader && !reader->parent()); // not the window's any more
+    QCoreApplication::processEvents();
+    QVERIFY(recorder->reports.isEmpty()); // the late report never reached the window
+    window.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QTRY_VERIFY(reader.isNull());
+    services->hid(nullptr);
 }
 
 QTEST_MAIN(LinkTest)

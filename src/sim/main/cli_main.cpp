@@ -3,6 +3,7 @@
 // production lines: the same window, engine and notices as the desktop
 // program, driven without a user, with the notices and the progress printed
 // as text and one exit status per outcome.
+#include "core/services.h"
 #include "sim/devicepresence.h"
 #include "sim/station.h"
 #include "sim/stationcli.h"
@@ -86,7 +87,8 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "firmware-updater-cli: this build has no HID backend for the platform\n");
         return unattended::NoDevice;
     }
-    setHidPlatform(platform);
+    ScopedServices services;
+    services.hid(platform).server(options.server);
 
     if (station.list || station.all || station.watch) {
         QStringList childArguments;
@@ -96,7 +98,6 @@ int main(int argc, char* argv[])
         }
         const int status = unattended::runStation(*platform, kVendorId, kProductId, station, options, &events,
                                                   childArguments);
-        setHidPlatform(nullptr);
         return status;
     }
 
@@ -146,6 +147,5 @@ int main(int argc, char* argv[])
     }
     std::fprintf(text, "exit status %d\n", status);
     std::fflush(text);
-    setHidPlatform(nullptr);
     return status;
 }

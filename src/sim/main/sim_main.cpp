@@ -2,7 +2,9 @@
 // against the virtual device on an in-process HID bus. Exits 0 only when the
 // device ends up holding exactly the file's DSP and ARM images.
 #include "app/mainwindow.h"
+#include "core/services.h"
 #include "image/firmwareimage.h"
+#include "sim/deviceverify.h"
 #include "sim/station.h"
 #include "sim/stationcli.h"
 #include "sim/unattended.h"
@@ -60,33 +62,6 @@ bool readNumber(const QCommandLineParser& parser, const QString& name, int low, 
         return false;
     *out = v;
     return true;
-}
-
-// Compares what the device received with the file's two images.
-int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE* text)
-{
-    QFile f(imagePath);
-    if (!f.open(QIODevice::ReadOnly)) {
-        std::fprintf(text, "cannot read %s back\n", qPrintable(imagePath));
-        return unattended::ImageMismatch;
-    }
-    const QByteArray file = f.readAll();
-    const QByteArray dsp = fwimage::dspImage(file);
-    const QByteArray arm = fwimage::armImage(file);
-    auto bytes = [](const std::vector<std::uint8_t>& v) {
-        return QByteArray(reinterpret_cast<const char*>(v.data()), int(v.size()));
-    };
-    const QByteArray gotDsp = bytes(device.dspImage());
-    const QByteArray gotArm = bytes(device.armImage());
-    if (gotDsp == dsp && gotArm == arm) {
-        std::fprintf(text, "device holds exactly the file's images: DSP %d bytes, ARM %d bytes\n",
-                     int(dsp.size()), int(arm.size()));
-        return unattended::Success;
-    }
-    std::fprintf(text, "device content differs from the file: DSP %d of %d bytes%s, ARM %d of %d bytes%s\n",
-                 int(gotDsp.size()), int(dsp.size()), gotDsp == dsp ? "" : " (differs)", int(gotArm.size()),
-                 int(arm.size()), gotArm == arm ? "" : " (differs)");
-    return unattended::ImageMismatch;
 }
 
 } // namespace
@@ -166,15 +141,15 @@ int main(int argc, char* argv[])
     std::FILE* text = options.out;
 
     VirtualHidBus bus;
-    setHidPlatform(&bus);
+    ScopedServices services;
+    services.hid(&bus).server(options.server);
     unattended::DeviceInfo info;
     info.serial = parser.value("serial").toStdString();
     info.path = bus.plug(VirtualHidBus::deviceSpec(device, {}, info.serial));
     info.writable = true;
 
-    options.verify = [&] { return verifyDevice(*device, options.imagePath, text); };
+    options.verify = [&] { return unattended::verifyDevice(*device, options.imagePath, text); };
     const int status = unattended::flashDevice(info, options, &events, false);
     std::fprintf(text, "exit status %d\n", status);
-    setHidPlatform(nullptr);
     return status;
 }

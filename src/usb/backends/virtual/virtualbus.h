@@ -5,7 +5,8 @@
 //
 // Usage:
 //   VirtualHidBus bus;                       // create on the GUI thread
-//   setHidPlatform(&bus);
+//   ScopedServices services;
+//   services.hid(&bus);                     // until `services` goes
 //   auto dev = std::make_shared<DeviceModel>();
 //   std::string path = bus.plug(VirtualHidBus::deviceSpec(dev));
 //   ... construct MainWindow: it finds the device ...

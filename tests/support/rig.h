@@ -1,72 +1,78 @@
-// Shared pieces of the window-level upgrade tests: a virtual bus with the
-// device, a box presenter that records and answers, image files on disk.
+// The rig every window-level test stands on: a virtual bus with the device
+// installed as the HID platform, a box recorder that answers every box, and
+// image files on disk. Each installs its parts through a ScopedServices, so
+// whatever a test installs on top goes away with the rig.
 #pragma once
 
 #include "core/filedialog.h"
-#include "core/language.h"
 #include "core/messagebox.h"
-#include "core/processexit.h"
+#include "core/services.h"
 #include "image/firmwareimage.h"
+#include "upgrade/notices.h"
 #include "usb/backends/virtual/virtualbus.h"
 #include "usb/linkstate.h"
 #include "usb/usbevent.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QMetaType>
 #include <QTemporaryDir>
 #include <QtEndian>
 
 #include <functional>
 #include <memory>
 
-// The bus with the device plugged (or nothing plugged). Declare it before
-// the window so the window goes first.
+// The bus with the device plugged (or nothing plugged), installed as the
+// HID platform; tests install further parts through `services`. Declare it
+// before the window so the window goes first.
 struct Rig {
     VirtualHidBus bus;
+    ScopedServices services;
     std::shared_ptr<DeviceModel> device = std::make_shared<DeviceModel>();
     std::string path;
 
     explicit Rig(bool plugged = true)
     {
         resetLinkState();
-        setHidPlatform(&bus);
+        services.hid(&bus);
         if (plugged)
             path = bus.plug(VirtualHidBus::deviceSpec(device));
     }
-    ~Rig()
-    {
-        setBoxPresenter({});
-        setOpenFileChooser({});
-        setExitHandler({});
-        setLanguageOverride(QLocale::AnyLanguage);
-        setHidPlatform(nullptr);
-        resetLinkState();
-    }
+    ~Rig() { resetLinkState(); }
     std::size_t sent(DeviceModel::FrameKind kind) const { return device->count(kind); }
 };
 
-// Records every box and answers it with its first button; `hook` runs first.
+// Records every box and answers it with Yes where it has one, else OK,
+// unless `answer` gives the button; `hook` runs first. Restores the
+// presenter before it when it goes.
 struct Boxes {
     QList<BoxRequest> seen;
     std::function<void(const BoxRequest&)> hook;
+    std::function<int(const BoxRequest&)> answer;
+    ScopedServices services;
 
     Boxes()
     {
-        setBoxPresenter([this](const BoxRequest& box) {
+        services.boxes([this](const BoxRequest& box) {
             seen << box;
             if (hook)
                 hook(box);
+            if (answer)
+                return answer(box);
             return box.buttons.testFlag(QMessageBox::Yes) ? int(QMessageBox::Yes) : int(QMessageBox::Ok);
         });
     }
-    QStringList texts() const
+    // The identities of the boxes seen, in order.
+    QList<notices::Id> ids() const
     {
-        QStringList t;
+        QList<notices::Id> i;
         for (const BoxRequest& b : seen)
-            t << b.text;
-        return t;
+            i << b.notice;
+        return i;
     }
 };
+
+Q_DECLARE_METATYPE(notices::Id)
 
 inline QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
 {

@@ -1,0 +1,42 @@
+#include "sim/deviceverify.h"
+
+#include "image/firmwareimage.h"
+#include "sim/exitstatus.h"
+#include "usb/backends/virtual/devicemodel.h"
+
+#include <QFile>
+
+namespace unattended {
+
+int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE* out)
+{
+    QFile f(imagePath);
+    if (!f.open(QIODevice::ReadOnly)) {
+        std::fprintf(out, "cannot read %s back: %s\n", qPrintable(imagePath), qPrintable(f.errorString()));
+        return ImageMismatch;
+    }
+    const QByteArray file = f.readAll();
+    const QByteArray dsp = fwimage::dspImage(file);
+    const QByteArray arm = fwimage::armImage(file);
+    auto bytes = [](const std::vector<std::uint8_t>& v) {
+        return QByteArray(reinterpret_cast<const char*>(v.data()), int(v.size()));
+    };
+    const QByteArray gotDsp = bytes(device.dspImage());
+    const QByteArray gotArm = bytes(device.armImage());
+    // The images alone are not enough: a device whose stage never got its
+    // end frame has not taken the image in.
+    const bool ended = device.dspEnded() && device.armEnded();
+    if (gotDsp == dsp && gotArm == arm && ended) {
+        std::fprintf(out, "device holds exactly the file's images: DSP %d bytes, ARM %d bytes\n",
+                     int(dsp.size()), int(arm.size()));
+        return Success;
+    }
+    std::fprintf(out,
+                 "device content differs from the file: DSP %d of %d bytes%s%s, ARM %d of %d bytes%s%s\n",
+                 int(gotDsp.size()), int(dsp.size()), gotDsp == dsp ? "" : " (differs)",
+                 device.dspEnded() ? "" : " (no end frame)", int(gotArm.size()), int(arm.size()),
+                 gotArm == arm ? "" : " (differs)", device.armEnded() ? "" : " (no end frame)");
+    return ImageMismatch;
+}
+
+} // namespace unattended

@@ -1,0 +1,17 @@
+// The simulator's check after a run: does the virtual device hold exactly
+// the file's DSP and ARM images, with both stages ended by their end frames?
+#pragma once
+
+#include <QString>
+
+#include <cstdio>
+
+class DeviceModel;
+
+namespace unattended {
+
+// Success when the device received both images whole and both end frames,
+// ImageMismatch (with what differs printed on `out`) otherwise.
+int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE* out);
+
+} // namespace unattended
