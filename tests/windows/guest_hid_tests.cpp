@@ -20,6 +20,7 @@
 #include <dbt.h>
 
 #include "upgradedriver.h"
+#include "usb/discovery.h"
 #include "usb/hidplatform.h"
 
 #include <algorithm>
@@ -135,7 +136,8 @@ std::string idsOf(const std::string& path)
 }
 
 // The ids a device path carries after "vid_" and "pid_", in lower case.
-// Wine's interface paths are lower case, as SetupAPI's are on Windows.
+// SetupAPI lists interface paths in lower case, on Wine as on Windows; the
+// updater reads ids from the path only in notices (upper case there).
 std::string idsInPath(std::string path)
 {
     for (char& c : path)
@@ -171,6 +173,9 @@ class Device {
 public:
     explicit Device(const std::string& args)
     {
+        // Wine may take a while to drop the device of the test before.
+        CHECK(waitUntil([] { return ourDevices().empty(); }, 15000),
+              "a device of an earlier test is still listed");
         const std::string answer = g_control.ask("start " + args);
         CHECK(answer == "ok", "virtual-hid-uhid " + args + ": " + answer);
         try {
@@ -183,7 +188,7 @@ public:
     ~Device()
     {
         stop();
-        waitUntil([] { return ourDevices().empty(); }, 5000);
+        waitUntil([] { return ourDevices().empty(); }, 15000);
     }
     bool command(const char* line) { return g_control.ask(std::string("send ") + line) == "ok"; }
     bool waitLine(const char* prefix, int count = 1, int timeoutMs = 5000)
@@ -323,7 +328,11 @@ LRESULT CALLBACK noticeWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM
     msg.lParam = lParam;
     HidNoticeKind kind;
     std::string path;
-    if (platform().translateNativeMessage(&msg, &kind, &path) && idsInPath(path) == "0483:0525") {
+    // Matched by the updater's own rule for notice names, which Wine writes
+    // in upper case as Windows does (\\?\HID#VID_0483&PID_0525#...).
+    std::string vendor, product;
+    if (platform().translateNativeMessage(&msg, &kind, &path) && idsFromDevicePath(path, &vendor, &product) &&
+        vendor == "0483" && product == "0525") {
         g_notices.lastPath = path;
         if (kind == HidNoticeKind::Arrival)
             ++g_notices.arrivals;
@@ -496,8 +505,10 @@ void unplugDuringDspEndsInError2()
     const ULONGLONG start = GetTickCount64();
     const upgradedriver::Run run = upgradedriver::upgrade(platform(), std::exchange(d.r, kInvalidHidHandle),
                                                           d.w, sampleStage(7), sampleStage(8));
-    CHECK(dev.waitLine("destroyed 0483:0525"), "the device did not leave the bus");
-    CHECK(run.result == upgradedriver::DspTimeout, format("ended in error %d, not 2", run.result));
+    const std::string counts = format(" (%d frames written, %d writes and %d reads failed)",
+                                      run.framesWritten, run.writesFailed, run.readFailures);
+    CHECK(run.result == upgradedriver::DspTimeout, format("ended in error %d, not 2", run.result) + counts);
+    CHECK(dev.waitLine("destroyed 0483:0525"), "the device did not leave the bus" + counts);
     CHECK(run.readFailures == 1, "the reader did not see the removal");
     std::printf("GUEST-INFO the DSP stage gave up %llu ms after the start\n", GetTickCount64() - start);
 }
