@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <array>
+#include <cstdio>
 #include <deque>
 
 namespace upgradedriver {
@@ -88,7 +89,8 @@ public:
     {
         hid_.close(handle_); // ends a pending read
         if (thread_) {
-            WaitForSingleObject(thread_, 5000);
+            if (WaitForSingleObject(thread_, 5000) != WAIT_OBJECT_0)
+                std::printf("upgradedriver: the reader did not end within 5 s of the close\n");
             CloseHandle(thread_);
         }
         CloseHandle(ready_);
