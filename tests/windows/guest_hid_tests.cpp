@@ -423,8 +423,8 @@ void framesReachTheDeviceAndRepliesComeBack()
 
 void backToBackReportsArriveInOrder()
 {
-    // Wine's HID bus hands hidraw reports on at the declared length (20),
-    // zero-padded, where Windows would too: the 12 bytes sent come first.
+    // Reports 12 bytes long, shorter than the declared 20: a read may give
+    // them at the declared length, zero-padded; the 12 bytes sent come first.
     Device dev("--burst-before 8 --input-report-length 12 --firmware 1234");
     OpenDevice d;
     CHECK(send(d, {0x80, 0x03, 0x01}), "version query not written");
