@@ -199,12 +199,16 @@ public:
     {
         return g_control.ask(format("wait %d %d %s", count, timeoutMs, prefix)) == "ok";
     }
-    // SIGTERM: the program dumps its images and removes its devices.
+    // SIGTERM: the program dumps its images and removes its devices. The
+    // device under test leaves first, and alone: Wine's HID bus has been
+    // seen to stop taking plugs for good after several devices left at once.
     bool stop()
     {
         if (stopped_)
             return true;
         stopped_ = true;
+        if (command("unplug"))
+            waitUntil([] { return ourDevices().empty(); }, 15000);
         return g_control.ask("stop") == "ok 0";
     }
 
