@@ -29,7 +29,7 @@ WANTED_MODULES = ["hid-generic", "uhid"]
 APPLETS = [
     "sh", "mount", "umount", "mkdir", "insmod", "poweroff", "cat", "echo", "ls",
     "sleep", "cmp", "dd", "rm", "cp", "true", "false", "test", "[", "printf",
-    "grep", "wc", "kill", "ps", "stat", "od", "head", "tail", "date", "uname",
+    "grep", "wc", "kill", "ps", "stat", "od", "head", "tail", "date", "uname", "chroot",
 ]
 
 QT_PLATFORM_PLUGIN = "/usr/lib/x86_64-linux-gnu/qt5/plugins/platforms/libqoffscreen.so"
@@ -264,6 +264,7 @@ def main():
     ap.add_argument("--init", required=True, help="script that becomes /init")
     ap.add_argument("--program", action="append", default=[], help="program copied to /bin")
     ap.add_argument("--data", action="append", default=[], help="SRC=DEST file copied into the image")
+    ap.add_argument("--module", action="append", default=[], help="a further kernel module to load")
     args = ap.parse_args()
 
     os.makedirs(args.out, exist_ok=True)
@@ -285,7 +286,7 @@ def main():
     for applet in APPLETS:
         tree.symlink("bin/" + applet, "busybox")
 
-    order = module_load_order(moddir, WANTED_MODULES)
+    order = module_load_order(moddir, WANTED_MODULES + [m.replace("_", "-") for m in args.module])
     for name, path in order:
         tree.copy(path, "lib/modules/%s.ko" % name)
     tree.file("lib/modules/order", ("\n".join(name for name, _ in order) + "\n").encode())

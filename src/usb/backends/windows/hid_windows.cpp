@@ -236,16 +236,12 @@ public:
             }
             ResetEvent(dev->readDone);
             if (!ReadFile(dev->handle, buffer, static_cast<DWORD>(capacity), nullptr, &overlapped) &&
-                GetLastError() != ERROR_IO_PENDING) {
-                fail("ReadFile");
-                return -1;
-            }
+                GetLastError() != ERROR_IO_PENDING)
+                return readFailed("ReadFile");
         }
         DWORD read = 0;
-        if (!GetOverlappedResult(dev->handle, &overlapped, &read, TRUE)) {
-            fail("GetOverlappedResult");
-            return -1;
-        }
+        if (!GetOverlappedResult(dev->handle, &overlapped, &read, TRUE))
+            return readFailed("GetOverlappedResult");
         return static_cast<int>(read);
     }
 
@@ -328,6 +324,24 @@ private:
             }
         }
         return handles_.add(std::move(dev));
+    }
+
+    // A read that failed. Windows ends the reads of a device that left with
+    // ERROR_DEVICE_NOT_CONNECTED (1167); Wine with ERROR_ACCESS_DENIED (5),
+    // for the pending read and every later one on the handle. Both are the
+    // removal, and the caller finds 1167 as the thread's last error either
+    // way; a read ended by close() leaves ERROR_OPERATION_ABORTED.
+    int readFailed(const char* call)
+    {
+        DWORD error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED || error == ERROR_DEVICE_NOT_CONNECTED) {
+            setError(std::string(call) + ": device removed (error " + std::to_string(error) + ")");
+            error = ERROR_DEVICE_NOT_CONNECTED;
+        } else {
+            setError(std::string(call) + " failed (error " + std::to_string(error) + ")");
+        }
+        SetLastError(error);
+        return -1;
     }
 
     bool fail(const char* call)

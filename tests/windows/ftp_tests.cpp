@@ -1,0 +1,172 @@
+// The FTP client on Winsock, run under Wine on the host (scripts/wine-ftp-
+// tests) against the loopback update server scripts/ftp-server serves:
+// login and listing, byte-exact downloads, a refused login, and a server
+// that accepts the connection and never answers, bounded by the time-out.
+// The Linux build runs the same client on BSD sockets in tst_ftpclient.
+//
+// Prints "WINE-TEST <name> PASS" or "WINE-TEST <name> FAIL: why" per test and
+// ends with "N passed, M failed".
+#define __USE_MINGW_ANSI_STDIO 1 // %lld in printf
+#include "online/ftpclient.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> g_trace;
+
+struct Failure {
+    std::string message;
+};
+
+#define CHECK(cond, msg)                                                                                     \
+    do {                                                                                                     \
+        if (!(cond))                                                                                         \
+            throw Failure{std::string(msg) + " (line " + std::to_string(__LINE__) + ")"};                    \
+    } while (0)
+
+int g_port = 0;
+std::string g_root;  // the server's directory, as a Windows path
+std::string g_local; // where downloads go, as a Windows path
+
+bool traced(const std::string& line)
+{
+    for (const std::string& t : g_trace)
+        if (t == line)
+            return true;
+    return false;
+}
+
+std::vector<char> readFile(const std::string& path, bool* found)
+{
+    std::vector<char> out;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    *found = f != nullptr;
+    if (!f)
+        return out;
+    char buf[65536];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0 && out.size() < (4u << 20);)
+        out.insert(out.end(), buf, buf + n);
+    std::fclose(f);
+    return out;
+}
+
+void login(FtpClient& client, int port, const char* password = "qzx", int timeoutMs = 1000)
+{
+    client.SetServerInfo(std::string("127.0.0.1"), "ftp", password, port);
+    client.SetTimeout(timeoutMs);
+    CHECK(client.Login() == 0, "no control connection to 127.0.0.1:" + std::to_string(port));
+}
+
+void loginAndListing()
+{
+    FtpClient client;
+    login(client, g_port);
+    CHECK(client.LastListing().find("f2000.bin") != std::string::npos, "f2000.bin not in the listing");
+    CHECK(client.GetFileSize("f2000.bin") == 2000, "SIZE of f2000.bin is not 2000");
+    CHECK(client.Quit() == 1 && client.ReplyText().rfind("221", 0) == 0, "QUIT not answered with 221");
+}
+
+void downloadsAreByteExact()
+{
+    FtpClient client;
+    login(client, g_port);
+    for (int size : {0, 1, 2000, 1 << 20}) {
+        const std::string name = "f" + std::to_string(size) + ".bin";
+        std::int64_t written = -2;
+        CHECK(client.DownloadFile(name, g_local, &written) == 1, name + ": download failed");
+        bool inRoot = false, inLocal = false;
+        const std::vector<char> want = readFile(g_root + "/" + name, &inRoot);
+        const std::vector<char> got = readFile(g_local + "/" + name, &inLocal);
+        CHECK(inRoot && inLocal, name + ": file missing");
+        CHECK(written == size && got == want,
+              name + ": " + std::to_string(written) + " bytes written, " + std::to_string(got.size()) +
+                  " read back, not the server's " + std::to_string(want.size()));
+    }
+}
+
+void refusedLogin()
+{
+    FtpClient client;
+    login(client, g_port, "wrong");
+    // The client stays connected; every command is refused with 530.
+    CHECK(client.GetFileSize("f2000.bin") == -1, "SIZE answered without a login");
+    CHECK(client.ReplyText().rfind("530", 0) == 0, "not refused with 530: " + client.ReplyText());
+}
+
+void silentServerIsBounded()
+{
+    // A listening socket that never accepts: the connection completes in
+    // the backlog and no byte ever comes.
+    const SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof a;
+    CHECK(listener != INVALID_SOCKET && bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+              listen(listener, 4) == 0 &&
+              getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length) == 0,
+          "no silent listener");
+    const ULONGLONG start = GetTickCount64();
+    {
+        FtpClient client;
+        login(client, ntohs(a.sin_port), "qzx", 200);
+        CHECK(client.GetFileSize("image.bin") == -1, "a size from a silent server");
+        CHECK(traced("Control Socket receiving timed out."), "the time-out was not traced");
+    }
+    closesocket(listener);
+    std::printf("WINE-INFO the silent server took %llu ms\n", GetTickCount64() - start);
+}
+
+} // namespace
+
+void ftpTrace(const std::string& text)
+{
+    if (g_trace.size() < 10000)
+        g_trace.push_back(text);
+}
+
+int main(int argc, char** argv)
+{
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--port") == 0)
+            g_port = std::atoi(argv[i + 1]);
+        else if (std::strcmp(argv[i], "--root") == 0)
+            g_root = argv[i + 1];
+        else if (std::strcmp(argv[i], "--local") == 0)
+            g_local = argv[i + 1];
+    }
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+        std::printf("WINE-TEST winsock FAIL: WSAStartup failed\n0 passed, 1 failed\n");
+        return 1;
+    }
+    const struct {
+        const char* name;
+        void (*test)();
+    } tests[] = {
+        {"winsock-login-and-listing", loginAndListing},
+        {"winsock-download-byte-exact", downloadsAreByteExact},
+        {"winsock-refused-login", refusedLogin},
+        {"winsock-silent-server-bounded", silentServerIsBounded},
+    };
+    int passed = 0;
+    for (const auto& t : tests) {
+        g_trace.clear();
+        try {
+            t.test();
+            ++passed;
+            std::printf("WINE-TEST %s PASS\n", t.name);
+        } catch (const Failure& f) {
+            std::printf("WINE-TEST %s FAIL: %s\n", t.name, f.message.c_str());
+        }
+    }
+    const int failed = int(sizeof tests / sizeof tests[0]) - passed;
+    std::printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
