@@ -40,9 +40,17 @@ struct Options {
     std::function<void(const QString&)> downloaded;
     // Machine-readable records of notices and progress (null: none).
     EventLog* events = nullptr;
+    // Online road: libcurl, as the window's version check fetches, or the
+    // updater's own FTP client for the image (the version list still comes
+    // through libcurl, as for the window's fixed-model downloads).
+    enum class Fetch { Curl, FtpClient };
+    Fetch fetch = Fetch::Curl;
+    // --image: the SHA-256 the file must have before anything is written.
+    QByteArray sha256;
 };
 
-// The driver's own options (--image, --timeout, --version-timeout, --server),
+// The driver's own options (--image, --sha256, --timeout, --version-timeout,
+// --server, --fetch),
 // so every executable spells them the same way.
 void addOptions(QCommandLineParser& parser);
 // False (and a message in `error`) when a value is not a number, or when
@@ -82,6 +90,8 @@ public:
 private:
     void pressButtons();
     void updateOnline();
+    bool fetchWithFtpClient();
+    void writeDownloaded();
     int answer(const BoxRequest& box);
     void versionKnown();
     void progress(double value);
