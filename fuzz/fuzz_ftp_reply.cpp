@@ -54,7 +54,8 @@ void checkReply(const char* begin, const char* end)
                        std::isdigit(static_cast<unsigned char>(text[1])) &&
                        std::isdigit(static_cast<unsigned char>(text[2])) && text[3] == '-';
     for (std::size_t at = 0, lf; (lf = text.find('\n', at)) != std::string::npos; at = lf + 1) {
-        if (!multi || (at > 0 && text.compare(at, 3, text, 0, 3) == 0 && lf - at >= 3 && text[at + 3] == ' ')) {
+        if (!multi ||
+            (at > 0 && text.compare(at, 3, text, 0, 3) == 0 && lf - at >= 3 && text[at + 3] == ' ')) {
             expected = lf + 1;
             break;
         }

@@ -15,7 +15,8 @@
 void MainWindow::LoadFile(QString FileName, QString FileNameLocalPath)
 {
     const fetchlimits::Scope bounded;
-    const FtpServer server{updateServerAddress(), updateServerPort(), updateServerUser(), updateServerPassword()};
+    const FtpServer server{updateServerAddress(), updateServerPort(), updateServerUser(),
+                           updateServerPassword()};
     const FtpFetch fetch = fetchWithFtpClient(server, FileName, FileNameLocalPath,
                                               fetchlimits::current().capBytes, fetchlimits::fetchDeadline());
     const bool image = FileName.contains(QLatin1String("bin"));

@@ -102,8 +102,8 @@ imageverify::Companion fetchCompanionWithCurl(const QString& address, int port, 
 {
     imageverify::Companion companion;
     QFile::remove(localPath);
-    const int result = fetchUrl(updateUrl(address, port, remote).toLatin1(), localPath.toLocal8Bit(), cap,
-                                deadlineMs);
+    const int result =
+        fetchUrl(updateUrl(address, port, remote).toLatin1(), localPath.toLocal8Bit(), cap, deadlineMs);
     if (result == CURLE_REMOTE_FILE_NOT_FOUND) {
         companion.state = imageverify::Companion::State::Absent;
     } else if (result != CURLE_OK) {

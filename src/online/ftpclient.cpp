@@ -163,7 +163,8 @@ int FtpClient::SendCommand(std::string& line)
 {
     line += "\r\n";
     ftpTrace(line);
-    if (controlSocket != sockshim::kNoSocket && sockshim::waitReady(controlSocket, true, waitBudget(timeoutMs)))
+    if (controlSocket != sockshim::kNoSocket &&
+        sockshim::waitReady(controlSocket, true, waitBudget(timeoutMs)))
         sockshim::sendBytes(controlSocket, line.data(), line.size());
     return 0;
 }
@@ -204,8 +205,10 @@ int FtpClient::readReplyAccepting(int expectedCode, int alternativeCode, std::st
         }
         if (controlSocket == sockshim::kNoSocket)
             return -1;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(replyEnd - Clock::now()).count();
-        if (!sockshim::waitReady(controlSocket, false, waitBudget(static_cast<int>(std::max<long long>(0, left))))) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(replyEnd - Clock::now()).count();
+        if (!sockshim::waitReady(controlSocket, false,
+                                 waitBudget(static_cast<int>(std::max<long long>(0, left))))) {
             ftpTrace("Control Socket receiving timed out.");
             return -1;
         }

@@ -24,7 +24,8 @@ FtpFetch fetchWithFtpClient(const FtpServer& server, const QString& remote, cons
         const std::string& reply = client.ReplyText();
         const bool refused = size == 0 || (!reply.empty() && reply[0] == '5');
         result.outcome = refused ? FtpFetch::Outcome::Missing : FtpFetch::Outcome::Failed;
-        result.why = QStringLiteral("%1:%2 gave no size for %3").arg(server.address).arg(server.port).arg(remote);
+        result.why =
+            QStringLiteral("%1:%2 gave no size for %3").arg(server.address).arg(server.port).arg(remote);
         return result;
     }
     if (size > cap) {
@@ -48,7 +49,8 @@ FtpFetch fetchWithFtpClient(const FtpServer& server, const QString& remote, cons
     else
         result.outcome = FtpFetch::Outcome::Ok;
     if (result.outcome != FtpFetch::Outcome::Ok) {
-        result.why = QStringLiteral("%1:%2, %3: ").arg(server.address).arg(server.port).arg(remote) + result.why;
+        result.why =
+            QStringLiteral("%1:%2, %3: ").arg(server.address).arg(server.port).arg(remote) + result.why;
         QFile::remove(local);
     }
     return result;
@@ -78,11 +80,12 @@ imageverify::Companion fetchCompanionWithFtpClient(const FtpServer& server, cons
     return companion;
 }
 
-imageverify::Verdict verifyFtpDownload(const FtpServer& server, const QString& remote, const QString& localDir,
-                                       std::int64_t announced, QString* why)
+imageverify::Verdict verifyFtpDownload(const FtpServer& server, const QString& remote,
+                                       const QString& localDir, std::int64_t announced, QString* why)
 {
     const auto fetch = [&](const QString& suffix, std::int64_t cap) {
-        return fetchCompanionWithFtpClient(server, remote + suffix, localDir, cap, fetchlimits::fetchDeadline());
+        return fetchCompanionWithFtpClient(server, remote + suffix, localDir, cap,
+                                           fetchlimits::fetchDeadline());
     };
     return imageverify::verifyImageFile(localDir + QLatin1Char('/') + remote, announced,
                                         fetchlimits::current().capBytes, fetch, why);

@@ -41,5 +41,5 @@ imageverify::Companion fetchCompanionWithFtpClient(const FtpServer& server, cons
 // The checks of imageverify on an image that arrived at localDir + "/" +
 // remote, with its .sha256 and .sig fetched the same way. A failing image is
 // removed; `why` says what failed.
-imageverify::Verdict verifyFtpDownload(const FtpServer& server, const QString& remote, const QString& localDir,
-                                       std::int64_t announced, QString* why);
+imageverify::Verdict verifyFtpDownload(const FtpServer& server, const QString& remote,
+                                       const QString& localDir, std::int64_t announced, QString* why);

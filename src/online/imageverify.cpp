@@ -144,10 +144,12 @@ Verdict verifyImage(const QByteArray& image, std::int64_t announced, const Compa
         return verdict;
     };
     if (announced >= 0 && image.size() != announced)
-        return fail(Verdict::Incomplete, QStringLiteral(" (%1 of %2 bytes)").arg(image.size()).arg(announced));
+        return fail(Verdict::Incomplete,
+                    QStringLiteral(" (%1 of %2 bytes)").arg(image.size()).arg(announced));
     const fwimage::Check check = fwimage::checkImage(image);
     if (check != fwimage::Check::Ok)
-        return fail(Verdict::BadFormat, QStringLiteral(" (%1)").arg(QLatin1String(fwimage::checkName(check))));
+        return fail(Verdict::BadFormat,
+                    QStringLiteral(" (%1)").arg(QLatin1String(fwimage::checkName(check))));
 
     // The key is looked at before anything is fetched: a build whose key
     // cannot be read accepts nothing.
@@ -164,9 +166,9 @@ Verdict verifyImage(const QByteArray& image, std::int64_t announced, const Compa
             return fail(Verdict::DigestUnreadable, QString());
         const QByteArray actual = QCryptographicHash::hash(image, QCryptographicHash::Sha256);
         if (actual != expected)
-            return fail(Verdict::DigestMismatch, QStringLiteral(" (%1, expected %2)")
-                                                     .arg(QLatin1String(actual.toHex()),
-                                                          QLatin1String(expected.toHex())));
+            return fail(Verdict::DigestMismatch,
+                        QStringLiteral(" (%1, expected %2)")
+                            .arg(QLatin1String(actual.toHex()), QLatin1String(expected.toHex())));
     }
 
     if (key.isEmpty())

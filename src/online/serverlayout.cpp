@@ -52,7 +52,8 @@ bool isVersionToken(const QString& line)
     if (line.isEmpty() || line.size() > kVersionTokenMax)
         return false;
     const auto alphanumeric = [](QChar c) {
-        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+               (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
                (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
     };
     if (!alphanumeric(line.front()))

@@ -15,8 +15,8 @@
 
 #include <QCommandLineParser>
 #include <QCryptographicHash>
-#include <QFile>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QTimer>
@@ -362,8 +362,8 @@ bool Driver::fetchWithFtpClient()
     }
     window_->serverFilePath = imagePath(model, list.first());
     const QString downloadDir = window_->appDirPath + QStringLiteral("/file/");
-    QMetaObject::invokeMethod(window_, "LoadFile", Qt::DirectConnection, Q_ARG(QString, window_->serverFilePath),
-                              Q_ARG(QString, downloadDir));
+    QMetaObject::invokeMethod(window_, "LoadFile", Qt::DirectConnection,
+                              Q_ARG(QString, window_->serverFilePath), Q_ARG(QString, downloadDir));
     if (status_ >= 0)
         return false;
     if (!window_->ui->toolButton_2->isEnabled()) {

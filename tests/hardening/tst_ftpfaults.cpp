@@ -202,46 +202,58 @@ void FtpFaultTest::onlineRoad_data()
         return [=](ScriptedServer& s) { s.files[s.faultFile + suffix] = bytes.toStdString(); };
     };
     const auto sha256 = [](const std::string& bytes) {
-        return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256).toHex() +
+        return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256)
+                   .toHex() +
                "  3215.bin\n";
     };
     const std::string image = sampleImage(400, 1000, 3215).toStdString();
     const int kShort = 3000, kLong = 30000;
     // libcurl, the window's own road.
-    QTest::newRow("curl: no SIZE, endless stream")
-        << Road{Fetch::Curl, stream(Stream::Endless, -2), false, kShort, kFailure, unattended::DownloadFailed, false};
-    QTest::newRow("curl: SIZE 1000, 10 MB sent")
-        << Road{Fetch::Curl, stream(Stream::Extra, 1000), false, kShort, kFailure, unattended::DownloadFailed, false};
-    QTest::newRow("curl: drip") << Road{Fetch::Curl,     stream(Stream::Drip),   false, kShort,
-                                        kFailure,        unattended::DownloadFailed, false};
-    QTest::newRow("curl: data connection cut") << Road{Fetch::Curl, stream(Stream::Cut), false, kShort,
-                                                       kFailure,    unattended::DownloadFailed, false};
-    QTest::newRow("curl: not an image") << Road{Fetch::Curl,
-                                                [](ScriptedServer& s) { s.files[s.faultFile] = "garbage"; },
-                                                false, kShort, kFailure, unattended::DownloadFailed, false};
+    QTest::newRow("curl: no SIZE, endless stream") << Road{
+        Fetch::Curl, stream(Stream::Endless, -2), false, kShort, kFailure, unattended::DownloadFailed, false};
+    QTest::newRow("curl: SIZE 1000, 10 MB sent") << Road{
+        Fetch::Curl, stream(Stream::Extra, 1000), false, kShort, kFailure, unattended::DownloadFailed, false};
+    QTest::newRow("curl: drip") << Road{Fetch::Curl, stream(Stream::Drip),       false, kShort,
+                                        kFailure,    unattended::DownloadFailed, false};
+    QTest::newRow("curl: data connection cut")
+        << Road{Fetch::Curl, stream(Stream::Cut), false, kShort, kFailure, unattended::DownloadFailed, false};
+    QTest::newRow("curl: not an image")
+        << Road{Fetch::Curl, [](ScriptedServer& s) { s.files[s.faultFile] = "garbage"; },
+                false,       kShort,
+                kFailure,    unattended::DownloadFailed,
+                false};
     QTest::newRow("curl: version with URL syntax")
-        << Road{Fetch::Curl, [](ScriptedServer& s) { s.files["KRV3200/KRV3200.txt"] = "9999;type=a\n"; }, false,
-                kShort, kNetwork, unattended::DownloadFailed, false};
-    QTest::newRow("curl: wrong digest") << Road{Fetch::Curl, companion(".sha256", sha256(image + "x")), false,
-                                                kShort, kFailure, unattended::DownloadFailed, false};
+        << Road{Fetch::Curl, [](ScriptedServer& s) { s.files["KRV3200/KRV3200.txt"] = "9999;type=a\n"; },
+                false,       kShort,
+                kNetwork,    unattended::DownloadFailed,
+                false};
+    QTest::newRow("curl: wrong digest") << Road{Fetch::Curl, companion(".sha256", sha256(image + "x")),
+                                                false,       kShort,
+                                                kFailure,    unattended::DownloadFailed,
+                                                false};
     QTest::newRow("curl: bad signature, key built in")
-        << Road{Fetch::Curl, companion(".sig", QByteArray(64, 's')), true, kShort, kFailure,
-                unattended::DownloadFailed, false};
+        << Road{Fetch::Curl, companion(".sig", QByteArray(64, 's')),
+                true,        kShort,
+                kFailure,    unattended::DownloadFailed,
+                false};
     QTest::newRow("curl: no signature, key built in")
         << Road{Fetch::Curl, {}, true, kShort, kFailure, unattended::DownloadFailed, false};
-    QTest::newRow("curl: digest and signature good")
-        << Road{Fetch::Curl, companion(".sha256", sha256(image)), true, kLong, kSucceeded, unattended::Success, true};
+    QTest::newRow("curl: digest and signature good") << Road{
+        Fetch::Curl, companion(".sha256", sha256(image)), true, kLong, kSucceeded, unattended::Success, true};
     // The updater's own FTP client.
-    QTest::newRow("ftpclient: SIZE 1000, 10 MB sent") << Road{
-        Fetch::FtpClient, stream(Stream::Extra, 1000), false, kShort, kFailed, unattended::DownloadFailed, false};
-    QTest::newRow("ftpclient: SIZE 1000, endless stream") << Road{
-        Fetch::FtpClient, stream(Stream::Endless, 1000), false, kShort, kFailed, unattended::DownloadFailed, false};
-    QTest::newRow("ftpclient: drip") << Road{Fetch::FtpClient, stream(Stream::Drip), false, kShort,
+    QTest::newRow("ftpclient: SIZE 1000, 10 MB sent")
+        << Road{Fetch::FtpClient, stream(Stream::Extra, 1000), false, kShort,
+                kFailed,          unattended::DownloadFailed,  false};
+    QTest::newRow("ftpclient: SIZE 1000, endless stream")
+        << Road{Fetch::FtpClient, stream(Stream::Endless, 1000), false, kShort,
+                kFailed,          unattended::DownloadFailed,    false};
+    QTest::newRow("ftpclient: drip") << Road{Fetch::FtpClient, stream(Stream::Drip),       false, kShort,
                                              kFailed,          unattended::DownloadFailed, false};
-    QTest::newRow("ftpclient: data connection cut") << Road{Fetch::FtpClient, stream(Stream::Cut), false, kShort,
-                                                            kFailed,          unattended::DownloadFailed, false};
-    QTest::newRow("ftpclient: wrong digest") << Road{Fetch::FtpClient, companion(".sha256", sha256("x")), false,
-                                                     kLong, kFailed, unattended::DownloadFailed, false};
+    QTest::newRow("ftpclient: data connection cut") << Road{
+        Fetch::FtpClient, stream(Stream::Cut), false, kShort, kFailed, unattended::DownloadFailed, false};
+    QTest::newRow("ftpclient: wrong digest")
+        << Road{Fetch::FtpClient, companion(".sha256", sha256("x")), false, kLong,
+                kFailed,          unattended::DownloadFailed,        false};
     QTest::newRow("ftpclient: multi-line replies in segments, signed")
         << Road{Fetch::FtpClient,
                 [](ScriptedServer& s) {
@@ -250,7 +262,11 @@ void FtpFaultTest::onlineRoad_data()
                                  "220 ready\r\n";
                     s.replies["PASS"] = {std::string("230-Logged in.\r\n") + seg + "230 Go on.\r\n"};
                 },
-                true, kLong, kSucceeded, unattended::Success, true};
+                true,
+                kLong,
+                kSucceeded,
+                unattended::Success,
+                true};
 }
 
 void FtpFaultTest::onlineRoad()

@@ -10,8 +10,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/time.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
@@ -155,7 +155,8 @@ bool readableUnlessStopped(int s, const std::atomic<bool>& stop)
 void sendScripted(int s, const std::string& bytes)
 {
     std::size_t from = 0;
-    for (std::size_t at; (at = bytes.find(ScriptedServer::kSegment, from)) != std::string::npos; from = at + 1) {
+    for (std::size_t at; (at = bytes.find(ScriptedServer::kSegment, from)) != std::string::npos;
+         from = at + 1) {
         sendAll(s, bytes.substr(from, at - from));
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
     }
@@ -244,10 +245,11 @@ void ScriptedServer::serveClient(int control)
                 continue;
             const std::string path = normalPath(cwd, argument);
             const bool fromFiles = !files.empty() && (verb == "SIZE" || verb == "RETR");
-            const bool isAbsent = files.empty() && (verb == "SIZE" || verb == "RETR") &&
-                                  std::any_of(absent.begin(), absent.end(), [&](const std::string& e) {
-                                      return path.size() >= e.size() && path.compare(path.size() - e.size(), e.size(), e) == 0;
-                                  });
+            const bool isAbsent =
+                files.empty() && (verb == "SIZE" || verb == "RETR") &&
+                std::any_of(absent.begin(), absent.end(), [&](const std::string& e) {
+                    return path.size() >= e.size() && path.compare(path.size() - e.size(), e.size(), e) == 0;
+                });
             if (verb == "PASV") {
                 if (dataListener >= 0)
                     ::close(dataListener);
@@ -258,17 +260,20 @@ void ScriptedServer::serveClient(int control)
                 sendAll(control, "257 \"/" + cwd + "\" is the current directory\r\n");
             } else if (!files.empty() && verb == "CWD") {
                 const std::string dir = normalPath(cwd, argument);
-                const bool exists = dir.empty() || std::any_of(files.begin(), files.end(), [&](const auto& f) {
-                                        return f.first.rfind(dir + "/", 0) == 0;
-                                    });
+                const bool exists =
+                    dir.empty() || std::any_of(files.begin(), files.end(), [&](const auto& f) {
+                        return f.first.rfind(dir + "/", 0) == 0;
+                    });
                 if (exists)
                     cwd = dir;
                 sendAll(control, exists ? "250 directory changed\r\n" : "550 no such directory\r\n");
             } else if (isAbsent || (fromFiles && !files.count(path))) {
                 sendAll(control, "550 no such file\r\n");
             } else if (fromFiles && verb == "SIZE") {
-                const long long size = path == faultFile && announce != -1 ? announce : (long long)files[path].size();
-                sendScripted(control, size == -2 ? "550 size refused\r\n" : "213 " + std::to_string(size) + "\r\n");
+                const long long size =
+                    path == faultFile && announce != -1 ? announce : (long long)files[path].size();
+                sendScripted(control,
+                             size == -2 ? "550 size refused\r\n" : "213 " + std::to_string(size) + "\r\n");
             } else if (reply == replies.end()) {
                 sendAll(control, "502 not here\r\n");
             } else {

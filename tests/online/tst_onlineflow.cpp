@@ -108,9 +108,9 @@ void OnlineFlowTest::init()
     questionAnswer = QMessageBox::No;
     setBoxPresenter([this](const BoxRequest& r) {
         boxes << r;
-        boxTexts << (r.text == (systemIsChinese() ? "更新成功" : "Update is Successful")   ? kSuccess
-                     : r.text == (systemIsChinese() ? "更新失败" : "Update is failed") ? kFailure
-                                                                                      : r.text);
+        boxTexts << (r.text == (systemIsChinese() ? "更新成功" : "Update is Successful") ? kSuccess
+                     : r.text == (systemIsChinese() ? "更新失败" : "Update is failed")   ? kFailure
+                                                                                         : r.text);
         return r.text == kQuestion ? questionAnswer
                                    : int(r.buttons & QMessageBox::Yes ? QMessageBox::Yes : QMessageBox::Ok);
     });
