@@ -188,12 +188,12 @@ Verdict verifyImageFile(const QString& path, std::int64_t announced, std::int64_
 {
     QFile file(path);
     QByteArray image;
-    // One byte past the cap is enough to tell an image that is too large.
-    if (file.open(QIODevice::ReadOnly))
-        image = file.read(cap + 1);
+    const bool tooLarge = file.size() > cap;
+    if (!tooLarge && file.open(QIODevice::ReadOnly))
+        image = file.readAll();
     file.close();
     Verdict verdict = Verdict::Incomplete;
-    if (image.size() > cap) {
+    if (tooLarge) {
         if (detail)
             *detail = QStringLiteral("%1 is larger than %2 bytes").arg(path).arg(cap);
     } else {

@@ -8,6 +8,7 @@
 #include "core/messagebox.h"
 #include "image/firmwareimage.h"
 #include "online/curlfetch.h"
+#include "online/imageverify.h"
 #include "online/serverlayout.h"
 #include "online/updateserver.h"
 #include "testserver.h"
@@ -61,6 +62,8 @@ private slots:
     void init();
     void serverLayout_data();
     void serverLayout();
+    void imageVerification_data();
+    void imageVerification();
     void loadFile_data();
     void loadFile();
     void loadFileWithTheServerUnreachable();
@@ -176,6 +179,77 @@ void OnlineFlowTest::serverLayout()
         QCOMPARE(imagePath(QStringLiteral("KRV3200"), line), image);
         QCOMPARE(escapedUrlPath(image), image); // a token needs no escaping
     }
+}
+
+void OnlineFlowTest::imageVerification_data()
+{
+    // What the server keeps beside the image, the build's key, the verdict.
+    using V = imageverify::Verdict;
+    QTest::addColumn<qint64>("announced");
+    QTest::addColumn<QByteArray>("digestFile"); // null: absent; "fail": fetch failed
+    QTest::addColumn<QByteArray>("signature");  // null: absent; "good": made with the key
+    QTest::addColumn<QString>("key");           // "hex", "base64", other text as it stands
+    QTest::addColumn<int>("verdict");
+    const QByteArray digest =
+        QCryptographicHash::hash(image(3215), QCryptographicHash::Sha256).toHex() + "  3215.bin\n";
+    QTest::newRow("nothing beside it") << qint64(-1) << QByteArray() << QByteArray() << "" << int(V::Ok);
+    QTest::newRow("fewer bytes than announced")
+        << qint64(113) << QByteArray() << QByteArray() << "" << int(V::Incomplete);
+    QTest::newRow("digest") << qint64(112) << digest << QByteArray() << "" << int(V::Ok);
+    QTest::newRow("digest, upper case, binary mark")
+        << qint64(-1) << digest.toUpper().replace("  3215.BIN", " *3215.bin") << QByteArray() << ""
+        << int(V::Ok);
+    QTest::newRow("digest of another file")
+        << qint64(-1) << QByteArray(64, 'a') << QByteArray() << "" << int(V::DigestMismatch);
+    QTest::newRow("63 digits") << qint64(-1) << digest.mid(1) << QByteArray() << ""
+                               << int(V::DigestUnreadable);
+    QTest::newRow("empty digest file")
+        << qint64(-1) << QByteArray("") << QByteArray() << "" << int(V::DigestUnreadable);
+    QTest::newRow("digest file not fetched")
+        << qint64(-1) << QByteArray("fail") << QByteArray() << "" << int(V::CompanionFailed);
+    QTest::newRow("signed, hex key") << qint64(-1) << digest << QByteArray("good") << "hex" << int(V::Ok);
+    QTest::newRow("signed, base64 key")
+        << qint64(-1) << QByteArray() << QByteArray("good") << "base64" << int(V::Ok);
+    QTest::newRow("no signature") << qint64(-1) << digest << QByteArray() << "hex"
+                                  << int(V::SignatureMissing);
+    QTest::newRow("signature of other bytes")
+        << qint64(-1) << QByteArray() << QByteArray(64, 's') << "hex" << int(V::SignatureBad);
+    QTest::newRow("short signature") << qint64(-1) << QByteArray() << QByteArray(63, 's') << "hex"
+                                     << int(V::SignatureBad);
+    QTest::newRow("key not 32 bytes")
+        << qint64(-1) << QByteArray() << QByteArray("good") << "abcd" << int(V::KeyUnusable);
+    QTest::newRow("signature ignored without a key")
+        << qint64(-1) << QByteArray() << QByteArray(64, 's') << "" << int(V::Ok);
+}
+
+void OnlineFlowTest::imageVerification()
+{
+    QFETCH(qint64, announced);
+    QFETCH(QByteArray, digestFile);
+    QFETCH(QByteArray, signature);
+    QFETCH(QString, key);
+    QFETCH(int, verdict);
+    QByteArray publicKey, secretKey;
+    QVERIFY(imageverify::makeKeyPair(&publicKey, &secretKey));
+    const QByteArray file = image(3215);
+    if (signature == "good")
+        signature = imageverify::sign(file, secretKey);
+    key = key == "hex" ? publicKey.toHex() : key == "base64" ? publicKey.toBase64() : key;
+    const auto fetch = [&](const QString& suffix, std::int64_t cap) {
+        const QByteArray& bytes = suffix == ".sha256" ? digestFile : signature;
+        imageverify::Companion c;
+        c.state = bytes.isNull()    ? imageverify::Companion::State::Absent
+                  : bytes == "fail" ? imageverify::Companion::State::Failed
+                                    : imageverify::Companion::State::Present;
+        c.bytes = bytes.left(int(cap));
+        return c;
+    };
+    QString detail;
+    QCOMPARE(int(imageverify::verifyImage(file, announced, fetch, key, &detail)), verdict);
+    QCOMPARE(detail.isEmpty(), verdict == int(imageverify::Verdict::Ok));
+    // The format checks come first: a cut image never gets as far as its digest.
+    QCOMPARE(imageverify::verifyImage(file.left(100), -1, fetch, key, &detail),
+             imageverify::Verdict::BadFormat);
 }
 
 void OnlineFlowTest::loadFile_data()

@@ -17,6 +17,7 @@ struct Case {
     bool verifies;
     int status;
     QByteArray printed;
+    QByteArray sha256 = {}; // --sha256
 };
 } // namespace
 Q_DECLARE_METATYPE(Case)
@@ -44,6 +45,10 @@ void UnattendedTest::runs_data()
     QTest::newRow("device content differs") << Case{good, true, 5000, 5000, false, ImageMismatch, ""};
     QTest::newRow("no device") << Case{good, false, 5000, 5000, true, NoDevice, "no device found"};
     QTest::newRow("no version reply") << Case{good, true, 5000, 200, true, NoVersionReply, ""};
+    const QByteArray digest = QCryptographicHash::hash(good, QCryptographicHash::Sha256);
+    QTest::newRow("--sha256 matches") << Case{good, true, 5000, 5000, true, Success, "matches", digest};
+    QTest::newRow("--sha256 differs")
+        << Case{good.left(900), true, 5000, 5000, true, ImageDigest, "differs from --sha256", digest};
 }
 
 void UnattendedTest::runs()
@@ -56,6 +61,7 @@ void UnattendedTest::runs()
     unattended::Options options;
     options.imagePath = writeFile(dir, "run.fw", c.file);
     options.versionTimeoutMs = c.versionTimeoutMs;
+    options.sha256 = c.sha256;
     options.verify = [&] { return c.verifies ? unattended::Success : unattended::ImageMismatch; };
     std::FILE* out = options.out = std::tmpfile();
     QCOMPARE(unattended::Driver(options).run(w), c.status);
@@ -66,6 +72,8 @@ void UnattendedTest::runs()
     std::fclose(out);
     QVERIFY2(text.contains(c.printed), text.constData());
     QVERIFY(text.count("progress") <= 12);
+    if (c.status == unattended::ImageDigest) // nothing was read, nothing reached the device
+        QCOMPARE(rig.sent(DeviceModel::FrameKind::Start), std::size_t(0));
     QVERIFY(!w.dspTimer->isActive() && !w.armTimer->isActive() && !w.delayTimer->isActive());
 }
 
