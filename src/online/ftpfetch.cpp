@@ -11,6 +11,14 @@ FtpFetch fetchWithFtpClient(const FtpServer& server, const QString& remote, cons
     FtpFetch result;
     const QString local = localDir + QLatin1Char('/') + remote;
     const std::string name = remote.toUtf8().toStdString();
+    // A download whose deadline has passed does not start another login.
+    if (std::chrono::steady_clock::now() >= deadline) {
+        result.why = QStringLiteral("%1:%2, %3: the download's deadline has passed")
+                         .arg(server.address)
+                         .arg(server.port)
+                         .arg(remote);
+        return result;
+    }
     FtpClient client;
     client.SetServerInfo(server.address, server.user, server.password, server.port);
     client.SetDeadline(deadline);
