@@ -1,14 +1,15 @@
-// The FTP reply reader's decisions on one receive: the reply code and the
-// completion reply "226" carried over behind another reply.
+// The FTP reply reader's decisions on the bytes received so far: the reply
+// code and where the first whole reply (single or multi-line) ends.
 //
-// The client reads a reply with one receive into its 1000-byte control
-// buffer and refuses a receive that fills it, so what reaches these readers
-// is at most 999 bytes followed by a zero byte. The input is laid out the
-// same way in a buffer of exactly that size.
+// The client gathers a reply in its 1000-byte control buffer and refuses one
+// that does not fit, so what reaches these readers is at most 999 bytes
+// followed by a zero byte. The input is laid out the same way in a buffer of
+// exactly that size.
 #include "fuzzcheck.h"
 #include "online/ftpclient.h"
 #include "online/ftpreply.h"
 
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -45,18 +46,21 @@ void checkReply(const char* begin, const char* end)
     if (digits >= 0)
         FUZZ_CHECK(code == (digits > 999999 ? -1 : digits));
 
-    const char* carried = ftpreply::carriedCompletion(begin, end);
-    const std::size_t at = text.find("\r\n226");
-    if (at == std::string::npos) {
-        FUZZ_CHECK(carried == nullptr);
-    } else {
-        FUZZ_CHECK(carried == begin + at + 2);
-        // What the next read hands out starts with its own code.
-        FUZZ_CHECK(end - carried >= 3 && std::memcmp(carried, "226", 3) == 0);
-        const int next = ftpreply::replyCode(carried, end);
-        if (digitCode(std::string(carried, end)) == 226)
-            FUZZ_CHECK(next == 226);
+    // A model of the standard's rule: line by line, the first line alone
+    // unless it starts "ddd-", then up to the first later "ddd " line.
+    const std::size_t length = ftpreply::replyLength(begin, end);
+    std::size_t expected = 0;
+    const bool multi = text.size() >= 4 && std::isdigit(static_cast<unsigned char>(text[0])) &&
+                       std::isdigit(static_cast<unsigned char>(text[1])) &&
+                       std::isdigit(static_cast<unsigned char>(text[2])) && text[3] == '-';
+    for (std::size_t at = 0, lf; (lf = text.find('\n', at)) != std::string::npos; at = lf + 1) {
+        if (!multi ||
+            (at > 0 && text.compare(at, 3, text, 0, 3) == 0 && lf - at >= 3 && text[at + 3] == ' ')) {
+            expected = lf + 1;
+            break;
+        }
     }
+    FUZZ_CHECK(length == expected);
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 // little-endian), then the version list file.
 #include "app/mainwindow.h"
 #include "fuzzcheck.h"
+#include "online/curlfetch.h"
 #include "online/serverlayout.h"
 #include "usb/hidplatform.h"
 
@@ -97,13 +98,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
 
     const QString newest = lines.first();
-    if (isSafeVersionLine(newest)) {
-        // A safe first line names a file inside the model directory.
+    if (isVersionToken(newest)) {
+        // A version token names a file inside the model directory, and
+        // libcurl's escaping leaves it as it is.
         const QString image = imagePath(model, newest);
         FUZZ_CHECK(image == model + "/" + newest + ".bin");
         const QString root = QStringLiteral("/srv/file/");
         FUZZ_CHECK(QDir::cleanPath(root + image).startsWith(root + model + "/"));
-        FUZZ_CHECK(image.count(QLatin1Char('/')) == 1 && !newest.contains(QLatin1String("..")));
+        FUZZ_CHECK(image.count(QLatin1Char('/')) == 1 && newest.size() <= kVersionTokenMax);
+        FUZZ_CHECK(escapedUrlPath(image) == image);
     }
     FUZZ_CHECK((versionText < newest) == orderedBefore(versionText, newest));
     return 0;

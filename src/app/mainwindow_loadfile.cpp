@@ -1,39 +1,40 @@
 // One download through the updater's own FTP client, on the GUI thread, with
-// its outcome shown to the user.
+// its outcome shown to the user. The fetch is bounded in time and bytes, and
+// an image counts only once it arrived whole and passed its checks.
 #include "app/mainwindow.h"
 
 #include "app/ui_mainwindow.h"
 #include "core/messagebox.h"
-#include "online/ftpclient.h"
+#include "online/fetchlimits.h"
+#include "online/ftpfetch.h"
 #include "online/updateserver.h"
 #include "upgrade/notices.h"
 
+#include <QDebug>
 #include <QToolButton>
 
 void MainWindow::LoadFile(QString FileName, QString FileNameLocalPath)
 {
-    bool whole = false;
-    {
-        FtpClient client;
-        client.SetServerInfo(updateServerAddress(), updateServerUser(), updateServerPassword(),
-                             updateServerPort());
-        client.Login(); // a failed login shows as a size the server never gave
-        const std::string remote = FileName.toUtf8().toStdString();
-        const int size = client.GetFileSize(remote);
-        if (size > 0) {
-            std::int64_t written = 0;
-            client.DownloadFile(remote, FileNameLocalPath.toUtf8().toStdString(), &written);
-            // A transfer cut short is a failure, not a smaller file.
-            whole = written == size;
-        }
-    }
+    const fetchlimits::Scope bounded;
+    const FtpServer server{updateServerAddress(), updateServerPort(), updateServerUser(),
+                           updateServerPassword()};
+    const FtpFetch fetch = fetchWithFtpClient(server, FileName, FileNameLocalPath,
+                                              fetchlimits::current().capBytes, fetchlimits::fetchDeadline());
+    const bool image = FileName.contains(QLatin1String("bin"));
+    QString why = fetch.why;
+    bool whole = fetch.outcome == FtpFetch::Outcome::Ok;
+    if (whole && image)
+        whole = verifyFtpDownload(server, FileName, FileNameLocalPath, fetch.announced, &why) ==
+                imageverify::Verdict::Ok;
 
     if (!whole) {
+        if (!why.isEmpty())
+            qWarning().noquote() << "download failed:" << why;
         englishWarningBox(notices::Id::FetchFailed, this, notices::title(notices::Id::FetchFailed, false),
                           notices::text(notices::Id::FetchFailed, false));
         return;
     }
-    if (FileName.contains(QLatin1String("bin"))) {
+    if (image) {
         FlushFileTip(0);
         ui->toolButton_2->setEnabled(true);
     }

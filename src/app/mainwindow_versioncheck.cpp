@@ -4,6 +4,7 @@
 
 #include "app/ui_mainwindow.h"
 #include "core/messagebox.h"
+#include "online/fetchlimits.h"
 #include "online/serverlayout.h"
 #include "upgrade/notices.h"
 
@@ -48,6 +49,7 @@ int MainWindow::ReadIniFile(QString FilePath, QString stGroupName, QString stNam
 
 int MainWindow::Slot_LoadingMessageFile(QString ServerPath, QString SavePath, QStringList& FileData)
 {
+    const fetchlimits::Scope bounded; // inside a download, its deadline holds
     serverFilePath = ServerPath;
     ui->TBFlush->setEnabled(false);
 
@@ -69,9 +71,9 @@ int MainWindow::Slot_LoadingMessageFile(QString ServerPath, QString SavePath, QS
     FileData = list;
     if (list.isEmpty())
         return -1;
-    // The first line names the image file; one that would lead out of the
-    // model directory makes the list as good as unavailable.
-    if (!isSafeVersionLine(list.first())) {
+    // The first line names the image file; anything but a plain version
+    // token makes the list as good as unavailable.
+    if (!isVersionToken(list.first())) {
         FileData.clear();
         return -1;
     }

@@ -1,6 +1,10 @@
 #include "online/curlfetch.h"
 
+#include "online/fetchlimits.h"
 #include "online/updateserver.h"
+
+#include <QFile>
+#include <QStringList>
 
 #include <curl/curl.h>
 
@@ -8,12 +12,34 @@ std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, UrlFetc
 {
     if (size == 0 || count == 0)
         return 0;
+    const std::size_t bytes = size * count;
+    if (static_cast<std::int64_t>(bytes) > target->cap - target->written) {
+        target->overCap = true;
+        return 0; // not the data's size: libcurl stops with a write error
+    }
     if (!target->stream) {
         target->stream = std::fopen(target->fileName, "wb");
         if (!target->stream)
             return static_cast<std::size_t>(-1); // not the data's size: libcurl stops with a write error
     }
-    return std::fwrite(data, size, count, target->stream);
+    const std::size_t done = std::fwrite(data, size, count, target->stream);
+    target->written += static_cast<std::int64_t>(done * size);
+    return done;
+}
+
+QString escapedUrlPath(const QString& path)
+{
+    QStringList segments = path.split(QLatin1Char('/'));
+    CURL* handle = curl_easy_init(); // only for the escaping's signature
+    for (QString& segment : segments) {
+        const QByteArray bytes = segment.toUtf8();
+        char* escaped = bytes.isEmpty() ? nullptr : curl_easy_escape(handle, bytes.constData(), bytes.size());
+        segment = escaped ? QString::fromLatin1(escaped) : QString();
+        curl_free(escaped);
+    }
+    if (handle)
+        curl_easy_cleanup(handle);
+    return segments.join(QLatin1Char('/'));
 }
 
 QString updateUrl(const QString& address, int port, const QString& path)
@@ -21,5 +47,86 @@ QString updateUrl(const QString& address, int port, const QString& path)
     QString url = QStringLiteral("ftp://%1:%2@%3").arg(updateServerUser(), updateServerPassword(), address);
     if (port != 21)
         url += QLatin1Char(':') + QString::number(port);
-    return url + QLatin1Char('/') + path;
+    return url + QLatin1Char('/') + escapedUrlPath(path);
+}
+
+int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t cap, int deadlineMs,
+             std::int64_t* announced)
+{
+    UrlFetchFile target;
+    target.fileName = localName.constData();
+    target.cap = cap;
+    curl_global_init(CURL_GLOBAL_ALL);
+    CURLcode result = CURLE_FAILED_INIT;
+    curl_off_t length = -1;
+    if (CURL* handle = curl_easy_init()) {
+        curl_easy_setopt(handle, CURLOPT_URL, url.constData());
+        curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &WriteToFile);
+        curl_easy_setopt(handle, CURLOPT_WRITEDATA, &target);
+        curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L);
+        // A server that stops answering ends the fetch instead of the GUI.
+        curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kCurlTimeoutSeconds);
+        curl_easy_setopt(handle, CURLOPT_SERVER_RESPONSE_TIMEOUT, kCurlTimeoutSeconds);
+        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, kCurlTimeoutSeconds);
+        // ...and one that answers just in time, byte by byte, ends at the
+        // deadline. A size announced above the cap is refused up front.
+        curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(deadlineMs > 0 ? deadlineMs : 1));
+        curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(cap));
+        curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+        result = curl_easy_perform(handle);
+        curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+        curl_easy_cleanup(handle);
+    }
+    if (target.stream && std::fclose(target.stream) != 0 && result == CURLE_OK)
+        result = CURLE_WRITE_ERROR; // the file's end may be missing
+    if (result == CURLE_OK && length >= 0 && target.written != length)
+        result = CURLE_PARTIAL_FILE; // fewer bytes than the server announced
+    if (target.overCap)
+        std::fprintf(stderr, "%s: more than %lld bytes, the fetch was cut off\n", localName.constData(),
+                     static_cast<long long>(cap));
+    if (result != CURLE_OK) {
+        std::fprintf(stderr, "curl told us %d\n", static_cast<int>(result));
+        // No part of a failed transfer may pass for a file later.
+        if (target.stream)
+            QFile::remove(QString::fromLocal8Bit(localName));
+    }
+    curl_global_cleanup();
+    if (announced)
+        *announced = length;
+    return static_cast<int>(result);
+}
+
+imageverify::Companion fetchCompanionWithCurl(const QString& address, int port, const QString& remote,
+                                              const QString& localPath, std::int64_t cap, int deadlineMs)
+{
+    imageverify::Companion companion;
+    QFile::remove(localPath);
+    const int result =
+        fetchUrl(updateUrl(address, port, remote).toLatin1(), localPath.toLocal8Bit(), cap, deadlineMs);
+    if (result == CURLE_REMOTE_FILE_NOT_FOUND) {
+        companion.state = imageverify::Companion::State::Absent;
+    } else if (result != CURLE_OK) {
+        companion.state = imageverify::Companion::State::Failed;
+    } else {
+        // An empty file on the server leaves no local file: present, empty.
+        QFile file(localPath);
+        if (file.open(QIODevice::ReadOnly))
+            companion.bytes = file.read(cap);
+        companion.state = imageverify::Companion::State::Present;
+    }
+    QFile::remove(localPath);
+    return companion;
+}
+
+imageverify::Verdict verifyCurlDownload(const QString& localImage, const QString& remote, QString* why)
+{
+    const QString address = updateServerAddress();
+    const int port = updateServerPort();
+    const auto fetch = [&](const QString& suffix, std::int64_t cap) {
+        return fetchCompanionWithCurl(address, port, remote + suffix, localImage + suffix, cap,
+                                      fetchlimits::remainingMs());
+    };
+    // fetchUrl already held the image to the size the server announced.
+    return imageverify::verifyImageFile(localImage, -1, fetchlimits::current().capBytes, fetch, why);
 }

@@ -1,23 +1,55 @@
 // One file from the update server through libcurl, by URL. The local file is
-// created only when the first data arrive.
+// created only when the first data arrive. Every path segment that goes into
+// a URL is percent-encoded by libcurl, so no text from the server can change
+// what the URL means; every fetch is bounded in time and in bytes.
 #pragma once
 
+#include "online/imageverify.h"
+
+#include <QByteArray>
 #include <QString>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 // The write target of one transfer.
 struct UrlFetchFile {
     const char* fileName = nullptr; // local 8-bit encoding, alive for the transfer
     std::FILE* stream = nullptr;    // opened on the first data
+    std::int64_t written = 0;       // bytes handed to the stream
+    std::int64_t cap = INT64_MAX;   // more than this ends the transfer
+    bool overCap = false;
 };
 
 // libcurl's write callback.
 std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, UrlFetchFile* target);
 
-// "ftp://ftp:qzx@<address>[:<port>]/<path>"; the port only when it is not 21.
+// Each "/"-separated segment of `path` percent-encoded by libcurl; the
+// separators stay.
+QString escapedUrlPath(const QString& path);
+
+// "ftp://ftp:qzx@<address>[:<port>]/<escaped path>"; the port only when it
+// is not 21.
 QString updateUrl(const QString& address, int port, const QString& path);
 
 // Each wait of a transfer on the server ends after this long.
 constexpr long kCurlTimeoutSeconds = 5;
+
+// Fetches `url` into `localName` (local 8-bit encoding): at most `cap`
+// bytes, over within `deadlineMs`. Returns the libcurl result code, 0 only
+// for a whole transfer; a file this call created is removed when the result
+// is not 0. `announced` receives the size the server gave, -1 for none.
+int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t cap, int deadlineMs,
+             std::int64_t* announced = nullptr);
+
+// A file beside an image: the image's server path plus `suffix`, fetched to
+// a scratch file at `localPath` that is gone when this returns. A file the
+// server does not have is Absent; any other failure is Failed.
+imageverify::Companion fetchCompanionWithCurl(const QString& address, int port, const QString& remote,
+                                              const QString& localPath, std::int64_t cap, int deadlineMs);
+
+// The checks of imageverify on an image that libcurl fetched from `remote`
+// on the update server to `localImage`, with its .sha256 and .sig fetched
+// the same way. A failing image is removed; `why` says what failed.
+imageverify::Verdict verifyCurlDownload(const QString& localImage, const QString& remote, QString* why);

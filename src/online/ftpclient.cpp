@@ -2,6 +2,7 @@
 
 #include "online/ftpreply.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -94,7 +95,8 @@ bool FtpClient::connectWithTimeout(sockshim::Socket s, const char* failureText, 
     } else if (::connect(s, reinterpret_cast<const sockaddr*>(&serverAddr), sizeof serverAddr) != 0) {
         error = sockshim::lastError();
         if (sockshim::connectPending(error))
-            error = sockshim::waitReady(s, true, timeoutMs) ? sockshim::pendingError(s) : sockshim::kTimedOut;
+            error = sockshim::waitReady(s, true, waitBudget(timeoutMs)) ? sockshim::pendingError(s)
+                                                                        : sockshim::kTimedOut;
     }
     if (error == 0 && !sockshim::setNonBlocking(s, false))
         error = sockshim::lastError();
@@ -161,7 +163,8 @@ int FtpClient::SendCommand(std::string& line)
 {
     line += "\r\n";
     ftpTrace(line);
-    if (controlSocket != sockshim::kNoSocket && sockshim::waitReady(controlSocket, true, timeoutMs))
+    if (controlSocket != sockshim::kNoSocket &&
+        sockshim::waitReady(controlSocket, true, waitBudget(timeoutMs)))
         sockshim::sendBytes(controlSocket, line.data(), line.size());
     return 0;
 }
@@ -171,44 +174,67 @@ int FtpClient::ReadReply(int expectedCode, std::string& failureText)
     return readReplyAccepting(expectedCode, expectedCode, failureText);
 }
 
+int FtpClient::waitBudget(int timeout) const
+{
+    if (deadline == Clock::time_point::max())
+        return timeout;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::max<long long>(0, std::min<long long>(timeout, left)));
+}
+
 int FtpClient::readReplyAccepting(int expectedCode, int alternativeCode, std::string& failureText)
 {
     if (failureText.size() == 1)
         failureText = "state code error!";
-    if (!pendingReply.empty()) {
-        replyText.swap(pendingReply);
-        pendingReply.clear();
-        return 0;
-    }
 
-    pause(kReplyPauseMs);
+    // A reply already held whole needs no pause and no receive.
+    std::size_t length = ftpreply::replyLength(inbox.data(), inbox.data() + inbox.size());
+    if (length == 0)
+        pause(kReplyPauseMs);
     std::memset(controlBuffer.get(), 0, kBufferSize);
     controlLength = 0;
     replyText.clear();
-    if (controlSocket == sockshim::kNoSocket)
-        return -1;
-    if (!sockshim::waitReady(controlSocket, false, timeoutMs)) {
-        ftpTrace("Control Socket receiving timed out.");
-        return -1;
+    // One reply, however many receives it takes, within one time-out.
+    const Clock::time_point replyEnd = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (length == 0) {
+        // A reply and its terminator must fit the control buffer.
+        if (inbox.size() >= kBufferSize - 1) {
+            ftpTrace("ERROR! Too long information too receive!");
+            inbox.clear();
+            return -1;
+        }
+        if (controlSocket == sockshim::kNoSocket)
+            return -1;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(replyEnd - Clock::now()).count();
+        if (!sockshim::waitReady(controlSocket, false,
+                                 waitBudget(static_cast<int>(std::max<long long>(0, left))))) {
+            ftpTrace("Control Socket receiving timed out.");
+            return -1;
+        }
+        char* room = controlBuffer.get();
+        const int received = sockshim::receive(controlSocket, room, kBufferSize - 1 - inbox.size());
+        if (received <= 0)
+            return -1;
+        inbox.append(room, static_cast<std::size_t>(received));
+        length = ftpreply::replyLength(inbox.data(), inbox.data() + inbox.size());
+        if (length == 0 && inbox.size() >= kBufferSize - 1) {
+            ftpTrace("ERROR! Too long information too receive!");
+            inbox.clear();
+            return -1;
+        }
     }
-    const int received = sockshim::receive(controlSocket, controlBuffer.get(), kBufferSize);
-    if (received == static_cast<int>(kBufferSize)) {
-        ftpTrace("ERROR! Too long information too receive!");
-        return -1;
-    }
-    if (received <= 0)
-        return -1;
-    // At most kBufferSize - 1 bytes arrived, so the terminator fits.
-    controlLength = static_cast<std::size_t>(received);
-    controlBuffer[controlLength] = '\0';
+    // The reply is shorter than the buffer, so the terminator fits.
+    std::memset(controlBuffer.get(), 0, kBufferSize);
+    std::memcpy(controlBuffer.get(), inbox.data(), length);
+    controlLength = length;
+    inbox.erase(0, length);
 
     const char* begin = controlBuffer.get();
     const char* end = begin + controlLength;
     const int code = ftpreply::replyCode(begin, end);
     replyText.assign(begin, end);
     ftpTrace(replyText);
-    if (const char* completion = ftpreply::carriedCompletion(begin, end))
-        pendingReply.assign(completion, end);
 
     if (code == expectedCode || code == alternativeCode)
         return 0;
@@ -272,7 +298,7 @@ int FtpClient::receiveData(char* buffer, std::size_t capacity)
 {
     if (dataSocket == sockshim::kNoSocket)
         return -1;
-    if (!sockshim::waitReady(dataSocket, false, timeoutMs)) {
+    if (!sockshim::waitReady(dataSocket, false, waitBudget(timeoutMs))) {
         ftpTrace("Data Socket receiving timed out.");
         return -1;
     }
@@ -282,7 +308,7 @@ int FtpClient::receiveData(char* buffer, std::size_t capacity)
 bool FtpClient::sendAll(sockshim::Socket s, const char* data, std::size_t length)
 {
     while (length > 0) {
-        if (!sockshim::waitReady(s, true, timeoutMs))
+        if (!sockshim::waitReady(s, true, waitBudget(timeoutMs)))
             return false;
         const int sent = sockshim::sendBytes(s, data, length);
         if (sent <= 0)
@@ -309,6 +335,12 @@ int FtpClient::ListDirectory()
             if (received <= 0)
                 break;
             dataBuffer[received] = '\0';
+            // A listing is only looked at, never kept: a server that lists
+            // without end is cut off here.
+            if (listing.size() + static_cast<std::size_t>(received) > kListingCap) {
+                ftpTrace("Data Socket listing longer than " + std::to_string(kListingCap) + " bytes.");
+                break;
+            }
             listing.append(dataBuffer.get(), static_cast<std::size_t>(received));
         }
     }
@@ -335,33 +367,57 @@ int FtpClient::GetFileSize(const std::string& name)
 
 int FtpClient::DownloadFile(const std::string& name, const std::string& localDir, std::int64_t* bytesWritten)
 {
+    transfer = Transfer{};
     // The directories on the way must exist; without the file the transfer
     // still runs and its data are dropped.
     std::FILE* file = openLocal(localDir + "/" + name, "wb");
     EnterPassiveMode();
-    GetFileSize(name);
+    transfer.announced = GetFileSize(name);
+    // Never more than announced, never more than the cap: a server that
+    // streams on is cut off instead of filling the disk.
+    const std::int64_t limit =
+        transfer.announced >= 0 ? std::min<std::int64_t>(transfer.announced, transferCap) : transferCap;
     std::string line = "RETR " + name;
     SendCommand(line);
     std::int64_t written = 0;
+    std::int64_t received = 0;
+    bool dataEnded = false;
     const bool started = readTransferStart("0") == 0;
     if (started) {
         std::memset(dataBuffer.get(), 0, kBufferSize);
         for (;;) {
-            const int received = receiveData(dataBuffer.get(), kBufferSize);
-            if (received <= 0)
+            if (dataSocket == sockshim::kNoSocket)
                 break;
+            if (!sockshim::waitReady(dataSocket, false, waitBudget(timeoutMs))) {
+                ftpTrace("Data Socket receiving timed out.");
+                transfer.timedOut = true;
+                break;
+            }
+            const int n = sockshim::receive(dataSocket, dataBuffer.get(), kBufferSize);
+            if (n <= 0) {
+                dataEnded = n == 0;
+                break;
+            }
+            received += n;
+            if (received > limit) {
+                ftpTrace("Data Socket sent more than " + std::to_string(limit) + " bytes for " + name + ".");
+                transfer.overLimit = true;
+                break;
+            }
             if (file)
                 written += static_cast<std::int64_t>(
-                    std::fwrite(dataBuffer.get(), 1, static_cast<std::size_t>(received), file));
+                    std::fwrite(dataBuffer.get(), 1, static_cast<std::size_t>(n), file));
         }
     }
     if (file && std::fclose(file) != 0)
         written = -1; // the last bytes may not have reached the disk
     closeData();
-    if (started) {
+    // After a cut-off the server has nothing sensible left to say.
+    if (started && dataEnded) {
         std::string failure = "0";
-        ReadReply(226, failure);
+        transfer.completed = ReadReply(226, failure) == 0;
     }
+    transfer.written = written;
     if (bytesWritten)
         *bytesWritten = written;
     return 1;

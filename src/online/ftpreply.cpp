@@ -61,15 +61,24 @@ std::int32_t sizeValue(const char* begin, const char* end)
     return static_cast<std::int32_t>(value);
 }
 
-const char* carriedCompletion(const char* begin, const char* end)
+std::size_t replyLength(const char* begin, const char* end)
 {
-    static const char kMark[] = "\r\n226";
-    const std::size_t markLength = sizeof kMark - 1;
-    for (const char* p = begin; end - p >= static_cast<std::ptrdiff_t>(markLength); ++p) {
-        if (std::memcmp(p, kMark, markLength) == 0)
-            return p + 2;
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    const bool multiLine =
+        end - begin >= 4 && isDigit(begin[0]) && isDigit(begin[1]) && isDigit(begin[2]) && begin[3] == '-';
+    for (const char* line = begin; line < end;) {
+        const void* found = std::memchr(line, '\n', static_cast<std::size_t>(end - line));
+        if (!found)
+            return 0;
+        const char* next = static_cast<const char*>(found) + 1;
+        // The first line of a multi-line reply never ends it, even though it
+        // begins with the code.
+        if (!multiLine ||
+            (line != begin && next - line >= 4 && std::memcmp(line, begin, 3) == 0 && line[3] == ' '))
+            return static_cast<std::size_t>(next - begin);
+        line = next;
     }
-    return nullptr;
+    return 0;
 }
 
 } // namespace ftpreply

@@ -3,6 +3,7 @@
 // sent.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace ftpreply {
@@ -25,9 +26,13 @@ std::uint16_t passivePort(const char* begin, const char* end);
 // large for a signed 32-bit size gives -1.
 std::int32_t sizeValue(const char* begin, const char* end);
 
-// Where a completion reply "226" that follows another reply in the same
-// receive begins: the position of the "226" behind the first CR LF "226",
-// or nullptr when there is none.
-const char* carriedCompletion(const char* begin, const char* end);
+// The length of the first complete reply at the start of the text, through
+// the line feed that ends it, or 0 while the reply is still incomplete. A
+// reply whose first line begins with three digits and "-" is a multi-line
+// reply: it ends with the first later line that begins with the same three
+// digits and a blank. Any other reply is its first line. How the bytes
+// were segmented on the way does not matter; lines end at a line feed (the
+// CR before it, if any, belongs to the line).
+std::size_t replyLength(const char* begin, const char* end);
 
 } // namespace ftpreply

@@ -1,5 +1,6 @@
 #include "online/ftpthread.h"
 
+#include "online/fetchlimits.h"
 #include "online/ftpclient.h"
 #include "online/updateserver.h"
 
@@ -55,6 +56,9 @@ void FtpThread::FetchOnce(QString name, QString dir)
     FtpClient client;
     client.SetServerInfo(updateServerAddress(), updateServerUser(), updateServerPassword(),
                          updateServerPort());
+    // Bounded like every fetch: a misbehaving server costs one deadline.
+    client.SetDeadline(fetchlimits::fetchDeadline());
+    client.SetTransferCap(fetchlimits::current().capBytes);
     client.Login();
     const std::string remote = name.toUtf8().toStdString();
     if (client.GetFileSize(remote) > 0) {

@@ -48,13 +48,19 @@ QStringList localDirectorySuffixes()
     return suffixes;
 }
 
-bool isSafeVersionLine(const QString& line)
+bool isVersionToken(const QString& line)
 {
-    if (line.contains(QLatin1Char('/')) || line.contains(QLatin1Char('\\')) ||
-        line.contains(QLatin1String("..")))
+    if (line.isEmpty() || line.size() > kVersionTokenMax)
+        return false;
+    const auto alphanumeric = [](QChar c) {
+        return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+               (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+               (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+    };
+    if (!alphanumeric(line.front()))
         return false;
     for (const QChar c : line) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+        if (!alphanumeric(c) && c != QLatin1Char('.') && c != QLatin1Char('-') && c != QLatin1Char('_'))
             return false;
     }
     return true;

@@ -1,7 +1,7 @@
 // Where firmware lives on the update server and beside the executable: the
 // model table that maps a device firmware number to its model directory, the
 // names of version lists and images, and the check that keeps a version
-// list's first line from leading a download out of its model directory.
+// list's first line a plain version token.
 #pragma once
 
 #include <QString>
@@ -22,9 +22,15 @@ QString imagePath(const QString& model, const QString& version);
 // The suffixes below the application directory made at start-up, in order.
 QStringList localDirectorySuffixes();
 
-// A version names a file inside its model directory only: no path
-// separators, no "..", no control characters.
-bool isSafeVersionLine(const QString& line);
+// The longest version token.
+constexpr int kVersionTokenMax = 32;
+
+// A version list's first line becomes part of a server path only when it
+// is a plain version token: 1 to kVersionTokenMax letters, digits, ".",
+// "-" and "_", beginning with a letter or a digit. Anything else (blanks,
+// "/", "%", ";", "?", "..", control characters) makes the list count as
+// unavailable.
+bool isVersionToken(const QString& line);
 
 // The warning for a version list that cannot be had.
 void showNetworkWarning(QWidget* window);

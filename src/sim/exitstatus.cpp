@@ -24,6 +24,7 @@ const Row rows[] = {
     {FileMismatch, "the image file does not match the device"},
     {SoftwareTypeMismatch, "the device's version belongs to no known family"},
     {FileFormat, "the image file is malformed or cannot be read"},
+    {ImageDigest, "the image file's SHA-256 differs from --sha256"},
     {ImageMismatch, "the device does not hold exactly the file's images"},
     {UnexpectedNotice, "an unexpected notice was shown"},
     {Timeout, "the run took longer than its time limit"},

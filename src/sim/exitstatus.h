@@ -21,6 +21,7 @@ enum ExitStatus : int {
     FileMismatch = 21,         // "The firmware file does not match the current device"
     SoftwareTypeMismatch = 22, // "The software type does not match the current device"
     FileFormat = 23,           // "File Format Is Error" (also: the file cannot be read)
+    ImageDigest = 24,          // --sha256 was given and the image file's SHA-256 differs
     ImageMismatch = 30,        // the device does not hold exactly the file's images
     UnexpectedNotice = 31,     // a notice this driver does not know
     Timeout = 32,              // the run took longer than its time limit

@@ -6,6 +6,8 @@
 #include "core/messagebox.h"
 #include "core/processexit.h"
 #include "core/services.h"
+#include "online/fetchlimits.h"
+#include "online/serverlayout.h"
 #include "online/updateserver.h"
 #include "sim/eventlog.h"
 #include "upgrade/notices.h"
@@ -13,7 +15,9 @@
 #include "widgets/progressbarcolor.h"
 
 #include <QCommandLineParser>
+#include <QCryptographicHash>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QTimer>
@@ -45,6 +49,14 @@ int firstButton(QMessageBox::StandardButtons buttons)
 void addOptions(QCommandLineParser& parser)
 {
     parser.addOption({"image", "The firmware image file to write.", "file"});
+    parser.addOption({"sha256",
+                      "With --image: the file's SHA-256 (64 hex digits); a file with another digest is not "
+                      "written.",
+                      "hex"});
+    parser.addOption({"fetch",
+                      "With --server: fetch the image through libcurl (curl, the default, as the window "
+                      "does) or through the updater's own FTP client (ftpclient).",
+                      "curl|ftpclient"});
     parser.addOption(
         {"timeout", "Give up after this many seconds (default: from the image size).", "seconds"});
     parser.addOption(
@@ -84,6 +96,27 @@ bool readOptions(const QCommandLineParser& parser, Options* options, QString* er
         }
         options->server = UpdateServer{server.left(colon), port};
         options->online = true;
+    }
+    if (parser.isSet("sha256")) {
+        const QByteArray hex = parser.value("sha256").toLatin1();
+        const QByteArray digest = QByteArray::fromHex(hex);
+        if (hex.size() != 64 || digest.toHex() != hex.toLower()) {
+            *error = QStringLiteral("--sha256 needs 64 hex digits");
+            return false;
+        }
+        if (options->imagePath.isEmpty()) {
+            *error = QStringLiteral("--sha256 checks the file of --image");
+            return false;
+        }
+        options->sha256 = digest;
+    }
+    if (parser.isSet("fetch")) {
+        const QString road = parser.value("fetch");
+        if (road != QLatin1String("curl") && road != QLatin1String("ftpclient")) {
+            *error = QStringLiteral("--fetch needs curl or ftpclient");
+            return false;
+        }
+        options->fetch = road == QLatin1String("curl") ? Options::Fetch::Curl : Options::Fetch::FtpClient;
     }
     if (options->imagePath.isEmpty() && !options->online && !parser.optionNames().contains("list")) {
         *error = QStringLiteral("--image or --server is required");
@@ -253,6 +286,23 @@ void Driver::pressButtons()
     std::fprintf(options_.out, "device version %u\nimage %s\n", unsigned(window_->deviceVersion),
                  qPrintable(options_.imagePath));
     std::fflush(options_.out);
+    if (!options_.sha256.isEmpty()) {
+        // Checked before the window reads the file, so nothing reaches the
+        // device from a file that is not the one meant.
+        QFile file(options_.imagePath);
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        const bool read = file.open(QIODevice::ReadOnly) && hash.addData(&file);
+        if (!read || hash.result() != options_.sha256) {
+            std::fprintf(options_.out, "image %s: %s\n", qPrintable(options_.imagePath),
+                         read ? qPrintable(QStringLiteral("SHA-256 %1 differs from --sha256 %2")
+                                               .arg(QLatin1String(hash.result().toHex()),
+                                                    QLatin1String(options_.sha256.toHex())))
+                              : qPrintable(file.errorString()));
+            finish(ImageDigest);
+            return;
+        }
+        std::fprintf(options_.out, "SHA-256 %s matches\n", hash.result().toHex().constData());
+    }
     window_->ui->TBFlush->click();
     if (status_ >= 0)
         return;
@@ -272,6 +322,11 @@ void Driver::updateOnline()
     std::fprintf(options_.out, "device version %u\nupdate server %s:%d\n", unsigned(window_->deviceVersion),
                  qPrintable(updateServerAddress()), updateServerPort());
     std::fflush(options_.out);
+    if (options_.fetch == Options::Fetch::FtpClient) {
+        if (fetchWithFtpClient())
+            writeDownloaded();
+        return;
+    }
     // Through the window's slot interface, as an explicit request: nothing in
     // the window starts the check by itself.
     int result = -1;
@@ -284,6 +339,44 @@ void Driver::updateOnline()
         finish(result == 1 ? UpToDate : DownloadFailed);
         return;
     }
+    writeDownloaded();
+}
+
+bool Driver::fetchWithFtpClient()
+{
+    // The model's version list through libcurl, then the image it names
+    // through the window's LoadFile, all within one download's deadline.
+    const fetchlimits::Scope bounded;
+    const QString model = modelDirectory(int(window_->deviceVersion));
+    QStringList list;
+    const QString listPath = versionListPath(model);
+    if (model.isEmpty() || window_->Slot_LoadingMessageFile(listPath, listPath, list) == -1) {
+        std::fprintf(options_.out, "no version list for the device\n");
+        finish(DownloadFailed);
+        return false;
+    }
+    if (!(QString::number(window_->deviceVersion) < list.first())) {
+        std::fprintf(options_.out, "the device runs %s or newer\n", qPrintable(list.first()));
+        finish(UpToDate);
+        return false;
+    }
+    window_->serverFilePath = imagePath(model, list.first());
+    const QString downloadDir = window_->appDirPath + QStringLiteral("/file/");
+    QMetaObject::invokeMethod(window_, "LoadFile", Qt::DirectConnection,
+                              Q_ARG(QString, window_->serverFilePath), Q_ARG(QString, downloadDir));
+    if (status_ >= 0)
+        return false;
+    if (!window_->ui->toolButton_2->isEnabled()) {
+        std::fprintf(options_.out, "no new image was downloaded\n");
+        finish(DownloadFailed);
+        return false;
+    }
+    window_->filePath = downloadDir + window_->serverFilePath;
+    return true;
+}
+
+void Driver::writeDownloaded()
+{
     transferTime_.start();
     options_.imagePath = window_->filePath;
     std::fprintf(options_.out, "downloaded %s\n", qPrintable(window_->filePath));
@@ -294,6 +387,7 @@ void Driver::updateOnline()
 
 int Driver::answer(const BoxRequest& box)
 {
+    notices_ << box.notice;
     if (liveLine_ && lastPercent_ >= 0)
         std::fputc('\n', options_.out);
     lastPercent_ = liveLine_ ? -1 : lastPercent_;

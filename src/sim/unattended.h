@@ -6,6 +6,8 @@
 // installs the HID platform it wants before it constructs the window.
 #pragma once
 
+#include "upgrade/notices.h"
+
 #include "core/services.h"
 #include "sim/exitstatus.h"
 
@@ -16,6 +18,7 @@
 #include <functional>
 
 #include <QElapsedTimer>
+#include <QList>
 
 class MainWindow;
 class QCommandLineParser;
@@ -42,9 +45,17 @@ struct Options {
     std::function<void(const QString&)> downloaded;
     // Machine-readable records of notices and progress (null: none).
     EventLog* events = nullptr;
+    // Online road: libcurl, as the window's version check fetches, or the
+    // updater's own FTP client for the image (the version list still comes
+    // through libcurl, as for the window's fixed-model downloads).
+    enum class Fetch { Curl, FtpClient };
+    Fetch fetch = Fetch::Curl;
+    // --image: the SHA-256 the file must have before anything is written.
+    QByteArray sha256;
 };
 
-// The driver's own options (--image, --timeout, --version-timeout, --server),
+// The driver's own options (--image, --sha256, --timeout, --version-timeout,
+// --server, --fetch),
 // so every executable spells them the same way.
 void addOptions(QCommandLineParser& parser);
 // False (and a message in `error`) when a value is not a number, or when
@@ -77,6 +88,9 @@ public:
     // the transfer never started.
     qint64 transferMs() const { return transferMs_; }
 
+    // The identities of the boxes the run answered, in order.
+    const QList<notices::Id>& notices() const { return notices_; }
+
     // The status a notice leads to: -1 for the notices after which the road
     // goes on (the "lower version" notice).
     static int statusOfNotice(const BoxRequest& box);
@@ -84,6 +98,8 @@ public:
 private:
     void pressButtons();
     void updateOnline();
+    bool fetchWithFtpClient();
+    void writeDownloaded();
     int answer(const BoxRequest& box);
     void versionKnown();
     void progress(double value);
@@ -102,6 +118,7 @@ private:
     int lastRecordedPercent_ = -1;
     QElapsedTimer transferTime_; // since the start button
     qint64 transferMs_ = -1;
+    QList<notices::Id> notices_;
 };
 
 } // namespace unattended

@@ -3,7 +3,17 @@
 //   fwimage pack --dsp FILE --arm FILE --version N -o OUT
 //   fwimage sample --dsp-size N --arm-size N --version N [--seed N] -o OUT
 //   fwimage show FILE
+//   fwimage keygen -o KEYFILE
+//   fwimage sign --key KEYFILE IMAGE [-o SIGFILE]
+//   fwimage verify --public-key KEY IMAGE [--sig SIGFILE]
+//
+// keygen makes an Ed25519 key pair: the secret key (hex) in KEYFILE, the
+// public key (hex) in KEYFILE.pub and on standard output, ready for the
+// build setting UPDATER_SIGNING_PUBLIC_KEY. sign writes the detached
+// signature of IMAGE (64 bytes) to IMAGE.sig, the name the update server
+// keeps beside the image; verify checks it as the updater does.
 #include "image/firmwareimage.h"
+#include "online/imageverify.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -16,7 +26,10 @@ namespace {
 
 const char kUsage[] = "usage: fwimage pack --dsp FILE --arm FILE --version N -o OUT\n"
                       "       fwimage sample --dsp-size N --arm-size N --version N [--seed N] -o OUT\n"
-                      "       fwimage show FILE\n";
+                      "       fwimage show FILE\n"
+                      "       fwimage keygen -o KEYFILE\n"
+                      "       fwimage sign --key KEYFILE IMAGE [-o SIGFILE]\n"
+                      "       fwimage verify --public-key KEY IMAGE [--sig SIGFILE]\n";
 
 int fail(const QString& message)
 {
@@ -126,6 +139,75 @@ int show(const QStringList& args)
     return check == fwimage::Check::Ok ? 0 : 2;
 }
 
+int keygen(const QStringList& args)
+{
+    QCommandLineParser p;
+    if (!parse(p, args, {"o|output"}) || !p.positionalArguments().isEmpty())
+        return fail(QString::fromLatin1(kUsage));
+    QByteArray publicKey, secretKey;
+    if (!imageverify::makeKeyPair(&publicKey, &secretKey))
+        return fail(QStringLiteral("libsodium could not make a key pair"));
+    const QString out = p.value("o");
+    {
+        QFile f(out);
+        // The secret key is for its owner's eyes only.
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            !f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+            f.write(secretKey.toHex() + '\n') != 2 * secretKey.size() + 1 || !f.flush())
+            return fail(QStringLiteral("cannot write %1").arg(out));
+    }
+    if (!writeAll(out + QStringLiteral(".pub"), publicKey.toHex() + '\n'))
+        return fail(QStringLiteral("cannot write %1.pub").arg(out));
+    std::printf("secret key: %s\npublic key: %s\n", qPrintable(out), publicKey.toHex().constData());
+    return 0;
+}
+
+int signImage(const QStringList& args)
+{
+    QCommandLineParser p;
+    if (!parse(p, args, {"key", "o|output"}, {"o"}) || p.positionalArguments().size() != 1)
+        return fail(QString::fromLatin1(kUsage));
+    const QString imagePath = p.positionalArguments().at(0);
+    QByteArray keyText, image;
+    if (!readAll(p.value("key"), &keyText))
+        return fail(QStringLiteral("cannot read %1").arg(p.value("key")));
+    const QByteArray secretKey = QByteArray::fromHex(keyText.trimmed());
+    if (secretKey.size() != imageverify::kSecretKeyBytes)
+        return fail(QStringLiteral("%1 holds no secret key of fwimage keygen").arg(p.value("key")));
+    if (!readAll(imagePath, &image))
+        return fail(QStringLiteral("cannot read %1").arg(imagePath));
+    const QByteArray signature = imageverify::sign(image, secretKey);
+    const QString out = p.isSet("o") ? p.value("o") : imagePath + QStringLiteral(".sig");
+    if (signature.isEmpty() || !writeAll(out, signature))
+        return fail(QStringLiteral("cannot write %1").arg(out));
+    std::printf("%s: signature of %s\n", qPrintable(out), qPrintable(imagePath));
+    return 0;
+}
+
+int verifyImage(const QStringList& args)
+{
+    QCommandLineParser p;
+    if (!parse(p, args, {"public-key", "sig"}, {"sig"}) || p.positionalArguments().size() != 1)
+        return fail(QString::fromLatin1(kUsage));
+    const QString imagePath = p.positionalArguments().at(0);
+    const QString sigPath = p.isSet("sig") ? p.value("sig") : imagePath + QStringLiteral(".sig");
+    // The key as the build takes it, or a file that holds it (KEYFILE.pub).
+    QString keyText = p.value("public-key");
+    QByteArray fromFile;
+    if (readAll(keyText, &fromFile))
+        keyText = QString::fromLatin1(fromFile.trimmed());
+    QByteArray key, image, signature;
+    if (!imageverify::parsePublicKey(keyText, &key))
+        return fail(QStringLiteral("the public key is not 64 hex digits or 32 bytes in base64"));
+    if (!readAll(imagePath, &image))
+        return fail(QStringLiteral("cannot read %1").arg(imagePath));
+    if (!readAll(sigPath, &signature))
+        return fail(QStringLiteral("cannot read %1").arg(sigPath));
+    const bool good = imageverify::signatureValid(image, signature, key);
+    std::printf("%s: signature %s\n", qPrintable(imagePath), good ? "good" : "BAD");
+    return good ? 0 : 2;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -139,6 +221,12 @@ int main(int argc, char* argv[])
         return sample(args);
     if (command == QLatin1String("show"))
         return show(args);
+    if (command == QLatin1String("keygen"))
+        return keygen(args);
+    if (command == QLatin1String("sign"))
+        return signImage(args);
+    if (command == QLatin1String("verify"))
+        return verifyImage(args);
     std::fputs(kUsage, command == QLatin1String("--help") ? stdout : stderr);
     return command == QLatin1String("--help") ? 0 : 1;
 }

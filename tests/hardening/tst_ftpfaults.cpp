@@ -1,14 +1,23 @@
 // The update server's side of the fault matrix: what a download through the
 // updater's own FTP client shows when the server misbehaves, through the
-// window's LoadFile slot against a scripted server on loopback, and the
-// version check with no server to reach.
+// window's LoadFile slot against a scripted server on loopback; the whole
+// online road on both fetch roads through the unattended driver against a
+// server that streams without end, sends more than it announced, drips,
+// cuts the data connection, names a path through URL syntax, or serves a
+// wrong digest or signature; and the version check with no server to reach.
 #include "online/testserver.h"
 #include "support/rig.h"
 
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
+#include "online/fetchlimits.h"
+#include "online/imageverify.h"
 #include "online/updateserver.h"
+#include "sim/unattended.h"
 
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QToolButton>
 #include <QtTest>
@@ -18,7 +27,21 @@
 namespace {
 constexpr notices::Id kFailed = notices::Id::FetchFailed;
 constexpr notices::Id kSucceeded = notices::Id::DownloadSucceeded;
-const std::string kImage = "0123456789"; // what the server sends for RETR
+constexpr notices::Id kFailure = notices::Id::DownloadFailed;
+constexpr notices::Id kNetwork = notices::Id::NetworkWarning;
+// What the server sends for RETR: a well-formed image of 32 bytes.
+const std::string kImage = fwimage::pack(QByteArray(8, 'd'), QByteArray(8, 'a'), 2015).toStdString();
+
+// A whole online run: what the server does, the road, what must follow.
+struct Road {
+    unattended::Options::Fetch fetch;
+    std::function<void(ScriptedServer&)> server;
+    bool keyBuiltIn;
+    int deadlineMs;     // the download's deadline for this run
+    notices::Id notice; // the last notice shown
+    int status;
+    bool imageKept; // the image is in the download directory, and in the device
+};
 
 enum class ServerFault {
     None,
@@ -32,6 +55,7 @@ enum class ServerFault {
 };
 } // namespace
 Q_DECLARE_METATYPE(ServerFault)
+Q_DECLARE_METATYPE(Road)
 
 class FtpFaultTest : public QObject {
     Q_OBJECT
@@ -40,6 +64,8 @@ private slots:
     void download_data();
     void download();
     void versionCheckWithTheServerUnreachable();
+    void onlineRoad_data();
+    void onlineRoad();
 
 private:
     std::unique_ptr<MainWindow> makeWindow();
@@ -64,14 +90,14 @@ void FtpFaultTest::download_data()
     QTest::addColumn<ServerFault>("fault");
     QTest::addColumn<notices::Id>("notice");
     QTest::addColumn<int>("localSize"); // -1: no local file
-    QTest::newRow("no fault") << ServerFault::None << kSucceeded << 10;
+    QTest::newRow("no fault") << ServerFault::None << kSucceeded << 32;
     QTest::newRow("SIZE reply of 1000 bytes") << ServerFault::LongSizeReply << kFailed << -1;
     QTest::newRow("SIZE refused (550)") << ServerFault::SizeRefused << kFailed << -1;
     QTest::newRow("SIZE of 0") << ServerFault::SizeZero << kFailed << -1;
-    QTest::newRow("data connection refused") << ServerFault::DataRefused << kFailed << 0;
-    QTest::newRow("150 and 226 in one receive") << ServerFault::CarriedCompletion << kSucceeded << 10;
-    QTest::newRow("PASV port past 16 bits") << ServerFault::WidePort << kSucceeded << 10;
-    QTest::newRow("multi-line greeting") << ServerFault::MultiLineGreeting << kSucceeded << 10;
+    QTest::newRow("data connection refused") << ServerFault::DataRefused << kFailed << -1;
+    QTest::newRow("150 and 226 in one receive") << ServerFault::CarriedCompletion << kSucceeded << 32;
+    QTest::newRow("PASV port past 16 bits") << ServerFault::WidePort << kSucceeded << 32;
+    QTest::newRow("multi-line greeting") << ServerFault::MultiLineGreeting << kSucceeded << 32;
 }
 
 void FtpFaultTest::download()
@@ -81,13 +107,13 @@ void FtpFaultTest::download()
     QFETCH(int, localSize);
 
     ScriptedServer server;
-    server.replies["SIZE"] = {"213 10\r\n", ""};
+    server.replies["SIZE"] = {"213 32\r\n", ""};
     server.data = kImage;
     switch (fault) {
     case ServerFault::None:
         break;
     case ServerFault::LongSizeReply: {
-        std::string reply = "213 10";
+        std::string reply = "213 32";
         reply += std::string(1000 - reply.size() - 2, ' ') + "\r\n";
         server.replies["SIZE"] = {reply, ""};
         break;
@@ -157,6 +183,154 @@ void FtpFaultTest::versionCheckWithTheServerUnreachable()
     QVERIFY(w->versionChecked && !w->ui->TBFlush->isEnabled());
     QCOMPARE(w->Slot_GetRobotVersion(true), -1);
     QCOMPARE(boxes.seen.size(), 1);
+}
+
+void FtpFaultTest::onlineRoad_data()
+{
+    using Fetch = unattended::Options::Fetch;
+    using Stream = ScriptedServer::Stream;
+    QTest::addColumn<Road>("road");
+    const auto stream = [](Stream how, long long announce = -1) {
+        return [=](ScriptedServer& s) {
+            s.stream = how;
+            s.announce = announce;
+        };
+    };
+    const auto companion = [](const char* suffix, QByteArray bytes) {
+        return [=](ScriptedServer& s) { s.files[s.faultFile + suffix] = bytes.toStdString(); };
+    };
+    const auto sha256 = [](const std::string& bytes) {
+        return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256)
+                   .toHex() +
+               "  3215.bin\n";
+    };
+    const std::string image = sampleImage(400, 1000, 3215).toStdString();
+    const int kShort = 3000, kLong = 30000;
+    // libcurl, the window's own road.
+    QTest::newRow("curl: no SIZE, endless stream") << Road{
+        Fetch::Curl, stream(Stream::Endless, -2), false, kShort, kFailure, unattended::DownloadFailed, false};
+    QTest::newRow("curl: SIZE 1000, 10 MB sent") << Road{
+        Fetch::Curl, stream(Stream::Extra, 1000), false, kShort, kFailure, unattended::DownloadFailed, false};
+    QTest::newRow("curl: drip") << Road{Fetch::Curl, stream(Stream::Drip),       false, kShort,
+                                        kFailure,    unattended::DownloadFailed, false};
+    QTest::newRow("curl: data connection cut")
+        << Road{Fetch::Curl, stream(Stream::Cut), false, kShort, kFailure, unattended::DownloadFailed, false};
+    QTest::newRow("curl: not an image")
+        << Road{Fetch::Curl, [](ScriptedServer& s) { s.files[s.faultFile] = "garbage"; },
+                false,       kShort,
+                kFailure,    unattended::DownloadFailed,
+                false};
+    QTest::newRow("curl: version with URL syntax")
+        << Road{Fetch::Curl, [](ScriptedServer& s) { s.files["KRV3200/KRV3200.txt"] = "9999;type=a\n"; },
+                false,       kShort,
+                kNetwork,    unattended::DownloadFailed,
+                false};
+    QTest::newRow("curl: wrong digest") << Road{Fetch::Curl, companion(".sha256", sha256(image + "x")),
+                                                false,       kShort,
+                                                kFailure,    unattended::DownloadFailed,
+                                                false};
+    QTest::newRow("curl: bad signature, key built in")
+        << Road{Fetch::Curl, companion(".sig", QByteArray(64, 's')),
+                true,        kShort,
+                kFailure,    unattended::DownloadFailed,
+                false};
+    QTest::newRow("curl: no signature, key built in")
+        << Road{Fetch::Curl, {}, true, kShort, kFailure, unattended::DownloadFailed, false};
+    QTest::newRow("curl: digest and signature good") << Road{
+        Fetch::Curl, companion(".sha256", sha256(image)), true, kLong, kSucceeded, unattended::Success, true};
+    // The updater's own FTP client.
+    QTest::newRow("ftpclient: SIZE 1000, 10 MB sent")
+        << Road{Fetch::FtpClient, stream(Stream::Extra, 1000), false, kShort,
+                kFailed,          unattended::DownloadFailed,  false};
+    QTest::newRow("ftpclient: SIZE 1000, endless stream")
+        << Road{Fetch::FtpClient, stream(Stream::Endless, 1000), false, kShort,
+                kFailed,          unattended::DownloadFailed,    false};
+    QTest::newRow("ftpclient: drip") << Road{Fetch::FtpClient, stream(Stream::Drip),       false, kShort,
+                                             kFailed,          unattended::DownloadFailed, false};
+    QTest::newRow("ftpclient: data connection cut") << Road{
+        Fetch::FtpClient, stream(Stream::Cut), false, kShort, kFailed, unattended::DownloadFailed, false};
+    QTest::newRow("ftpclient: wrong digest")
+        << Road{Fetch::FtpClient, companion(".sha256", sha256("x")), false, kLong,
+                kFailed,          unattended::DownloadFailed,        false};
+    QTest::newRow("ftpclient: multi-line replies in segments, signed")
+        << Road{Fetch::FtpClient,
+                [](ScriptedServer& s) {
+                    const char seg = ScriptedServer::kSegment;
+                    s.greeting = std::string("220-Welcome\r\n") + seg + "220-to the update server\r\n" + seg +
+                                 "220 ready\r\n";
+                    s.replies["PASS"] = {std::string("230-Logged in.\r\n") + seg + "230 Go on.\r\n"};
+                },
+                true,
+                kLong,
+                kSucceeded,
+                unattended::Success,
+                true};
+}
+
+void FtpFaultTest::onlineRoad()
+{
+    QFETCH(Road, road);
+    const QByteArray image = sampleImage(400, 1000, 3215);
+    QByteArray publicKey, secretKey;
+    QVERIFY(imageverify::makeKeyPair(&publicKey, &secretKey));
+    ScriptedServer server;
+    server.faultFile = "KRV3200/3215.bin";
+    server.files = {{"KRV3200/KRV3200.txt", "3215\n3201\n"},
+                    {server.faultFile, image.toStdString()},
+                    {server.faultFile + ".sig", imageverify::sign(image, secretKey).toStdString()}};
+    if (road.keyBuiltIn && !road.server) // the signature is missing
+        server.files.erase(server.faultFile + ".sig");
+    if (road.server)
+        road.server(server);
+    server.start();
+    ScopedServices services;
+    services.server({QStringLiteral("127.0.0.1"), server.port()});
+    fetchlimits::set({road.deadlineMs, 1 << 20});
+    imageverify::setTrustedKeyText(road.keyBuiltIn ? QString::fromLatin1(publicKey.toHex()) : QString());
+
+    Rig rig;
+    rig.device->setFirmwareNumber(3201);
+    auto w = makeWindow();
+    unattended::Options options;
+    options.online = true;
+    options.fetch = road.fetch;
+    options.verify = [&] {
+        return bytesOf(rig.device->dspImage()) + bytesOf(rig.device->armImage()) == image.mid(16)
+                   ? unattended::Success
+                   : unattended::ImageMismatch;
+    };
+    std::FILE* out = options.out = std::tmpfile();
+    QElapsedTimer clock;
+    clock.start();
+    unattended::Driver driver(options);
+    const int status = driver.run(*w);
+    const qint64 elapsed = clock.elapsed();
+    const std::vector<std::string> commands = server.finish();
+    qInfo("run %lld ms, server done after %lld ms", elapsed, clock.elapsed());
+    fetchlimits::set({});
+    imageverify::setTrustedKeyText(QString());
+    std::rewind(out);
+    QByteArray printed(1 << 16, '\0');
+    printed.resize(int(std::fread(printed.data(), 1, std::size_t(printed.size()), out)));
+    std::fclose(out);
+
+    QCOMPARE(status, road.status);
+    // The driver answers every notice; the success notice only for a good run.
+    QList<notices::Id> notices = driver.notices();
+    notices.removeAll(notices::Id::Completion);
+    QVERIFY2(!notices.isEmpty() && notices.last() == road.notice, printed.constData());
+    QCOMPARE(notices.contains(kSucceeded), road.imageKept);
+    // Generous: the deadline, plus the login pauses and a loaded machine.
+    QVERIFY2(elapsed < road.deadlineMs + 8000, qPrintable(QString::number(elapsed)));
+    // Nothing but the whole, verified image stays; no scratch files.
+    QStringList left;
+    for (QDirIterator it(appDir->filePath("file"), QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+        left << it.next().mid(appDir->path().size());
+    QCOMPARE(left, road.imageKept ? QStringList{"/file/KRV3200/3215.bin"} : QStringList{});
+    QCOMPARE(rig.sent(DeviceModel::FrameKind::Start), std::size_t(road.imageKept ? 1 : 0));
+    // The escaped name never reached the server as a path.
+    for (const std::string& c : commands)
+        QVERIFY2(c.find("9999") == std::string::npos && c.find("..") == std::string::npos, c.c_str());
 }
 
 QTEST_MAIN(FtpFaultTest)

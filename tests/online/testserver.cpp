@@ -4,10 +4,14 @@
 #include <QFileInfo>
 #include <QMutex>
 
+#include <algorithm>
+#include <chrono>
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
@@ -126,50 +130,173 @@ ScriptedServer::~ScriptedServer()
 
 std::vector<std::string> ScriptedServer::finish()
 {
+    stop_ = true;
     if (thread_.joinable())
         thread_.join();
     return commands_;
 }
 
+namespace {
+// Readable within the wait, checking `stop` every 100 ms: once it is set,
+// a socket with nothing to read counts as finished.
+bool readableUnlessStopped(int s, const std::atomic<bool>& stop)
+{
+    for (int waited = 0; waited < kWaitMs; waited += 100) {
+        pollfd p{s, POLLIN, 0};
+        if (::poll(&p, 1, 100) == 1)
+            return true;
+        if (stop)
+            return false;
+    }
+    return false;
+}
+
+// The script's bytes, one segment at a time.
+void sendScripted(int s, const std::string& bytes)
+{
+    std::size_t from = 0;
+    for (std::size_t at; (at = bytes.find(ScriptedServer::kSegment, from)) != std::string::npos;
+         from = at + 1) {
+        sendAll(s, bytes.substr(from, at - from));
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    }
+    sendAll(s, bytes.substr(from));
+}
+
+std::string normalPath(const std::string& cwd, const std::string& name)
+{
+    std::string path = name.rfind('/', 0) == 0 ? name : cwd + "/" + name;
+    while (path.rfind('/', 0) == 0)
+        path.erase(0, 1);
+    return path;
+}
+} // namespace
+
 void ScriptedServer::serve()
 {
-    const int control = readable(listener_) ? ::accept(listener_, nullptr, nullptr) : -1;
-    if (control < 0)
-        return;
+    // The first client may take its time; later ones follow at once.
+    while (readableUnlessStopped(listener_, stop_)) {
+        const int control = ::accept(listener_, nullptr, nullptr);
+        if (control < 0)
+            return;
+        serveClient(control);
+    }
+}
+
+void ScriptedServer::sendFile(int dataSocket, const std::string& path)
+{
+    const std::string& content = files.at(path);
+    // A client that stops reading must not hold the server for long.
+    const timeval sendWait{2, 0};
+    ::setsockopt(dataSocket, SOL_SOCKET, SO_SNDTIMEO, &sendWait, sizeof sendWait);
+    const Stream how = path == faultFile ? stream : Stream::Whole;
+    const auto started = std::chrono::steady_clock::now();
+    const auto within = [&](int seconds) {
+        return !stop_ && std::chrono::steady_clock::now() - started < std::chrono::seconds(seconds);
+    };
+    auto sendSome = [&](const char* bytes, std::size_t n) {
+        return ::send(dataSocket, bytes, n, MSG_NOSIGNAL) > 0;
+    };
+    switch (how) {
+    case Stream::Whole:
+        sendAll(dataSocket, content);
+        break;
+    case Stream::Cut:
+        sendAll(dataSocket, content.substr(0, content.size() / 2));
+        break;
+    case Stream::Extra:
+    case Stream::Endless: {
+        sendAll(dataSocket, content);
+        const std::string zeros(64 * 1024, '\0');
+        for (long long sent = 0; within(30) && (how == Stream::Endless || sent < 10 * 1000 * 1000);
+             sent += long(zeros.size())) {
+            if (!sendSome(zeros.data(), zeros.size()))
+                break;
+        }
+        break;
+    }
+    case Stream::Drip:
+        for (std::size_t i = 0; i < content.size() && within(30); ++i) {
+            if (!sendSome(content.data() + i, 1))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        }
+        break;
+    }
+}
+
+void ScriptedServer::serveClient(int control)
+{
     if (!silent)
-        sendAll(control, greeting);
+        sendScripted(control, greeting);
     int dataListener = -1;
-    std::string pending;
+    std::string pending, cwd;
     char buffer[4096];
     ssize_t n;
-    while (readable(control) && (n = ::recv(control, buffer, sizeof buffer, 0)) > 0) {
+    while (readableUnlessStopped(control, stop_) && (n = ::recv(control, buffer, sizeof buffer, 0)) > 0) {
         pending.append(buffer, static_cast<std::size_t>(n));
         for (std::size_t end; (end = pending.find("\r\n")) != std::string::npos;) {
             const std::string line = pending.substr(0, end), verb = line.substr(0, line.find(' '));
+            const std::string argument = line.size() > verb.size() ? line.substr(verb.size() + 1) : "";
             pending.erase(0, end + 2);
             commands_.push_back(line);
             const auto reply = replies.find(verb);
             if (silent)
                 continue;
+            const std::string path = normalPath(cwd, argument);
+            const bool fromFiles = !files.empty() && (verb == "SIZE" || verb == "RETR");
+            const bool isAbsent =
+                files.empty() && (verb == "SIZE" || verb == "RETR") &&
+                std::any_of(absent.begin(), absent.end(), [&](const std::string& e) {
+                    return path.size() >= e.size() && path.compare(path.size() - e.size(), e.size(), e) == 0;
+                });
             if (verb == "PASV") {
                 if (dataListener >= 0)
                     ::close(dataListener);
                 int dataPort = 0;
                 dataListener = listenLoopback(&dataPort);
                 sendAll(control, passiveReply(dataPort));
+            } else if (!files.empty() && verb == "PWD") {
+                sendAll(control, "257 \"/" + cwd + "\" is the current directory\r\n");
+            } else if (!files.empty() && verb == "CWD") {
+                const std::string dir = normalPath(cwd, argument);
+                const bool exists =
+                    dir.empty() || std::any_of(files.begin(), files.end(), [&](const auto& f) {
+                        return f.first.rfind(dir + "/", 0) == 0;
+                    });
+                if (exists)
+                    cwd = dir;
+                sendAll(control, exists ? "250 directory changed\r\n" : "550 no such directory\r\n");
+            } else if (isAbsent || (fromFiles && !files.count(path))) {
+                sendAll(control, "550 no such file\r\n");
+            } else if (fromFiles && verb == "SIZE") {
+                const long long size =
+                    path == faultFile && announce != -1 ? announce : (long long)files[path].size();
+                sendScripted(control,
+                             size == -2 ? "550 size refused\r\n" : "213 " + std::to_string(size) + "\r\n");
             } else if (reply == replies.end()) {
                 sendAll(control, "502 not here\r\n");
             } else {
-                sendAll(control, reply->second.before);
+                sendScripted(control, reply->second.before);
                 const int dataSocket =
                     (verb == "LIST" || verb == "RETR") && dataListener >= 0 && readable(dataListener)
                         ? ::accept(dataListener, nullptr, nullptr)
                         : -1;
                 if (dataSocket >= 0) {
-                    sendAll(dataSocket, data);
+                    if (fromFiles)
+                        sendFile(dataSocket, path);
+                    else
+                        sendAll(dataSocket, data);
+                    if (fromFiles && path == faultFile && stream == Stream::Cut) {
+                        const linger reset{1, 0}; // dropped, not ended
+                        ::setsockopt(dataSocket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+                    }
                     ::close(dataSocket);
                 }
-                sendAll(control, reply->second.after);
+                if (!(fromFiles && path == faultFile && stream != Stream::Whole))
+                    sendScripted(control, reply->second.after);
+                else
+                    sendAll(control, "426 transfer aborted\r\n");
             }
         }
     }

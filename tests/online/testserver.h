@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <string>
@@ -43,15 +44,26 @@ struct TraceCapture {
     bool contains(const QString& line) const { return lines().contains(line); }
 };
 
-// Accepts one control connection and plays a script: the greeting, then for
-// each command line the reply bytes set for its verb. PASV opens a data
-// listener; LIST and RETR send their reply, then `data` on the data
-// connection, close it and send the `after` bytes. A silent server accepts
-// and never answers. Everything it waits for is bounded.
+// Accepts control connections one after the other until finish() and plays
+// a script: the greeting, then for each command line the reply bytes set for
+// its verb; a kSegment byte in a greeting or reply splits it into segments
+// sent 150 ms apart. PASV opens a data listener; LIST and RETR send their
+// reply, then `data` on the data connection, close it and send the `after`
+// bytes. With `files` set, CWD, PWD, SIZE and RETR answer from that tree
+// instead, and RETR of `faultFile` misbehaves as `stream` says. A silent
+// server accepts and never answers. Everything it waits for is bounded.
 class ScriptedServer {
 public:
     struct Reply {
         std::string before, after = "";
+    };
+    static constexpr char kSegment = '\v';
+    enum class Stream {
+        Whole,   // the file as it is
+        Endless, // the file, then zeros without end (until the client leaves)
+        Extra,   // the file, then 10 MB more
+        Drip,    // one byte every 400 ms
+        Cut,     // half the file, then the data connection is dropped
     };
     ScriptedServer();
     ~ScriptedServer();
@@ -73,17 +85,28 @@ public:
                std::to_string(port % 256) + ")\r\n";
     };
 
+    // Without `files`: names with these endings are not on the server.
+    std::vector<std::string> absent{".sha256", ".sig"};
+    std::map<std::string, std::string> files; // path below the root -> content
+    std::string faultFile;
+    Stream stream = Stream::Whole;
+    long long announce = -1; // SIZE of faultFile: -1 its own size, -2 refused
+
     void start()
     {
         thread_ = std::thread([this] { serve(); });
     }
-    // Waits for the client to leave; the command lines received.
+    // Stops accepting, waits for the client in progress to leave; the
+    // command lines received.
     std::vector<std::string> finish();
 
 private:
     void serve();
+    void serveClient(int control);
+    void sendFile(int dataSocket, const std::string& path);
     int listener_ = -1;
     int port_ = 0;
     std::thread thread_;
+    std::atomic<bool> stop_{false};
     std::vector<std::string> commands_;
 };

@@ -7,6 +7,7 @@
 #include "sim/deviceverify.h"
 #include "sim/unattended.h"
 
+#include <QCryptographicHash>
 #include <QtTest>
 
 #include <cstdio>
@@ -19,6 +20,7 @@ struct Case {
     int refuseWrite, unplugAfter; // device faults, 1-based frame numbers
     int status;
     QByteArray printed;
+    QByteArray sha256 = {}; // --sha256
 };
 } // namespace
 Q_DECLARE_METATYPE(Case)
@@ -51,6 +53,10 @@ void UnattendedTest::runs_data()
         << Case{small, true, 5000, 5000, 0, 83, ImageMismatch, "(no end frame)"};
     QTest::newRow("no device") << Case{good, false, 5000, 5000, 0, 0, NoDevice, "no device found"};
     QTest::newRow("no version reply") << Case{good, true, 5000, 200, 0, 0, NoVersionReply, ""};
+    const QByteArray digest = QCryptographicHash::hash(good, QCryptographicHash::Sha256);
+    QTest::newRow("--sha256 matches") << Case{good, true, 5000, 5000, 0, 0, Success, "matches", digest};
+    QTest::newRow("--sha256 differs")
+        << Case{good.left(900), true, 5000, 5000, 0, 0, ImageDigest, "differs from --sha256", digest};
 }
 
 void UnattendedTest::runs()
@@ -66,6 +72,7 @@ void UnattendedTest::runs()
     unattended::Options options;
     options.imagePath = writeFile(dir, "run.fw", c.file);
     options.versionTimeoutMs = c.versionTimeoutMs;
+    options.sha256 = c.sha256;
     std::FILE* out = options.out = std::tmpfile();
     options.verify = [&] { return unattended::verifyDevice(*rig.device, options.imagePath, out); };
     QCOMPARE(unattended::Driver(options).run(w), c.status);
@@ -76,6 +83,8 @@ void UnattendedTest::runs()
     std::fclose(out);
     QVERIFY2(text.contains(c.printed), text.constData());
     QVERIFY(text.count("progress") <= 12);
+    if (c.status == unattended::ImageDigest) // nothing was read, nothing reached the device
+        QCOMPARE(rig.sent(DeviceModel::FrameKind::Start), std::size_t(0));
     QVERIFY(!w.dspTimer->isActive() && !w.armTimer->isActive() && !w.delayTimer->isActive());
 }
 

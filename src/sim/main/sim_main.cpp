@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "core/services.h"
 #include "image/firmwareimage.h"
+#include "online/imageverify.h"
 #include "sim/deviceverify.h"
 #include "sim/station.h"
 #include "sim/stationcli.h"
@@ -84,6 +85,12 @@ int main(int argc, char* argv[])
     parser.addOption({"device-version", "Firmware number the virtual device reports (default 5000).", "N"});
     parser.addOption({"serial", "Serial number the virtual device reports (default: none).", "text"});
     unattended::addRecordOptions(parser);
+    // The simulator only: a product build takes the key from its build
+    // setting and from nowhere else.
+    parser.addOption({"trusted-key",
+                      "Online road: accept only images signed for this Ed25519 public key (hex or base64), "
+                      "as a build with UPDATER_SIGNING_PUBLIC_KEY does.",
+                      "key"});
     for (const FaultOption& f : kFaults) {
         if (f.takesCount)
             parser.addOption({f.name, QString::fromUtf8(f.help), QStringLiteral("N")});
@@ -101,6 +108,12 @@ int main(int argc, char* argv[])
     if (parser.isSet("device-version") && !readNumber(parser, "device-version", 0, 65535, &number))
         return usage(QStringLiteral("--device-version needs a number from 0 to 65535"));
     device->setFirmwareNumber(std::uint16_t(number));
+    if (parser.isSet("trusted-key")) {
+        QByteArray key;
+        if (!imageverify::parsePublicKey(parser.value("trusted-key"), &key))
+            return usage(QStringLiteral("--trusted-key needs 64 hex digits or 32 bytes in base64"));
+        imageverify::setTrustedKeyText(parser.value("trusted-key"));
+    }
     for (const FaultOption& f : kFaults) {
         if (!parser.isSet(f.name))
             continue;

@@ -1,0 +1,100 @@
+#include "online/ftpfetch.h"
+
+#include "online/fetchlimits.h"
+#include "online/ftpclient.h"
+
+#include <QFile>
+
+FtpFetch fetchWithFtpClient(const FtpServer& server, const QString& remote, const QString& localDir,
+                            std::int64_t cap, std::chrono::steady_clock::time_point deadline)
+{
+    FtpFetch result;
+    const QString local = localDir + QLatin1Char('/') + remote;
+    const std::string name = remote.toUtf8().toStdString();
+    // A download whose deadline has passed does not start another login.
+    if (std::chrono::steady_clock::now() >= deadline) {
+        result.why = QStringLiteral("%1:%2, %3: the download's deadline has passed")
+                         .arg(server.address)
+                         .arg(server.port)
+                         .arg(remote);
+        return result;
+    }
+    FtpClient client;
+    client.SetServerInfo(server.address, server.user, server.password, server.port);
+    client.SetDeadline(deadline);
+    client.SetTransferCap(cap);
+    client.Login(); // a failed login shows as a size the server never gave
+    const int size = client.GetFileSize(name);
+    result.announced = size;
+    if (size <= 0) {
+        // A refusal in words (5xx) means the file is not there; silence or
+        // a cut connection is a failure of the server.
+        const std::string& reply = client.ReplyText();
+        const bool refused = size == 0 || (!reply.empty() && reply[0] == '5');
+        result.outcome = refused ? FtpFetch::Outcome::Missing : FtpFetch::Outcome::Failed;
+        result.why =
+            QStringLiteral("%1:%2 gave no size for %3").arg(server.address).arg(server.port).arg(remote);
+        return result;
+    }
+    if (size > cap) {
+        result.why = QStringLiteral("%1:%2 announces %3 bytes for %4, more than the %5 allowed")
+                         .arg(server.address)
+                         .arg(server.port)
+                         .arg(size)
+                         .arg(remote)
+                         .arg(cap);
+        return result;
+    }
+    client.DownloadFile(name, localDir.toUtf8().toStdString());
+    const FtpClient::Transfer& t = client.LastTransfer();
+    result.written = t.written;
+    if (t.overLimit)
+        result.why = QStringLiteral("sent more than the %1 bytes announced").arg(size);
+    else if (t.timedOut)
+        result.why = QStringLiteral("timed out after %1 of %2 bytes").arg(t.written).arg(size);
+    else if (t.written != size || t.announced != size)
+        result.why = QStringLiteral("%1 of %2 bytes arrived").arg(t.written).arg(size);
+    else
+        result.outcome = FtpFetch::Outcome::Ok;
+    if (result.outcome != FtpFetch::Outcome::Ok) {
+        result.why =
+            QStringLiteral("%1:%2, %3: ").arg(server.address).arg(server.port).arg(remote) + result.why;
+        QFile::remove(local);
+    }
+    return result;
+}
+
+imageverify::Companion fetchCompanionWithFtpClient(const FtpServer& server, const QString& remote,
+                                                   const QString& localDir, std::int64_t cap,
+                                                   std::chrono::steady_clock::time_point deadline)
+{
+    imageverify::Companion companion;
+    const FtpFetch fetch = fetchWithFtpClient(server, remote, localDir, cap, deadline);
+    const QString local = localDir + QLatin1Char('/') + remote;
+    if (fetch.outcome == FtpFetch::Outcome::Missing) {
+        companion.state = imageverify::Companion::State::Absent;
+    } else if (fetch.outcome == FtpFetch::Outcome::Failed) {
+        companion.state = imageverify::Companion::State::Failed;
+    } else {
+        QFile file(local);
+        if (file.open(QIODevice::ReadOnly)) {
+            companion.bytes = file.read(cap);
+            companion.state = imageverify::Companion::State::Present;
+        } else {
+            companion.state = imageverify::Companion::State::Failed;
+        }
+    }
+    QFile::remove(local);
+    return companion;
+}
+
+imageverify::Verdict verifyFtpDownload(const FtpServer& server, const QString& remote,
+                                       const QString& localDir, std::int64_t announced, QString* why)
+{
+    const auto fetch = [&](const QString& suffix, std::int64_t cap) {
+        return fetchCompanionWithFtpClient(server, remote + suffix, localDir, cap,
+                                           fetchlimits::fetchDeadline());
+    };
+    return imageverify::verifyImageFile(localDir + QLatin1Char('/') + remote, announced,
+                                        fetchlimits::current().capBytes, fetch, why);
+}

@@ -1,0 +1,45 @@
+// One file from the update server through the updater's own FTP client,
+// bounded: the fetch ends by the deadline, keeps no more than the server
+// announced nor more than the cap, and leaves no partial file behind.
+#pragma once
+
+#include "online/imageverify.h"
+
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+
+struct FtpServer {
+    QString address;
+    int port = 21;
+    QString user, password;
+};
+
+struct FtpFetch {
+    enum class Outcome {
+        Ok,      // the announced size arrived, exactly
+        Missing, // the server has no such file (size refused, or 0)
+        Failed,  // anything else; `why` says what
+    };
+    Outcome outcome = Outcome::Failed;
+    std::int64_t announced = -1;
+    std::int64_t written = 0;
+    QString why;
+};
+
+// Fetches `remote` into localDir + "/" + remote.
+FtpFetch fetchWithFtpClient(const FtpServer& server, const QString& remote, const QString& localDir,
+                            std::int64_t cap, std::chrono::steady_clock::time_point deadline);
+
+// A file beside an image, fetched the same way into a scratch file under
+// `localDir` that is gone when this returns.
+imageverify::Companion fetchCompanionWithFtpClient(const FtpServer& server, const QString& remote,
+                                                   const QString& localDir, std::int64_t cap,
+                                                   std::chrono::steady_clock::time_point deadline);
+
+// The checks of imageverify on an image that arrived at localDir + "/" +
+// remote, with its .sha256 and .sig fetched the same way. A failing image is
+// removed; `why` says what failed.
+imageverify::Verdict verifyFtpDownload(const FtpServer& server, const QString& remote,
+                                       const QString& localDir, std::int64_t announced, QString* why);
