@@ -18,7 +18,7 @@ int MainWindow::Slot_CurlTest(QString FtpFilePath, QString LoadingLocalPath)
         curl_easy_setopt(handle, CURLOPT_URL, url.constData());
         curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &WriteToFile);
         curl_easy_setopt(handle, CURLOPT_WRITEDATA, &target);
-        curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L);
+        curl_easy_setopt(handle, CURLOPT_VERBOSE, curlTrace() ? 1L : 0L);
         // A server that stops answering ends the fetch instead of the GUI.
         curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kCurlTimeoutSeconds);
         curl_easy_setopt(handle, CURLOPT_SERVER_RESPONSE_TIMEOUT, kCurlTimeoutSeconds);

@@ -4,6 +4,22 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
+
+namespace {
+std::atomic<bool> g_curlTrace{true};
+}
+
+void setCurlTrace(bool on)
+{
+    g_curlTrace.store(on);
+}
+
+bool curlTrace()
+{
+    return g_curlTrace.load();
+}
+
 std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, UrlFetchFile* target)
 {
     if (size == 0 || count == 0)

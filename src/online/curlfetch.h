@@ -19,5 +19,10 @@ std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, UrlFetc
 // "ftp://ftp:qzx@<address>[:<port>]/<path>"; the port only when it is not 21.
 QString updateUrl(const QString& address, int port, const QString& path);
 
+// libcurl's protocol trace on standard error: on for the window; the
+// unattended programs turn it on with --verbose only.
+void setCurlTrace(bool on);
+bool curlTrace();
+
 // Each wait of a transfer on the server ends after this long.
 constexpr long kCurlTimeoutSeconds = 5;

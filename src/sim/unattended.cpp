@@ -2,10 +2,12 @@
 
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
+#include "core/commandline.h"
 #include "core/filedialog.h"
 #include "core/messagebox.h"
 #include "core/processexit.h"
 #include "core/services.h"
+#include "online/curlfetch.h"
 #include "online/updateserver.h"
 #include "sim/eventlog.h"
 #include "upgrade/notices.h"
@@ -44,6 +46,7 @@ int firstButton(QMessageBox::StandardButtons buttons)
 
 void addOptions(QCommandLineParser& parser)
 {
+    cmdline::addStandardOptions(parser);
     parser.addOption({"image", "The firmware image file to write.", "file"});
     parser.addOption(
         {"timeout", "Give up after this many seconds (default: from the image size).", "seconds"});
@@ -101,12 +104,14 @@ int usage(const char* program, const QString& message)
 int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* program,
                      Options* options)
 {
-    if (!parser.parse(arguments))
-        return usage(program, parser.errorText());
-    if (parser.isSet("help")) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return 0;
-    }
+    const int status =
+        cmdline::handleStandardOptions(parser, parser.parse(arguments), QString::fromLatin1(program));
+    if (status >= 0)
+        return status;
+    // The protocol traces only on request: a normal run prints results,
+    // notices and errors.
+    setCurlTrace(cmdline::verbosity() == cmdline::Verbosity::Verbose);
+    cmdline::filterMessagesByVerbosity();
     QString error;
     if (!readOptions(parser, options, &error))
         return usage(program, error);
@@ -321,7 +326,7 @@ int Driver::answer(const BoxRequest& box)
 void Driver::progress(double value)
 {
     const int size = window_ ? window_->imageData.size() : 0;
-    if (size <= 0 || status_ >= 0)
+    if (size <= 0 || status_ >= 0 || cmdline::verbosity() == cmdline::Verbosity::Quiet)
         return;
     const int percent = int(value * 100 / size);
     const qint64 elapsed = transferTime_.isValid() ? transferTime_.elapsed() : 0;

@@ -44,8 +44,9 @@ struct Options {
     EventLog* events = nullptr;
 };
 
-// The driver's own options (--image, --timeout, --version-timeout, --server),
-// so every executable spells them the same way.
+// The driver's own options (--image, --timeout, --version-timeout, --server)
+// and the standard ones (--help, --version, --quiet, --verbose), so every
+// executable spells them the same way.
 void addOptions(QCommandLineParser& parser);
 // False (and a message in `error`) when a value is not a number, or when
 // neither --image nor --server is given. Changes nothing but `options`: the
@@ -58,8 +59,9 @@ int usage(const char* program, const QString& message);
 
 // Parses `arguments` with the options already added to `parser` (the
 // driver's own among them) and reads the driver's options. Returns -1 when
-// the run goes on; otherwise the exit status: 0 after printing --help, Usage
-// after printing what is wrong.
+// the run goes on; otherwise the exit status: 0 after printing --help or
+// --version, Usage after printing what is wrong. Sets the verbosity: the
+// libcurl and debug traces only with --verbose.
 int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* program,
                      Options* options);
 
