@@ -1,5 +1,7 @@
 // The window's libcurl fetch of one file from the update server.
 #include "app/mainwindow.h"
+#include "app/mainwindow_notices.h"
+#include "core/dataroot.h"
 #include "online/curlfetch.h"
 #include "online/updateserver.h"
 
@@ -28,10 +30,21 @@ int MainWindow::Slot_CurlTest(QString FtpFilePath, QString LoadingLocalPath)
         result = curl_easy_perform(handle);
         curl_easy_cleanup(handle);
     }
-    if (target.stream && std::fclose(target.stream) != 0 && result == CURLE_OK)
-        result = CURLE_WRITE_ERROR; // the file's end may be missing
+    if (target.stream && std::fclose(target.stream) != 0) {
+        target.error = target.error ? target.error : errno;
+        if (result == CURLE_OK)
+            result = CURLE_WRITE_ERROR; // the file's end may be missing
+    }
     if (result != CURLE_OK)
         std::fprintf(stderr, "curl told us %d\n", static_cast<int>(result));
     curl_global_cleanup();
+    localWriteFailed = false;
+    // A local file that cannot be written is this computer's problem, not
+    // the network's: say which file and why.
+    if (result == CURLE_WRITE_ERROR && target.error != 0) {
+        QString reason;
+        const QString path = explainWriteFailure(LoadingLocalPath + FtpFilePath, target.error, &reason);
+        notices::localWriteError(*this, path, reason);
+    }
     return static_cast<int>(result);
 }

@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <cstring>
 
+#ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace cmdline {
 

@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <cerrno>
 
 namespace {
 std::atomic<bool> g_curlTrace{true};
@@ -26,10 +27,15 @@ std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, UrlFetc
         return 0;
     if (!target->stream) {
         target->stream = std::fopen(target->fileName, "wb");
-        if (!target->stream)
+        if (!target->stream) {
+            target->error = errno;
             return static_cast<std::size_t>(-1); // not the data's size: libcurl stops with a write error
+        }
     }
-    return std::fwrite(data, size, count, target->stream);
+    const std::size_t written = std::fwrite(data, size, count, target->stream);
+    if (written != count)
+        target->error = errno;
+    return written;
 }
 
 QString updateUrl(const QString& address, int port, const QString& path)

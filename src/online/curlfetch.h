@@ -11,6 +11,7 @@
 struct UrlFetchFile {
     const char* fileName = nullptr; // local 8-bit encoding, alive for the transfer
     std::FILE* stream = nullptr;    // opened on the first data
+    int error = 0;                  // errno when the file could not be opened or written
 };
 
 // libcurl's write callback.

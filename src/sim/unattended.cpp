@@ -163,6 +163,7 @@ int Driver::statusOfNotice(const BoxRequest& box)
     case Id::UnknownModel:
     case Id::FetchFailed:
     case Id::DownloadFailed:
+    case Id::LocalWriteFailed:
         return DownloadFailed;
     case Id::DeviceNotFound:
         return NoDevice;
