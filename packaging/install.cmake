@@ -118,12 +118,14 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "${UPDATER_DEVELOPER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware updater for USB motor bases and steering wheels")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Finds the device (USB HID 0483:0525), checks a firmware image file against it and writes\n"
-    "the file's DSP and ARM images into it, or downloads the newest image from an update\n"
-    "server. Comes with a command-line flasher for scripts, a simulator with a virtual\n"
-    "device, and fwimage, which builds and inspects image files.")
+    "Finds the device (USB HID 0483:0525), checks a firmware image file\n"
+    "against it and writes the file's DSP and ARM images into it, or\n"
+    "downloads the newest image from an update server. Comes with a\n"
+    "command-line flasher for scripts, a simulator with a virtual device,\n"
+    "and fwimage, which builds and inspects image files.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
