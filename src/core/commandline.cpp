@@ -61,7 +61,7 @@ int handleStandardOptions(QCommandLineParser& parser, bool parsed, const QString
         std::fprintf(stderr, "%s: %s (see --help)\n", qPrintable(program), qPrintable(parser.errorText()));
         return 64;
     }
-    if (parser.isSet(QStringLiteral("help"))) {
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
         std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
         return 0;
     }
@@ -83,7 +83,7 @@ int handleStandardOptions(QCommandLineParser& parser, bool parsed, const QString
 bool asksForHelpOrVersion(int argc, char* argv[])
 {
     for (int i = 1; i < argc; ++i) {
-        for (const char* word : {"-h", "-?", "--help", "-help", "--version"}) {
+        for (const char* word : {"-h", "-?", "--help", "-help", "--help-all", "--version"}) {
             if (std::strcmp(argv[i], word) == 0)
                 return true;
         }
