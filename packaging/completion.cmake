@@ -5,7 +5,8 @@
 # the options; a value named file, FILE or OUT completes file names. Lines
 # under "Commands:" ("  name --opt VALUE ...") give the sub-commands and
 # the options each takes.
-execute_process(COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ${PROGRAM} --help
+execute_process(COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
+                        ${PROGRAM} --help
                 OUTPUT_VARIABLE help RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${PROGRAM} --help failed: ${rc}")
