@@ -24,7 +24,7 @@ change the pictures. Needs python3-pil.
                 help/help_zh.txt ("{device}" names the product); 640 px wide
                 to fit the help dialog's text area (665 px inside its border
                 and margins, less a vertical scroll bar), as tall as the text
-                needs. Needs fonts-dejavu-core and fonts-noto-cjk.
+                needs. Needs fonts-noto-cjk.
 """
 
 import io
@@ -167,7 +167,6 @@ HELP_TEXT = (230, 230, 230)
 HELP_HEAD = (255, 255, 255)
 HELP_RULE = (227, 30, 24)
 NOTO = "/usr/share/fonts/opentype/noto/NotoSansCJK-{}.ttc"
-DEJAVU = "/usr/share/fonts/truetype/dejavu/DejaVuSans{}.ttf"
 HELP_PICTURES = {  # file: (text, device name)
     "Base_En.jpg": ("help_en.txt", "motor base"),
     "Wheel_En.jpg": ("help_en.txt", "steering wheel"),
@@ -177,10 +176,11 @@ HELP_PICTURES = {  # file: (text, device name)
 
 
 def help_fonts(chinese):
-    if chinese:
-        return (ImageFont.truetype(NOTO.format("Regular"), 15, index=2),
-                ImageFont.truetype(NOTO.format("Bold"), 19, index=2))
-    return ImageFont.truetype(DEJAVU.format(""), 14), ImageFont.truetype(DEJAVU.format("-Bold"), 18)
+    """Noto Sans CJK in both languages: the English texts quote notices with
+    full-width characters ("？") that DejaVu lacks."""
+    size = 15 if chinese else 14
+    return (ImageFont.truetype(NOTO.format("Regular"), size, index=2),
+            ImageFont.truetype(NOTO.format("Bold"), size + 4, index=2))
 
 
 def wrap(text, fnt, width, chinese):
