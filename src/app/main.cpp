@@ -1,15 +1,115 @@
+#include "app/checkupdate.h"
 #include "app/mainwindow.h"
+#include "core/commandline.h"
 #include "core/services.h"
+#include "online/updateserver.h"
 #include "usb/hidplatform.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const QString kProgram = QStringLiteral("firmware-updater");
+
+void describe(QCommandLineParser& parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Writes firmware into a USB motor base or steering wheel (USB HID 0483:0525). "
+                       "Opens the updater's window; choose an image file and press the start button. "
+                       "Downloads and version lists are kept in the user's cache directory, or beside "
+                       "the program when its own directory is writable."));
+    cmdline::addStandardOptions(parser);
+    parser.addOption({QStringLiteral("check-update"),
+                      QStringLiteral("Once the device's version is known, ask the update server for a "
+                                     "newer firmware and offer to download it.")});
+    parser.addOption({QStringLiteral("server"),
+                      QStringLiteral("Use the update server at HOST:PORT (default %1:%2).")
+                          .arg(updateServerAddress())
+                          .arg(updateServerPort()),
+                      QStringLiteral("HOST:PORT")});
+}
+
+#ifdef Q_OS_UNIX
+// SIGTERM and SIGINT (a session that logs out, Ctrl-C in a terminal) close
+// the window through the event loop, as a close request of the system
+// would, instead of killing the process in the middle of a file write.
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
+}
+
+std::unique_ptr<QSocketNotifier> closeOnSignals(QWidget& window)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+        return nullptr;
+    auto notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier.get(), &QSocketNotifier::activated, &window, [&window] {
+        char byte;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &byte, 1);
+        window.close();
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    return notifier;
+}
+#endif
+
+} // namespace
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
+    // --help and --version need no display.
+    if (cmdline::asksForHelpOrVersion(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        QCommandLineParser parser;
+        describe(parser);
+        const int status = cmdline::handleStandardOptions(parser, parser.parse(app.arguments()), kProgram);
+        return status < 0 ? 0 : status;
+    }
+    cmdline::provideRuntimeDir();
+    QApplication app(argc, argv); // takes Qt's own options (-platform, -style, ...)
+    QCommandLineParser parser;
+    describe(parser);
+    if (const int status = cmdline::handleStandardOptions(parser, parser.parse(app.arguments()), kProgram);
+        status >= 0)
+        return status;
+    if (cmdline::verbosity() == cmdline::Verbosity::Quiet)
+        cmdline::filterMessagesByVerbosity();
     ScopedServices services;
     services.hid(nativeHidPlatform());
+    if (parser.isSet(QStringLiteral("server"))) {
+        QString host;
+        int port = 0;
+        if (!parseServerOption(parser.value(QStringLiteral("server")), &host, &port)) {
+            std::fprintf(stderr, "%s: --server needs HOST:PORT (see --help)\n", qPrintable(kProgram));
+            return 64;
+        }
+        services.server({host, port});
+    }
     MainWindow window;
+    if (parser.isSet(QStringLiteral("check-update")))
+        new CheckUpdateWhenVersionKnown(window);
+#ifdef Q_OS_UNIX
+    const auto signalWatch = closeOnSignals(window);
+#endif
     window.show();
     return app.exec();
 }

@@ -2,6 +2,7 @@
 
 #include "app/titles.h"
 #include "app/ui_mainwindow.h"
+#include "core/dataroot.h"
 #include "core/language.h"
 #include "core/processexit.h"
 #include "help/helptext.h"
@@ -33,7 +34,11 @@ MainWindow::MainWindow(QWidget* parent)
     vendorIdText = idText(vendorId);
     productIdText = idText(productId);
 
-    appDirPath = QCoreApplication::applicationDirPath();
+    // Beside the program for a portable copy, else the user's cache and the
+    // installed data directory.
+    const DataRoot data = dataRoot();
+    appDirPath = data.root;
+    helpDirPath = data.helpDir;
     Slot_CheckFile();
 
     OpenUSBHandle();

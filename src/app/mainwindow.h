@@ -90,7 +90,11 @@ public:
     bool& handshakeGuard = engine.state.handshakeGuard;
     QString productIdText = QStringLiteral("0525");
     QString vendorIdText = QStringLiteral("0483");
-    QString appDirPath;
+    QString appDirPath;  // root of the local file tree: the data root (core/dataroot.h)
+    QString helpDirPath; // folder of the help pictures, from the data root
+    // A local file of the online update could not be written and the user
+    // was told so; the fetch's failure is then no network problem.
+    bool localWriteFailed = false;
     bool& dspHandshakeSent = engine.state.dspHandshakeSent;
     HelpText* helpDialog = nullptr;
 

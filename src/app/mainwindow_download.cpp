@@ -22,7 +22,8 @@ QString fixedModelImage(MainWindow& window, const QString& model)
     const QString list = versionListPath(model);
     QStringList lines;
     if (window.Slot_LoadingMessageFile(QLatin1Char('/') + list, list, lines) == -1) {
-        showNetworkWarning(&window);
+        if (!window.localWriteFailed)
+            showNetworkWarning(&window);
         return QString();
     }
     window.serverFilePath = imagePath(model, lines.first());
@@ -37,7 +38,8 @@ void MainWindow::Slot_LoadBinToOne(QString FtpPathName, QString SavePCname)
     // The list is fetched again so the image follows the server's list now.
     QStringList list;
     if (Slot_LoadingMessageFile(FtpPathName, SavePCname, list) == -1) {
-        showNetworkWarning(this);
+        if (!localWriteFailed)
+            showNetworkWarning(this);
         return;
     }
     serverFilePath = imagePath(SavePCname.left(7), list.first());

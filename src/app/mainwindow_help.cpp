@@ -4,11 +4,9 @@
 #include "core/language.h"
 #include "help/helptext.h"
 
-#include <QCoreApplication>
-
 void MainWindow::onInitHelp()
 {
-    const QString folder = QCoreApplication::applicationDirPath() + QStringLiteral("/file/Help/");
+    const QString folder = helpDirPath;
     const QString picture = helpPictureName(productId, systemLanguage());
     if (!picture.isEmpty())
         helpDialog->onInsertTheImagic(folder + picture);

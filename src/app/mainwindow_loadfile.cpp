@@ -3,7 +3,9 @@
 // an image counts only once it arrived whole and passed its checks.
 #include "app/mainwindow.h"
 
+#include "app/mainwindow_notices.h"
 #include "app/ui_mainwindow.h"
+#include "core/dataroot.h"
 #include "core/messagebox.h"
 #include "online/fetchlimits.h"
 #include "online/ftpfetch.h"
@@ -11,10 +13,29 @@
 #include "upgrade/notices.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QToolButton>
+
+#include <cerrno>
 
 void MainWindow::LoadFile(QString FileName, QString FileNameLocalPath)
 {
+    {
+        // The client cannot tell a file it cannot create from a failed
+        // transfer: try it first, and say what failed locally.
+        QFile local(FileNameLocalPath + QLatin1Char('/') + FileName);
+        const bool existed = local.exists();
+        if (!local.open(QIODevice::WriteOnly | QIODevice::Append)) {
+            const int error = errno;
+            QString reason;
+            const QString path = explainWriteFailure(local.fileName(), error, &reason);
+            notices::localWriteError(*this, path, reason);
+            return;
+        }
+        local.close();
+        if (!existed)
+            local.remove();
+    }
     const fetchlimits::Scope bounded;
     const FtpServer server{updateServerAddress(), updateServerPort(), updateServerUser(),
                            updateServerPassword()};

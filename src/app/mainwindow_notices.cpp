@@ -6,6 +6,8 @@
 #include "core/language.h"
 #include "core/messagebox.h"
 
+#include <QDir>
+
 namespace notices {
 
 namespace {
@@ -37,6 +39,16 @@ bool completion(MainWindow& window)
     const bool chinese = systemIsChinese();
     return completionBox(Id::Completion, &window, title(Id::Completion, chinese),
                          text(Id::Completion, chinese), completionButton(chinese)) == QMessageBox::Ok;
+}
+
+void localWriteError(MainWindow& window, const QString& path, const QString& reason)
+{
+    window.localWriteFailed = true;
+    const QString shownPath = QDir::toNativeSeparators(path);
+    ::languageNotice(Id::LocalWriteFailed, &window, title(Id::LocalWriteFailed, true),
+                     text(Id::LocalWriteFailed, true).arg(shownPath, reason),
+                     title(Id::LocalWriteFailed, false),
+                     text(Id::LocalWriteFailed, false).arg(shownPath, reason));
 }
 
 } // namespace notices

@@ -22,4 +22,10 @@ void languageNotice(MainWindow& window, Id id);
 // The completion box; true when it was accepted.
 bool completion(MainWindow& window);
 
+// A local file of the online update that cannot be created or written:
+// its path and the operating system's reason, in the system language. Sets
+// the window's localWriteFailed, so the failed fetch is not reported again
+// as a network problem.
+void localWriteError(MainWindow& window, const QString& path, const QString& reason);
+
 } // namespace notices

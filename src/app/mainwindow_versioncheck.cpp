@@ -102,7 +102,8 @@ int MainWindow::Slot_GetRobotVersion(bool power)
     const QString listPath = versionListPath(model);
     QStringList list;
     if (Slot_LoadingMessageFile(listPath, listPath, list) == -1) {
-        showNetworkWarning(this);
+        if (!localWriteFailed)
+            showNetworkWarning(this);
         return -1;
     }
 

@@ -110,6 +110,10 @@ HelpText::~HelpText()
 void HelpText::onOpenHelpTextWidget()
 {
     show();
+    // The first show scrolls the cursor into view, and the cursor stands
+    // behind the picture: a picture taller than the area would open at its
+    // end. Help is read from the top.
+    ui->textEdit->verticalScrollBar()->setValue(0);
 }
 
 void HelpText::onModifyStyle(QString style)

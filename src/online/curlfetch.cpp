@@ -8,6 +8,23 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
+#include <cerrno>
+
+namespace {
+std::atomic<bool> g_curlTrace{true};
+}
+
+void setCurlTrace(bool on)
+{
+    g_curlTrace.store(on);
+}
+
+bool curlTrace()
+{
+    return g_curlTrace.load();
+}
+
 std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, UrlFetchFile* target)
 {
     if (size == 0 || count == 0)
@@ -19,11 +36,15 @@ std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, UrlFetc
     }
     if (!target->stream) {
         target->stream = std::fopen(target->fileName, "wb");
-        if (!target->stream)
+        if (!target->stream) {
+            target->error = errno;
             return static_cast<std::size_t>(-1); // not the data's size: libcurl stops with a write error
+        }
     }
     const std::size_t done = std::fwrite(data, size, count, target->stream);
     target->written += static_cast<std::int64_t>(done * size);
+    if (done != count)
+        target->error = errno;
     return done;
 }
 
@@ -51,7 +72,7 @@ QString updateUrl(const QString& address, int port, const QString& path)
 }
 
 int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t cap, int deadlineMs,
-             std::int64_t* announced)
+             std::int64_t* announced, int* writeError)
 {
     UrlFetchFile target;
     target.fileName = localName.constData();
@@ -63,7 +84,7 @@ int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t ca
         curl_easy_setopt(handle, CURLOPT_URL, url.constData());
         curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &WriteToFile);
         curl_easy_setopt(handle, CURLOPT_WRITEDATA, &target);
-        curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L);
+        curl_easy_setopt(handle, CURLOPT_VERBOSE, curlTrace() ? 1L : 0L);
         // A server that stops answering ends the fetch instead of the GUI.
         curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kCurlTimeoutSeconds);
         curl_easy_setopt(handle, CURLOPT_SERVER_RESPONSE_TIMEOUT, kCurlTimeoutSeconds);
@@ -78,8 +99,11 @@ int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t ca
         curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
         curl_easy_cleanup(handle);
     }
-    if (target.stream && std::fclose(target.stream) != 0 && result == CURLE_OK)
-        result = CURLE_WRITE_ERROR; // the file's end may be missing
+    if (target.stream && std::fclose(target.stream) != 0) {
+        target.error = target.error ? target.error : errno;
+        if (result == CURLE_OK)
+            result = CURLE_WRITE_ERROR; // the file's end may be missing
+    }
     if (result == CURLE_OK && length >= 0 && target.written != length)
         result = CURLE_PARTIAL_FILE; // fewer bytes than the server announced
     if (target.overCap)
@@ -94,6 +118,8 @@ int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t ca
     curl_global_cleanup();
     if (announced)
         *announced = length;
+    if (writeError)
+        *writeError = result == CURLE_WRITE_ERROR && !target.overCap ? target.error : 0;
     return static_cast<int>(result);
 }
 

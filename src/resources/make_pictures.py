@@ -16,10 +16,20 @@ change the pictures. Needs python3-pil.
                 updater_en.ts with lrelease when qttools5-dev-tools is installed
     app.ico     13 images: 48/32/16 px in 16 and 256 colours, 256/128/64/48/
                 32/24/16 px in 32-bit colour
+    icons/NxN.png, icons/scalable.svg
+                the desktop icon for the hicolor theme, 16 to 256 px, and the
+                same drawing as SVG
+    help/{Base,Wheel}_{En,Ch}.jpg
+                the help pictures, drawn from help/help_en.txt and
+                help/help_zh.txt ("{device}" names the product); 640 px wide
+                to fit the help dialog's text area (665 px inside its border
+                and margins, less a vertical scroll bar), as tall as the text
+                needs. Needs fonts-noto-cjk.
 """
 
 import io
 import os
+import re
 import struct
 import subprocess
 import sys
@@ -131,6 +141,103 @@ def icon_master(size):
                   fill=(255, 255, 255, 255))
 
     return smooth(draw, (size, size))
+
+
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
+def icon_svg():
+    """icon_master's drawing as SVG, in its 32-unit grid."""
+    edge = "#%02x%02x%02x" % EDGE
+    return f"""<?xml version="1.0" encoding="UTF-8"?>
+<svg xmlns="http://www.w3.org/2000/svg" width="256" height="256" viewBox="0 0 32 32">
+  <rect x="1" y="1" width="30" height="30" rx="6" fill="#141e36" stroke="{edge}" stroke-width="1.6"/>
+  <rect x="9" y="5.5" width="14" height="6" rx="1.5" fill="#55ff00"/>
+  <polygon points="16,12.5 24,19.5 19.5,19.5 19.5,26.5 12.5,26.5 12.5,19.5 8,19.5" fill="#ffffff"/>
+</svg>
+"""
+
+
+# ---------------------------------------------------------- help pictures
+
+HELP_WIDTH = 640
+HELP_PAD = 18
+HELP_BG = (22, 22, 26)
+HELP_TEXT = (230, 230, 230)
+HELP_HEAD = (255, 255, 255)
+HELP_RULE = (227, 30, 24)
+NOTO = "/usr/share/fonts/opentype/noto/NotoSansCJK-{}.ttc"
+HELP_PICTURES = {  # file: (text, device name)
+    "Base_En.jpg": ("help_en.txt", "motor base"),
+    "Wheel_En.jpg": ("help_en.txt", "steering wheel"),
+    "Base_Ch.jpg": ("help_zh.txt", "电机底座"),
+    "Wheel_Ch.jpg": ("help_zh.txt", "方向盘"),
+}
+
+
+def help_fonts(chinese):
+    """Noto Sans CJK in both languages: the English texts quote notices with
+    full-width characters ("？") that DejaVu lacks."""
+    size = 15 if chinese else 14
+    return (ImageFont.truetype(NOTO.format("Regular"), size, index=2),
+            ImageFont.truetype(NOTO.format("Bold"), size + 4, index=2))
+
+
+def wrap(text, fnt, width, chinese):
+    """Breaks `text` into lines no wider than `width`: at blanks, or between
+    any two characters in Chinese."""
+    units = list(text) if chinese else re.split(r"(?<= )", text)
+    lines, line = [], ""
+    for unit in units:
+        if line and fnt.getlength(line + unit) > width:
+            lines.append(line.rstrip())
+            line = unit.lstrip() if not chinese else unit
+        else:
+            line += unit
+    if line.strip():
+        lines.append(line.rstrip())
+    return lines
+
+
+def help_picture(source, device):
+    """Lays out a plain text: "# " starts a heading, a blank line a gap,
+    other lines are paragraphs; a line starting with "- " or "N. " hangs its
+    continuation lines under its first word."""
+    chinese = source.endswith("_zh.txt")
+    body, head = help_fonts(chinese)
+    text = open(os.path.join(HERE, "help", source), encoding="utf-8").read().replace("{device}", device)
+    inner = HELP_WIDTH - 2 * HELP_PAD
+    step = int(body.size * 1.5)
+    items = []  # (kind, x, text)
+    for raw in text.splitlines():
+        if raw.startswith("# "):
+            items.append(("head", 0, raw[2:]))
+            continue
+        if not raw.strip():
+            items.append(("gap", 0, ""))
+            continue
+        m = re.match(r"(- |\d+\. )", raw)
+        hang = int(body.getlength(m.group(1))) if m else 0
+        for i, line in enumerate(wrap(raw, body, inner - hang, chinese)):
+            items.append(("line", 0 if i == 0 else hang, line))
+    height = HELP_PAD
+    for kind, _, _ in items:
+        height += {"head": int(head.size * 1.9), "gap": step // 2, "line": step}[kind]
+    img = Image.new("RGB", (HELP_WIDTH, height + HELP_PAD), HELP_BG)
+    d = ImageDraw.Draw(img)
+    y = HELP_PAD
+    for kind, x, line in items:
+        if kind == "head":
+            d.text((HELP_PAD, y + 4), line, font=head, fill=HELP_HEAD)
+            rule = y + int(head.size * 1.5)
+            d.line((HELP_PAD, rule, HELP_WIDTH - HELP_PAD, rule), fill=HELP_RULE, width=2)
+            y += int(head.size * 1.9)
+        elif kind == "gap":
+            y += step // 2
+        else:
+            d.text((HELP_PAD + x, y), line, font=body, fill=HELP_TEXT)
+            y += step
+    return img
 
 
 VGA16 = [(0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0, 128), (0, 128, 128),
@@ -260,6 +367,16 @@ def main():
     for name, img in pictures.items():
         img.save(os.path.join(HERE, name), optimize=True)
         print(f"{name}: {img.size[0]} x {img.size[1]} {img.mode}")
+    os.makedirs(os.path.join(HERE, "icons"), exist_ok=True)
+    for size in ICON_SIZES:
+        icon_master(size).save(os.path.join(HERE, "icons", f"{size}x{size}.png"), optimize=True)
+    with open(os.path.join(HERE, "icons", "scalable.svg"), "w") as f:
+        f.write(icon_svg())
+    print("icons: " + " ".join(str(s) for s in ICON_SIZES) + " px, scalable.svg")
+    for name, (source, device) in HELP_PICTURES.items():
+        img = help_picture(source, device)
+        img.save(os.path.join(HERE, "help", name), quality=80, optimize=True)
+        print(f"help/{name}: {img.size[0]} x {img.size[1]}")
     ico = os.path.join(HERE, "app.ico")
     write_ico(ico)
     print("app.ico:")

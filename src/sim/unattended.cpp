@@ -2,12 +2,14 @@
 
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
+#include "core/commandline.h"
 #include "core/filedialog.h"
 #include "core/messagebox.h"
 #include "core/processexit.h"
 #include "core/services.h"
 #include "online/fetchlimits.h"
 #include "online/serverlayout.h"
+#include "online/curlfetch.h"
 #include "online/updateserver.h"
 #include "sim/eventlog.h"
 #include "upgrade/notices.h"
@@ -48,6 +50,7 @@ int firstButton(QMessageBox::StandardButtons buttons)
 
 void addOptions(QCommandLineParser& parser)
 {
+    cmdline::addStandardOptions(parser);
     parser.addOption({"image", "The firmware image file to write.", "file"});
     parser.addOption({"sha256",
                       "With --image: the file's SHA-256 (64 hex digits); a file with another digest is not "
@@ -134,12 +137,14 @@ int usage(const char* program, const QString& message)
 int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* program,
                      Options* options)
 {
-    if (!parser.parse(arguments))
-        return usage(program, parser.errorText());
-    if (parser.isSet("help")) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return 0;
-    }
+    const int status =
+        cmdline::handleStandardOptions(parser, parser.parse(arguments), QString::fromLatin1(program));
+    if (status >= 0)
+        return status;
+    // The protocol traces only on request: a normal run prints results,
+    // notices and errors.
+    setCurlTrace(cmdline::verbosity() == cmdline::Verbosity::Verbose);
+    cmdline::filterMessagesByVerbosity();
     QString error;
     if (!readOptions(parser, options, &error))
         return usage(program, error);
@@ -191,6 +196,7 @@ int Driver::statusOfNotice(const BoxRequest& box)
     case Id::UnknownModel:
     case Id::FetchFailed:
     case Id::DownloadFailed:
+    case Id::LocalWriteFailed:
         return DownloadFailed;
     case Id::DeviceNotFound:
         return NoDevice;
@@ -415,7 +421,7 @@ int Driver::answer(const BoxRequest& box)
 void Driver::progress(double value)
 {
     const int size = window_ ? window_->imageData.size() : 0;
-    if (size <= 0 || status_ >= 0)
+    if (size <= 0 || status_ >= 0 || cmdline::verbosity() == cmdline::Verbosity::Quiet)
         return;
     const int percent = int(value * 100 / size);
     const qint64 elapsed = transferTime_.isValid() ? transferTime_.elapsed() : 0;

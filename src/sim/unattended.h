@@ -55,8 +55,8 @@ struct Options {
 };
 
 // The driver's own options (--image, --sha256, --timeout, --version-timeout,
-// --server, --fetch),
-// so every executable spells them the same way.
+// --server, --fetch) and the standard ones (--help, --version, --quiet,
+// --verbose), so every executable spells them the same way.
 void addOptions(QCommandLineParser& parser);
 // False (and a message in `error`) when a value is not a number, or when
 // neither --image nor --server is given. Changes nothing but `options`: the
@@ -69,8 +69,9 @@ int usage(const char* program, const QString& message);
 
 // Parses `arguments` with the options already added to `parser` (the
 // driver's own among them) and reads the driver's options. Returns -1 when
-// the run goes on; otherwise the exit status: 0 after printing --help, Usage
-// after printing what is wrong.
+// the run goes on; otherwise the exit status: 0 after printing --help or
+// --version, Usage after printing what is wrong. Sets the verbosity: the
+// libcurl and debug traces only with --verbose.
 int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* program,
                      Options* options);
 

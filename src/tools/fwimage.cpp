@@ -12,6 +12,7 @@
 // build setting UPDATER_SIGNING_PUBLIC_KEY. sign writes the detached
 // signature of IMAGE (64 bytes) to IMAGE.sig, the name the update server
 // keeps beside the image; verify checks it as the updater does.
+#include "core/commandline.h"
 #include "image/firmwareimage.h"
 #include "online/imageverify.h"
 
@@ -30,6 +31,45 @@ const char kUsage[] = "usage: fwimage pack --dsp FILE --arm FILE --version N -o 
                       "       fwimage keygen -o KEYFILE\n"
                       "       fwimage sign --key KEYFILE IMAGE [-o SIGFILE]\n"
                       "       fwimage verify --public-key KEY IMAGE [--sig SIGFILE]\n";
+
+// The help: the usage lines, then one line per option, in the layout the
+// manual page and the shell completion are made from.
+const char kHelp[] = "Usage: fwimage [-q|-v] COMMAND [options]\n"
+                     "Builds and inspects firmware image files for the firmware updater: a 16-byte "
+                     "big-endian header (DSP length, version, ARM length, reserved), the DSP image and the "
+                     "ARM image.\n"
+                     "\n"
+                     "Commands:\n"
+                     "  pack --dsp FILE --arm FILE --version N -o OUT\n"
+                     "                           Pack two image files into a firmware image.\n"
+                     "  sample --dsp-size N --arm-size N --version N [--seed N] -o OUT\n"
+                     "                           Make a firmware image of sample bytes.\n"
+                     "  show FILE                Print the header and the checks; exit status 2 when the\n"
+                     "                           updater would refuse the file.\n"
+                     "  keygen -o KEYFILE        Make an Ed25519 key pair: the secret key (hex) in KEYFILE,\n"
+                     "                           the public key (hex) in KEYFILE.pub and on standard output.\n"
+                     "  sign --key KEYFILE IMAGE [-o SIGFILE]\n"
+                     "                           Write the detached signature of IMAGE (default IMAGE.sig).\n"
+                     "  verify --public-key KEY IMAGE [--sig SIGFILE]\n"
+                     "                           Check IMAGE's signature as the updater does.\n"
+                     "\n"
+                     "Options:\n"
+                     "  -h, --help               Print this help and exit.\n"
+                     "  --version                Print the program's version and exit (as the first\n"
+                     "                           argument; after pack or sample it is the image version).\n"
+                     "  -q, --quiet              Print only results and errors.\n"
+                     "  -v, --verbose            Also print the diagnostic trace.\n"
+                     "  --dsp FILE, --arm FILE   The DSP and ARM images (pack).\n"
+                     "  --dsp-size N, --arm-size N\n"
+                     "                           Sizes of the sample images in bytes (sample).\n"
+                     "  --seed N                 Seed of the sample bytes (sample, default 1).\n"
+                     "  -o, --output OUT         The file to write.\n"
+                     "  --key KEYFILE            The secret key file (sign).\n"
+                     "  --public-key KEY         The public key, hex or base64 (verify).\n"
+                     "  --sig SIGFILE            The signature file (verify, default IMAGE.sig).\n"
+                     "\n"
+                     "Exit status: 0 done, 1 a file cannot be read or written or the command line is wrong, "
+                     "2 (show) the updater would refuse the file.\n";
 
 int fail(const QString& message)
 {
@@ -83,7 +123,8 @@ int writeImage(const QString& out, const QByteArray& image)
 {
     if (!writeAll(out, image))
         return fail(QStringLiteral("cannot write %1").arg(out));
-    std::printf("%s: %d bytes\n", qPrintable(out), image.size());
+    if (cmdline::verbosity() != cmdline::Verbosity::Quiet)
+        std::printf("%s: %d bytes\n", qPrintable(out), image.size());
     return 0;
 }
 
@@ -213,7 +254,26 @@ int verifyImage(const QStringList& args)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
+    QStringList args = app.arguments().mid(1);
+    // The program's own options come before the command.
+    while (!args.isEmpty()) {
+        const QString& word = args.first();
+        if (word == QLatin1String("-h") || word == QLatin1String("--help")) {
+            std::fputs(kHelp, stdout);
+            return 0;
+        }
+        if (word == QLatin1String("--version")) {
+            std::printf("%s\n", qPrintable(cmdline::versionLine(QStringLiteral("fwimage"))));
+            return 0;
+        }
+        if (word == QLatin1String("-q") || word == QLatin1String("--quiet"))
+            cmdline::setVerbosity(cmdline::Verbosity::Quiet);
+        else if (word == QLatin1String("-v") || word == QLatin1String("--verbose"))
+            cmdline::setVerbosity(cmdline::Verbosity::Verbose);
+        else
+            break;
+        args.removeFirst();
+    }
     const QString command = args.value(0);
     if (command == QLatin1String("pack"))
         return pack(args);
@@ -227,6 +287,6 @@ int main(int argc, char* argv[])
         return signImage(args);
     if (command == QLatin1String("verify"))
         return verifyImage(args);
-    std::fputs(kUsage, command == QLatin1String("--help") ? stdout : stderr);
-    return command == QLatin1String("--help") ? 0 : 1;
+    std::fputs(kUsage, stderr);
+    return 1;
 }

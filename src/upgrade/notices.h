@@ -38,6 +38,9 @@ enum class Id : std::uint8_t {
     NetworkWarning,
     NewFirmware, // the question whether to download
     LatestVersion,
+    // A local file of the online update that cannot be written; its text
+    // takes the path (%1) and the operating system's reason (%2).
+    LocalWriteFailed,
     // The end of the upgrade; its OK ends the program.
     Completion,
 };

@@ -202,6 +202,8 @@ void MainWindowTest::noticeWordings()
         {Id::NewFirmware, "Information", "new firmware,updata or not？", "Information",
          "new firmware,updata or not？"},
         {Id::LatestVersion, "Warning", "Latest version", "Warning", "Latest version"},
+        {Id::LocalWriteFailed, "警告", "无法写入本地文件 %1：%2", "Warning",
+         "Cannot write the local file %1: %2"},
         {Id::Completion, "信息", "更新成功!\n点击确定按钮关闭软件！", "information",
          "Update Complete!\nClick OK to close the software!"},
     };

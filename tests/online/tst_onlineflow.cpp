@@ -2,8 +2,10 @@
 // download through the updater's FTP client, the libcurl fetch, the version
 // check and the download of the newest image, and the server layout they use.
 // Message boxes are read and answered by the box recorder.
+#include "app/checkupdate.h"
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
+#include "core/dataroot.h"
 #include "core/language.h"
 #include "core/messagebox.h"
 #include "core/services.h"
@@ -15,6 +17,7 @@
 #include "support/rig.h"
 #include "testserver.h"
 #include "upgrade/notices.h"
+#include "usb/backends/virtual/devicemodel.h"
 #include "usb/backends/virtual/virtualbus.h"
 
 #include <QTemporaryDir>
@@ -24,6 +27,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 
 namespace {
@@ -73,6 +77,8 @@ private slots:
     void curlFetch();
     void versionCheck_data();
     void versionCheck();
+    void dataRootAndLocalWriteErrors();
+    void checkUpdateOption();
 
 private:
     std::unique_ptr<MainWindow> makeWindow();
@@ -84,6 +90,7 @@ private:
     QString local(const QString& name) const { return appDir->filePath(QStringLiteral("file/") + name); }
     QString onServer(const QString& name) const { return serverRoot.filePath(name); }
 
+    VirtualHidBus* bus = nullptr;
     QTemporaryDir serverRoot;
     std::unique_ptr<UpdateServerProcess> server;
     std::unique_ptr<QTemporaryDir> appDir;
@@ -95,7 +102,8 @@ private:
 
 void OnlineFlowTest::initTestCase()
 {
-    caseServices.hid(new VirtualHidBus(this));
+    bus = new VirtualHidBus(this);
+    caseServices.hid(bus);
     for (int version : {2015, 3215, 6600})
         QVERIFY(writeFile(onServer(imagePath(modelDirectory(version), QString::number(version))),
                           image(version)));
@@ -409,6 +417,81 @@ void OnlineFlowTest::versionCheck()
     const QDir tree(appDir->path());
     QVERIFY(!QFileInfo::exists(tree.absoluteFilePath("../escape.bin")));
     QVERIFY(!QFileInfo::exists(tree.absoluteFilePath("escape.bin")));
+}
+
+void OnlineFlowTest::dataRootAndLocalWriteErrors()
+{
+    // Where data live: beside a writable program not installed (portable);
+    // else in the cache (made when missing), help pictures from the
+    // installed data directory, or beside the program without one.
+    QTemporaryDir base;
+    const QString app = base.filePath("bin"), share = base.filePath("share/firmware-updater");
+    const QString cache = base.filePath("home/.cache/firmware-updater");
+    const QString blocked = base.filePath("file-in-the-way/.cache/firmware-updater");
+    QVERIFY(writeFile(base.filePath("file-in-the-way"), "x"));
+    const struct {
+        const char* name;
+        bool writable;
+        QString installed, cache;
+        bool portable;
+        QString root, help;
+    } rows[] = {
+        {"portable", true, "", cache, true, app, app + "/file/Help/"},
+        {"installed, run by root", true, share, cache, false, cache, share + "/Help/"},
+        {"read-only, not installed", false, "", cache, false, cache, app + "/file/Help/"},
+        {"installed, unwritable cache", false, share, blocked, false, blocked, share + "/Help/"},
+    };
+    for (const auto& r : rows) {
+        const DataRoot d = decideDataRoot(app, r.writable, r.installed, r.cache);
+        QVERIFY2(d.portable == r.portable && d.root == r.root && d.helpDir == r.help, r.name);
+    }
+    QVERIFY(QFileInfo(cache).isDir());
+    QVERIFY(!QFileInfo::exists(blocked));
+
+    // A file the online update cannot write is reported with its path and
+    // the system's reason, in the system language, never as the network.
+    const QString reason = qt_error_string(ENOTDIR), where = base.filePath("file-in-the-way/.cache");
+    QVERIFY(writeFile(onServer("KRV3200/KRV3200.txt"), "3215\n"));
+    for (QLocale::Language language : {QLocale::English, QLocale::Chinese}) {
+        ScopedServices pinned;
+        pinned.language(language);
+        boxes->seen.clear();
+        auto w = makeWindow();
+        w->appDirPath = blocked; // what an installed program gets with that cache
+        w->versionReply = versionReplyFor(3201);
+        QCOMPARE(w->Slot_GetRobotVersion(true), -1);
+        QCOMPARE(boxes->ids(), Ids{notices::Id::LocalWriteFailed});
+        QVERIFY(boxes->seen.first().text.contains(where) && boxes->seen.first().text.contains(reason));
+        QCOMPARE(boxes->seen.first().form, language == QLocale::Chinese ? BoxRequest::Form::ChineseNotice
+                                                                        : BoxRequest::Form::EnglishWarning);
+        // The FTP client's download into the same place.
+        boxes->seen.clear();
+        QVERIFY(QMetaObject::invokeMethod(w.get(), "LoadFile", Q_ARG(QString, "KRV3200/3215.bin"),
+                                          Q_ARG(QString, blocked + "/file")));
+        QCOMPARE(boxes->ids(), Ids{notices::Id::LocalWriteFailed});
+        QVERIFY(boxes->seen.first().text.contains(reason));
+    }
+}
+
+void OnlineFlowTest::checkUpdateOption()
+{
+    // --check-update: the check runs once the device's version reply has
+    // arrived; Yes downloads the image and enables the start button.
+    QVERIFY(writeFile(onServer("KRV3200/KRV3200.txt"), "3215\n"));
+    auto device = std::make_shared<DeviceModel>();
+    device->setFirmwareNumber(3201);
+    const std::string path = bus->plug(VirtualHidBus::deviceSpec(device));
+    questionAnswer = QMessageBox::Yes;
+    auto w = makeWindow();
+    auto* check = new CheckUpdateWhenVersionKnown(*w);
+    QSignalSpy checked(check, &CheckUpdateWhenVersionKnown::checked);
+    QVERIFY(checked.wait(10000));
+    QCOMPARE(checked.first().first().toInt(), 0);
+    QCOMPARE(boxes->ids(), (Ids{kQuestion, kSuccess}));
+    QVERIFY(w->ui->toolButton_2->isEnabled());
+    QCOMPARE(readFile(w->filePath), image(3215));
+    w.reset();
+    bus->unplug(path);
 }
 
 QTEST_MAIN(OnlineFlowTest)

@@ -3,6 +3,7 @@
 // production lines: the same window, engine and notices as the desktop
 // program, driven without a user, with the notices and the progress printed
 // as text and one exit status per outcome.
+#include "core/commandline.h"
 #include "core/services.h"
 #include "sim/devicepresence.h"
 #include "sim/station.h"
@@ -37,6 +38,7 @@ int main(int argc, char* argv[])
     // No display is needed: the window is never shown on a screen.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    cmdline::provideRuntimeDir();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("firmware-updater-cli"));
 
@@ -47,7 +49,6 @@ int main(int argc, char* argv[])
                        "image is a local file (--image) or the newest one on the update server "
                        "(--server).\n\n") +
         unattended::statusHelp());
-    parser.addHelpOption();
     unattended::addOptions(parser);
     parser.addOption({"wait-device",
                       QStringLiteral("Wait this many seconds for the device to appear (default %1; 0: do not "
@@ -109,6 +110,8 @@ int main(int argc, char* argv[])
     const unattended::Presence presence = unattended::waitForDevice(
         *platform, kVendorId, kProductId, waitSeconds, 250,
         [] {
+            if (cmdline::verbosity() == cmdline::Verbosity::Quiet)
+                return;
             std::fprintf(waitingText, "waiting for the device %04x:%04x\n", kVendorId, kProductId);
             std::fflush(waitingText);
         },
@@ -123,9 +126,11 @@ int main(int argc, char* argv[])
     } else if (!presence.writable) {
         // Most often the udev rule is missing: without it only root may
         // open the hidraw node.
-        std::fprintf(text, "device %s\ncannot open the device: %s\n", presence.path.c_str(),
-                     presence.error.c_str());
-        std::fprintf(text, "hint: install packaging/70-firmware-updater.rules (see README) or run as root\n");
+        std::fprintf(text, "device %s\n", presence.path.c_str());
+        std::fflush(text);
+        std::fprintf(stderr, "cannot open the device: %s\n", presence.error.c_str());
+        std::fprintf(stderr, "hint: install the udev rule 70-firmware-updater.rules (see README) or run as "
+                             "root\n");
         status = unattended::LinkFailure;
     } else {
         std::fprintf(text, "device %s\n", presence.path.c_str());

@@ -2,6 +2,7 @@
 // against the virtual device on an in-process HID bus. Exits 0 only when the
 // device ends up holding exactly the file's DSP and ARM images.
 #include "app/mainwindow.h"
+#include "core/commandline.h"
 #include "core/services.h"
 #include "image/firmwareimage.h"
 #include "online/imageverify.h"
@@ -72,6 +73,7 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
         qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    cmdline::provideRuntimeDir();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("firmware-updater-sim"));
 
@@ -80,7 +82,6 @@ int main(int argc, char* argv[])
         QStringLiteral("Writes a firmware image into a virtual device through the updater's window, "
                        "unattended, and checks what the device received.\n\n") +
         unattended::statusHelp());
-    parser.addHelpOption();
     unattended::addOptions(parser);
     parser.addOption({"device-version", "Firmware number the virtual device reports (default 5000).", "N"});
     parser.addOption({"serial", "Serial number the virtual device reports (default: none).", "text"});

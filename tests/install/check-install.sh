@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# The complete install (cmake --install into a staging directory), then the
+# command-line manners of every installed program as one table.
+#   check-install.sh BUILD_DIR SOURCE_DIR PREFIX UDEV_RULES_DIR APP_ID
+set -uo pipefail
+build=$1 src=$2 prefix=$3 udev=$4 app=$5
+stage=$(mktemp -d)
+home=$(mktemp -d)
+server_pid=
+trap '[ -n "$server_pid" ] && kill $server_pid 2>/dev/null; rm -rf "$stage" "$home"' EXIT
+failed=0
+fail() { echo "FAIL: $*"; failed=$((failed + 1)); }
+
+DESTDIR=$stage cmake --install "$build" >/dev/null || fail "cmake --install"
+root=$stage$prefix
+bin=$root/bin
+
+# ---- what lands where
+files=(
+  "$bin/firmware-updater" "$bin/firmware-updater-cli" "$bin/firmware-updater-sim" "$bin/fwimage"
+  "$stage$udev/70-firmware-updater.rules"
+  "$root/share/applications/$app.desktop" "$root/share/metainfo/$app.metainfo.xml"
+  "$root/share/icons/hicolor/scalable/apps/$app.svg"
+  "$root/share/bash-completion/completions/firmware-updater-cli"
+  "$root/share/bash-completion/completions/fwimage"
+  "$root/share/doc/firmware-updater/copyright"
+)
+for size in 16 22 24 32 48 64 128 256; do files+=("$root/share/icons/hicolor/${size}x$size/apps/$app.png"); done
+for p in Base_En Base_Ch Wheel_En Wheel_Ch; do files+=("$root/share/firmware-updater/Help/$p.jpg"); done
+for p in firmware-updater firmware-updater-cli firmware-updater-sim fwimage; do
+  files+=("$root/share/man/man1/$p.1.gz")
+done
+for f in "${files[@]}"; do [ -s "$f" ] || fail "not installed: ${f#"$stage"}"; done
+desktop-file-validate "$root/share/applications/$app.desktop" || fail "desktop-file-validate"
+appstreamcli validate --no-net --explain "$root/share/metainfo/$app.metainfo.xml" >"$home/as.log" 2>&1 ||
+  { cat "$home/as.log"; fail "appstreamcli validate"; }
+for p in firmware-updater-cli fwimage; do
+  zcat "$root/share/man/man1/$p.1.gz" | grep -q 'verbose' || fail "$p.1 lacks --verbose"
+done
+completes() { # completes PROGRAM WORD...: what bash offers for the last word
+  local prog=$1 fn=_${1//-/_}
+  shift
+  bash -c 'source "$1"; shift; fn=$1; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); $fn; echo "${COMPREPLY[*]}"' \
+    _ "$root/share/bash-completion/completions/$prog" "$fn" "$prog" "$@"
+}
+[ "$(completes firmware-updater-cli --im)" = "--image" ] || fail "completion of --im: $(completes firmware-updater-cli --im)"
+[ "$(completes fwimage sa)" = "sample" ] || fail "completion of fwimage sa"
+[ "$(completes fwimage sample --see)" = "--seed" ] || fail "completion of fwimage sample --see"
+
+# ---- manners: program | arguments | status | stdout (grep -E) | stderr (grep -E; "" = empty)
+"$bin/fwimage" -q sample --dsp-size 64 --arm-size 128 --version 5001 -o "$home/s.fw" || fail "fwimage sample"
+port=0
+if /usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null; then
+  "$src/scripts/ftp-server" --port 0 --fwimage "$bin/fwimage" >"$home/server.out" 2>/dev/null &
+  server_pid=$!
+  for _ in $(seq 100); do
+    port=$(awk '/^port /{print $2}' "$home/server.out")
+    [ -n "$port" ] && break
+    sleep 0.1
+  done
+fi
+S="127.0.0.1:$port"
+rows=(
+  "firmware-updater|--version|0|^firmware-updater [0-9.]+$|"
+  "firmware-updater|--help|0|^Usage: .*--check-update|"
+  "firmware-updater|--bogus|64|^$|firmware-updater: Unknown option 'bogus'"
+  "firmware-updater|--server nonsense|64|^$|--server needs HOST:PORT"
+  "firmware-updater-cli|--version|0|^firmware-updater-cli [0-9.]+$|"
+  "firmware-updater-cli|--help|0|^Usage: .*--wait-device|"
+  "firmware-updater-cli||64|^$|--image or --server is required"
+  "firmware-updater-cli|-q -v --image x|64|^$|exclude each other"
+  "firmware-updater-sim|--version|0|^firmware-updater-sim [0-9.]+$|"
+  "firmware-updater-sim|--help|0|^Usage: .*--device-version|"
+  "firmware-updater-sim|--image $home/s.fw|0|progress .*exit status 0$|"
+  "firmware-updater-sim|-q --image $home/s.fw|0|^device version [0-9]+ image [^ ]+ file [0-9]+ bytes: [^:]+ completion: .*exit status 0$|"
+  "fwimage|--version|0|^fwimage [0-9.]+$|"
+  "fwimage|--help|0|^Usage: fwimage|"
+  "fwimage||1|^$|^usage: fwimage"
+  "fwimage|show $home/s.fw|0|check: +ok|"
+)
+if [ "$port" != 0 ]; then
+  rows+=(
+    "firmware-updater-sim|--server $S --device-version 3201|0|downloaded .*/\\.cache/firmware-updater/file/KRV3200/3215\\.bin.*exit status 0$|"
+    "firmware-updater-sim|-v --server $S --device-version 3201|0|exit status 0$|PASS qzx"
+  )
+else
+  fail "no update server (python3-pyftpdlib): the online rows did not run"
+fi
+for row in "${rows[@]}"; do
+  IFS='|' read -r prog args status out err <<<"$row"
+  # A root shell's environment: no XDG_RUNTIME_DIR, no display.
+  # shellcheck disable=SC2086
+  env -u XDG_RUNTIME_DIR -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_CACHE_HOME= QT_QPA_PLATFORM=offscreen \
+    timeout 120 "$bin/$prog" $args >"$home/out" 2>"$home/err"
+  got=$?
+  flat_out=$(tr '\n' ' ' <"$home/out" | sed 's/ $//')
+  [ "$got" = "$status" ] || { fail "$prog $args: status $got, not $status"; cat "$home/err"; continue; }
+  grep -Eq -- "$out" <<<"$flat_out" || fail "$prog $args: stdout: $flat_out"
+  if [ -z "$err" ]; then
+    [ ! -s "$home/err" ] || fail "$prog $args: stderr: $(head -c 400 "$home/err")"
+  else
+    grep -Eq -- "$err" "$home/err" || fail "$prog $args: stderr: $(head -c 400 "$home/err")"
+  fi
+done
+[ "$failed" -eq 0 ] && echo "install and ${#rows[@]} manner rows: all good"
+exit $((failed > 0))
