@@ -221,14 +221,8 @@ void MainWindowTest::noticeWordings()
 void MainWindowTest::labelsAndTitles()
 {
     MainWindow w;
-    QCOMPARE(w.windowTitle() + w.ui->AppTitle->text(), QStringLiteral("QVNBOOTLOADERQVNBOOTLOADER"));
-    QVERIFY(w.windowFlags() & Qt::FramelessWindowHint);
-    QVERIFY(w.testAttribute(Qt::WA_TranslucentBackground));
     QCOMPARE(w.vendorIdText + w.productIdText + idText(0x0abc), QStringLiteral("048305250abc"));
-    QCOMPARE(w.appDirPath, QCoreApplication::applicationDirPath());
     QVERIFY(!w.ui->toolButton_2->isEnabled());
-    QCOMPARE(w.helpDialog->parent(), &w);
-    QVERIFY(!w.dspTimer->isActive() && !w.armTimer->isActive() && !w.delayTimer->isActive());
 
     // The labels: under the locale the test runs in (Chinese and English
     // runs), then decided anew at each call (German falls back to English);

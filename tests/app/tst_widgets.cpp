@@ -4,29 +4,14 @@
 #include "widgets/roundcircle.h"
 
 #include <QSignalSpy>
-#include <QTimer>
 #include <QtTest>
 
 #include <limits>
-
-namespace {
-// Counts the paint events a widget receives.
-class PaintCounter : public QObject {
-public:
-    int paints = 0;
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        paints += event->type() == QEvent::Paint ? 1 : 0;
-        return false;
-    }
-};
-} // namespace
 
 class WidgetsTest : public QObject {
     Q_OBJECT
 private slots:
     void roundCircle();
-    void equalValuesRequestNoRepaint();
     void valueRules();
     void precisionAndRange();
     void progressTextRounding();
@@ -46,39 +31,6 @@ void WidgetsTest::roundCircle()
     QVERIFY(!circle.getClockWise());
     const double before = circle.currentAngle();
     QTRY_VERIFY(circle.currentAngle() != before);
-}
-
-void WidgetsTest::equalValuesRequestNoRepaint()
-{
-    RoundCircle circle;
-    circle.findChild<QTimer*>()->stop(); // only the setters may ask for a paint
-    ProgressBarColor bar;
-    PaintCounter circlePaints, barPaints;
-    circle.installEventFilter(&circlePaints);
-    bar.installEventFilter(&barPaints);
-    circle.resize(61, 51);
-    bar.resize(461, 51);
-    circle.show();
-    bar.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&circle) && QTest::qWaitForWindowExposed(&bar));
-    QTest::qWait(20);
-
-    circlePaints.paints = barPaints.paints = 0;
-    circle.setBgColorStart(circle.getBgColorStart());
-    circle.setPieColor2End(circle.getPieColor2End());
-    circle.setStep(circle.getStep());
-    circle.setClockWise(circle.getClockWise());
-    bar.setBarColor(bar.getBarColor());
-    bar.setLineColor(bar.getLineColor());
-    bar.setSpace(bar.getSpace());
-    bar.setValue(bar.getValue());
-    QTest::qWait(50);
-    QCOMPARE(circlePaints.paints, 0);
-    QCOMPARE(barPaints.paints, 0);
-
-    circle.setPieColor1Start(QColor(255, 0, 0));
-    bar.setBarColor(QColor(85, 255, 0));
-    QTRY_VERIFY(circlePaints.paints > 0 && barPaints.paints > 0);
 }
 
 void WidgetsTest::valueRules()

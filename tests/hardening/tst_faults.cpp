@@ -20,29 +20,97 @@ using Kind = DeviceModel::FrameKind;
 namespace {
 
 using Ids = QList<notices::Id>;
+using Faults = DeviceModel::Faults;
+using Spec = VirtualInterfaceSpec;
 
-enum class Fault {
-    None,
-    DropStartAck,
-    DropFirstDspAck,
-    DropSecondDspAck,
-    DropDspEndAck,
-    DropFirstArmAck,
-    DropCompletion,
-    RefuseTenthWrite,
-    RefuseAllWrites,
-    UnplugAfter20Frames,
-    ForeignReportId,
-    UnknownCode,
-    Burst,
-    ShortInputReports,
-    ArmAckSecondForm,
-    ReplyDelay,
-    ProbeFails,
-    ReadOpenFails,
-    WriteOpenFails,
-    LongFeatureReport,
-    NoticesNotRegistered,
+// The state a run leaves the window in, beyond its notices.
+enum class Left {
+    Done,         // nothing more to check
+    NotStarted,   // the start never got through: nothing runs, the buttons stay off
+    DspWindow,    // the DSP stage timed out waiting for a window
+    DspEnd,       // the DSP end frame was not answered: no ARM stage
+    ArmStopped,   // the ARM handshake went out and was not answered
+    NoCompletion, // the device has the whole image but never said so
+    Unplugged,    // the removal was noticed
+    Unnoticed,    // nobody told the window of the removal
+};
+
+struct Row {
+    const char* name;
+    void (*setup)(Faults&, Spec&, VirtualHidBus&);
+    Ids ids;       // every box, the version query's included, in order
+    int status;    // exit status, -1 when the process would go on
+    int dspFrames; // DSP data frames the device got, -1: all
+    int armFrames; // ARM data frames, -1: all
+    int version;   // the device version read, -1: no version reply at all
+    Left left;
+};
+
+using notices::Id;
+const Ids done{Id::Completion}, error1{Id::Error1}, error2{Id::Error2}, error4{Id::Error4},
+    error5{Id::Error5};
+// Version query, start, DSP handshake, then DSP blocks 0 to 16.
+constexpr int kUnplugAt = 20;
+
+const Row kRows[] = {
+    {"no fault", [](auto&, auto&, auto&) {}, done, 0, -1, -1, 5000, Left::Done},
+    {"start never acknowledged", [](auto& f, auto&, auto&) { f.dropStartAck = true; }, error1, -1, 0, 0, 5000,
+     Left::NotStarted},
+    {"handshake never acknowledged", [](auto& f, auto&, auto&) { f.dropDspAck = 1; }, error2, -1, 0, 0, 5000,
+     Left::DspWindow},
+    {"second DSP window never opened", [](auto& f, auto&, auto&) { f.dropDspAck = 2; }, error2, -1, 25, 0,
+     5000, Left::DspWindow},
+    {"DSP end frame unanswered", [](auto& f, auto&, auto&) { f.dropDspEndAck = true; }, error4, -1, -1, 0,
+     5000, Left::DspEnd},
+    {"ARM handshake never acknowledged", [](auto& f, auto&, auto&) { f.dropArmAck = 1; }, error5, -1, -1, 0,
+     5000, Left::ArmStopped},
+    {"no completion reply", [](auto& f, auto&, auto&) { f.dropCompletion = true; }, done, 0, -1, -1, 5000,
+     Left::NoCompletion},
+    {"tenth write refused", [](auto& f, auto&, auto&) { f.refuseWrite = 10; }, error2, -1, 6, 0, 5000,
+     Left::DspWindow},
+    {"every write refused", [](auto& f, auto&, auto&) { f.refuseAllWrites = true; }, error1, -1, 0, 0, -1,
+     Left::NotStarted},
+    {"unplugged mid-transfer", [](auto& f, auto&, auto&) { f.unplugAfterFrames = kUnplugAt; }, error2, -1, 17,
+     0, 5000, Left::Unplugged},
+    {"no device notices, unplugged",
+     [](auto& f, auto&, auto& bus) {
+         f.unplugAfterFrames = kUnplugAt;
+         bus.setRegistrationFails(true);
+     },
+     error2, -1, 17, 0, 5000, Left::Unnoticed},
+    {"reports with another id", [](auto& f, auto&, auto&) { f.foreignReportId = 0x01; }, done, 0, -1, -1,
+     5000, Left::Done},
+    {"reports with unknown codes", [](auto& f, auto&, auto&) { f.unknownCode = 0x33; }, done, 0, -1, -1, 5000,
+     Left::Done},
+    {"bursts of reports", [](auto& f, auto&, auto&) { f.burstBefore = 3; }, done, 0, -1, -1, 5000,
+     Left::Done},
+    // The version reply loses its firmware number with the cut.
+    {"3-byte input reports", [](auto& f, auto&, auto&) { f.inputReportLength = 3; }, done, 0, -1, -1, 0,
+     Left::Done},
+    {"ARM acks as 0F 54", [](auto& f, auto&, auto&) { f.armAckSecondForm = true; }, done, 0, -1, -1, 5000,
+     Left::Done},
+    {"replies 20 ms late", [](auto& f, auto&, auto&) { f.replyDelayMs = 20; }, done, 0, -1, -1, 5000,
+     Left::Done},
+    {"probe open fails",
+     [](auto&, auto& d, auto&) { d.probeFails = true; },
+     {Id::DeviceNotFound, Id::Error1},
+     -1,
+     0,
+     0,
+     -1,
+     Left::NotStarted},
+    {"read open fails", [](auto&, auto& d, auto&) { d.readOpenFails = true; }, error1, -1, 0, 0, -1,
+     Left::NotStarted},
+    {"write open fails",
+     [](auto&, auto& d, auto&) { d.writeOpenFails = true; },
+     {Id::WriteHandleInvalid, Id::WriteHandleInvalid, Id::Error1},
+     -1,
+     0,
+     0,
+     -1,
+     Left::NotStarted},
+    {"64-byte feature report", [](auto&, auto& d, auto&) { d.featureLength = 64; }, done, 0, -1, -1, 5000,
+     Left::Done},
 };
 
 // What a run ended with.
@@ -52,8 +120,6 @@ struct Outcome {
 };
 
 } // namespace
-Q_DECLARE_METATYPE(Fault)
-Q_DECLARE_METATYPE(Ids)
 
 class FaultTest : public QObject {
     Q_OBJECT
@@ -91,115 +157,18 @@ Outcome FaultTest::run(MainWindow& w, const QByteArray& file)
 
 void FaultTest::faultMatrix_data()
 {
-    QTest::addColumn<Fault>("fault");
-    QTest::addColumn<Ids>("ids");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<int>("dspFrames"); // DSP data frames the device got, -1: all
-    QTest::addColumn<int>("armFrames");
-    using notices::Id;
-    const Ids done{Id::Completion};
-    const Ids error1{Id::Error1}, error2{Id::Error2}, error4{Id::Error4}, error5{Id::Error5};
-    QTest::newRow("no fault") << Fault::None << done << 0 << -1 << -1;
-    QTest::newRow("start never acknowledged") << Fault::DropStartAck << error1 << -1 << 0 << 0;
-    QTest::newRow("handshake never acknowledged") << Fault::DropFirstDspAck << error2 << -1 << 0 << 0;
-    QTest::newRow("second DSP window never opened") << Fault::DropSecondDspAck << error2 << -1 << 25 << 0;
-    QTest::newRow("DSP end frame unanswered") << Fault::DropDspEndAck << error4 << -1 << -1 << 0;
-    QTest::newRow("ARM handshake never acknowledged") << Fault::DropFirstArmAck << error5 << -1 << -1 << 0;
-    QTest::newRow("no completion reply") << Fault::DropCompletion << done << 0 << -1 << -1;
-    QTest::newRow("tenth write refused") << Fault::RefuseTenthWrite << error2 << -1 << 6 << 0;
-    QTest::newRow("every write refused") << Fault::RefuseAllWrites << error1 << -1 << 0 << 0;
-    QTest::newRow("unplugged mid-transfer") << Fault::UnplugAfter20Frames << error2 << -1 << 17 << 0;
-    QTest::newRow("reports with another id") << Fault::ForeignReportId << done << 0 << -1 << -1;
-    QTest::newRow("reports with unknown codes") << Fault::UnknownCode << done << 0 << -1 << -1;
-    QTest::newRow("bursts of reports") << Fault::Burst << done << 0 << -1 << -1;
-    QTest::newRow("3-byte input reports") << Fault::ShortInputReports << done << 0 << -1 << -1;
-    QTest::newRow("ARM acks as 0F 54") << Fault::ArmAckSecondForm << done << 0 << -1 << -1;
-    QTest::newRow("replies 20 ms late") << Fault::ReplyDelay << done << 0 << -1 << -1;
-    QTest::newRow("probe open fails")
-        << Fault::ProbeFails << Ids{Id::DeviceNotFound, Id::Error1} << -1 << 0 << 0;
-    QTest::newRow("read open fails") << Fault::ReadOpenFails << error1 << -1 << 0 << 0;
-    QTest::newRow("write open fails")
-        << Fault::WriteOpenFails << Ids{Id::WriteHandleInvalid, Id::WriteHandleInvalid, Id::Error1} << -1 << 0
-        << 0;
-    QTest::newRow("64-byte feature report") << Fault::LongFeatureReport << done << 0 << -1 << -1;
-    QTest::newRow("no device notices, unplugged") << Fault::NoticesNotRegistered << error2 << -1 << 17 << 0;
+    QTest::addColumn<int>("row");
+    for (const Row& r : kRows)
+        QTest::newRow(r.name) << int(&r - kRows);
 }
 
 void FaultTest::faultMatrix()
 {
-    QFETCH(Fault, fault);
-    QFETCH(Ids, ids);
-    QFETCH(int, status);
-    QFETCH(int, dspFrames);
-    QFETCH(int, armFrames);
-
+    QFETCH(int, row);
+    const Row& r = kRows[row];
     Rig rig(false);
     VirtualInterfaceSpec desc = VirtualHidBus::deviceSpec(rig.device);
-    DeviceModel::Faults& f = rig.device->faults();
-    switch (fault) {
-    case Fault::None:
-        break;
-    case Fault::DropStartAck:
-        f.dropStartAck = true;
-        break;
-    case Fault::DropFirstDspAck:
-        f.dropDspAck = 1;
-        break;
-    case Fault::DropSecondDspAck:
-        f.dropDspAck = 2;
-        break;
-    case Fault::DropDspEndAck:
-        f.dropDspEndAck = true;
-        break;
-    case Fault::DropFirstArmAck:
-        f.dropArmAck = 1;
-        break;
-    case Fault::DropCompletion:
-        f.dropCompletion = true;
-        break;
-    case Fault::RefuseTenthWrite:
-        f.refuseWrite = 10;
-        break;
-    case Fault::RefuseAllWrites:
-        f.refuseAllWrites = true;
-        break;
-    case Fault::UnplugAfter20Frames:
-    case Fault::NoticesNotRegistered:
-        // Version query, start, DSP handshake, then DSP blocks 0 to 16.
-        f.unplugAfterFrames = 20;
-        rig.bus.setRegistrationFails(fault == Fault::NoticesNotRegistered);
-        break;
-    case Fault::ForeignReportId:
-        f.foreignReportId = 0x01;
-        break;
-    case Fault::UnknownCode:
-        f.unknownCode = 0x33;
-        break;
-    case Fault::Burst:
-        f.burstBefore = 3;
-        break;
-    case Fault::ShortInputReports:
-        f.inputReportLength = 3;
-        break;
-    case Fault::ArmAckSecondForm:
-        f.armAckSecondForm = true;
-        break;
-    case Fault::ReplyDelay:
-        f.replyDelayMs = 20;
-        break;
-    case Fault::ProbeFails:
-        desc.probeFails = true;
-        break;
-    case Fault::ReadOpenFails:
-        desc.readOpenFails = true;
-        break;
-    case Fault::WriteOpenFails:
-        desc.writeOpenFails = true;
-        break;
-    case Fault::LongFeatureReport:
-        desc.featureLength = 64;
-        break;
-    }
+    r.setup(rig.device->faults(), desc, rig.bus);
     rig.device->setExpectedDspLength(408); // tells the end frame from a block
     rig.path = rig.bus.plug(desc);
     rig.services.language(QLocale::English);
@@ -210,67 +179,50 @@ void FaultTest::faultMatrix()
     // own acknowledgement closes the stage.
     const QByteArray file = sampleImage(408, 1000, 5001);
     const Outcome out = run(w, file);
-    const Ids seen = versionBoxes.ids() + out.ids;
 
-    QCOMPARE(seen, ids);
-    QCOMPARE(out.status, status);
-    const std::size_t dspAll = 408 / 8, armAll = 1000 / 8;
-    QCOMPARE(rig.sent(Kind::DspData), dspFrames < 0 ? dspAll : std::size_t(dspFrames));
-    QCOMPARE(rig.sent(Kind::ArmData), armFrames < 0 ? armAll : std::size_t(armFrames));
-    if (status == 0) {
+    QCOMPARE(versionBoxes.ids() + out.ids, r.ids);
+    QCOMPARE(out.status, r.status);
+    QCOMPARE(rig.sent(Kind::DspData), r.dspFrames < 0 ? std::size_t(408 / 8) : std::size_t(r.dspFrames));
+    QCOMPARE(rig.sent(Kind::ArmData), r.armFrames < 0 ? std::size_t(1000 / 8) : std::size_t(r.armFrames));
+    if (r.status == 0) {
         QCOMPARE(bytesOf(rig.device->dspImage()), fwimage::dspImage(file));
         QCOMPARE(bytesOf(rig.device->armImage()), fwimage::armImage(file));
     }
-
-    // The state each fault leaves behind.
-    switch (fault) {
-    case Fault::DropStartAck:
-    case Fault::RefuseAllWrites:
-    case Fault::ProbeFails:
-    case Fault::ReadOpenFails:
-    case Fault::WriteOpenFails:
+    if (r.version < 0)
+        QVERIFY(w.versionReply.isEmpty());
+    else
+        QCOMPARE(int(w.deviceVersion), r.version);
+    switch (r.left) {
+    case Left::Done:
+        break;
+    case Left::NotStarted:
         QVERIFY(!w.upgradeRunning && !w.delayTimer->isActive() && !w.dspHandshakeSent);
         QVERIFY(!w.ui->toolButton_2->isEnabled() && !w.ui->TBFlush->isEnabled());
         break;
-    case Fault::DropFirstDspAck:
-    case Fault::DropSecondDspAck:
-    case Fault::RefuseTenthWrite:
+    case Left::DspWindow:
         QVERIFY(!w.upgradeRunning && w.dspTimer->isActive() && !w.armTimer->isActive());
         break;
-    case Fault::DropDspEndAck:
+    case Left::DspEnd:
         QVERIFY(w.upgradeRunning && !w.dspTimer->isActive() && !w.dspEndSent);
         QCOMPARE(rig.sent(Kind::ArmHandshake), 0u);
         break;
-    case Fault::DropFirstArmAck:
+    case Left::ArmStopped:
         QVERIFY(!w.upgradeRunning && !w.armTimer->isActive());
         QCOMPARE(rig.sent(Kind::ArmHandshake), 1u);
         break;
-    case Fault::DropCompletion:
+    case Left::NoCompletion:
         QVERIFY(!w.finishReceived && rig.device->armEnded());
         break;
-    case Fault::UnplugAfter20Frames:
-        // The removal was noticed: reader stopped, read handle closed, red.
+    case Left::Unplugged: // reader stopped, read handle closed, red
         QVERIFY(w.blDeviceRemoved && !currentReader && hReadHandle == kInvalidHidHandle);
         QCOMPARE(w.ui->roundCircle->getPieColor1Start(), QColor(255, 0, 0));
         QVERIFY(!w.upgradeRunning);
         break;
-    case Fault::NoticesNotRegistered:
-        // Nobody told the window: it still shows the device as there.
+    case Left::Unnoticed: // it still shows the device as there
         QVERIFY(!w.blDeviceRemoved && currentReader);
         QCOMPARE(w.ui->roundCircle->getPieColor1Start(), QColor(0, 0, 255));
         break;
-    case Fault::ShortInputReports:
-        // The version reply lost its firmware number with the cut.
-        QCOMPARE(int(w.deviceVersion), 0);
-        break;
-    default:
-        QCOMPARE(int(w.deviceVersion), 5000);
-        break;
     }
-    if (fault == Fault::ProbeFails)
-        QVERIFY(!w.MyDevFound);
-    if (fault == Fault::RefuseAllWrites || fault == Fault::ReadOpenFails)
-        QVERIFY(w.versionReply.isEmpty());
 }
 
 QTEST_MAIN(FaultTest)

@@ -1,11 +1,10 @@
-// Whole upgrades on the virtual device through the main window, the
-// numbered errors' notices in each language. The engine alone (windows,
-// stalls, the start wait, re-entry): tst_upgrade_engine; the start time-out
-// and a refused write: tst_hardening_faults faultMatrix.
+// Whole upgrades on the virtual device through the main window, in each
+// language. The engine alone (windows, stalls, the start wait, re-entry):
+// tst_upgrade_engine; the numbered errors and when they come:
+// tst_hardening_faults faultMatrix; their box form by language: tst_usb_link.
 #include "support/rig.h"
 
 #include "app/mainwindow.h"
-#include "app/mainwindow_notices.h"
 #include "app/ui_mainwindow.h"
 #include "upgrade/frames.h"
 #include "widgets/progressbarcolor.h"
@@ -48,7 +47,6 @@ class UpgradeTest : public QObject {
 private slots:
     void wholeUpgradeOnTimers_data();
     void wholeUpgradeOnTimers();
-    void numberedErrorNotices();
 
 private:
     // Picks `file` through the file button and presses the start button.
@@ -125,31 +123,6 @@ void UpgradeTest::wholeUpgradeOnTimers()
         offsets << at;
     QCOMPARE(progress, offsets);
     QCOMPARE(progress.last(), file.size() - 8);
-}
-
-void UpgradeTest::numberedErrorNotices()
-{
-    // When each one comes: tst_upgrade_engine stalls and startWait, and the
-    // fault matrix. Here their identity and box form in each language
-    // (their wording: tst_app_mainwindow noticeWordings); German has no
-    // notices of its own: the English ones.
-    Rig rig(false);
-    MainWindow w;
-    for (QLocale::Language language : {QLocale::English, QLocale::Chinese, QLocale::German}) {
-        rig.services.language(language);
-        const bool zh = language == QLocale::Chinese;
-        for (int n : {1, 2, 4, 5}) {
-            Boxes boxes;
-            notices::numberedError(w, n);
-            const notices::Id id = notices::numberedError(n);
-            QCOMPARE(boxes.ids(), QList<notices::Id>{id});
-            const BoxRequest& box = boxes.seen[0];
-            QCOMPARE(box.form, zh ? BoxRequest::Form::ChineseNotice : BoxRequest::Form::EnglishWarning);
-            QCOMPARE(box.title + box.text, notices::title(id, zh) + notices::text(id, zh));
-            QCOMPARE(box.buttonText, zh ? QStringLiteral("确 定") : QString());
-            QVERIFY(box.parent == (zh ? nullptr : &w) && !box.moved);
-        }
-    }
 }
 
 QTEST_MAIN(UpgradeTest)
