@@ -10,9 +10,10 @@
 int MainWindow::Slot_CurlTest(QString FtpFilePath, QString LoadingLocalPath)
 {
     int writeError = 0;
-    const int result = fetchUrl(updateUrl(updateServerAddress(), updateServerPort(), FtpFilePath).toLatin1(),
-                                (LoadingLocalPath + FtpFilePath).toLocal8Bit(), fetchlimits::current().capBytes,
-                                fetchlimits::remainingMs(), nullptr, &writeError);
+    const int result =
+        fetchUrl(updateUrl(updateServerAddress(), updateServerPort(), FtpFilePath).toLatin1(),
+                 (LoadingLocalPath + FtpFilePath).toLocal8Bit(), fetchlimits::current().capBytes,
+                 fetchlimits::remainingMs(), nullptr, &writeError);
     localWriteFailed = false;
     // A local file that cannot be written is this computer's problem, not
     // the network's: say which file and why.

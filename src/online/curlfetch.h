@@ -20,7 +20,7 @@ struct UrlFetchFile {
     std::int64_t written = 0;       // bytes handed to the stream
     std::int64_t cap = INT64_MAX;   // more than this ends the transfer
     bool overCap = false;
-    int error = 0;                  // errno when the file could not be opened or written
+    int error = 0; // errno when the file could not be opened or written
 };
 
 // libcurl's write callback.

@@ -21,7 +21,7 @@ namespace {
 
 using Ids = QList<notices::Id>;
 using Faults = DeviceModel::Faults;
-using Spec = VirtualInterfaceSpec;
+using Iface = VirtualInterfaceSpec;
 
 // The state a run leaves the window in, beyond its notices.
 enum class Left {
@@ -37,7 +37,7 @@ enum class Left {
 
 struct Row {
     const char* name;
-    void (*setup)(Faults&, Spec&, VirtualHidBus&);
+    void (*setup)(Faults&, Iface&, VirtualHidBus&);
     Ids ids;       // every box, the version query's included, in order
     int status;    // exit status, -1 when the process would go on
     int dspFrames; // DSP data frames the device got, -1: all
