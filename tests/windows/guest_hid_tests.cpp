@@ -587,7 +587,6 @@ int main(int argc, char** argv)
             port);
         return 1;
     }
-    setHidPlatform(nativeHidPlatform());
     const ULONGLONG busStart = GetTickCount64();
     if (!waitForService(L"winebus", 60000)) {
         std::printf(
