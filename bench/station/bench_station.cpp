@@ -147,7 +147,8 @@ int main(int argc, char* argv[])
     out.close();
 
     std::printf("64 KiB image, %s; bound 4000 B/s per device\n",
-                g_processes ? "one firmware-updater-sim child per device" : "one session per device in one process");
+                g_processes ? "one firmware-updater-sim child per device"
+                            : "one session per device in one process");
     std::printf("%4s %6s %12s %10s %10s %12s %13s %11s %9s\n", "N", "ok", "mean B/s", "of bound", "vs N=1",
                 "min of bound", "aggregate B/s", "CPU/device", "of a core");
     double single = 0;

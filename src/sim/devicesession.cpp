@@ -45,8 +45,8 @@ void loadSessionImage(const QString& path, SessionOptions* options)
     options->imageRead = false;
     const QFileInfo info(path);
     QFile file(path);
-    if (path.isEmpty() || !info.isFile() || info.size() < fwimage::kHeaderSize || info.size() > kMaxImageFile ||
-        !file.open(QIODevice::ReadOnly))
+    if (path.isEmpty() || !info.isFile() || info.size() < fwimage::kHeaderSize ||
+        info.size() > kMaxImageFile || !file.open(QIODevice::ReadOnly))
         return;
     options->image = file.read(info.size());
     options->imageRead = options->image.size() == info.size();
@@ -70,7 +70,8 @@ void SessionTicker::update(DeviceSession* session)
         sessions_.emplace_back(session);
     else if (!session->ticking() && it != sessions_.end())
         it->clear(); // dropped at the next tick: the list may be being walked
-    const bool any = std::any_of(sessions_.begin(), sessions_.end(), [](const auto& s) { return !s.isNull(); });
+    const bool any =
+        std::any_of(sessions_.begin(), sessions_.end(), [](const auto& s) { return !s.isNull(); });
     if (any && !timer_->isActive())
         timer_->start();
     else if (!any)
@@ -203,7 +204,8 @@ void DeviceSession::begin()
             if (n <= 0)
                 return; // closed, or the device left: the stage times out
             const QByteArray r(reinterpret_cast<const char*>(buffer.data()), n);
-            QMetaObject::invokeMethod(this, [this, r] { report(r); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, r] { report(r); }, Qt::QueuedConnection);
         }
     });
     QTimer::singleShot(kVersionQueryDelayMs, this, &DeviceSession::queryVersion);

@@ -198,7 +198,8 @@ void Station::startSession(std::unique_ptr<Job> job)
 {
     Job* j = job.get();
     const DeviceInfo device = j->device;
-    j->session = new DeviceSession(*options_.platform, device, options_.session, options_.events, ticker_, this);
+    j->session =
+        new DeviceSession(*options_.platform, device, options_.session, options_.events, ticker_, this);
     connect(j->session, &DeviceSession::progress, this, [this, j](qint64 bytes, qint64 total) {
         showProgress(*j, bytes, total, total > 0 ? int(bytes * 100 / total) : 0);
     });
