@@ -23,6 +23,9 @@ namespace {
 constexpr qint64 kMaxImageFile = qint64(std::numeric_limits<int>::max()) - 64;
 // Input reports longer than this are cut; the replies need 20 bytes.
 constexpr std::size_t kMaxInputReport = 4096;
+// The stages' tick, and how many ticks a late wake-up may make up for.
+constexpr int kTickMs = 2;
+constexpr qint64 kMaxCatchUp = 25;
 // The window asks for the version this long after it opened the device.
 constexpr int kVersionQueryDelayMs = 1000;
 
@@ -58,7 +61,7 @@ SessionTicker::SessionTicker(QObject* parent)
     : QObject(parent)
 {
     timer_ = new QTimer(this);
-    timer_->setInterval(2);
+    timer_->setInterval(kTickMs);
     timer_->setTimerType(Qt::PreciseTimer);
     connect(timer_, &QTimer::timeout, this, &SessionTicker::tick);
 }
@@ -72,13 +75,30 @@ void SessionTicker::update(DeviceSession* session)
         it->clear(); // dropped at the next tick: the list may be being walked
     const bool any =
         std::any_of(sessions_.begin(), sessions_.end(), [](const auto& s) { return !s.isNull(); });
-    if (any && !timer_->isActive())
+    if (any && !timer_->isActive()) {
+        clock_.start();
+        rounds_ = 0;
         timer_->start();
-    else if (!any)
+    } else if (!any)
         timer_->stop();
 }
 
 void SessionTicker::tick()
+{
+    const qint64 due = clock_.elapsed() / kTickMs;
+    // Ticks that fell due more than a few ticks ago are dropped, as a late
+    // timer drops them.
+    if (due - rounds_ > kMaxCatchUp)
+        rounds_ = due - kMaxCatchUp;
+    while (rounds_ < due && !sessions_.empty()) {
+        ++rounds_;
+        round();
+    }
+    if (sessions_.empty())
+        timer_->stop();
+}
+
+void SessionTicker::round()
 {
     // By index: a session's tick may add another session to the list.
     for (std::size_t i = 0; i < sessions_.size(); ++i) {
@@ -89,8 +109,6 @@ void SessionTicker::tick()
     sessions_.erase(std::remove_if(sessions_.begin(), sessions_.end(),
                                    [](const auto& s) { return s.isNull() || !s->ticking(); }),
                     sessions_.end());
-    if (sessions_.empty())
-        timer_->stop();
 }
 
 // --- the session ---
@@ -280,11 +298,13 @@ void DeviceSession::tick()
 {
     if (done())
         return;
-    // The window's two timers tick their own stage; both may run at once
-    // for one tick while the DSP stage hands over to the ARM stage.
-    if (dspTimer_)
+    // The window's two timers tick their own stage. A timer this tick
+    // starts has its first tick at the next one, as a QTimer would.
+    const bool dsp = dspTimer_;
+    const bool arm = armTimer_;
+    if (dsp)
         carry(engine_.tick(upgrade::Stage::Dsp));
-    if (armTimer_ && !done())
+    if (arm && armTimer_ && !done())
         carry(engine_.tick(upgrade::Stage::Arm));
 }
 
