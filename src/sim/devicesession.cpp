@@ -23,9 +23,10 @@ namespace {
 constexpr qint64 kMaxImageFile = qint64(std::numeric_limits<int>::max()) - 64;
 // Input reports longer than this are cut; the replies need 20 bytes.
 constexpr std::size_t kMaxInputReport = 4096;
-// The stages' tick, and how many ticks a late wake-up may make up for.
+// The stages' tick, and how many ticks a late wake-up may make up for: one
+// window of data frames at most.
 constexpr int kTickMs = 2;
-constexpr qint64 kMaxCatchUp = 25;
+constexpr qint64 kMaxCatchUp = frames::kWindowFrames;
 // The window asks for the version this long after it opened the device.
 constexpr int kVersionQueryDelayMs = 1000;
 

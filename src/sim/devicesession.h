@@ -46,7 +46,7 @@ class DeviceSession;
 // The one 2 ms tick every session's running stage shares. One thread does
 // the work of every device here, so a wake-up that comes late (a busy
 // machine, many devices) would cost every device its ticks: the ticker gives
-// the ticks that fell due meanwhile, up to a few at once, so each stage
+// the ticks that fell due meanwhile, up to one window of 25 at once, so each stage
 // still gets one tick per 2 ms of real time. A stage therefore never sends
 // faster than the window's timer would, and its 2500-tick time-out is never
 // shorter than 5 s.
