@@ -35,11 +35,6 @@ QJsonValue orNull(int number)
     return number < 0 ? QJsonValue() : QJsonValue(number);
 }
 
-QString english(const notices::Wording& w)
-{
-    return QString::fromUtf8(w.english);
-}
-
 } // namespace
 
 void loadSessionImage(const QString& path, SessionOptions* options)
@@ -153,12 +148,12 @@ public:
     }
     void numberedError(int number) override
     {
-        s_.notice(notices::numberedErrorText(number, false), number);
+        s_.notice(notices::numberedError(number), number);
         s_.finish(number);
     }
     bool completion() override
     {
-        s_.notice(QStringLiteral("completion"), Success);
+        s_.notice(notices::Id::Completion, Success);
         s_.finish(s_.options_.verify ? s_.options_.verify(s_.device_) : Success);
         return true;
     }
@@ -265,23 +260,23 @@ void DeviceSession::startUpgrade()
     const int family =
         fwimage::familyRule(options_.productId, engine_.state.deviceVersion, std::int32_t(header.version));
     if (options_.imagePath.isEmpty()) {
-        notice(english(notices::kPathEmpty), FilePathEmpty);
+        notice(notices::Id::PathEmpty, FilePathEmpty);
         return finish(FilePathEmpty);
     }
     if (family == -1) {
-        notice(english(notices::kFileMismatch), FileMismatch);
+        notice(notices::Id::FileMismatch, FileMismatch);
         return finish(FileMismatch);
     }
     if (family == -2) {
-        notice(english(notices::kSoftwareType), SoftwareTypeMismatch);
+        notice(notices::Id::SoftwareType, SoftwareTypeMismatch);
         return finish(SoftwareTypeMismatch);
     }
     if (!wellFormed) {
-        notice(english(notices::kFileFormat), FileFormat);
+        notice(notices::Id::FileFormat, FileFormat);
         return finish(FileFormat);
     }
     if (std::int32_t(engine_.state.deviceVersion) > std::int32_t(header.version))
-        notice(english(notices::kLowerVersion), -1);
+        notice(notices::Id::LowerVersion, -1);
     engine_.image.data = options_.image;
     engine_.image.dspImageEnd = std::int32_t(header.dspLength + fwimage::kHeaderSize);
     engine_.image.blockSize = fwimage::kBlockSize;
@@ -320,12 +315,16 @@ void DeviceSession::send(const frames::Frame& frame)
         writeRefused_ = true;
 }
 
-void DeviceSession::notice(const QString& text, int status)
+void DeviceSession::notice(notices::Id id, int status)
 {
     if (!events_)
         return;
+    // The English wording, as the window shows it on an English system.
     events_->setContext(context());
-    events_->write(QJsonObject{{"event", "notice"}, {"text", text}, {"status", status}});
+    events_->write(QJsonObject{{"event", "notice"},
+                               {"title", notices::title(id, false)},
+                               {"text", notices::text(id, false)},
+                               {"status", status}});
 }
 
 void DeviceSession::stop(int status)

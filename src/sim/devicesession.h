@@ -24,6 +24,7 @@
 
 #include "sim/devicelist.h"
 #include "upgrade/engine.h"
+#include "upgrade/notices.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -115,7 +116,7 @@ private:
     void startUpgrade();
     void carry(const upgrade::Actions& actions);
     void send(const frames::Frame& frame);
-    void notice(const QString& text, int status);
+    void notice(notices::Id id, int status);
     void finish(int status);
     void closeHandles();
 
