@@ -259,6 +259,12 @@ void DeviceSession::startUpgrade()
     const bool wellFormed = options_.imageRead && fwimage::checkImage(options_.image) == fwimage::Check::Ok;
     const int family =
         fwimage::familyRule(options_.productId, engine_.state.deviceVersion, std::int32_t(header.version));
+    // The digest is taken of the very bytes the blocks are cut from: no
+    // frame goes out of an image other than the one meant.
+    if (!options_.sha256.isEmpty() &&
+        (!options_.imageRead ||
+         QCryptographicHash::hash(options_.image, QCryptographicHash::Sha256) != options_.sha256))
+        return finish(ImageDigest);
     if (options_.imagePath.isEmpty()) {
         notice(notices::Id::PathEmpty, FilePathEmpty);
         return finish(FilePathEmpty);

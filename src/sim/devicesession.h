@@ -74,6 +74,7 @@ struct SessionOptions {
     int versionTimeoutMs = 5000; // for the version reply, from begin()
     int timeoutMs = 0;           // whole run; 0: from the image size
     int productId = 0x0525;
+    QByteArray sha256; // when set, the digest the image must have (checked on the bytes written)
     // Called after the completion; returns Success or ImageMismatch.
     // Without it the run ends in Success.
     std::function<int(const DeviceInfo&)> verify;

@@ -125,6 +125,7 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
     s.session.versionTimeoutMs = options.versionTimeoutMs;
     s.session.timeoutMs = options.timeoutMs;
     s.session.productId = productId;
+    s.session.sha256 = options.sha256;
     // The online road runs through the window: a child per device.
     if (options.online)
         s.program = QCoreApplication::applicationFilePath();

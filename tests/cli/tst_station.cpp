@@ -304,6 +304,14 @@ void StationTest::sessionsInOneLoop()
     }
     QCOMPARE(results.size(), std::size_t(5));
     QCOMPARE(results["S2"], 2);
+
+    // A digest the image does not have: nothing but the version query goes out.
+    const std::size_t framesBefore = models["S0"]->frames().size();
+    s.session.sha256 = QByteArray(32, '\0');
+    Station wrongDigest(s);
+    QCOMPARE(wrongDigest.flashAll({devices[0]}), int(SomeDevicesFailed));
+    QCOMPARE(wrongDigest.results().at(0).status, int(ImageDigest));
+    QCOMPARE(models["S0"]->frames().size(), framesBefore + 1);
 }
 
 void StationTest::watchFlashesArrivals()
