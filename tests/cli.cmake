@@ -8,7 +8,8 @@ if(TARGET firmware-updater-cli)
 endif()
 
 # Several devices: listing, choice, a window bound to one path, and the
-# station (--all, --watch) with firmware-updater-sim as the child per device.
+# station (--all, --watch) with sessions in the test process and with
+# firmware-updater-sim as the child per device.
 if(TARGET firmware-updater-sim)
   updater_add_test(NAME tst_cli_station SOURCES cli/tst_station.cpp LIBS updater_unattended)
   target_compile_definitions(tst_cli_station PRIVATE FIRMWARE_UPDATER_SIM="$<TARGET_FILE:firmware-updater-sim>")

@@ -1,15 +1,19 @@
 // Flashes a 64 KiB image into N = 1, 2, 4, 8, 16, 32 virtual devices at
 // once, the way `firmware-updater-cli --all` does it: one station, one
-// firmware-updater-sim child per device, each with its own window, engine
-// and virtual device on its real 2 ms timers. Prints per run: each device's
-// transfer rate as a share of the protocol's bound (4000 B/s) and relative
-// to the single device, the aggregate rate of the batch, and the CPU the
-// children used per device.
+// session per device in this process (one shared 2 ms tick, a reader thread
+// per device), the devices on an in-process virtual bus. Prints per run:
+// each device's transfer rate as a share of the protocol's bound (4000 B/s)
+// and relative to the single device, the aggregate rate of the batch, and
+// the CPU per device. The CPU is the whole process's, so it counts the
+// virtual devices' work too: the station's own share is lower.
 //
-// Usage: bench_station [N...]   (default 1 2 4 8 16 32)
+// Usage: bench_station [--processes] [N...]   (default 1 2 4 8 16 32)
+//   --processes: one firmware-updater-sim child per device instead (the
+//                station's child mode), CPU of the children.
 #include "image/firmwareimage.h"
 #include "sim/eventlog.h"
 #include "sim/station.h"
+#include "usb/backends/virtual/virtualbus.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -29,10 +33,12 @@ namespace {
 constexpr double kBoundBytesPerSecond = 4000.0;
 constexpr int kImageBytes = 64 * 1024;
 
-double childCpuSeconds()
+bool g_processes = false;
+
+double cpuSeconds()
 {
     rusage u{};
-    getrusage(RUSAGE_CHILDREN, &u);
+    getrusage(g_processes ? RUSAGE_CHILDREN : RUSAGE_SELF, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
            double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
@@ -56,13 +62,23 @@ Figures run(int n, const QString& image, const QString& dir)
     if (!events.openLog(log, &error))
         std::fprintf(stderr, "%s\n", qPrintable(error));
     std::vector<unattended::DeviceInfo> devices(static_cast<std::size_t>(n));
+    VirtualHidBus bus;
     for (int i = 0; i < n; ++i) {
         devices[i].path = "bench-" + std::to_string(i);
         devices[i].serial = "B" + std::to_string(i);
         devices[i].writable = true;
+        if (!g_processes) {
+            auto model = std::make_shared<DeviceModel>();
+            model->setExpectedDspLength(std::size_t(kImageBytes / 4));
+            devices[i].path = bus.plug(VirtualHidBus::deviceSpec(model, {}, devices[i].serial));
+        }
     }
     unattended::StationOptions s;
-    s.program = QStringLiteral(FIRMWARE_UPDATER_SIM);
+    s.platform = &bus;
+    unattended::loadSessionImage(image, &s.session);
+    s.session.timeoutMs = 600000;
+    if (g_processes)
+        s.program = QStringLiteral(FIRMWARE_UPDATER_SIM);
     s.arguments = [image](const unattended::DeviceInfo& d) {
         return QStringList{
             "--json", "--image", image, "--timeout", "600", "--serial", QString::fromStdString(d.serial)};
@@ -71,14 +87,14 @@ Figures run(int n, const QString& image, const QString& dir)
     s.events = &events;
     unattended::Station station(s);
 
-    const double cpuBefore = childCpuSeconds();
+    const double cpuBefore = cpuSeconds();
     QElapsedTimer wall;
     wall.start();
     station.flashAll(devices);
     Figures f;
     f.devices = n;
     f.wall = wall.elapsed() / 1000.0;
-    f.cpuPerDevice = (childCpuSeconds() - cpuBefore) / n;
+    f.cpuPerDevice = (cpuSeconds() - cpuBefore) / n;
 
     QFile records(log);
     std::vector<double> rates;
@@ -111,8 +127,12 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QList<int> counts;
-    for (const QString& a : app.arguments().mid(1))
-        counts << a.toInt();
+    for (const QString& a : app.arguments().mid(1)) {
+        if (a == QLatin1String("--processes"))
+            g_processes = true;
+        else
+            counts << a.toInt();
+    }
     if (counts.isEmpty())
         counts = {1, 2, 4, 8, 16, 32};
 
@@ -126,7 +146,9 @@ int main(int argc, char* argv[])
         return 1;
     out.close();
 
-    std::printf("64 KiB image, one firmware-updater-sim child per device; bound 4000 B/s per device\n");
+    std::printf("64 KiB image, %s; bound 4000 B/s per device\n",
+                g_processes ? "one firmware-updater-sim child per device"
+                            : "one session per device in one process");
     std::printf("%4s %6s %12s %10s %10s %12s %13s %11s %9s\n", "N", "ok", "mean B/s", "of bound", "vs N=1",
                 "min of bound", "aggregate B/s", "CPU/device", "of a core");
     double single = 0;

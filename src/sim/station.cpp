@@ -113,6 +113,11 @@ Station::Station(StationOptions options, QObject* parent)
 Station::~Station()
 {
     for (auto& [path, job] : jobs_) {
+        if (job->session) {
+            job->session->disconnect(this);
+            delete job->session; // closes its handles, joins its reader
+            continue;
+        }
         job->process->disconnect(this);
         job->process->kill();
         job->process->waitForFinished(kKillGraceMs);
@@ -156,6 +161,10 @@ void Station::start(const DeviceInfo& device)
 {
     auto job = std::make_unique<Job>();
     job->device = device;
+    if (options_.program.isEmpty()) {
+        startSession(std::move(job));
+        return;
+    }
     job->process = new QProcess(this);
     job->process->setStandardErrorFile(QProcess::nullDevice());
     job->time.start();
@@ -185,6 +194,44 @@ void Station::start(const DeviceInfo& device)
         redrawTimer_->start();
 }
 
+void Station::startSession(std::unique_ptr<Job> job)
+{
+    Job* j = job.get();
+    const DeviceInfo device = j->device;
+    j->session =
+        new DeviceSession(*options_.platform, device, options_.session, options_.events, ticker_, this);
+    connect(j->session, &DeviceSession::progress, this, [this, j](qint64 bytes, qint64 total) {
+        showProgress(*j, bytes, total, total > 0 ? int(bytes * 100 / total) : 0);
+    });
+    connect(j->session, &DeviceSession::finished, this, [this, j](int status) {
+        // Out of the session's own call stack: it is deleted here.
+        QTimer::singleShot(0, this, [this, j, status] { finished(*j, status, false); });
+    });
+    // The station's limit over the session's own, as for a child.
+    QTimer::singleShot(options_.childTimeoutMs, j->session, [s = j->session] { s->stop(Timeout); });
+    order_.push_back(device.path);
+    jobs_[device.path] = std::move(job);
+    if (!options_.terminal && options_.out)
+        print(QStringLiteral("start %1").arg(describe(device)));
+    j->session->begin();
+    if (options_.terminal)
+        redrawTimer_->start();
+}
+
+void Station::showProgress(Job& job, qint64 bytes, qint64 total, int percent)
+{
+    job.bytes = bytes;
+    job.total = total;
+    if (!options_.terminal && options_.out && percent / 10 != job.percentShown / 10) {
+        job.percentShown = percent;
+        print(QStringLiteral("%1: progress %2%  %3 of %4 bytes")
+                  .arg(describe(job.device))
+                  .arg(percent, 3)
+                  .arg(job.bytes)
+                  .arg(job.total));
+    }
+}
+
 void Station::readRecords(Job& job)
 {
     job.pending += job.process->readAllStandardOutput();
@@ -208,27 +255,20 @@ void Station::readRecords(Job& job)
             options_.events->writeAsIs(record);
         if (record.value("event").toString() != QLatin1String("progress"))
             continue;
-        job.bytes = qint64(record.value("bytes").toDouble());
-        job.total = qint64(record.value("total").toDouble());
-        const int percent = record.value("percent").toInt();
-        if (!options_.terminal && options_.out && percent / 10 != job.percentShown / 10) {
-            job.percentShown = percent;
-            print(QStringLiteral("%1: progress %2%  %3 of %4 bytes")
-                      .arg(describe(job.device))
-                      .arg(percent, 3)
-                      .arg(job.bytes)
-                      .arg(job.total));
-        }
+        showProgress(job, qint64(record.value("bytes").toDouble()), qint64(record.value("total").toDouble()),
+                     record.value("percent").toInt());
     }
 }
 
 void Station::finished(Job& job, int exitCode, bool crashed)
 {
-    if (!job.process || job.process->property("done").toBool())
+    if (job.done)
         return;
-    job.process->setProperty("done", true);
-    readRecords(job);
-    job.killed = job.process->property("killed").toBool();
+    job.done = true;
+    if (job.process) {
+        readRecords(job);
+        job.killed = job.process->property("killed").toBool();
+    }
     int status = exitCode;
     if (job.killed)
         status = Timeout;
@@ -236,9 +276,9 @@ void Station::finished(Job& job, int exitCode, bool crashed)
         status = Interrupted;
     const double seconds = job.time.elapsed() / 1000.0;
     results_.push_back(Result{job.device, status, seconds});
-    // The child's own result record came through; one of the station's
-    // stands for a child that could not write it.
-    if ((job.killed || job.interrupted || crashed) && options_.events) {
+    // The child's (or session's) own result record came through; one of
+    // the station's stands for a child that could not write it.
+    if (job.process && (job.killed || job.interrupted || crashed) && options_.events) {
         options_.events->setContext(QJsonObject{{"path", QString::fromStdString(job.device.path)},
                                                 {"serial", QString::fromStdString(job.device.serial)}});
         options_.events->write(QJsonObject{{"event", "result"},
@@ -251,8 +291,13 @@ void Station::finished(Job& job, int exitCode, bool crashed)
     order_.erase(std::remove(order_.begin(), order_.end(), path), order_.end());
     std::unique_ptr<Job> done = std::move(jobs_[path]);
     jobs_.erase(path);
-    done->process->disconnect(this);
-    done->process->deleteLater();
+    if (done->process) {
+        done->process->disconnect(this);
+        done->process->deleteLater();
+    } else {
+        done->session->disconnect(this);
+        done->session->deleteLater();
+    }
     print(resultLine(done->device, status, seconds));
     if (jobs_.empty()) {
         redrawTimer_->stop();
@@ -353,6 +398,10 @@ void Station::interrupt()
     }
     for (auto& [path, job] : jobs_) {
         job->interrupted = true;
+        if (job->session) {
+            job->session->stop(Interrupted);
+            continue;
+        }
         job->process->terminate();
         QProcess* p = job->process;
         QTimer::singleShot(kKillGraceMs, p, [p] { p->kill(); });

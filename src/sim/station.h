@@ -1,17 +1,18 @@
 // The production-line station: several devices of the model flashed at once,
-// each by a process of its own, with one result per device.
+// with one result per device.
 //
-// Why a child process per device: the window, its upgrade engine and the
-// device link are process-wide (one link state, one reader, a completion
-// that ends the process), so one process drives exactly one device. A child
-// per device keeps each device's faults, hangs and crashes to itself: an
-// unplugged or silent device ends only its own child (with its own time
-// limit, and the station's kill after that), never the others. The station
-// only reads the children's JSON records, draws their progress and collects
-// their exit statuses.
+// Two ways to run a device. By default each device gets a DeviceSession in
+// this process (devicesession.h): one event loop, one shared 2 ms tick, a
+// reader thread per device; a session's faults end only that session. With
+// `program` set, each device gets a child process instead (the cli itself
+// with --station-child, or firmware-updater-sim); the window, its engine and
+// its link are process-wide, so the online road (which runs through the
+// window) still takes that way. The station reads the children's JSON
+// records, draws their progress and collects their exit statuses.
 #pragma once
 
 #include "sim/devicelist.h"
+#include "sim/devicesession.h"
 #include "sim/unattended.h"
 
 #include <QElapsedTimer>
@@ -45,9 +46,14 @@ int flashDevice(const DeviceInfo& device, const Options& options, EventLog* even
 QString resultLine(const DeviceInfo& device, int status, double seconds);
 
 struct StationOptions {
-    QString program; // run once per device
+    // In-process sessions: the backend the devices are on, and what every
+    // session gets (the image read once).
+    HidPlatform* platform = nullptr;
+    SessionOptions session;
+    // Child processes instead, when set: the program run once per device.
+    QString program;
     std::function<QStringList(const DeviceInfo&)> arguments;
-    int childTimeoutMs = 600000; // a child still running after this is killed (status Timeout)
+    int childTimeoutMs = 600000; // a child or session still running after this is stopped (status Timeout)
     std::FILE* out = stdout;     // progress and result lines for people; null: none
     bool terminal = false;       // out is a terminal: progress bars redrawn in place
     EventLog* events = nullptr;  // the children's records are passed on here
@@ -89,7 +95,9 @@ signals:
 private:
     struct Job {
         DeviceInfo device;
-        QProcess* process = nullptr;
+        QProcess* process = nullptr;      // a child per device, or
+        DeviceSession* session = nullptr; // a session in this process
+        bool done = false;
         QByteArray pending; // stdout not yet split into lines
         qint64 bytes = 0;
         qint64 total = 0;
@@ -100,7 +108,9 @@ private:
     };
 
     void start(const DeviceInfo& device);
+    void startSession(std::unique_ptr<Job> job);
     void readRecords(Job& job);
+    void showProgress(Job& job, qint64 bytes, qint64 total, int percent);
     void finished(Job& job, int exitCode, bool crashed);
     void scan(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId);
     void print(const QString& line); // a line that stays, above the bars
@@ -116,6 +126,7 @@ private:
     int barsDrawn_ = 0;
     QTimer* redrawTimer_ = nullptr;
     QEventLoop* stopLoop_ = nullptr; // the loop of watch()
+    SessionTicker ticker_;
 };
 
 } // namespace unattended

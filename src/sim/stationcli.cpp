@@ -120,7 +120,15 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
     }
 
     StationOptions s;
-    s.program = QCoreApplication::applicationFilePath();
+    s.platform = &platform;
+    loadSessionImage(options.imagePath, &s.session);
+    s.session.versionTimeoutMs = options.versionTimeoutMs;
+    s.session.timeoutMs = options.timeoutMs;
+    s.session.productId = productId;
+    s.session.sha256 = options.sha256;
+    // The online road runs through the window: a child per device.
+    if (options.online)
+        s.program = QCoreApplication::applicationFilePath();
     s.arguments = [childArguments](const DeviceInfo& d) {
         return QStringList{"--station-child", "--json", "--device", QString::fromStdString(d.path)} +
                childArguments;

@@ -1,8 +1,8 @@
 // Several devices of the model on the virtual bus: the listing with serials,
 // places and firmware numbers, the choice by path or serial and the refusal
 // when nothing was chosen, a window bound to one device, and the station
-// (--all, --watch) with firmware-updater-sim children, its JSON records read
-// back with a JSON parser.
+// (--all, --watch) with firmware-updater-sim children and with sessions in
+// this process, its JSON records read back with a JSON parser.
 #include "app/mainwindow.h"
 #include "image/firmwareimage.h"
 #include "sim/devicepresence.h"
@@ -26,6 +26,7 @@ private slots:
     void listAndSelect();
     void windowBoundToOnePath();
     void allWithOneUnplugged();
+    void sessionsInOneLoop();
     void watchFlashesArrivals();
     void hungChildIsStopped();
     void progressLineText();
@@ -218,6 +219,99 @@ void StationTest::allWithOneUnplugged()
     QCOMPARE(resultRecords, expected);
     QVERIFY(sawError2Notice);
     QVERIFY(progress > 4 * 10);
+}
+
+void StationTest::sessionsInOneLoop()
+{
+    // Sessions in this process on one bus: four devices, the third leaving
+    // in its DSP stage, a fifth that never answers the version query. A
+    // device written by the window first gives the frames the sessions must
+    // send too.
+    const QString image = writeImage();
+    QFile imageFile(image);
+    QVERIFY(imageFile.open(QIODevice::ReadOnly));
+    const QByteArray file = imageFile.readAll();
+    Rig rig(false);
+    fwimage::Header header;
+    QVERIFY(fwimage::parseHeader(file, &header));
+    std::map<std::string, std::shared_ptr<DeviceModel>> models;
+    auto plug = [&](const std::string& serial) {
+        auto m = std::make_shared<DeviceModel>();
+        m->setExpectedDspLength(header.dspLength);
+        models[serial] = m;
+        DeviceInfo d;
+        d.serial = serial;
+        d.path = rig.bus.plug(VirtualHidBus::deviceSpec(m, {}, serial));
+        d.writable = true;
+        return d;
+    };
+    const DeviceInfo reference = plug("REF");
+    Options windowRun;
+    windowRun.imagePath = image;
+    windowRun.out = stderr;
+    QCOMPARE(flashDevice(reference, windowRun, nullptr, true), int(Success));
+    rig.bus.unplug(reference.path);
+    const int windowHandles = rig.bus.openHandleCount(); // the window's link keeps its own
+
+    std::vector<DeviceInfo> devices;
+    for (int i = 0; i < 4; ++i)
+        devices.push_back(plug("S" + std::to_string(i)));
+    models["S2"]->faults().unplugAfterFrames = 20;
+    VirtualInterfaceSpec silent;
+    silent.serial = "SILENT";
+    DeviceInfo mute;
+    mute.serial = "SILENT";
+    mute.path = rig.bus.plug(silent);
+    devices.push_back(mute);
+
+    const QString log = dir_.filePath("sessions.jsonl");
+    EventLog events;
+    QString error;
+    QVERIFY2(events.openLog(log, &error), qPrintable(error));
+    StationOptions s;
+    s.platform = &rig.bus;
+    loadSessionImage(image, &s.session);
+    s.session.versionTimeoutMs = 2000;
+    s.session.verify = [&](const DeviceInfo& d) {
+        const DeviceModel& m = *models.at(d.serial);
+        const bool same = QByteArray(reinterpret_cast<const char*>(m.dspImage().data()),
+                                     int(m.dspImage().size())) == fwimage::dspImage(file) &&
+                          QByteArray(reinterpret_cast<const char*>(m.armImage().data()),
+                                     int(m.armImage().size())) == fwimage::armImage(file);
+        return same ? int(Success) : int(ImageMismatch);
+    };
+    s.out = nullptr;
+    s.events = &events;
+    {
+        Station station(s);
+        QCOMPARE(station.flashAll(devices), int(SomeDevicesFailed));
+        std::map<std::string, int> status;
+        for (const Station::Result& r : station.results())
+            status[r.device.serial] = r.status;
+        QCOMPARE(status, (std::map<std::string, int>{
+                             {"S0", 0}, {"S1", 0}, {"S2", 2}, {"S3", 0}, {"SILENT", int(NoVersionReply)}}));
+    }
+    for (const char* serial : {"S0", "S1", "S3"})
+        QVERIFY2(models[serial]->frames() == models["REF"]->frames(), serial);
+    QCOMPARE(rig.bus.openHandleCount(), windowHandles);
+
+    std::map<std::string, int> results;
+    for (const QJsonObject& r : records(log)) {
+        if (r.value("event").toString() == "result") {
+            results[r.value("serial").toString().toStdString()] = r.value("status").toInt(-1);
+            QCOMPARE(r.value("path").toString().isEmpty(), false);
+        }
+    }
+    QCOMPARE(results.size(), std::size_t(5));
+    QCOMPARE(results["S2"], 2);
+
+    // A digest the image does not have: nothing but the version query goes out.
+    const std::size_t framesBefore = models["S0"]->frames().size();
+    s.session.sha256 = QByteArray(32, '\0');
+    Station wrongDigest(s);
+    QCOMPARE(wrongDigest.flashAll({devices[0]}), int(SomeDevicesFailed));
+    QCOMPARE(wrongDigest.results().at(0).status, int(ImageDigest));
+    QCOMPARE(models["S0"]->frames().size(), framesBefore + 1);
 }
 
 void StationTest::watchFlashesArrivals()

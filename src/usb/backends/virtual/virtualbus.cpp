@@ -16,7 +16,8 @@ VirtualHidBus::~VirtualHidBus()
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto& [h, handle] : handles_)
         handle->closed = true;
-    changed_.notify_all();
+    for (auto& [id, each] : handles_)
+        each->wake.notify_all();
     for (Registration& r : registrations_) {
         if (!r.context || r.context == this)
             continue;
@@ -79,7 +80,8 @@ void VirtualHidBus::unplugLocked(const std::string& path)
         }
     }
     interfaces_.erase(it);
-    changed_.notify_all();
+    for (auto& [id, each] : handles_)
+        each->wake.notify_all();
 }
 
 bool VirtualHidBus::unplug(const std::string& path)
@@ -105,8 +107,10 @@ void VirtualHidBus::queueLocked(const std::string& path, std::uint64_t interface
             continue;
         for (const DeviceModel::Report& r : reports)
             handle->queue.push_back(Queued{at, r});
+        // Only this handle's reader wakes: with many devices on the bus,
+        // waking every reader for each reply would cost each one a wake-up.
+        handle->wake.notify_all();
     }
-    changed_.notify_all();
 }
 
 bool VirtualHidBus::inject(const std::string& path, const std::vector<DeviceModel::Report>& reports,
@@ -356,9 +360,9 @@ int VirtualHidBus::readInput(HidHandle h, std::uint8_t* buffer, std::size_t capa
         }
         ++blockedReads_;
         if (handle->queue.empty())
-            changed_.wait(lock);
+            handle->wake.wait(lock);
         else
-            changed_.wait_until(lock, handle->queue.front().deliverAt);
+            handle->wake.wait_until(lock, handle->queue.front().deliverAt);
         --blockedReads_;
     }
 }
@@ -373,8 +377,8 @@ void VirtualHidBus::close(HidHandle h)
     }
     it->second->closed = true;
     it->second->queue.clear();
+    it->second->wake.notify_all();
     handles_.erase(it);
-    changed_.notify_all();
 }
 
 bool VirtualHidBus::registerNotices(void* nativeWindow, NoticeSink sink)

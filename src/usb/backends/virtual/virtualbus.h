@@ -17,7 +17,7 @@
 //
 // Notices are delivered on the thread that called registerNotices, through
 // its event loop (a queued call), as the platform's would be. The bus is
-// thread-safe: reads block on a condition variable, and close() or unplug()
+// thread-safe: reads block on their handle's condition variable, and close() or unplug()
 // from another thread ends a blocked read at once with -1. Handles are
 // never reused. Touch a DeviceModel's faults and logs from the thread that
 // writes feature reports (the GUI thread), or while no write is in flight.
@@ -130,6 +130,7 @@ private:
         bool closed = false;
         bool gone = false; // its interface was unplugged
         std::deque<Queued> queue;
+        std::condition_variable wake; // its reader, under mutex_
     };
     struct Registration {
         QPointer<QObject> context;
@@ -146,7 +147,6 @@ private:
     void setErrorLocked(std::string text) const;
 
     mutable std::mutex mutex_;
-    std::condition_variable changed_;
     std::vector<Interface> interfaces_;
     std::map<HidHandle, std::shared_ptr<Handle>> handles_;
     std::vector<Registration> registrations_;

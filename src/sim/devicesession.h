@@ -1,0 +1,147 @@
+// One device's upgrade inside a process that drives many: the upgrade
+// engine, the device's own handles opened through the platform seam for one
+// path, the version query with its bound, the image checks and the outcome
+// as an exit status, without a window.
+//
+// Why sessions in one event loop rather than a process per device: a
+// process per device pays Qt's start-up and wakes on its own 2 ms timers,
+// 500 times a second each. Here every session of the process is ticked by
+// one shared 2 ms timer (SessionTicker), which runs only while a stage is
+// sending, and each device costs a reader thread that sleeps in the
+// backend's blocking read until the device answers (once per window of 25
+// frames). The reader thread, not a backend notification, because the seam
+// offers a blocking read on every backend (hidraw, hid.dll, the virtual
+// bus) and a blocked read costs no CPU.
+//
+// Isolation: a session ends only itself. Its completion, its numbered
+// errors, its device leaving or never answering end in finished(status);
+// nothing exits the process, and the ticker skips sessions that have ended.
+// On the wire a session does what the window does: the version query one
+// second after the device is opened, the start frame, windows of 25 data
+// frames, the end frames, the 2500-tick time-outs; after a write the device
+// refused, nothing more goes out (the window's link does the same).
+#pragma once
+
+#include "sim/devicelist.h"
+#include "upgrade/engine.h"
+#include "upgrade/notices.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <thread>
+#include <vector>
+
+class QTimer;
+
+namespace unattended {
+
+class EventLog;
+class DeviceSession;
+
+// The one 2 ms tick every session's running stage shares. One thread does
+// the work of every device here, so a wake-up that comes late (a busy
+// machine, many devices) would cost every device its ticks: the ticker gives
+// the ticks that fell due meanwhile, up to one window of 25 at once, so each stage
+// still gets one tick per 2 ms of real time. A stage therefore never sends
+// faster than the window's timer would, and its 2500-tick time-out is never
+// shorter than 5 s.
+class SessionTicker : public QObject {
+    Q_OBJECT
+public:
+    explicit SessionTicker(QObject* parent = nullptr);
+    // A session whose stage timer started or stopped.
+    void update(DeviceSession* session);
+
+private:
+    void tick();
+    void round();
+    QTimer* timer_ = nullptr;
+    QElapsedTimer clock_;                           // since the timer started
+    qint64 rounds_ = 0;                             // ticks given since then
+    std::vector<QPointer<DeviceSession>> sessions_; // with a stage timer running
+};
+
+struct SessionOptions {
+    QString imagePath;           // for the records and the path check
+    QByteArray image;            // the file's bytes, read once for every session
+    bool imageRead = false;      // the file could be opened and read within the size bound
+    int versionTimeoutMs = 5000; // for the version reply, from begin()
+    int timeoutMs = 0;           // whole run; 0: from the image size
+    int productId = 0x0525;
+    QByteArray sha256; // when set, the digest the image must have (checked on the bytes written)
+    // Called after the completion; returns Success or ImageMismatch.
+    // Without it the run ends in Success.
+    std::function<int(const DeviceInfo&)> verify;
+};
+
+// Reads `path` into `options` (image, imageRead), with the window's bound
+// on the size of an image file.
+void loadSessionImage(const QString& path, SessionOptions* options);
+
+class DeviceSession : public QObject {
+    Q_OBJECT
+public:
+    DeviceSession(HidPlatform& platform, DeviceInfo device, const SessionOptions& options, EventLog* events,
+                  SessionTicker& ticker, QObject* parent = nullptr);
+    ~DeviceSession() override;
+
+    // Opens the device and starts: finished() follows, always, later.
+    void begin();
+    // Ends the run now with `status` (Ctrl-C, a time limit).
+    void stop(int status);
+
+    const DeviceInfo& device() const { return device_; }
+    int status() const { return status_; } // -1 while running
+    bool ticking() const { return !done() && (dspTimer_ || armTimer_); }
+    qint64 transferMs() const { return transferMs_; }
+
+    // One tick of the shared 2 ms timer: the running stage's tick.
+    void tick();
+
+signals:
+    void progress(qint64 bytes, qint64 total);
+    void finished(int status);
+
+private:
+    class Sink;
+    bool done() const { return status_ >= 0; }
+    QJsonObject context() const;
+    void queryVersion();
+    void report(const QByteArray& report);
+    void startUpgrade();
+    void carry(const upgrade::Actions& actions);
+    void send(const frames::Frame& frame);
+    void notice(notices::Id id, int status);
+    void finish(int status);
+    void closeHandles();
+
+    HidPlatform& platform_;
+    DeviceInfo device_;
+    SessionOptions options_;
+    EventLog* events_;
+    SessionTicker& ticker_;
+    upgrade::Engine engine_;
+    HidHandle read_ = kInvalidHidHandle;
+    HidHandle write_ = kInvalidHidHandle;
+    std::size_t featureLength_ = frames::kFrameSize;
+    bool writeRefused_ = false;
+    std::thread reader_;
+    QTimer* delayTimer_ = nullptr; // the 1 s start wait
+    bool dspTimer_ = false;
+    bool armTimer_ = false;
+    bool started_ = false; // the start frame is out
+    int status_ = -1;
+    int lastPercent_ = -1;
+    int versionBefore_ = -1;
+    QElapsedTimer time_;
+    QElapsedTimer transferTime_;
+    qint64 transferMs_ = -1;
+};
+
+} // namespace unattended
