@@ -11,8 +11,8 @@
 //   --processes: one firmware-updater-sim child per device instead (the
 //                station's child mode), CPU of the children.
 #include "image/firmwareimage.h"
-#include "sim/eventlog.h"
-#include "sim/station.h"
+#include "cli/eventlog.h"
+#include "cli/station.h"
 #include "usb/backends/virtual/virtualbus.h"
 
 #include <QCoreApplication>

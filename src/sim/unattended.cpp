@@ -11,7 +11,7 @@
 #include "online/fetchlimits.h"
 #include "online/serverlayout.h"
 #include "online/updateserver.h"
-#include "sim/eventlog.h"
+#include "cli/eventlog.h"
 #include "upgrade/notices.h"
 #include "usb/usbevent.h"
 #include "widgets/progressbarcolor.h"

@@ -9,7 +9,7 @@
 #include "upgrade/notices.h"
 
 #include "core/services.h"
-#include "sim/exitstatus.h"
+#include "cli/exitstatus.h"
 
 #include <QObject>
 #include <QString>

@@ -1,8 +1,8 @@
 // The cli's look for the device before it builds the window, on the virtual
 // bus: found, missing, other ids, present but not openable, and the bounded
 // wait for a device plugged in later. Also the cli's command line itself.
-#include "sim/devicepresence.h"
-#include "sim/exitstatus.h"
+#include "cli/devicepresence.h"
+#include "cli/exitstatus.h"
 #include "usb/backends/virtual/virtualbus.h"
 
 #include <QProcess>

@@ -5,9 +5,9 @@
 // this process, its JSON records read back with a JSON parser.
 #include "app/mainwindow.h"
 #include "image/firmwareimage.h"
-#include "sim/devicepresence.h"
-#include "sim/eventlog.h"
-#include "sim/station.h"
+#include "cli/devicepresence.h"
+#include "cli/eventlog.h"
+#include "cli/station.h"
 #include "support/rig.h"
 
 #include <QJsonDocument>

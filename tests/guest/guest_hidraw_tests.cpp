@@ -6,7 +6,7 @@
 // and the run ends with "N passed, M failed". Every wait is bounded.
 #include "core/services.h"
 #include "image/firmwareimage.h"
-#include "sim/exitstatus.h"
+#include "cli/exitstatus.h"
 #include "usb/discovery.h"
 #include "usb/hidplatform.h"
 

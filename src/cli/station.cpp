@@ -1,8 +1,8 @@
-#include "sim/station.h"
+#include "cli/station.h"
 
 #include "app/mainwindow.h"
 #include "image/firmwareimage.h"
-#include "sim/eventlog.h"
+#include "cli/eventlog.h"
 #include "usb/linkstate.h"
 
 #include <QCryptographicHash>

@@ -1,6 +1,6 @@
-#include "sim/stationcli.h"
+#include "cli/stationcli.h"
 
-#include "sim/station.h"
+#include "cli/station.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "sim/devicelist.h"
+#include "cli/devicelist.h"
 
 #include "upgrade/frames.h"
 #include "usb/discovery.h"

@@ -1,4 +1,4 @@
-#include "sim/eventlog.h"
+#include "cli/eventlog.h"
 
 #include <QDateTime>
 #include <QJsonDocument>

@@ -11,8 +11,8 @@
 // records, draws their progress and collects their exit statuses.
 #pragma once
 
-#include "sim/devicelist.h"
-#include "sim/devicesession.h"
+#include "cli/devicelist.h"
+#include "cli/devicesession.h"
 #include "sim/unattended.h"
 
 #include <QElapsedTimer>

@@ -22,7 +22,7 @@
 // refused, nothing more goes out (the window's link does the same).
 #pragma once
 
-#include "sim/devicelist.h"
+#include "cli/devicelist.h"
 #include "upgrade/engine.h"
 #include "upgrade/notices.h"
 

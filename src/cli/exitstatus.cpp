@@ -1,4 +1,4 @@
-#include "sim/exitstatus.h"
+#include "cli/exitstatus.h"
 
 namespace unattended {
 

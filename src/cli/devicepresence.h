@@ -4,7 +4,7 @@
 // problem) from a missing one.
 #pragma once
 
-#include "sim/devicelist.h"
+#include "cli/devicelist.h"
 #include "usb/hidplatform.h"
 
 #include <cstdint>

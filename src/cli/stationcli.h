@@ -3,8 +3,8 @@
 // --log. Kept in one place so the programs spell them alike.
 #pragma once
 
-#include "sim/devicelist.h"
-#include "sim/eventlog.h"
+#include "cli/devicelist.h"
+#include "cli/eventlog.h"
 #include "sim/unattended.h"
 
 #include <QString>

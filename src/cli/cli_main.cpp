@@ -5,9 +5,9 @@
 // as text and one exit status per outcome.
 #include "core/commandline.h"
 #include "core/services.h"
-#include "sim/devicepresence.h"
-#include "sim/station.h"
-#include "sim/stationcli.h"
+#include "cli/devicepresence.h"
+#include "cli/station.h"
+#include "cli/stationcli.h"
 #include "sim/unattended.h"
 #include "usb/hidplatform.h"
 

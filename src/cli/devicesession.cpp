@@ -1,8 +1,8 @@
-#include "sim/devicesession.h"
+#include "cli/devicesession.h"
 
 #include "image/firmwareimage.h"
-#include "sim/eventlog.h"
-#include "sim/exitstatus.h"
+#include "cli/eventlog.h"
+#include "cli/exitstatus.h"
 #include "upgrade/notices.h"
 
 #include <QCryptographicHash>

@@ -7,8 +7,8 @@
 #include "image/firmwareimage.h"
 #include "online/imageverify.h"
 #include "sim/deviceverify.h"
-#include "sim/station.h"
-#include "sim/stationcli.h"
+#include "cli/station.h"
+#include "cli/stationcli.h"
 #include "sim/unattended.h"
 #include "usb/backends/virtual/virtualbus.h"
 

@@ -1,4 +1,4 @@
-#include "sim/devicepresence.h"
+#include "cli/devicepresence.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
