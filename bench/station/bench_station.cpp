@@ -10,9 +10,9 @@
 // Usage: bench_station [--processes] [N...]   (default 1 2 4 8 16 32)
 //   --processes: one firmware-updater-sim child per device instead (the
 //                station's child mode), CPU of the children.
-#include "image/firmwareimage.h"
 #include "cli/eventlog.h"
 #include "cli/station.h"
+#include "image/firmwareimage.h"
 #include "usb/backends/virtual/virtualbus.h"
 
 #include <QCoreApplication>

@@ -3,11 +3,11 @@
 // production lines: the same window, engine and notices as the desktop
 // program, driven without a user, with the notices and the progress printed
 // as text and one exit status per outcome.
-#include "core/commandline.h"
-#include "core/services.h"
 #include "cli/devicepresence.h"
 #include "cli/station.h"
 #include "cli/stationcli.h"
+#include "core/commandline.h"
+#include "core/services.h"
 #include "sim/unattended.h"
 #include "usb/hidplatform.h"
 

@@ -1,8 +1,8 @@
 #include "cli/devicesession.h"
 
-#include "image/firmwareimage.h"
 #include "cli/eventlog.h"
 #include "cli/exitstatus.h"
+#include "image/firmwareimage.h"
 #include "upgrade/notices.h"
 
 #include <QCryptographicHash>

@@ -1,8 +1,8 @@
 #include "cli/station.h"
 
 #include "app/mainwindow.h"
-#include "image/firmwareimage.h"
 #include "cli/eventlog.h"
+#include "image/firmwareimage.h"
 #include "usb/linkstate.h"
 
 #include <QCryptographicHash>

@@ -1,7 +1,7 @@
 #include "sim/deviceverify.h"
 
-#include "image/firmwareimage.h"
 #include "cli/exitstatus.h"
+#include "image/firmwareimage.h"
 #include "usb/backends/virtual/devicemodel.h"
 
 #include <QFile>

@@ -2,13 +2,13 @@
 // against the virtual device on an in-process HID bus. Exits 0 only when the
 // device ends up holding exactly the file's DSP and ARM images.
 #include "app/mainwindow.h"
+#include "cli/station.h"
+#include "cli/stationcli.h"
 #include "core/commandline.h"
 #include "core/services.h"
 #include "image/firmwareimage.h"
 #include "online/imageverify.h"
 #include "sim/deviceverify.h"
-#include "cli/station.h"
-#include "cli/stationcli.h"
 #include "sim/unattended.h"
 #include "usb/backends/virtual/virtualbus.h"
 

@@ -2,6 +2,7 @@
 
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
+#include "cli/eventlog.h"
 #include "core/commandline.h"
 #include "core/filedialog.h"
 #include "core/messagebox.h"
@@ -11,7 +12,6 @@
 #include "online/fetchlimits.h"
 #include "online/serverlayout.h"
 #include "online/updateserver.h"
-#include "cli/eventlog.h"
 #include "upgrade/notices.h"
 #include "usb/usbevent.h"
 #include "widgets/progressbarcolor.h"

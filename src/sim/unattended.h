@@ -8,8 +8,8 @@
 
 #include "upgrade/notices.h"
 
-#include "core/services.h"
 #include "cli/exitstatus.h"
+#include "core/services.h"
 
 #include <QObject>
 #include <QString>

@@ -4,10 +4,10 @@
 // (--all, --watch) with firmware-updater-sim children and with sessions in
 // this process, its JSON records read back with a JSON parser.
 #include "app/mainwindow.h"
-#include "image/firmwareimage.h"
 #include "cli/devicepresence.h"
 #include "cli/eventlog.h"
 #include "cli/station.h"
+#include "image/firmwareimage.h"
 #include "support/rig.h"
 
 #include <QJsonDocument>

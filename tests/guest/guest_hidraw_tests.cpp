@@ -4,9 +4,9 @@
 //
 // Each test prints "GUEST-TEST <name> PASS" or "GUEST-TEST <name> FAIL: why",
 // and the run ends with "N passed, M failed". Every wait is bounded.
+#include "cli/exitstatus.h"
 #include "core/services.h"
 #include "image/firmwareimage.h"
-#include "cli/exitstatus.h"
 #include "usb/discovery.h"
 #include "usb/hidplatform.h"
 
