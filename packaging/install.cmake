@@ -29,6 +29,8 @@ set(UPDATER_UDEV_RULES_DIR "${udev_default}" CACHE PATH
 set(programs firmware-updater firmware-updater-cli firmware-updater-sim fwimage)
 install(TARGETS ${programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(WIN32)
+  # A portable copy keeps its help pictures beside the program.
+  install(FILES ${UPDATER_HELP_PICTURES} DESTINATION ${CMAKE_INSTALL_BINDIR}/file/Help)
   return()
 endif()
 
@@ -50,8 +52,7 @@ install(FILES ${res}/icons/scalable.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/ico
         RENAME ${UPDATER_APP_ID}.svg)
 
 # The help pictures, where an installed window looks for them.
-install(FILES ${res}/help/Base_En.jpg ${res}/help/Base_Ch.jpg ${res}/help/Wheel_En.jpg ${res}/help/Wheel_Ch.jpg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/firmware-updater/Help)
+install(FILES ${UPDATER_HELP_PICTURES} DESTINATION ${CMAKE_INSTALL_DATADIR}/firmware-updater/Help)
 
 # Manual pages and completions are made at build time from each program's
 # own --help, so they cannot say anything else than the program does.

@@ -26,7 +26,7 @@ files=(
   "$root/share/doc/firmware-updater/copyright"
 )
 for size in 16 22 24 32 48 64 128 256; do files+=("$root/share/icons/hicolor/${size}x$size/apps/$app.png"); done
-for p in Base_En Base_Ch Wheel_En Wheel_Ch; do files+=("$root/share/firmware-updater/Help/$p.jpg"); done
+for p in Base_En Base_Ch Wheel_En Wheel_Ch Updater_En Updater_Ch; do files+=("$root/share/firmware-updater/Help/$p.jpg"); done
 for p in firmware-updater firmware-updater-cli firmware-updater-sim fwimage; do
   files+=("$root/share/man/man1/$p.1.gz")
 done
