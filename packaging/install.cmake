@@ -1,8 +1,6 @@
 # The complete install (cmake --install) and the Debian package (cpack -G DEB).
 include(GNUInstallDirs)
 
-set(UPDATER_APP_ID "com.qvn.FirmwareUpdater" CACHE STRING
-    "Reverse-DNS id of the desktop entry, the icon and the AppStream metadata")
 set(UPDATER_HOMEPAGE "https://example.com/firmware-updater" CACHE STRING
     "Home page named by the AppStream metadata and the package; the screenshot lies under it")
 set(UPDATER_DEVELOPER "QVN" CACHE STRING "Developer named by the AppStream metadata")

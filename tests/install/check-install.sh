@@ -43,6 +43,20 @@ completes() { # completes PROGRAM WORD...: what bash offers for the last word
   bash -c 'source "$1"; shift; fn=$1; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); $fn; echo "${COMPREPLY[*]}"' \
     _ "$root/share/bash-completion/completions/$prog" "$fn" "$prog" "$@"
 }
+# ---- the window names its desktop entry's window class and carries an icon
+if command -v xvfb-run >/dev/null && command -v xprop >/dev/null; then
+  wmclass=$(grep '^StartupWMClass=' "$root/share/applications/$app.desktop" | cut -d= -f2)
+  # shellcheck disable=SC2016
+  props=$(HOME="$home" timeout 60 xvfb-run -a sh -c '"$1" >/dev/null 2>&1 & pid=$!
+    for _ in $(seq 100); do xprop -name QVNBOOTLOADER WM_CLASS _NET_WM_ICON 2>/dev/null | grep -q "^_NET" && break
+      sleep 0.1; done
+    xprop -name QVNBOOTLOADER WM_CLASS _NET_WM_ICON 2>/dev/null | grep -v "^\s"; kill $pid' _ "$bin/firmware-updater")
+  grep -q "^WM_CLASS(STRING) = \"[^\"]*\", \"$wmclass\"$" <<<"$props" || fail "window class, not '$wmclass': $props"
+  grep -q '^_NET_WM_ICON(CARDINAL)' <<<"$props" || fail "window without an icon: $props"
+else
+  fail "no xvfb-run or xprop: the window's class and icon were not checked"
+fi
+
 [ "$(completes firmware-updater-cli --im)" = "--image" ] || fail "completion of --im: $(completes firmware-updater-cli --im)"
 [ "$(completes fwimage sa)" = "sample" ] || fail "completion of fwimage sa"
 [ "$(completes fwimage sample --see)" = "--seed" ] || fail "completion of fwimage sample --see"
