@@ -89,8 +89,10 @@ rows=(
   "firmware-updater-sim|-q --image $home/s.fw|0|^device version [0-9]+ image [^ ]+ file [0-9]+ bytes: [^:]+ completion: .*exit status 0$|"
   "fwimage|--version|0|^fwimage [0-9.]+$|"
   "fwimage|--help|0|^Usage: fwimage|"
-  "fwimage||1|^$|^usage: fwimage"
+  "fwimage||64|^$|^fwimage: no command given"
   "fwimage|show $home/s.fw|0|check: +ok|"
+  "fwimage|sample --dsp-size 401 --arm-size 8 --version 1 -o $home/b.fw|64|^$|^fwimage: --dsp-size 401 is not a whole"
+  "fwimage|show $home/b.fw|1|^$|cannot read"
 )
 if [ "$port" != 0 ]; then
   rows+=(
