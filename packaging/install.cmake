@@ -53,7 +53,9 @@ install(FILES ${res}/icons/scalable.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/ico
 install(FILES ${UPDATER_HELP_PICTURES} DESTINATION ${CMAKE_INSTALL_DATADIR}/firmware-updater/Help)
 
 # Manual pages and completions are made at build time from each program's
-# own --help, so they cannot say anything else than the program does.
+# own --help, so they cannot say anything else than the program does; an
+# include file per program (packaging/man) adds the sections --help has no
+# place for.
 find_program(HELP2MAN help2man)
 find_program(GZIP gzip)
 if(CMAKE_CROSSCOMPILING OR NOT HELP2MAN OR NOT GZIP)
@@ -68,14 +70,14 @@ else()
   foreach(entry IN LISTS names)
     string(REGEX MATCH "^[^=]+" prog "${entry}")
     string(REGEX REPLACE "^[^=]+=" "" what "${entry}")
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/man/${prog}.h2m.in ${gen}/man/${prog}.h2m @ONLY)
     add_custom_command(
       OUTPUT ${gen}/man/${prog}.1.gz
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${gen}/man
-      # A sanitizer build's leak report at exit is about Qt's plugins, not --help.
-      COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
-              ${HELP2MAN} --no-info --section=1 --name=${what} --output=${gen}/man/${prog}.1 $<TARGET_FILE:${prog}>
+      COMMAND ${CMAKE_COMMAND} -DHELP2MAN=${HELP2MAN} -DPROGRAM=$<TARGET_FILE:${prog}> -DNAME=${prog}
+              -DWHAT=${what} -DINCLUDE=${gen}/man/${prog}.h2m -DOUTPUT=${gen}/man/${prog}.1
+              -P ${CMAKE_CURRENT_LIST_DIR}/manpage.cmake
       COMMAND ${GZIP} -9nf ${gen}/man/${prog}.1
-      DEPENDS ${prog}
+      DEPENDS ${prog} ${gen}/man/${prog}.h2m ${CMAKE_CURRENT_LIST_DIR}/manpage.cmake
       COMMENT "Manual page of ${prog} from its --help"
       VERBATIM)
     list(APPEND pages ${gen}/man/${prog}.1.gz)
