@@ -2,9 +2,12 @@
 # completion offers exactly the options the program takes.
 #   cmake -DPROGRAM=<path> -DNAME=<command name> -DOUTPUT=<file> -P completion.cmake
 # Option lines ("  -x, --name <value>  text" or "  --name VALUE  text") give
-# the options; a value named file, FILE or OUT completes file names. Lines
-# under "Commands:" ("  name --opt VALUE ...") give the sub-commands and
-# the options each takes.
+# the options. After an option that takes a value, the completion offers
+# file names where the value is a file (<file>, <path>, FILE, KEYFILE, OUT,
+# KEY), the choices where the value lists them (<curl|ftpclient>), and
+# nothing else otherwise. Lines under "Commands:" ("  name --opt VALUE ...")
+# give the sub-commands, the options each takes and whether it takes a
+# file name of its own (an upper-case word that is no option's value).
 execute_process(COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
                         ${PROGRAM} --help
                 OUTPUT_VARIABLE help RESULT_VARIABLE rc)
@@ -16,6 +19,8 @@ string(REPLACE "\n" ";" lines "${help}")
 
 set(options "")
 set(file_options "")
+set(value_options "")
+set(choice_cases "")
 set(commands "")
 set(command_cases "")
 set(section "")
@@ -26,13 +31,17 @@ foreach(line IN LISTS lines)
   endif()
   if(section STREQUAL "Commands" AND line MATCHES "^  ([a-z]+)( (.*))?$")
     set(cmd "${CMAKE_MATCH_1}")
-    set(rest "${CMAKE_MATCH_3}")
+    # The command's part ends at two blanks, where its description starts.
+    string(REGEX REPLACE "   *.*$" "" rest "${CMAKE_MATCH_3}")
     list(APPEND commands ${cmd})
     string(REGEX MATCHALL "--?[a-z][a-z-]*" cmd_opts "${rest}")
     list(JOIN cmd_opts " " cmd_words)
-    # A command whose first argument is a file ("show FILE") completes names.
+    # A command with an argument of its own ("show FILE", "sign ... IMAGE")
+    # completes file names.
+    string(REGEX REPLACE "\\[[^]]*\\]" "" bare "${rest}")
+    string(REGEX REPLACE "--?[a-z][a-z-]* [A-Z]+" "" bare "${bare}")
     set(positional "")
-    if(rest MATCHES "^(FILE|OUT)")
+    if(bare MATCHES "[A-Z]")
       set(positional " positional=1")
     endif()
     string(APPEND command_cases "        ${cmd}) words=\"${cmd_words}\"${positional} ;;\n")
@@ -41,28 +50,42 @@ foreach(line IN LISTS lines)
   if(line MATCHES "^  +(-.*)$")
     # The option part ends at two blanks.
     string(REGEX REPLACE "   *.*$" "" option_text "${CMAKE_MATCH_1}")
-    string(REGEX MATCHALL "--?[a-zA-Z?][a-z-]*( (<[a-z]+>|[A-Z:]+))?" items "${option_text}")
+    string(REPLACE "|" "," option_text "${option_text}")
+    string(REGEX MATCHALL "--?[a-zA-Z?][a-z0-9-]*( (<[A-Za-z:,]+>|[A-Z:]+))?" items "${option_text}")
     set(names "")
-    set(takes_file FALSE)
+    set(value "")
     foreach(item IN LISTS items)
-      string(REGEX MATCH "^--?[a-zA-Z?][a-z-]*" opt "${item}")
+      string(REGEX MATCH "^--?[a-zA-Z?][a-z0-9-]*" opt "${item}")
       if(opt STREQUAL "-?")
         continue()
       endif()
       list(APPEND names ${opt})
-      if(item MATCHES " (<file>|FILE|OUT)$")
-        set(takes_file TRUE)
+      if(item MATCHES " (.+)$")
+        set(value "${CMAKE_MATCH_1}")
       endif()
     endforeach()
     list(APPEND options ${names})
-    if(takes_file)
-      # "-o, --output OUT": both names take the file.
+    # "-o, --output OUT": both names take the value.
+    list(JOIN names "|" names_pattern)
+    if(value MATCHES "^(<file>|<path>|[A-Z]*FILE|OUT|KEY)$")
       list(APPEND file_options ${names})
+    elseif(value MATCHES "^<([a-z]+(,[a-z]+)+)>$")
+      string(REPLACE "," " " choices "${CMAKE_MATCH_1}")
+      string(APPEND choice_cases "        ${names_pattern}) COMPREPLY=(\$(compgen -W \"${choices}\" -- \"\$cur\")); return ;;\n")
+    elseif(value)
+      list(APPEND value_options ${names})
     endif()
   endif()
 endforeach()
 list(REMOVE_DUPLICATES options)
 list(REMOVE_DUPLICATES file_options)
+if(value_options)
+  list(REMOVE_DUPLICATES value_options)
+  # A name with a value in one command and none in another (fwimage's
+  # --version) is left to the word list.
+  list(REMOVE_ITEM value_options ${file_options} --version)
+endif()
+list(JOIN value_options "|" value_pattern)
 list(JOIN options " " option_words)
 list(JOIN commands " " command_words)
 list(JOIN file_options "|" file_pattern)
@@ -71,9 +94,16 @@ string(MAKE_C_IDENTIFIER "${NAME}" fn)
 set(script "# bash completion for ${NAME}, made from its --help at build time.\n")
 string(APPEND script "_${fn}() {\n")
 string(APPEND script "    local cur=\${COMP_WORDS[COMP_CWORD]} prev=\${COMP_WORDS[COMP_CWORD-1]} words\n")
+string(APPEND script "    case \"\$prev\" in\n")
 if(file_pattern)
-  string(APPEND script "    case \"\$prev\" in\n        ${file_pattern}) COMPREPLY=(\$(compgen -f -- \"\$cur\")); return ;;\n    esac\n")
+  string(APPEND script "        ${file_pattern}) COMPREPLY=(\$(compgen -f -- \"\$cur\")); return ;;\n")
 endif()
+string(APPEND script "${choice_cases}")
+if(value_pattern)
+  # A value to type: neither option names nor file names.
+  string(APPEND script "        ${value_pattern}) compopt +o default; COMPREPLY=(); return ;;\n")
+endif()
+string(APPEND script "    esac\n")
 if(commands)
   list(JOIN commands "|" command_pattern)
   string(APPEND script "    local i command= positional=\n")

@@ -1,8 +1,6 @@
 # The complete install (cmake --install) and the Debian package (cpack -G DEB).
 include(GNUInstallDirs)
 
-set(UPDATER_APP_ID "com.qvn.FirmwareUpdater" CACHE STRING
-    "Reverse-DNS id of the desktop entry, the icon and the AppStream metadata")
 set(UPDATER_HOMEPAGE "https://example.com/firmware-updater" CACHE STRING
     "Home page named by the AppStream metadata and the package; the screenshot lies under it")
 set(UPDATER_DEVELOPER "QVN" CACHE STRING "Developer named by the AppStream metadata")
@@ -29,6 +27,8 @@ set(UPDATER_UDEV_RULES_DIR "${udev_default}" CACHE PATH
 set(programs firmware-updater firmware-updater-cli firmware-updater-sim fwimage)
 install(TARGETS ${programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(WIN32)
+  # A portable copy keeps its help pictures beside the program.
+  install(FILES ${UPDATER_HELP_PICTURES} DESTINATION ${CMAKE_INSTALL_BINDIR}/file/Help)
   return()
 endif()
 
@@ -50,11 +50,12 @@ install(FILES ${res}/icons/scalable.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/ico
         RENAME ${UPDATER_APP_ID}.svg)
 
 # The help pictures, where an installed window looks for them.
-install(FILES ${res}/help/Base_En.jpg ${res}/help/Base_Ch.jpg ${res}/help/Wheel_En.jpg ${res}/help/Wheel_Ch.jpg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/firmware-updater/Help)
+install(FILES ${UPDATER_HELP_PICTURES} DESTINATION ${CMAKE_INSTALL_DATADIR}/firmware-updater/Help)
 
 # Manual pages and completions are made at build time from each program's
-# own --help, so they cannot say anything else than the program does.
+# own --help, so they cannot say anything else than the program does; an
+# include file per program (packaging/man) adds the sections --help has no
+# place for.
 find_program(HELP2MAN help2man)
 find_program(GZIP gzip)
 if(CMAKE_CROSSCOMPILING OR NOT HELP2MAN OR NOT GZIP)
@@ -69,14 +70,14 @@ else()
   foreach(entry IN LISTS names)
     string(REGEX MATCH "^[^=]+" prog "${entry}")
     string(REGEX REPLACE "^[^=]+=" "" what "${entry}")
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/man/${prog}.h2m.in ${gen}/man/${prog}.h2m @ONLY)
     add_custom_command(
       OUTPUT ${gen}/man/${prog}.1.gz
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${gen}/man
-      # A sanitizer build's leak report at exit is about Qt's plugins, not --help.
-      COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0
-              ${HELP2MAN} --no-info --section=1 --name=${what} --output=${gen}/man/${prog}.1 $<TARGET_FILE:${prog}>
+      COMMAND ${CMAKE_COMMAND} -DHELP2MAN=${HELP2MAN} -DPROGRAM=$<TARGET_FILE:${prog}> -DNAME=${prog}
+              -DWHAT=${what} -DINCLUDE=${gen}/man/${prog}.h2m -DOUTPUT=${gen}/man/${prog}.1
+              -P ${CMAKE_CURRENT_LIST_DIR}/manpage.cmake
       COMMAND ${GZIP} -9nf ${gen}/man/${prog}.1
-      DEPENDS ${prog}
+      DEPENDS ${prog} ${gen}/man/${prog}.h2m ${CMAKE_CURRENT_LIST_DIR}/manpage.cmake
       COMMENT "Manual page of ${prog} from its --help"
       VERBATIM)
     list(APPEND pages ${gen}/man/${prog}.1.gz)

@@ -1,12 +1,14 @@
 #include "app/checkupdate.h"
 #include "app/mainwindow.h"
 #include "core/commandline.h"
+#include "core/resourcebundle.h"
 #include "core/services.h"
 #include "online/updateserver.h"
 #include "usb/hidplatform.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -38,6 +40,17 @@ void describe(QCommandLineParser& parser)
                           .arg(updateServerAddress())
                           .arg(updateServerPort()),
                       QStringLiteral("HOST:PORT")});
+}
+
+// The icon of the installed theme, or the same drawing from the resource
+// bundle where the theme has none (a portable copy, a staged install).
+QIcon applicationIcon()
+{
+    loadResourceBundle();
+    QIcon bundled;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        bundled.addFile(QStringLiteral(":/icons/%1x%1.png").arg(size), QSize(size, size));
+    return QIcon::fromTheme(QStringLiteral(UPDATER_APP_ID), bundled);
 }
 
 #ifdef Q_OS_UNIX
@@ -86,6 +99,12 @@ int main(int argc, char* argv[])
     }
     cmdline::provideRuntimeDir();
     QApplication app(argc, argv); // takes Qt's own options (-platform, -style, ...)
+    // The desktop ties the window to its entry by these: the X11 window
+    // class is the application name (the entry's StartupWMClass), the
+    // Wayland application id is the entry's name.
+    QApplication::setApplicationName(kProgram);
+    QGuiApplication::setDesktopFileName(QStringLiteral(UPDATER_APP_ID));
+    QApplication::setWindowIcon(applicationIcon());
     QCommandLineParser parser;
     describe(parser);
     if (const int status = cmdline::handleStandardOptions(parser, parser.parse(app.arguments()), kProgram);

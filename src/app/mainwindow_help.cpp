@@ -1,5 +1,5 @@
-// The help button: the picture for the targeted product in the system
-// language, then the dialog.
+// The help button: the picture for the targeted product (or the general
+// help) in the system language, then the dialog.
 #include "app/mainwindow.h"
 #include "core/language.h"
 #include "help/helptext.h"
@@ -7,8 +7,6 @@
 void MainWindow::onInitHelp()
 {
     const QString folder = helpDirPath;
-    const QString picture = helpPictureName(productId, systemLanguage());
-    if (!picture.isEmpty())
-        helpDialog->onInsertTheImagic(folder + picture);
+    helpDialog->onInsertTheImagic(folder + helpPictureName(productId, systemLanguage()));
     helpDialog->onOpenHelpTextWidget();
 }

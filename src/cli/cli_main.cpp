@@ -48,7 +48,8 @@ int main(int argc, char* argv[])
                        "unattended: the updater's own upgrade, with its notices printed as text. The "
                        "image is a local file (--image) or the newest one on the update server "
                        "(--server).\n\n") +
-        unattended::statusHelp());
+        // Nothing reads the device back here: no image mismatch.
+        unattended::statusHelp({unattended::ImageMismatch}));
     unattended::addOptions(parser);
     parser.addOption({"wait-device",
                       QStringLiteral("Wait this many seconds for the device to appear (default %1; 0: do not "

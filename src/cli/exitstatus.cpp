@@ -36,11 +36,13 @@ const Row rows[] = {
 
 } // namespace
 
-QString statusHelp()
+QString statusHelp(const QList<int>& omitted)
 {
     QString text = QStringLiteral("Exit status:\n");
-    for (const Row& r : rows)
-        text += QStringLiteral("  %1  %2\n").arg(r.status, 3).arg(QString::fromUtf8(r.meaning));
+    for (const Row& r : rows) {
+        if (!omitted.contains(r.status))
+            text += QStringLiteral("  %1  %2\n").arg(r.status, 3).arg(QString::fromUtf8(r.meaning));
+    }
     return text;
 }
 

@@ -2,6 +2,7 @@
 // executable that drives the window without a user.
 #pragma once
 
+#include <QList>
 #include <QString>
 
 namespace unattended {
@@ -31,8 +32,9 @@ enum ExitStatus : int {
     Usage = 64,                // bad command line
 };
 
-// The table above as text, one status per line, for --help.
-QString statusHelp();
+// The table above as text, one status per line, for --help, without the
+// statuses a program cannot end with.
+QString statusHelp(const QList<int>& omitted = {});
 
 // The meaning of one status, as statusHelp() words it ("exit status N"
 // for a number outside the table).

@@ -26,8 +26,8 @@ QString helpPictureName(int productId, QLocale::Language language)
         return chinese ? QStringLiteral("Base_Ch.jpg") : QStringLiteral("Base_En.jpg");
     case 0x0524: // steering wheel
         return chinese ? QStringLiteral("Wheel_Ch.jpg") : QStringLiteral("Wheel_En.jpg");
-    default:
-        return QString();
+    default: // the general help of the updater, so the dialog is never blank
+        return chinese ? QStringLiteral("Updater_Ch.jpg") : QStringLiteral("Updater_En.jpg");
     }
 }
 

@@ -17,7 +17,8 @@ class QTextEdit;
 class QMouseEvent;
 
 // The help picture for a product id in a language: a file name in the help
-// folder, or an empty text when the product has none.
+// folder; a product without a picture of its own gets the updater's general
+// help.
 QString helpPictureName(int productId, QLocale::Language language);
 
 // The dialog's widget tree.

@@ -19,9 +19,12 @@ change the pictures. Needs python3-pil.
     icons/NxN.png, icons/scalable.svg
                 the desktop icon for the hicolor theme, 16 to 256 px, and the
                 same drawing as SVG
-    help/{Base,Wheel}_{En,Ch}.jpg
+    help/{Base,Wheel,Updater}_{En,Ch}.jpg
                 the help pictures, drawn from help/help_en.txt and
-                help/help_zh.txt ("{device}" names the product); 640 px wide
+                help/help_zh.txt ("{device}" names the product; the
+                Updater pictures are the general help for a product that
+                has no picture of its own, and name just "the device");
+                640 px wide
                 to fit the help dialog's text area (665 px inside its border
                 and margins, less a vertical scroll bar), as tall as the text
                 needs. Needs fonts-noto-cjk.
@@ -172,6 +175,8 @@ HELP_PICTURES = {  # file: (text, device name)
     "Wheel_En.jpg": ("help_en.txt", "steering wheel"),
     "Base_Ch.jpg": ("help_zh.txt", "电机底座"),
     "Wheel_Ch.jpg": ("help_zh.txt", "方向盘"),
+    "Updater_En.jpg": ("help_en.txt", "device"),
+    "Updater_Ch.jpg": ("help_zh.txt", "设备"),
 }
 
 

@@ -81,7 +81,10 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(
         QStringLiteral("Writes a firmware image into a virtual device through the updater's window, "
                        "unattended, and checks what the device received.\n\n") +
-        unattended::statusHelp());
+        // One virtual device and no station: never several, never a
+        // station's summary or its interruption.
+        unattended::statusHelp(
+            {unattended::SeveralDevices, unattended::SomeDevicesFailed, unattended::Interrupted}));
     unattended::addOptions(parser);
     parser.addOption({"device-version", "Firmware number the virtual device reports (default 5000).", "N"});
     parser.addOption({"serial", "Serial number the virtual device reports (default: none).", "text"});

@@ -22,6 +22,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -62,20 +63,34 @@ const char kHelp[] =
     "  -v, --verbose            Also print the diagnostic trace.\n"
     "  --dsp FILE, --arm FILE   The DSP and ARM images (pack).\n"
     "  --dsp-size N, --arm-size N\n"
-    "                           Sizes of the sample images in bytes (sample).\n"
+    "                           Sizes of the sample images in bytes, whole 8-byte\n"
+    "                           blocks (sample).\n"
     "  --seed N                 Seed of the sample bytes (sample, default 1).\n"
     "  -o, --output OUT         The file to write.\n"
     "  --key KEYFILE            The secret key file (sign).\n"
     "  --public-key KEY         The public key, hex or base64 (verify).\n"
     "  --sig SIGFILE            The signature file (verify, default IMAGE.sig).\n"
     "\n"
-    "Exit status: 0 done, 1 a file cannot be read or written or the command line is wrong, "
-    "2 (show) the updater would refuse the file.\n";
+    "\n"
+    "Exit status:\n"
+    "    0  done\n"
+    "    1  a file cannot be read or written\n"
+    "    2  show: the updater would refuse the file; verify: the signature is bad\n"
+    "   64  bad command line\n";
+
+constexpr int kUsageStatus = 64;
 
 int fail(const QString& message)
 {
     std::fprintf(stderr, "fwimage: %s\n", qPrintable(message));
     return 1;
+}
+
+// A mistake on the command line: what is wrong, then the usage lines.
+int usage(const QString& mistake)
+{
+    std::fprintf(stderr, "fwimage: %s\n%s", qPrintable(mistake), kUsage);
+    return kUsageStatus;
 }
 
 bool readAll(const QString& path, QByteArray* out)
@@ -93,31 +108,42 @@ bool writeAll(const QString& path, const QByteArray& data)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size() && f.flush();
 }
 
-bool toNumber(const QString& text, quint64 max, quint64* out)
+// The value of option `name` as a number up to `max`; an empty text when
+// it is one, otherwise the mistake.
+QString toNumber(const QCommandLineParser& p, const QString& name, quint64 max, quint64* out)
 {
     bool ok = false;
+    const QString text = p.value(name);
     const quint64 v = text.toULongLong(&ok, 0);
     if (!ok || v > max)
-        return false;
+        return QStringLiteral("--%1 needs a whole number from 0 to %2, not '%3'")
+            .arg(name, QString::number(max), text);
     *out = v;
-    return true;
+    return QString();
 }
 
 // Parses `args` (the sub-command first) with the given value options, all
-// required except those listed in `optional`.
-bool parse(QCommandLineParser& p, const QStringList& args, const QStringList& names,
-           const QStringList& optional = {})
+// required except those listed in `optional`, and `positional` arguments
+// after the options. An empty text when they are all there, otherwise the
+// mistake.
+QString parse(QCommandLineParser& p, const QStringList& args, const QStringList& names,
+              const QStringList& optional = {}, int positional = 0)
 {
     for (const QString& n : names)
         p.addOption(QCommandLineOption(n.split('|'), QString(), QStringLiteral("value")));
     if (!p.parse(args))
-        return false;
+        return QStringLiteral("%1: %2").arg(args.value(0), p.errorText());
     for (const QString& n : names) {
         const QString key = n.split('|').first();
         if (!optional.contains(key) && !p.isSet(key))
-            return false;
+            return QStringLiteral("%1 needs --%2").arg(args.value(0), key);
     }
-    return true;
+    const QStringList extra = p.positionalArguments();
+    if (extra.size() > positional)
+        return QStringLiteral("%1: unexpected argument '%2'").arg(args.value(0), extra.value(positional));
+    if (extra.size() < positional)
+        return QStringLiteral("%1 needs a file name").arg(args.value(0));
+    return QString();
 }
 
 int writeImage(const QString& out, const QByteArray& image)
@@ -133,14 +159,22 @@ int pack(const QStringList& args)
 {
     QCommandLineParser p;
     quint64 version = 0;
-    if (!parse(p, args, {"dsp", "arm", "version", "o|output"}) ||
-        !toNumber(p.value("version"), 0xFFFFFFFFu, &version))
-        return fail(QString::fromLatin1(kUsage));
+    QString mistake = parse(p, args, {"dsp", "arm", "version", "o|output"});
+    if (mistake.isEmpty())
+        mistake = toNumber(p, "version", 0xFFFFFFFFu, &version);
+    if (!mistake.isEmpty())
+        return usage(mistake);
     QByteArray dsp, arm;
     if (!readAll(p.value("dsp"), &dsp))
         return fail(QStringLiteral("cannot read %1").arg(p.value("dsp")));
     if (!readAll(p.value("arm"), &arm))
         return fail(QStringLiteral("cannot read %1").arg(p.value("arm")));
+    for (const auto& [name, bytes] : {std::pair{"dsp", &dsp}, std::pair{"arm", &arm}}) {
+        if (bytes->isEmpty() || bytes->size() % fwimage::kBlockSize != 0)
+            return fail(QStringLiteral("%1 (--%2) is %3 bytes, not a whole number of %4-byte blocks")
+                            .arg(p.value(name), QLatin1String(name), QString::number(bytes->size()),
+                                 QString::number(fwimage::kBlockSize)));
+    }
     return writeImage(p.value("o"), fwimage::pack(dsp, arm, std::uint32_t(version)));
 }
 
@@ -149,12 +183,30 @@ int sample(const QStringList& args)
     QCommandLineParser p;
     quint64 dspSize = 0, armSize = 0, version = 0, seed = 1;
     const quint64 maxSize = 256u * 1024 * 1024;
-    if (!parse(p, args, {"dsp-size", "arm-size", "version", "seed", "o|output"}, {"seed"}) ||
-        !toNumber(p.value("dsp-size"), maxSize, &dspSize) ||
-        !toNumber(p.value("arm-size"), maxSize, &armSize) ||
-        !toNumber(p.value("version"), 0xFFFFFFFFu, &version) ||
-        (p.isSet("seed") && !toNumber(p.value("seed"), 0xFFFFFFFFu, &seed)))
-        return fail(QString::fromLatin1(kUsage));
+    QString mistake = parse(p, args, {"dsp-size", "arm-size", "version", "seed", "o|output"}, {"seed"});
+    const struct {
+        const char* name;
+        quint64 max;
+        quint64* value;
+    } numbers[] = {{"dsp-size", maxSize, &dspSize},
+                   {"arm-size", maxSize, &armSize},
+                   {"version", 0xFFFFFFFFu, &version},
+                   {"seed", 0xFFFFFFFFu, &seed}};
+    for (const auto& n : numbers) {
+        if (mistake.isEmpty() && p.isSet(n.name))
+            mistake = toNumber(p, n.name, n.max, n.value);
+    }
+    // The device takes each image in whole blocks, at least one: an image
+    // of any other size is one the updater refuses.
+    for (const auto& [name, size] : {std::pair{"dsp-size", dspSize}, std::pair{"arm-size", armSize}}) {
+        if (mistake.isEmpty() && (size == 0 || size % fwimage::kBlockSize != 0))
+            mistake = QStringLiteral("--%1 %2 is not a whole number of %3-byte blocks (8, 16, 24, ...)")
+                          .arg(QLatin1String(name))
+                          .arg(size)
+                          .arg(fwimage::kBlockSize);
+    }
+    if (!mistake.isEmpty())
+        return usage(mistake);
     const QByteArray dsp = fwimage::sampleBytes(int(dspSize), std::uint32_t(seed));
     const QByteArray arm = fwimage::sampleBytes(int(armSize), std::uint32_t(seed) ^ 0xA5A5A5A5u);
     return writeImage(p.value("o"), fwimage::pack(dsp, arm, std::uint32_t(version)));
@@ -163,7 +215,8 @@ int sample(const QStringList& args)
 int show(const QStringList& args)
 {
     if (args.size() != 2)
-        return fail(QString::fromLatin1(kUsage));
+        return usage(args.size() < 2 ? QStringLiteral("show needs a file name")
+                                     : QStringLiteral("show takes one file name"));
     QByteArray file;
     if (!readAll(args[1], &file))
         return fail(QStringLiteral("cannot read %1").arg(args[1]));
@@ -184,8 +237,8 @@ int show(const QStringList& args)
 int keygen(const QStringList& args)
 {
     QCommandLineParser p;
-    if (!parse(p, args, {"o|output"}) || !p.positionalArguments().isEmpty())
-        return fail(QString::fromLatin1(kUsage));
+    if (const QString mistake = parse(p, args, {"o|output"}); !mistake.isEmpty())
+        return usage(mistake);
     QByteArray publicKey, secretKey;
     if (!imageverify::makeKeyPair(&publicKey, &secretKey))
         return fail(QStringLiteral("libsodium could not make a key pair"));
@@ -207,8 +260,8 @@ int keygen(const QStringList& args)
 int signImage(const QStringList& args)
 {
     QCommandLineParser p;
-    if (!parse(p, args, {"key", "o|output"}, {"o"}) || p.positionalArguments().size() != 1)
-        return fail(QString::fromLatin1(kUsage));
+    if (const QString mistake = parse(p, args, {"key", "o|output"}, {"o"}, 1); !mistake.isEmpty())
+        return usage(mistake);
     const QString imagePath = p.positionalArguments().at(0);
     QByteArray keyText, image;
     if (!readAll(p.value("key"), &keyText))
@@ -229,8 +282,8 @@ int signImage(const QStringList& args)
 int verifyImage(const QStringList& args)
 {
     QCommandLineParser p;
-    if (!parse(p, args, {"public-key", "sig"}, {"sig"}) || p.positionalArguments().size() != 1)
-        return fail(QString::fromLatin1(kUsage));
+    if (const QString mistake = parse(p, args, {"public-key", "sig"}, {"sig"}, 1); !mistake.isEmpty())
+        return usage(mistake);
     const QString imagePath = p.positionalArguments().at(0);
     const QString sigPath = p.isSet("sig") ? p.value("sig") : imagePath + QStringLiteral(".sig");
     // The key as the build takes it, or a file that holds it (KEYFILE.pub).
@@ -288,6 +341,7 @@ int main(int argc, char* argv[])
         return signImage(args);
     if (command == QLatin1String("verify"))
         return verifyImage(args);
-    std::fputs(kUsage, stderr);
-    return 1;
+    if (command.isEmpty())
+        return usage(QStringLiteral("no command given"));
+    return usage(QStringLiteral("unknown command '%1'").arg(command));
 }

@@ -26,7 +26,7 @@ files=(
   "$root/share/doc/firmware-updater/copyright"
 )
 for size in 16 22 24 32 48 64 128 256; do files+=("$root/share/icons/hicolor/${size}x$size/apps/$app.png"); done
-for p in Base_En Base_Ch Wheel_En Wheel_Ch; do files+=("$root/share/firmware-updater/Help/$p.jpg"); done
+for p in Base_En Base_Ch Wheel_En Wheel_Ch Updater_En Updater_Ch; do files+=("$root/share/firmware-updater/Help/$p.jpg"); done
 for p in firmware-updater firmware-updater-cli firmware-updater-sim fwimage; do
   files+=("$root/share/man/man1/$p.1.gz")
 done
@@ -34,18 +34,28 @@ for f in "${files[@]}"; do [ -s "$f" ] || fail "not installed: ${f#"$stage"}"; d
 desktop-file-validate "$root/share/applications/$app.desktop" || fail "desktop-file-validate"
 appstreamcli validate --no-net --explain "$root/share/metainfo/$app.metainfo.xml" >"$home/as.log" 2>&1 ||
   { cat "$home/as.log"; fail "appstreamcli validate"; }
-for p in firmware-updater-cli fwimage; do
-  zcat "$root/share/man/man1/$p.1.gz" | grep -q 'verbose' || fail "$p.1 lacks --verbose"
+for p in firmware-updater firmware-updater-cli firmware-updater-sim fwimage; do
+  page=$(zcat "$root/share/man/man1/$p.1.gz")
+  grep -q verbose <<<"$page" || fail "$p.1 lacks --verbose"
+  [ "$(grep -cE '^\.SH ("EXIT STATUS"|FILES|EXAMPLES)$' <<<"$page")" = 3 ] || fail "$p.1: $(grep '^\.SH' <<<"$page")"
 done
-completes() { # completes PROGRAM WORD...: what bash offers for the last word
-  local prog=$1 fn=_${1//-/_}
-  shift
-  bash -c 'source "$1"; shift; fn=$1; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); $fn; echo "${COMPREPLY[*]}"' \
-    _ "$root/share/bash-completion/completions/$prog" "$fn" "$prog" "$@"
-}
-[ "$(completes firmware-updater-cli --im)" = "--image" ] || fail "completion of --im: $(completes firmware-updater-cli --im)"
-[ "$(completes fwimage sa)" = "sample" ] || fail "completion of fwimage sa"
-[ "$(completes fwimage sample --see)" = "--seed" ] || fail "completion of fwimage sample --see"
+# Each page lists its program's own statuses: one virtual device is never several.
+zcat "$root/share/man/man1/firmware-updater-sim.1.gz" | grep -q 'more than one device' &&
+  fail "firmware-updater-sim.1 lists a status the simulator cannot end with"
+
+# ---- the window names its desktop entry's window class and carries an icon
+if command -v xvfb-run >/dev/null && command -v xprop >/dev/null; then
+  wmclass=$(grep '^StartupWMClass=' "$root/share/applications/$app.desktop" | cut -d= -f2)
+  # shellcheck disable=SC2016
+  props=$(HOME="$home" timeout 60 xvfb-run -a sh -c '"$1" >/dev/null 2>&1 & pid=$!
+    for _ in $(seq 100); do xprop -name QVNBOOTLOADER WM_CLASS _NET_WM_ICON 2>/dev/null | grep -q "^_NET" && break
+      sleep 0.1; done
+    xprop -name QVNBOOTLOADER WM_CLASS _NET_WM_ICON 2>/dev/null | grep -v "^\s"; kill $pid' _ "$bin/firmware-updater")
+  grep -q "^WM_CLASS(STRING) = \"[^\"]*\", \"$wmclass\"$" <<<"$props" || fail "window class, not '$wmclass': $props"
+  grep -q '^_NET_WM_ICON(CARDINAL)' <<<"$props" || fail "window without an icon: $props"
+else
+  fail "no xvfb-run or xprop: the window's class and icon were not checked"
+fi
 
 # ---- manners: program | arguments | status | stdout (grep -E) | stderr (grep -E; "" = empty)
 "$bin/fwimage" -q sample --dsp-size 64 --arm-size 128 --version 5001 -o "$home/s.fw" || fail "fwimage sample"
@@ -60,6 +70,24 @@ if /usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null; then
   done
 fi
 S="127.0.0.1:$port"
+
+# ---- completion: program | words | what bash offers for the last word
+completes() { # completes PROGRAM WORD...
+  local prog=$1 fn=_${1//-/_}
+  shift
+  bash -c 'source "$1"; shift; fn=$1; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); $fn 2>/dev/null
+    echo "${COMPREPLY[*]}"' _ "$root/share/bash-completion/completions/$prog" "$fn" "$prog" "$@"
+}
+for row in "firmware-updater-cli|--im|--image" "firmware-updater-cli|--sha|--sha256" \
+  "firmware-updater-cli|--fetch |curl ftpclient" "firmware-updater-cli|--image $home/s.|$home/s.fw" \
+  "firmware-updater-cli|--timeout |" "fwimage|sa|sample" "fwimage|sample --see|--seed" \
+  "fwimage|sign --key $home/s.|$home/s.fw" "fwimage|verify --public-key k $home/s.|$home/s.fw"; do
+  IFS='|' read -r prog words want <<<"$row"
+  read -ra argv <<<"$words"
+  [[ "$words" == *" " ]] && argv+=("")
+  got=$(completes "$prog" "${argv[@]}")
+  [ "$got" = "$want" ] || fail "completion of $prog $words: '$got', not '$want'"
+done
 rows=(
   "firmware-updater|--version|0|^firmware-updater [0-9.]+$|"
   "firmware-updater|--help|0|^Usage: .*--check-update|"
@@ -75,8 +103,10 @@ rows=(
   "firmware-updater-sim|-q --image $home/s.fw|0|^device version [0-9]+ image [^ ]+ file [0-9]+ bytes: [^:]+ completion: .*exit status 0$|"
   "fwimage|--version|0|^fwimage [0-9.]+$|"
   "fwimage|--help|0|^Usage: fwimage|"
-  "fwimage||1|^$|^usage: fwimage"
+  "fwimage||64|^$|^fwimage: no command given"
   "fwimage|show $home/s.fw|0|check: +ok|"
+  "fwimage|sample --dsp-size 401 --arm-size 8 --version 1 -o $home/b.fw|64|^$|^fwimage: --dsp-size 401 is not a whole"
+  "fwimage|show $home/b.fw|1|^$|cannot read"
 )
 if [ "$port" != 0 ]; then
   rows+=(
