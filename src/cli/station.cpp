@@ -98,6 +98,17 @@ void Station::print(const QString& line, std::FILE* to)
         redraw();
 }
 
+QString Station::barLine(const Job& job, int columns)
+{
+    const QString name = QString::fromStdString(
+        printable(job.device.serial.empty() ? shownPath(job.device.path) : job.device.serial));
+    const int barWidth = std::clamp(columns - 21 - 34, 4, 40);
+    const QString line = QStringLiteral("%1 %2")
+                             .arg(name.right(20), -20)
+                             .arg(progressLine(job.bytes, job.total, job.time.elapsed(), barWidth));
+    return line.left(std::max(1, columns - 1));
+}
+
 void Station::redraw()
 {
     if (!options_.out || !options_.terminal)
@@ -108,15 +119,8 @@ void Station::redraw()
     // Each bar on one line of the terminal, however narrow: a line that
     // wrapped would break the count of lines to go back up over.
     const int columns = terminalColumns(options_.out);
-    const int barWidth = std::clamp(columns - 21 - 34, 4, 40);
     for (const std::string& path : order_) {
-        const Job& job = *jobs_.at(path);
-        const QString name = QString::fromStdString(
-            printable(job.device.serial.empty() ? shownPath(job.device.path) : job.device.serial));
-        const QString line = QStringLiteral("%1 %2")
-                                 .arg(name.right(20), -20)
-                                 .arg(progressLine(job.bytes, job.total, job.time.elapsed(), barWidth));
-        std::fprintf(options_.out, "%s\n", qPrintable(line.left(std::max(1, columns - 1))));
+        std::fprintf(options_.out, "%s\n", qPrintable(barLine(*jobs_.at(path), columns)));
         ++barsDrawn_;
     }
     std::fflush(options_.out);
@@ -274,6 +278,9 @@ void Station::finished(Job& job, int exitCode, bool crashed)
         done->session->disconnect(this);
         done->session->deleteLater();
     }
+    // On a terminal the bar's last state stays above the result line.
+    if (options_.terminal && done->total > 0)
+        print(barLine(*done, terminalColumns(options_.out)));
     if (options_.single || !options_.quiet)
         print(resultLine(done->device, status, seconds));
     if (jobs_.empty()) {

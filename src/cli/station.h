@@ -118,6 +118,9 @@ private:
     void scan(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId);
     void print(const QString& line, std::FILE* to = nullptr); // a line that stays, above the bars
     void redraw();
+    // A job's bar, fitted to `columns`: a line that wrapped would break the
+    // count of lines to go back up over.
+    static QString barLine(const Job& job, int columns);
 
     StationOptions options_;
     std::map<std::string, std::unique_ptr<Job>> jobs_; // running, by path

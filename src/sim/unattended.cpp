@@ -280,8 +280,12 @@ int Driver::run(MainWindow& window)
     services.files([this](const OpenFileRequest&) { return options_.imagePath; })
         .boxes([this](const BoxRequest& box) { return answer(box); })
         .exit([this](int status) {
-            if (status == 0 && completionSeen_)
+            if (status == 0 && completionSeen_) {
+                // Every block went out: the last progress says so.
+                if (window_)
+                    progress(window_->imageData.size());
                 finish(options_.verify ? options_.verify() : Success);
+            }
             else
                 finish(status);
         });
