@@ -81,7 +81,9 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(
         QStringLiteral("Writes a firmware image into a virtual device through the updater's window, "
                        "unattended, and checks what the device received.\n\n") +
-        unattended::statusHelp());
+        unattended::statusHelp(
+            "every frame of the image was written and the virtual device holds exactly the "
+            "file's DSP and ARM images"));
     unattended::addOptions(parser);
     parser.addOption({"device-version", "Firmware number the virtual device reports (default 5000).", "N"});
     parser.addOption({"serial", "Serial number the virtual device reports (default: none).", "text"});

@@ -285,8 +285,7 @@ int Driver::run(MainWindow& window)
                 if (window_)
                     progress(window_->imageData.size());
                 finish(options_.verify ? options_.verify() : Success);
-            }
-            else
+            } else
                 finish(status);
         });
 
