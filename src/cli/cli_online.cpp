@@ -108,17 +108,21 @@ int flashOne(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t produc
     run.out = stderr;
     Driver* driver = nullptr;
     int interrupts = 0;
-    onInterruptSignal([&] {
-        if (++interrupts == 1)
-            std::fprintf(stderr, "stopping: the running device finishes first (Ctrl-C again to stop it)\n");
-        else if (driver)
-            driver->stop(Interrupted);
-    });
+    // A station's child leaves Ctrl-C to the station, and ends on its SIGTERM.
+    if (!command.child)
+        onInterruptSignal([&] {
+            if (++interrupts == 1)
+                std::fprintf(stderr,
+                             "stopping: the running device finishes first (Ctrl-C again to stop it)\n");
+            else if (driver)
+                driver->stop(Interrupted);
+        });
     const Watchdog watchdog(options.timeoutMs, device, events->enabled() ? events : nullptr);
     const auto start = std::chrono::steady_clock::now();
     const int status = flashDevice(device, run, events->enabled() ? events : nullptr,
                                    command.child || !command.selection.any(), [&](Driver* d) { driver = d; });
-    onInterruptSignal({});
+    if (!command.child)
+        onInterruptSignal({});
     if (!command.json)
         std::printf("%s\n",
                     qPrintable(resultLine(

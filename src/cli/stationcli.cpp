@@ -147,7 +147,9 @@ int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t pr
 {
     static bool interrupted;
     interrupted = false;
-    onInterruptSignal([] { interrupted = true; });
+    // A station's child leaves Ctrl-C to the station, and ends on its SIGTERM.
+    if (!command.child)
+        onInterruptSignal([] { interrupted = true; });
     static std::uint16_t ids[2];
     ids[0] = vendorId;
     ids[1] = productId;
@@ -158,7 +160,8 @@ int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t pr
                 std::fprintf(stderr, "waiting for the device %04x:%04x\n", ids[0], ids[1]);
         },
         command.selection, [] { return interrupted; });
-    onInterruptSignal({});
+    if (!command.child)
+        onInterruptSignal({});
     int status = -1;
     if (interrupted && !presence.writable) {
         std::fprintf(stderr, "%s: interrupted while waiting for the device\n", programName().c_str());

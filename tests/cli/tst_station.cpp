@@ -503,6 +503,9 @@ void StationTest::textForPeople()
     QCOMPARE(shownPath("\\\\?\\hid#VID_0483&PID_0525#1"), std::string("\\\\?\\hid#VID_0483&PID_0525#1"));
     DeviceInfo hidraw;
     hidraw.path = "/dev/hidraw0?VID_0483&PID_0525";
+    hidraw.serial = rows[1].in;
+    const QString line = resultLine(hidraw, 0, 1);
+    QVERIFY(!line.contains('\n') && !line.contains('\x1b') && !line.contains('?'));
     QVERIFY((Selection{"/dev/hidraw0", {}}.matches(hidraw)));
     QCOMPARE(progressLine(50, 100, 1000, 4), QStringLiteral("[##..]  50%  50/100 B  ETA 1 s"));
     QCOMPARE(progressLine(250, 100, 1000, 4), QStringLiteral("[####] 100%  100/100 B  ETA 0 s"));
