@@ -60,10 +60,10 @@ int main(int argc, char* argv[])
                        "image is a local file (--image) or the newest one on the update server "
                        "(--server). Results go to standard output, notices and errors to standard "
                        "error.\n\n") +
-        unattended::statusHelp("the image suited the device's firmware number, and every frame of it was "
-                               "written, each window of 25 acknowledged by the device. Not checked: the "
-                               "device's answer to the last end frame, its firmware number afterwards; "
-                               "nothing is read back"));
+        unattended::statusHelp("the image suited the device's firmware number and every frame of it was "
+                               "written, the device acknowledging each full window of 25 frames and the end "
+                               "of the DSP stage. Not checked: the device's answer to the ARM end frame, its "
+                               "firmware number afterwards; nothing is read back"));
     unattended::addOptions(parser);
     parser.addOption({"wait-device",
                       QStringLiteral("Wait this many seconds for the device to appear (default %1; 0: do not "
