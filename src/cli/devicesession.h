@@ -25,7 +25,10 @@
 // On the wire a session does what the window does: the version query one
 // second after the device is opened, the start frame, windows of 25 data
 // frames, the end frames, the 2500-tick time-outs; after a write the device
-// refused, nothing more goes out (the window's link does the same).
+// refused, nothing more goes out (the window's link does the same). The
+// engine completes when its last frames are handed over; the session
+// finishes once the writer has put them on the wire, and a refused one
+// among them ends the run in LinkFailure rather than a success.
 #pragma once
 
 #include "cli/devicelist.h"
