@@ -84,6 +84,7 @@ Figures run(int n, const QString& image, const QString& dir)
             "--json", "--image", image, "--timeout", "600", "--serial", QString::fromStdString(d.serial)};
     };
     s.out = nullptr;
+    s.err = nullptr;
     s.events = &events;
     unattended::Station station(s);
 

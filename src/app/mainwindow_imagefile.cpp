@@ -6,6 +6,7 @@
 #include "core/filedialog.h"
 #include "core/language.h"
 #include "image/firmwareimage.h"
+#include "upgrade/devicecheck.h"
 #include "widgets/progressbarcolor.h"
 
 #include <QFile>
@@ -102,27 +103,12 @@ bool loadAndCheck(MainWindow& w)
 {
     // Loading, the progress range and the label come before any check.
     const int load = w.OpenTheFile();
-    if (w.filePath.isEmpty()) {
-        notices::fileNotice(w, notices::Id::PathEmpty);
-        return false;
-    }
-    // The family check comes before the format check.
-    const int family = w.slot_VersionCheck();
-    if (family == -1) {
-        notices::fileNotice(w, notices::Id::FileMismatch);
-        return false;
-    }
-    if (family == -2) {
-        notices::fileNotice(w, notices::Id::SoftwareType);
-        return false;
-    }
-    if (load == LoadMalformed) {
-        notices::fileNotice(w, notices::Id::FileFormat);
-        return false;
-    }
-    if (load == LoadOlder)
-        notices::fileNotice(w, notices::Id::LowerVersion);
-    return true;
+    const notices::Id verdict =
+        devicecheck::check({!w.filePath.isEmpty(), load == LoadOk || load == LoadOlder, w.productId,
+                            w.deviceVersion, w.fileVersion});
+    if (verdict != notices::Id::None)
+        notices::fileNotice(w, verdict);
+    return verdict == notices::Id::None || verdict == notices::Id::LowerVersion;
 }
 
 bool memoryImageIsCurrent(const MainWindow& w)

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/mainwindow_notices.h"
+#include "usb/featurereport.h"
 #include "usb/linkstate.h"
 
 #include <algorithm>
@@ -23,11 +24,9 @@ int MainWindow::SendDataToUsb(unsigned char* WriteToDeiverBuffer)
     if (sendInProgress)
         return -1;
 
-    // Exactly the device's feature report length goes out. The frame has 11
-    // bytes: a longer report is padded with zeros, a shorter one cut.
+    // Exactly the device's feature report length goes out.
     const std::size_t length = hidCaps.featureReportByteLength;
-    std::vector<std::uint8_t> report(std::max<std::size_t>(length, 1), 0);
-    std::copy(WriteToDeiverBuffer, WriteToDeiverBuffer + std::min(length, kFrameLength), report.begin());
+    const std::vector<std::uint8_t> report = featureReport(WriteToDeiverBuffer, kFrameLength, length);
 
     sendInProgress = true;
     HidPlatform* platform = hidPlatform();

@@ -1,27 +1,27 @@
 // firmware-updater-cli: the unattended upgrade on the real device, through
 // the platform's own HID backend. A headless flasher for scripts and
-// production lines: the same window, engine and notices as the desktop
-// program, driven without a user, with the notices and the progress printed
-// as text and one exit status per outcome.
-#include "cli/devicepresence.h"
-#include "cli/station.h"
+// production lines: one device or many (--all, --watch), each a session of
+// its own, with the notices and the progress printed as text and one exit
+// status per outcome. The online road (--server) still runs through the
+// updater's window (cli_online.cpp); the local road needs no window and runs
+// on a QCoreApplication.
+#include "cli/cli_online.h"
 #include "cli/stationcli.h"
 #include "core/commandline.h"
 #include "core/services.h"
 #include "sim/unattended.h"
 #include "usb/hidplatform.h"
 
-#include <QApplication>
 #include <QCommandLineParser>
-#include <QJsonObject>
+#include <QCoreApplication>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 namespace {
 
-// The ids of the window's vendorId and productId.
 constexpr std::uint16_t kVendorId = 0x0483;
 constexpr std::uint16_t kProductId = 0x0525;
 constexpr int kDefaultWaitSeconds = 5;
@@ -31,25 +31,41 @@ int usage(const QString& message)
     return unattended::usage("firmware-updater-cli", message);
 }
 
+// Whether the command line takes the online road, told before Qt is up.
+bool asksForServer(int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--server") == 0 || std::strncmp(argv[i], "--server=", 9) == 0)
+            return true;
+        if (std::strcmp(argv[i], "--") == 0)
+            break;
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    // No display is needed: the window is never shown on a screen.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     cmdline::provideRuntimeDir();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("firmware-updater-cli"));
+    const bool online = asksForServer(argc, argv) && !cmdline::asksForHelpOrVersion(argc, argv);
+    const std::unique_ptr<QCoreApplication> app =
+        online ? onlineroad::makeApplication(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("firmware-updater-cli"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Writes a firmware image into the connected device (USB HID 0483:0525), "
                        "unattended: the updater's own upgrade, with its notices printed as text. The "
                        "image is a local file (--image) or the newest one on the update server "
-                       "(--server).\n\n") +
-        // Nothing reads the device back here: no image mismatch.
-        unattended::statusHelp({unattended::ImageMismatch}));
+                       "(--server). Results go to standard output, notices and errors to standard "
+                       "error.\n\n") +
+        unattended::statusHelp("the image suited the device's firmware number and every frame of it was "
+                               "written, the device acknowledging each full window of 25 frames and the end "
+                               "of the DSP stage. Not checked: the device's answer to the ARM end frame, its "
+                               "firmware number afterwards; nothing is read back",
+                               // Nothing reads the device back here: no image mismatch.
+                               {unattended::ImageMismatch}));
     unattended::addOptions(parser);
     parser.addOption({"wait-device",
                       QStringLiteral("Wait this many seconds for the device to appear (default %1; 0: do not "
@@ -59,22 +75,21 @@ int main(int argc, char* argv[])
     unattended::addStationOptions(parser);
     unattended::Options options;
     if (const int status =
-            unattended::parseCommandLine(parser, app.arguments(), "firmware-updater-cli", &options);
+            unattended::parseCommandLine(parser, app->arguments(), "firmware-updater-cli", &options);
         status >= 0)
         return status;
-    double waitSeconds = kDefaultWaitSeconds;
-    if (parser.isSet("wait-device")) {
-        bool ok = false;
-        waitSeconds = parser.value("wait-device").toDouble(&ok);
-        if (!ok || waitSeconds < 0 || waitSeconds > 86400)
-            return usage(QStringLiteral("--wait-device needs a number of seconds from 0 to 86400"));
-    }
 
     unattended::StationCommand station;
     unattended::EventLog events;
     QString error;
     if (!unattended::readStationOptions(parser, &station, &error))
         return usage(error);
+    if (parser.isSet("wait-device")) {
+        bool ok = false;
+        station.waitSeconds = parser.value("wait-device").toDouble(&ok);
+        if (!ok || station.waitSeconds < 0 || station.waitSeconds > 86400)
+            return usage(QStringLiteral("--wait-device needs a number of seconds from 0 to 86400"));
+    }
     if (!unattended::openRecords(station, &events, &options, &error)) {
         std::fprintf(stderr, "firmware-updater-cli: %s\n", qPrintable(error));
         return unattended::Usage;
@@ -92,66 +107,13 @@ int main(int argc, char* argv[])
     ScopedServices services;
     services.hid(platform).server(options.server);
 
-    if (station.list || station.all || station.watch) {
-        QStringList childArguments;
-        for (const char* name : {"image", "timeout", "version-timeout", "server", "wait-device"}) {
-            if (parser.isSet(name))
-                childArguments << QStringLiteral("--%1").arg(QLatin1String(name)) << parser.value(name);
-        }
-        const int status = unattended::runStation(*platform, kVendorId, kProductId, station, options, &events,
-                                                  childArguments);
-        return status;
+    if (options.online && !station.list && !station.all && !station.watch)
+        return onlineroad::flashOne(*platform, kVendorId, kProductId, station, options, &events);
+    QStringList childArguments;
+    for (const char* name : {"image", "timeout", "version-timeout", "server", "wait-device", "fetch"}) {
+        if (parser.isSet(name))
+            childArguments << QStringLiteral("--%1").arg(QLatin1String(name)) << parser.value(name);
     }
-
-    // The text for people: on standard error when standard output holds records.
-    std::FILE* text = options.out;
-    int status = unattended::NoDevice;
-    static std::FILE* waitingText;
-    waitingText = text;
-    const unattended::Presence presence = unattended::waitForDevice(
-        *platform, kVendorId, kProductId, waitSeconds, 250,
-        [] {
-            if (cmdline::verbosity() == cmdline::Verbosity::Quiet)
-                return;
-            std::fprintf(waitingText, "waiting for the device %04x:%04x\n", kVendorId, kProductId);
-            std::fflush(waitingText);
-        },
-        station.selection);
-    if (presence.ambiguous) {
-        // Picking one at random could write the wrong device on a bench.
-        std::fprintf(text, "more than one device is attached: choose one with --device PATH or --serial S\n");
-        unattended::printDevices(presence.devices, station, &events);
-        status = unattended::SeveralDevices;
-    } else if (presence.path.empty()) {
-        std::fprintf(text, "no device %04x:%04x found\n", kVendorId, kProductId);
-    } else if (!presence.writable) {
-        // Most often the udev rule is missing: without it only root may
-        // open the hidraw node.
-        std::fprintf(text, "device %s\n", presence.path.c_str());
-        std::fflush(text);
-        std::fprintf(stderr, "cannot open the device: %s\n", presence.error.c_str());
-        std::fprintf(stderr, "hint: install the udev rule 70-firmware-updater.rules (see README) or run as "
-                             "root\n");
-        status = unattended::LinkFailure;
-    } else {
-        std::fprintf(text, "device %s\n", presence.path.c_str());
-        std::fflush(text);
-        const auto chosen =
-            std::find_if(presence.devices.begin(), presence.devices.end(),
-                         [&](const unattended::DeviceInfo& d) { return d.path == presence.path; });
-        // Bound only when chosen: a lone device that comes back under another
-        // node is still the device.
-        status =
-            unattended::flashDevice(*chosen, options, &events, station.child || !station.selection.any());
-    }
-    // No run took place: the result record says why.
-    if (!presence.writable) {
-        events.write(QJsonObject{{"event", "result"},
-                                 {"path", QString::fromStdString(presence.path)},
-                                 {"status", status},
-                                 {"outcome", unattended::statusMeaning(status)}});
-    }
-    std::fprintf(text, "exit status %d\n", status);
-    std::fflush(text);
-    return status;
+    return unattended::runStation(*platform, kVendorId, kProductId, station, options, &events,
+                                  childArguments);
 }

@@ -2,6 +2,9 @@
 
 #include "upgrade/frames.h"
 #include "usb/discovery.h"
+#include "usb/featurereport.h"
+
+#include <QString>
 
 #include <algorithm>
 #include <chrono>
@@ -39,10 +42,8 @@ struct Query {
 void runQuery(HidPlatform& platform, Query& q, std::mutex& mutex, std::condition_variable& finished)
 {
     int firmware = -1;
-    std::vector<std::uint8_t> report(std::max<std::size_t>(q.featureLength, 1), 0);
     const frames::Frame frame = frames::versionQuery();
-    std::copy(frame.begin(), frame.begin() + std::min<std::size_t>(frame.size(), q.featureLength),
-              report.begin());
+    const std::vector<std::uint8_t> report = featureReport(frame.data(), frame.size(), q.featureLength);
     if (platform.setFeature(q.write, report.data(), q.featureLength)) {
         std::uint8_t buffer[64];
         for (;;) {
@@ -147,11 +148,42 @@ void queryFirmwareNumbers(HidPlatform& platform, std::vector<DeviceInfo>* device
     }
 }
 
+std::string shownPath(const std::string& path)
+{
+    const std::size_t ids = path.find("?VID_");
+    return ids == std::string::npos ? path : path.substr(0, ids);
+}
+
+std::string printable(const std::string& text)
+{
+    QString out;
+    for (const QChar c : QString::fromStdString(text)) {
+        const char16_t u = c.unicode();
+        if (u == '\\')
+            out += QStringLiteral("\\\\");
+        else if (u == '\n')
+            out += QStringLiteral("\\n");
+        else if (u == '\t')
+            out += QStringLiteral("\\t");
+        else if (u < 0x20 || u == 0x7f)
+            out += QStringLiteral("\\x%1").arg(unsigned(u), 2, 16, QLatin1Char('0'));
+        // C1 controls, line separators and the bidirectional overrides.
+        else if ((u >= 0x80 && u < 0xa0) || u == 0x2028 || u == 0x2029 || (u >= 0x202a && u <= 0x202e) ||
+                 (u >= 0x2066 && u <= 0x2069))
+            out += QStringLiteral("\\u%1").arg(unsigned(u), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out.toStdString();
+}
+
 bool Selection::matches(const DeviceInfo& device) const
 {
-    if (!path.empty() && device.path != path)
+    if (!path.empty() && device.path != path && shownPath(device.path) != path)
         return false;
-    return serial.empty() || device.serial == serial;
+    // Compared as text, as the JSON listing shows the serial: bytes that are
+    // no UTF-8 appear there as U+FFFD, and so does the --serial given back.
+    return serial.empty() || QString::fromStdString(device.serial) == QString::fromStdString(serial);
 }
 
 bool severalDevices(const std::vector<DeviceInfo>& devices)

@@ -32,7 +32,20 @@ std::vector<DeviceInfo> listDevices(HidPlatform& platform, std::uint16_t vendorI
 // reply are skipped.
 void queryFirmwareNumbers(HidPlatform& platform, std::vector<DeviceInfo>* devices, int timeoutMs);
 
-// Which device a run is told to use: a path, a serial number, or neither.
+// The path as the system names the device (/dev/hidraw0 on Linux, the
+// interface path on Windows): a backend may append the ids to its own key
+// ("/dev/hidraw0?VID_0483&PID_0525"), which is no path of the system and is
+// never shown.
+std::string shownPath(const std::string& path);
+
+// Text from a device (serial, location, path) fit for a terminal: control
+// characters, DEL and the C1 controls appear as \n, \t, \xNN or \u00NN,
+// a backslash as \\, so no device can move the cursor, clear the screen or
+// forge a line. JSON records keep the exact value.
+std::string printable(const std::string& text);
+
+// Which device a run is told to use: a path (as shown or as the backend's
+// key), a serial number (as --list --json shows it), or neither.
 struct Selection {
     std::string path;
     std::string serial;

@@ -34,7 +34,8 @@ Presence lookForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint1
 }
 
 Presence waitForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId, double seconds,
-                       int recheckMs, void (*waiting)(), const Selection& selection)
+                       int recheckMs, void (*waiting)(), const Selection& selection,
+                       const std::function<bool()>& stop)
 {
     Presence p = lookForDevice(platform, vendorId, productId, selection);
     if (p.writable || p.ambiguous || seconds <= 0)
@@ -47,7 +48,7 @@ Presence waitForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint1
     QTimer recheck;
     QObject::connect(&recheck, &QTimer::timeout, &loop, [&] {
         p = lookForDevice(platform, vendorId, productId, selection);
-        if (p.writable || p.ambiguous || elapsed.elapsed() >= qint64(seconds * 1000))
+        if (p.writable || p.ambiguous || elapsed.elapsed() >= qint64(seconds * 1000) || (stop && stop()))
             loop.quit();
     });
     recheck.start(recheckMs);

@@ -8,6 +8,7 @@
 #include "usb/hidplatform.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace unattended {
@@ -34,9 +35,11 @@ Presence lookForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint1
 // passed, checking again every `recheckMs` in a local event loop (so notices
 // and timers keep running). With udev, a new node's permissions are set a
 // moment after it appears, which is why an unopenable device is waited for
-// as well. An ambiguous look ends the wait at once. Calls `waiting` once
-// when it starts to wait.
+// as well. An ambiguous look ends the wait at once, and so does `stop`
+// returning true (checked at each look). Calls `waiting` once when it
+// starts to wait.
 Presence waitForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId, double seconds,
-                       int recheckMs = 250, void (*waiting)() = nullptr, const Selection& selection = {});
+                       int recheckMs = 250, void (*waiting)() = nullptr, const Selection& selection = {},
+                       const std::function<bool()>& stop = {});
 
 } // namespace unattended

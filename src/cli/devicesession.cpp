@@ -3,7 +3,9 @@
 #include "cli/eventlog.h"
 #include "cli/exitstatus.h"
 #include "image/firmwareimage.h"
+#include "upgrade/devicecheck.h"
 #include "upgrade/notices.h"
+#include "usb/featurereport.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -12,7 +14,13 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
 #include <limits>
+#include <mutex>
 
 namespace unattended {
 
@@ -30,25 +38,40 @@ constexpr qint64 kMaxCatchUp = frames::kWindowFrames;
 // The window asks for the version this long after it opened the device.
 constexpr int kVersionQueryDelayMs = 1000;
 
-QJsonValue orNull(int number)
-{
-    return number < 0 ? QJsonValue() : QJsonValue(number);
-}
-
 } // namespace
 
-void loadSessionImage(const QString& path, SessionOptions* options)
+bool loadSessionImage(const QString& path, SessionOptions* options, QString* error)
 {
     options->imagePath = path;
     options->image.clear();
     options->imageRead = false;
+    QString why;
     const QFileInfo info(path);
     QFile file(path);
-    if (path.isEmpty() || !info.isFile() || info.size() < fwimage::kHeaderSize ||
-        info.size() > kMaxImageFile || !file.open(QIODevice::ReadOnly))
-        return;
-    options->image = file.read(info.size());
-    options->imageRead = options->image.size() == info.size();
+    if (path.isEmpty())
+        why = QStringLiteral("no image file given");
+    else if (info.isDir())
+        why = QString::fromLocal8Bit(std::strerror(EISDIR));
+    else if (!file.open(QIODevice::ReadOnly))
+        why = file.errorString();
+    else if (info.size() == 0)
+        why = QStringLiteral("the file is empty");
+    else if (info.size() < fwimage::kHeaderSize)
+        why = QStringLiteral("%1 bytes, shorter than the %2-byte header")
+                  .arg(info.size())
+                  .arg(fwimage::kHeaderSize);
+    else if (info.size() > kMaxImageFile)
+        why = QStringLiteral("%1 bytes, larger than any image").arg(info.size());
+    else {
+        options->image = file.read(info.size());
+        options->imageRead = options->image.size() == info.size();
+        if (!options->imageRead)
+            why = file.error() != QFileDevice::NoError ? file.errorString()
+                                                       : QStringLiteral("the file changed while it was read");
+    }
+    if (!why.isEmpty() && error)
+        *error = QStringLiteral("image %1: %2").arg(path, why);
+    return why.isEmpty();
 }
 
 // --- the shared tick ---
@@ -109,6 +132,17 @@ void SessionTicker::round()
 
 // --- the session ---
 
+// The frames on their way to the device, and the thread that writes them.
+struct DeviceSession::Writer {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::vector<std::uint8_t>> queue;
+    bool stop = false;
+    bool refused = false; // after a refused write nothing more goes out
+    bool busy = false;    // a write is in progress
+    std::chrono::steady_clock::time_point since;
+};
+
 class DeviceSession::Sink : public upgrade::Sink {
 public:
     explicit Sink(DeviceSession& s)
@@ -131,30 +165,21 @@ public:
     }
     void progress(int offset) override
     {
-        const int size = s_.options_.image.size();
-        if (s_.done() || size <= 0)
-            return;
-        const int percent = int(qint64(offset) * 100 / size);
-        if (percent != s_.lastPercent_ && s_.events_) {
-            s_.lastPercent_ = percent;
-            s_.events_->setContext(s_.context());
-            s_.events_->write(QJsonObject{{"event", "progress"},
-                                          {"bytes", offset},
-                                          {"total", size},
-                                          {"percent", percent},
-                                          {"elapsed_ms", s_.transferTime_.elapsed()}});
-        }
-        emit s_.progress(offset, size);
+        if (!s_.done())
+            s_.progressTo(offset);
     }
     void numberedError(int number) override
     {
-        s_.notice(notices::numberedError(number), number);
+        s_.say(notices::numberedError(number), number);
         s_.finish(number);
     }
     bool completion() override
     {
-        s_.notice(notices::Id::Completion, Success);
-        s_.finish(s_.options_.verify ? s_.options_.verify(s_.device_) : Success);
+        // The engine completes once the last frames are handed over: the
+        // run ends when the writer has put them on the wire.
+        s_.dspTimer_ = s_.armTimer_ = false;
+        s_.ticker_.update(&s_);
+        s_.awaitWritten();
         return true;
     }
 
@@ -181,9 +206,27 @@ DeviceSession::~DeviceSession()
     closeHandles();
 }
 
+void DeviceSession::progressTo(qint64 offset)
+{
+    const int size = options_.image.size();
+    if (size <= 0)
+        return;
+    const int percent = int(offset * 100 / size);
+    if (percent != lastPercent_ && events_) {
+        lastPercent_ = percent;
+        events_->setContext(context());
+        events_->write(QJsonObject{{"event", "progress"},
+                                   {"bytes", offset},
+                                   {"total", size},
+                                   {"percent", percent},
+                                   {"elapsed_ms", transferTime_.elapsed()}});
+    }
+    emit progress(offset, size);
+}
+
 QJsonObject DeviceSession::context() const
 {
-    return QJsonObject{{"path", QString::fromStdString(device_.path)},
+    return QJsonObject{{"path", QString::fromStdString(shownPath(device_.path))},
                        {"serial", QString::fromStdString(device_.serial)}};
 }
 
@@ -192,9 +235,10 @@ void DeviceSession::begin()
     time_.start();
     if (events_) {
         events_->setContext(context());
-        events_->write(QJsonObject{{"event", "device"},
-                                   {"location", QString::fromStdString(device_.location)},
-                                   {"firmware", orNull(device_.firmware)}});
+        events_->write(
+            QJsonObject{{"event", "device"},
+                        {"location", QString::fromStdString(device_.location)},
+                        {"firmware", device_.firmware < 0 ? QJsonValue() : QJsonValue(device_.firmware)}});
     }
     read_ = platform_.openRead(device_.path);
     write_ = platform_.openWrite(device_.path);
@@ -210,6 +254,33 @@ void DeviceSession::begin()
         inputLength = std::max<std::size_t>(inputLength, caps.inputReportByteLength);
     }
     inputLength = std::min(inputLength, kMaxInputReport);
+    writer_ = std::make_shared<Writer>();
+    // The writer owns nothing but its queue: the handle stays the session's,
+    // and a backend's handle may be closed while a write on it runs.
+    writerThread_ = std::thread([&platform = platform_, w = writer_, handle = write_] {
+        std::unique_lock<std::mutex> lock(w->mutex);
+        for (;;) {
+            w->wake.wait(lock, [&] { return w->stop || !w->queue.empty(); });
+            if (w->stop)
+                return;
+            std::vector<std::uint8_t> report = std::move(w->queue.front());
+            w->queue.pop_front();
+            if (w->refused)
+                continue;
+            w->busy = true;
+            w->since = std::chrono::steady_clock::now();
+            lock.unlock();
+            const bool ok = platform.setFeature(handle, report.data(), report.size());
+            lock.lock();
+            w->busy = false;
+            w->refused = w->refused || !ok;
+            w->wake.notify_all();
+        }
+    });
+    writeWatch_ = new QTimer(this);
+    writeWatch_->setInterval(std::clamp(options_.writeDeadlineMs / 4, 10, 500));
+    connect(writeWatch_, &QTimer::timeout, this, &DeviceSession::checkWrites);
+    writeWatch_->start();
     // The reader sleeps in the blocking read; closing the handle ends it.
     reader_ = std::thread([this, inputLength, handle = read_] {
         std::vector<std::uint8_t> buffer(inputLength);
@@ -253,36 +324,43 @@ void DeviceSession::startUpgrade()
 {
     started_ = true;
     versionBefore_ = engine_.state.deviceVersion;
-    // The window's checks, in its order: a path, the family, the format.
     fwimage::Header header;
     fwimage::parseHeader(options_.image, &header);
-    const bool wellFormed = options_.imageRead && fwimage::checkImage(options_.image) == fwimage::Check::Ok;
-    const int family =
-        fwimage::familyRule(options_.productId, engine_.state.deviceVersion, std::int32_t(header.version));
     // The digest is taken of the very bytes the blocks are cut from: no
     // frame goes out of an image other than the one meant.
     if (!options_.sha256.isEmpty() &&
         (!options_.imageRead ||
          QCryptographicHash::hash(options_.image, QCryptographicHash::Sha256) != options_.sha256))
         return finish(ImageDigest);
-    if (options_.imagePath.isEmpty()) {
-        notice(notices::Id::PathEmpty, FilePathEmpty);
-        return finish(FilePathEmpty);
+    // The window's checks, in its order: a path, the family, the format.
+    const notices::Id verdict =
+        devicecheck::check({!options_.imagePath.isEmpty(),
+                            options_.imageRead && fwimage::checkImage(options_.image) == fwimage::Check::Ok,
+                            options_.productId, engine_.state.deviceVersion, std::int32_t(header.version)});
+    const struct {
+        notices::Id id;
+        int status;
+    } refusals[] = {{notices::Id::PathEmpty, FilePathEmpty},
+                    {notices::Id::FileMismatch, FileMismatch},
+                    {notices::Id::SoftwareType, SoftwareTypeMismatch},
+                    {notices::Id::FileFormat, FileFormat}};
+    for (const auto& r : refusals) {
+        if (verdict == r.id) {
+            say(r.id, r.status);
+            return finish(r.status);
+        }
     }
-    if (family == -1) {
-        notice(notices::Id::FileMismatch, FileMismatch);
-        return finish(FileMismatch);
+    // Versions compared as numbers: no downgrade and no rewrite of the same
+    // firmware unless asked for.
+    const qint64 device = engine_.state.deviceVersion;
+    const qint64 file = header.version;
+    if (file < device) {
+        say(notices::Id::LowerVersion, options_.allowOlder ? -1 : int(ImageOlder));
+        if (!options_.allowOlder)
+            return finish(ImageOlder);
     }
-    if (family == -2) {
-        notice(notices::Id::SoftwareType, SoftwareTypeMismatch);
-        return finish(SoftwareTypeMismatch);
-    }
-    if (!wellFormed) {
-        notice(notices::Id::FileFormat, FileFormat);
-        return finish(FileFormat);
-    }
-    if (std::int32_t(engine_.state.deviceVersion) > std::int32_t(header.version))
-        notice(notices::Id::LowerVersion, -1);
+    if (file == device && !options_.allowReinstall)
+        return finish(ImageSame);
     engine_.image.data = options_.image;
     engine_.image.dspImageEnd = std::int32_t(header.dspLength + fwimage::kHeaderSize);
     engine_.image.blockSize = fwimage::kBlockSize;
@@ -312,17 +390,54 @@ void DeviceSession::tick()
 
 void DeviceSession::send(const frames::Frame& frame)
 {
-    if (done() || writeRefused_ || write_ == kInvalidHidHandle)
+    if (done() || !writer_)
         return;
-    // Exactly the device's feature report length: padded with zeros, or cut.
-    std::vector<std::uint8_t> report(std::max<std::size_t>(featureLength_, 1), 0);
-    std::copy(frame.begin(), frame.begin() + std::min(featureLength_, frame.size()), report.begin());
-    if (!platform_.setFeature(write_, report.data(), featureLength_))
-        writeRefused_ = true;
+    {
+        std::lock_guard<std::mutex> lock(writer_->mutex);
+        if (writer_->refused)
+            return;
+        writer_->queue.push_back(featureReport(frame.data(), frame.size(), featureLength_));
+    }
+    writer_->wake.notify_all();
 }
 
-void DeviceSession::notice(notices::Id id, int status)
+void DeviceSession::awaitWritten()
 {
+    if (done() || !writer_)
+        return;
+    bool written = false;
+    bool refused = false;
+    {
+        std::lock_guard<std::mutex> lock(writer_->mutex);
+        written = writer_->queue.empty() && !writer_->busy;
+        refused = writer_->refused;
+    }
+    if (!written) {
+        // A write that hangs is ended by checkWrites().
+        QTimer::singleShot(kTickMs, this, &DeviceSession::awaitWritten);
+        return;
+    }
+    // A frame the device refused never reached it: no success to announce.
+    if (refused)
+        return finish(LinkFailure);
+    say(notices::Id::Completion, Success);
+    finish(options_.verify ? options_.verify(device_) : Success);
+}
+
+void DeviceSession::checkWrites()
+{
+    if (done() || !writer_)
+        return;
+    std::lock_guard<std::mutex> lock(writer_->mutex);
+    const bool stalled = writer_->busy && std::chrono::steady_clock::now() - writer_->since >
+                                              std::chrono::milliseconds(options_.writeDeadlineMs);
+    if (stalled)
+        QTimer::singleShot(0, this, [this] { finish(WriteStalled); });
+}
+
+void DeviceSession::say(notices::Id id, int status)
+{
+    emit notice(id, status);
     if (!events_)
         return;
     // The English wording, as the window shows it on an English system.
@@ -342,39 +457,52 @@ void DeviceSession::finish(int status)
 {
     if (done())
         return;
+    // The end acknowledged: every byte is the device's, whatever the last
+    // window's progress said.
+    if (status == Success)
+        progressTo(options_.image.size());
     status_ = status;
     if (transferTime_.isValid())
         transferMs_ = transferTime_.elapsed();
     dspTimer_ = armTimer_ = false;
     delayTimer_->stop();
+    if (writeWatch_)
+        writeWatch_->stop();
     ticker_.update(this);
     closeHandles();
 
     if (events_) {
-        QJsonObject result{{"event", "result"},
-                           {"image", options_.imagePath},
-                           {"firmware_before", orNull(versionBefore_)},
-                           {"duration_s", time_.elapsed() / 1000.0},
-                           {"transfer_s", transferMs_ < 0 ? QJsonValue() : QJsonValue(transferMs_ / 1000.0)},
-                           {"status", status},
-                           {"outcome", statusMeaning(status)}};
-        fwimage::Header header;
-        if (options_.imageRead && fwimage::parseHeader(options_.image, &header))
-            result.insert("image_version", qint64(std::int32_t(header.version)));
-        if (options_.imageRead)
-            result.insert("image_sha256",
-                          QString::fromLatin1(
-                              QCryptographicHash::hash(options_.image, QCryptographicHash::Sha256).toHex()));
-        if (status == Success && result.contains("image_version"))
-            result.insert("firmware_after", result.value("image_version"));
+        ResultFacts facts;
+        facts.image = options_.imagePath;
+        facts.bytes = options_.imageRead ? &options_.image : nullptr;
+        facts.firmwareBefore = versionBefore_;
+        facts.seconds = time_.isValid() ? time_.elapsed() / 1000.0 : 0;
+        facts.transferMs = transferMs_;
+        facts.status = status;
         events_->setContext(context());
-        events_->write(result);
+        events_->write(resultRecord(facts));
     }
     emit finished(status);
 }
 
 void DeviceSession::closeHandles()
 {
+    if (writer_) {
+        std::unique_lock<std::mutex> lock(writer_->mutex);
+        writer_->stop = true;
+        writer_->wake.notify_all();
+        // A write in progress is given a moment (one past its deadline
+        // none): a write that hangs in the device is left to its thread,
+        // which ends when the write returns.
+        const auto grace = std::chrono::milliseconds(status_ == WriteStalled ? 0 : 50);
+        const bool idle = writer_->wake.wait_for(lock, grace, [&] { return !writer_->busy; });
+        lock.unlock();
+        if (idle)
+            writerThread_.join();
+        else
+            writerThread_.detach();
+        writer_.reset();
+    }
     if (read_ != kInvalidHidHandle)
         platform_.close(read_); // ends the reader's blocked read
     if (reader_.joinable())

@@ -13,13 +13,22 @@
 // offers a blocking read on every backend (hidraw, hid.dll, the virtual
 // bus) and a blocked read costs no CPU.
 //
+// Writes: each session hands its frames to a writer thread of its own, in
+// the order the engine makes them; the shared tick never waits for a
+// device. A device that is slow to take a feature write delays only its own
+// frames, and a write still running after a deadline ends that session
+// (WriteStalled).
+//
 // Isolation: a session ends only itself. Its completion, its numbered
 // errors, its device leaving or never answering end in finished(status);
 // nothing exits the process, and the ticker skips sessions that have ended.
 // On the wire a session does what the window does: the version query one
 // second after the device is opened, the start frame, windows of 25 data
 // frames, the end frames, the 2500-tick time-outs; after a write the device
-// refused, nothing more goes out (the window's link does the same).
+// refused, nothing more goes out (the window's link does the same). The
+// engine completes when its last frames are handed over; the session
+// finishes once the writer has put them on the wire, and a refused one
+// among them ends the run in LinkFailure rather than a success.
 #pragma once
 
 #include "cli/devicelist.h"
@@ -34,6 +43,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -73,7 +83,12 @@ struct SessionOptions {
     bool imageRead = false;      // the file could be opened and read within the size bound
     int versionTimeoutMs = 5000; // for the version reply, from begin()
     int timeoutMs = 0;           // whole run; 0: from the image size
+    int writeDeadlineMs = 6000;  // one feature write; longer ends the run (above the kernel's 5 s)
     int productId = 0x0525;
+    // An image older than the device's firmware, or the same version, is
+    // refused (ImageOlder, ImageSame) unless allowed: nothing is written.
+    bool allowOlder = false;
+    bool allowReinstall = false;
     QByteArray sha256; // when set, the digest the image must have (checked on the bytes written)
     // Called after the completion; returns Success or ImageMismatch.
     // Without it the run ends in Success.
@@ -81,8 +96,10 @@ struct SessionOptions {
 };
 
 // Reads `path` into `options` (image, imageRead), with the window's bound
-// on the size of an image file.
-void loadSessionImage(const QString& path, SessionOptions* options);
+// on the size of an image file. False, with what failed and the system's
+// reason in `error`, for a file that is missing, a directory, unreadable,
+// empty or shorter than an image's header.
+bool loadSessionImage(const QString& path, SessionOptions* options, QString* error = nullptr);
 
 class DeviceSession : public QObject {
     Q_OBJECT
@@ -106,20 +123,27 @@ public:
 
 signals:
     void progress(qint64 bytes, qint64 total);
+    // A notice of the run, by identity, with the status it leads to (-1:
+    // the run goes on).
+    void notice(notices::Id id, int status);
     void finished(int status);
 
 private:
     class Sink;
+    struct Writer;
     bool done() const { return status_ >= 0; }
     QJsonObject context() const;
     void queryVersion();
+    void progressTo(qint64 offset);
     void report(const QByteArray& report);
     void startUpgrade();
     void carry(const upgrade::Actions& actions);
     void send(const frames::Frame& frame);
-    void notice(notices::Id id, int status);
+    void say(notices::Id id, int status); // emits notice() and records it
     void finish(int status);
     void closeHandles();
+    void checkWrites();
+    void awaitWritten();
 
     HidPlatform& platform_;
     DeviceInfo device_;
@@ -130,7 +154,9 @@ private:
     HidHandle read_ = kInvalidHidHandle;
     HidHandle write_ = kInvalidHidHandle;
     std::size_t featureLength_ = frames::kFrameSize;
-    bool writeRefused_ = false;
+    std::shared_ptr<Writer> writer_;
+    std::thread writerThread_;
+    QTimer* writeWatch_ = nullptr; // the write deadline's check
     std::thread reader_;
     QTimer* delayTimer_ = nullptr; // the 1 s start wait
     bool dspTimer_ = false;

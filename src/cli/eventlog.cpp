@@ -1,5 +1,9 @@
 #include "cli/eventlog.h"
 
+#include "cli/exitstatus.h"
+#include "image/firmwareimage.h"
+
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QJsonDocument>
 
@@ -41,6 +45,27 @@ void EventLog::writeAsIs(const QJsonObject& record)
         log_.write(line);
         log_.flush();
     }
+}
+
+QJsonObject resultRecord(const ResultFacts& f)
+{
+    auto orNull = [](qint64 n) { return n < 0 ? QJsonValue() : QJsonValue(n); };
+    QJsonObject r{{"event", "result"},
+                  {"image", f.image},
+                  {"firmware_before", orNull(f.firmwareBefore)},
+                  {"duration_s", f.seconds},
+                  {"transfer_s", f.transferMs < 0 ? QJsonValue() : QJsonValue(f.transferMs / 1000.0)},
+                  {"status", f.status},
+                  {"outcome", statusMeaning(f.status)}};
+    fwimage::Header header;
+    if (f.bytes && fwimage::parseHeader(*f.bytes, &header))
+        r.insert("image_version", qint64(header.version));
+    if (f.bytes)
+        r.insert("image_sha256",
+                 QString::fromLatin1(QCryptographicHash::hash(*f.bytes, QCryptographicHash::Sha256).toHex()));
+    if (f.firmwareAfter >= 0)
+        r.insert("firmware_after", f.firmwareAfter);
+    return r;
 }
 
 QString progressLine(qint64 bytes, qint64 total, qint64 elapsedMs, int barWidth)

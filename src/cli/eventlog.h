@@ -4,6 +4,7 @@
 // QJsonDocument, so every text from a device or a file is escaped.
 #pragma once
 
+#include <QByteArray>
 #include <QFile>
 #include <QJsonObject>
 #include <QString>
@@ -36,6 +37,19 @@ private:
     QFile log_;
     QJsonObject context_;
 };
+
+// What a device's "result" record says: the one record every road writes
+// when a device's run ends.
+struct ResultFacts {
+    QString image;                     // the image file given; empty: none
+    const QByteArray* bytes = nullptr; // its bytes as read: version and SHA-256 come from these
+    int firmwareBefore = -1;           // from the version reply; -1: none came
+    int firmwareAfter = -1;            // only when the device was asked after the run
+    double seconds = 0;                // the whole run
+    qint64 transferMs = -1;            // from the first frame of the image; -1: none went out
+    int status = 0;
+};
+QJsonObject resultRecord(const ResultFacts& facts);
 
 // A progress line for a terminal: a bar, the percentage, the bytes and the
 // estimated time left from the rate so far, such as

@@ -10,7 +10,7 @@ struct Row {
 };
 
 const Row rows[] = {
-    {Success, "the image was written (and verified where the device can be read back)"},
+    {Success, "every frame of the image was written"},
     {Error1, "Error 1: no start acknowledgement within 10 s"},
     {Error2, "Error 2: DSP stage time-out"},
     {Error4, "Error 4: no acknowledgement after an end frame"},
@@ -25,10 +25,13 @@ const Row rows[] = {
     {SoftwareTypeMismatch, "the device's version belongs to no known family"},
     {FileFormat, "the image file is malformed or cannot be read"},
     {ImageDigest, "the image file's SHA-256 differs from --sha256"},
+    {ImageOlder, "the image is older than the device's firmware: nothing written (--allow-older)"},
+    {ImageSame, "the image is the firmware the device runs: nothing written (--allow-reinstall)"},
     {ImageMismatch, "the device does not hold exactly the file's images"},
     {UnexpectedNotice, "an unexpected notice was shown"},
     {Timeout, "the run took longer than its time limit"},
     {Interrupted, "the device's run was interrupted"},
+    {WriteStalled, "a write to the device did not return within its deadline"},
     {UpToDate, "online: the device already runs the newest firmware on the server"},
     {DownloadFailed, "online: no version list or image could be had for the device"},
     {Usage, "bad command line"},
@@ -36,12 +39,15 @@ const Row rows[] = {
 
 } // namespace
 
-QString statusHelp(const QList<int>& omitted)
+QString statusHelp(const char* success, const QList<int>& omitted)
 {
     QString text = QStringLiteral("Exit status:\n");
     for (const Row& r : rows) {
-        if (!omitted.contains(r.status))
-            text += QStringLiteral("  %1  %2\n").arg(r.status, 3).arg(QString::fromUtf8(r.meaning));
+        if (omitted.contains(r.status))
+            continue;
+        text += QStringLiteral("  %1  %2\n")
+                    .arg(r.status, 3)
+                    .arg(QString::fromUtf8(r.status == Success && success ? success : r.meaning));
     }
     return text;
 }

@@ -8,7 +8,7 @@
 namespace unattended {
 
 enum ExitStatus : int {
-    Success = 0,               // the image was written (and, where it can be read back, verified)
+    Success = 0,               // every frame written and the end acknowledged (see statusHelp)
     Error1 = 1,                // no start acknowledgement within 10 s ("Error 1")
     Error2 = 2,                // DSP stage time-out ("Error 2")
     Error4 = 4,                // no acknowledgement after an end frame ("Error 4")
@@ -23,18 +23,22 @@ enum ExitStatus : int {
     SoftwareTypeMismatch = 22, // "The software type does not match the current device"
     FileFormat = 23,           // "File Format Is Error" (also: the file cannot be read)
     ImageDigest = 24,          // --sha256 was given and the image file's SHA-256 differs
+    ImageOlder = 25,           // the image is older than the device's firmware (--allow-older)
+    ImageSame = 26,            // the image is the device's firmware (--allow-reinstall)
     ImageMismatch = 30,        // the device does not hold exactly the file's images
     UnexpectedNotice = 31,     // a notice this driver does not know
     Timeout = 32,              // the run took longer than its time limit
     Interrupted = 33,          // the device's run was stopped (Ctrl-C) or ended without a status
+    WriteStalled = 34,         // a feature write did not return within its deadline
     UpToDate = 40,             // online: the device already runs the server's newest firmware
     DownloadFailed = 41,       // online: no version list or image could be had for the device
     Usage = 64,                // bad command line
 };
 
-// The table above as text, one status per line, for --help, without the
-// statuses a program cannot end with.
-QString statusHelp(const QList<int>& omitted = {});
+// The table above as text, one status per line, for --help. `success`,
+// when given, words status 0 for the program: what it checked and what not;
+// `omitted` are the statuses the program cannot end with.
+QString statusHelp(const char* success = nullptr, const QList<int>& omitted = {});
 
 // The meaning of one status, as statusHelp() words it ("exit status N"
 // for a number outside the table).

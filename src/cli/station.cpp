@@ -1,19 +1,18 @@
 #include "cli/station.h"
 
-#include "app/mainwindow.h"
 #include "cli/eventlog.h"
-#include "image/firmwareimage.h"
-#include "usb/linkstate.h"
 
-#include <QCryptographicHash>
 #include <QEventLoop>
-#include <QFile>
 #include <QJsonDocument>
 #include <QPointer>
 #include <QProcess>
 #include <QTimer>
 
 #include <algorithm>
+
+#ifndef _WIN32
+#include <sys/ioctl.h>
+#endif
 
 namespace unattended {
 
@@ -24,16 +23,27 @@ constexpr int kMaxRecordBytes = 64 * 1024;
 // Time a child gets after its limit, or after a second Ctrl-C, to end.
 constexpr int kKillGraceMs = 5000;
 
-QJsonValue orNull(int number)
-{
-    return number < 0 ? QJsonValue() : QJsonValue(number);
-}
-
 QString describe(const DeviceInfo& d)
 {
-    return d.serial.empty() ? QString::fromStdString(d.path)
-                            : QStringLiteral("%1 (serial %2)")
-                                  .arg(QString::fromStdString(d.path), QString::fromStdString(d.serial));
+    const QString path = QString::fromStdString(printable(shownPath(d.path)));
+    return d.serial.empty()
+               ? path
+               : QStringLiteral("%1 (serial %2)").arg(path, QString::fromStdString(printable(d.serial)));
+}
+
+// Columns of the terminal on `out`; 80 when it cannot be told.
+int terminalColumns(std::FILE* out)
+{
+#ifdef TIOCGWINSZ
+    struct winsize size {};
+    if (::ioctl(fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+#else
+    (void)out;
+#endif
+    bool ok = false;
+    const int columns = qEnvironmentVariableIntValue("COLUMNS", &ok);
+    return ok && columns > 0 ? columns : 80;
 }
 
 } // namespace
@@ -45,60 +55,6 @@ QString resultLine(const DeviceInfo& device, int status, double seconds)
         .arg(status)
         .arg(statusMeaning(status))
         .arg(seconds, 0, 'f', 1);
-}
-
-int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events, bool bindToPath)
-{
-    EventLog none;
-    EventLog& log = events ? *events : none;
-    log.setContext(QJsonObject{{"path", QString::fromStdString(device.path)},
-                               {"serial", QString::fromStdString(device.serial)}});
-    log.write(QJsonObject{{"event", "device"},
-                          {"location", QString::fromStdString(device.location)},
-                          {"firmware", orNull(device.firmware)}});
-
-    QElapsedTimer time;
-    time.start();
-    Options run = options;
-    run.events = events;
-    bindLinkToDevice(bindToPath ? device.path : std::string());
-    int status = 0;
-    int before = -1;
-    qint64 transferMs = -1;
-    {
-        // Never shown: nobody looks at it, and painting its progress bar on
-        // every 2 ms tick cost four fifths of the run's CPU.
-        MainWindow window;
-        Driver driver(run);
-        status = driver.run(window);
-        transferMs = driver.transferMs();
-        if (!window.versionReply.isEmpty())
-            before = window.deviceVersion;
-    }
-    bindLinkToDevice({});
-
-    QJsonObject result{{"event", "result"},
-                       {"image", options.imagePath},
-                       {"firmware_before", orNull(before)},
-                       {"duration_s", time.elapsed() / 1000.0},
-                       {"transfer_s", transferMs < 0 ? QJsonValue() : QJsonValue(transferMs / 1000.0)},
-                       {"status", status},
-                       {"outcome", statusMeaning(status)}};
-    QFile image(options.imagePath);
-    if (!options.imagePath.isEmpty() && image.open(QIODevice::ReadOnly)) {
-        fwimage::Header header;
-        if (fwimage::parseHeader(image.read(fwimage::kHeaderSize), &header))
-            result.insert("image_version", qint64(std::int32_t(header.version)));
-        image.seek(0);
-        QCryptographicHash sha(QCryptographicHash::Sha256);
-        if (sha.addData(&image))
-            result.insert("image_sha256", QString::fromLatin1(sha.result().toHex()));
-    }
-    // What the device runs now is known only when it was written.
-    if (status == Success && result.contains("image_version"))
-        result.insert("firmware_after", result.value("image_version"));
-    log.write(result);
-    return status;
 }
 
 Station::Station(StationOptions options, QObject* parent)
@@ -124,19 +80,33 @@ Station::~Station()
     }
 }
 
-void Station::print(const QString& line)
+void Station::print(const QString& line, std::FILE* to)
 {
-    if (!options_.out)
+    if (!to)
+        to = options_.out;
+    if (!to)
         return;
     if (options_.terminal && barsDrawn_ > 0) {
         // Up over the bars, clear them; they are drawn again below.
         std::fprintf(options_.out, "\x1b[%dA\r\x1b[J", barsDrawn_);
+        std::fflush(options_.out);
         barsDrawn_ = 0;
     }
-    std::fprintf(options_.out, "%s\n", qPrintable(line));
-    std::fflush(options_.out);
+    std::fprintf(to, "%s\n", qPrintable(line));
+    std::fflush(to);
     if (options_.terminal)
         redraw();
+}
+
+QString Station::barLine(const Job& job, int columns)
+{
+    const QString name = QString::fromStdString(
+        printable(job.device.serial.empty() ? shownPath(job.device.path) : job.device.serial));
+    const int barWidth = std::clamp(columns - 21 - 34, 4, 40);
+    const QString line = QStringLiteral("%1 %2")
+                             .arg(name.right(20), -20)
+                             .arg(progressLine(job.bytes, job.total, job.time.elapsed(), barWidth));
+    return line.left(std::max(1, columns - 1));
 }
 
 void Station::redraw()
@@ -146,12 +116,11 @@ void Station::redraw()
     if (barsDrawn_ > 0)
         std::fprintf(options_.out, "\x1b[%dA\r\x1b[J", barsDrawn_);
     barsDrawn_ = 0;
+    // Each bar on one line of the terminal, however narrow: a line that
+    // wrapped would break the count of lines to go back up over.
+    const int columns = terminalColumns(options_.out);
     for (const std::string& path : order_) {
-        const Job& job = *jobs_.at(path);
-        const QString name =
-            QString::fromStdString(job.device.serial.empty() ? job.device.path : job.device.serial);
-        std::fprintf(options_.out, "%-20s %s\n", qPrintable(name.right(20)),
-                     qPrintable(progressLine(job.bytes, job.total, job.time.elapsed())));
+        std::fprintf(options_.out, "%s\n", qPrintable(barLine(*jobs_.at(path), columns)));
         ++barsDrawn_;
     }
     std::fflush(options_.out);
@@ -187,7 +156,7 @@ void Station::start(const DeviceInfo& device)
     });
     order_.push_back(device.path);
     jobs_[device.path] = std::move(job);
-    if (!options_.terminal && options_.out)
+    if (!options_.terminal && !options_.quiet)
         print(QStringLiteral("start %1").arg(describe(device)));
     j->process->start(options_.program, options_.arguments(device));
     if (options_.terminal)
@@ -198,8 +167,19 @@ void Station::startSession(std::unique_ptr<Job> job)
 {
     Job* j = job.get();
     const DeviceInfo device = j->device;
+    j->time.start();
     j->session =
         new DeviceSession(*options_.platform, device, options_.session, options_.events, ticker_, this);
+    connect(j->session, &DeviceSession::notice, this, [this, j](notices::Id id, int status) {
+        // Errors always; the others (the completion, the notices after
+        // which the run goes on) not with -q.
+        if (status <= 0 && options_.quiet)
+            return;
+        print(QStringLiteral("%1: %2: %3")
+                  .arg(describe(j->device), notices::title(id, false),
+                       notices::text(id, false).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified()),
+              options_.err);
+    });
     connect(j->session, &DeviceSession::progress, this, [this, j](qint64 bytes, qint64 total) {
         showProgress(*j, bytes, total, total > 0 ? int(bytes * 100 / total) : 0);
     });
@@ -211,7 +191,7 @@ void Station::startSession(std::unique_ptr<Job> job)
     QTimer::singleShot(options_.childTimeoutMs, j->session, [s = j->session] { s->stop(Timeout); });
     order_.push_back(device.path);
     jobs_[device.path] = std::move(job);
-    if (!options_.terminal && options_.out)
+    if (!options_.terminal && !options_.quiet)
         print(QStringLiteral("start %1").arg(describe(device)));
     j->session->begin();
     if (options_.terminal)
@@ -222,7 +202,7 @@ void Station::showProgress(Job& job, qint64 bytes, qint64 total, int percent)
 {
     job.bytes = bytes;
     job.total = total;
-    if (!options_.terminal && options_.out && percent / 10 != job.percentShown / 10) {
+    if (!options_.terminal && !options_.quiet && options_.out && percent / 10 != job.percentShown / 10) {
         job.percentShown = percent;
         print(QStringLiteral("%1: progress %2%  %3 of %4 bytes")
                   .arg(describe(job.device))
@@ -272,19 +252,19 @@ void Station::finished(Job& job, int exitCode, bool crashed)
     int status = exitCode;
     if (job.killed)
         status = Timeout;
-    else if (job.interrupted || crashed || exitCode < 0)
+    else if ((job.process && job.interrupted) || crashed || exitCode < 0)
         status = Interrupted;
     const double seconds = job.time.elapsed() / 1000.0;
     results_.push_back(Result{job.device, status, seconds});
     // The child's (or session's) own result record came through; one of
     // the station's stands for a child that could not write it.
     if (job.process && (job.killed || job.interrupted || crashed) && options_.events) {
-        options_.events->setContext(QJsonObject{{"path", QString::fromStdString(job.device.path)},
+        options_.events->setContext(QJsonObject{{"path", QString::fromStdString(shownPath(job.device.path))},
                                                 {"serial", QString::fromStdString(job.device.serial)}});
-        options_.events->write(QJsonObject{{"event", "result"},
-                                           {"duration_s", seconds},
-                                           {"status", status},
-                                           {"outcome", statusMeaning(status)}});
+        ResultFacts facts;
+        facts.seconds = seconds;
+        facts.status = status;
+        options_.events->write(resultRecord(facts));
     }
     const std::string path = job.device.path;
     flashed_[path] = true;
@@ -298,7 +278,11 @@ void Station::finished(Job& job, int exitCode, bool crashed)
         done->session->disconnect(this);
         done->session->deleteLater();
     }
-    print(resultLine(done->device, status, seconds));
+    // On a terminal the bar's last state stays above the result line.
+    if (options_.terminal && done->total > 0)
+        print(barLine(*done, terminalColumns(options_.out)));
+    if (options_.single || !options_.quiet)
+        print(resultLine(done->device, status, seconds));
     if (jobs_.empty()) {
         redrawTimer_->stop();
         emit idle();
@@ -315,22 +299,25 @@ int Station::flashAll(const std::vector<DeviceInfo>& devices)
         start(d);
     if (!jobs_.empty())
         loop.exec();
+    if (options_.single) {
+        const bool ran = !results_.empty();
+        if (!ran)
+            print(resultLine(devices.front(), Interrupted, 0));
+        return ran ? results_.front().status : int(Interrupted);
+    }
     // The lines in the order the devices were listed, whatever the order
     // they ended in.
     int failed = 0;
-    if (options_.out)
+    if (!options_.quiet)
         print(QStringLiteral("results:"));
     for (const DeviceInfo& d : devices) {
         auto it = std::find_if(results_.begin(), results_.end(),
                                [&](const Result& r) { return r.device.path == d.path; });
         const int status = it == results_.end() ? Interrupted : it->status;
         failed += status != Success;
-        if (options_.out)
-            print(resultLine(d, status, it == results_.end() ? 0 : it->seconds));
+        print(resultLine(d, status, it == results_.end() ? 0 : it->seconds));
     }
-    if (options_.out)
-        print(
-            QStringLiteral("%1 of %2 devices written").arg(int(devices.size()) - failed).arg(devices.size()));
+    print(QStringLiteral("%1 of %2 devices written").arg(int(devices.size()) - failed).arg(devices.size()));
     return failed == 0 ? Success : SomeDevicesFailed;
 }
 
@@ -369,8 +356,8 @@ int Station::watch(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t 
             if (guard)
                 QTimer::singleShot(0, &context, [&] { scan(platform, vendorId, productId); });
         });
-    if (options_.out)
-        print(QStringLiteral("waiting for devices (Ctrl-C ends)"));
+    if (!options_.quiet)
+        print(QStringLiteral("waiting for devices (Ctrl-C ends)"), options_.err);
     scan(platform, vendorId, productId);
     recheck.start(recheckMs);
     stopLoop_ = &loop;
@@ -379,11 +366,10 @@ int Station::watch(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t 
     stopLoop_ = nullptr;
     const bool allGood =
         std::all_of(results_.begin(), results_.end(), [](const Result& r) { return r.status == Success; });
-    if (options_.out)
-        print(QStringLiteral("%1 devices flashed, %2 failed")
-                  .arg(results_.size())
-                  .arg(std::count_if(results_.begin(), results_.end(),
-                                     [](const Result& r) { return r.status != Success; })));
+    print(QStringLiteral("%1 devices flashed, %2 failed")
+              .arg(results_.size())
+              .arg(std::count_if(results_.begin(), results_.end(),
+                                 [](const Result& r) { return r.status != Success; })));
     return allGood ? Success : SomeDevicesFailed;
 }
 
@@ -393,7 +379,8 @@ void Station::interrupt()
     stopping_ = true;
     if (interrupts_ == 1 && !jobs_.empty()) {
         print(QStringLiteral("stopping: %1 running device(s) finish first (Ctrl-C again to stop them)")
-                  .arg(jobs_.size()));
+                  .arg(jobs_.size()),
+              options_.err);
         return;
     }
     for (auto& [path, job] : jobs_) {

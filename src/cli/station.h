@@ -3,17 +3,22 @@
 //
 // Two ways to run a device. By default each device gets a DeviceSession in
 // this process (devicesession.h): one event loop, one shared 2 ms tick, a
-// reader thread per device; a session's faults end only that session. With
-// `program` set, each device gets a child process instead (the cli itself
-// with --station-child, or firmware-updater-sim); the window, its engine and
-// its link are process-wide, so the online road (which runs through the
-// window) still takes that way. The station reads the children's JSON
-// records, draws their progress and collects their exit statuses.
+// reader and a writer thread per device; a session's faults end only that
+// session. The cli's one-device road is a station of one. With `program`
+// set, each device gets a child process instead (the cli itself with
+// --station-child, or firmware-updater-sim); the window, its engine and its
+// link are process-wide, so the online road (which runs through the window)
+// still takes that way. The station reads the children's JSON records,
+// draws their progress and collects their exit statuses.
+//
+// Output: progress and result lines on `out`, notices, errors and the
+// Ctrl-C message on `err`. Text from a device is printed escaped
+// (printable()), paths as the system names them (shownPath()).
 #pragma once
 
 #include "cli/devicelist.h"
 #include "cli/devicesession.h"
-#include "sim/unattended.h"
+#include "cli/exitstatus.h"
 
 #include <QElapsedTimer>
 #include <QJsonObject>
@@ -34,14 +39,6 @@ namespace unattended {
 
 class EventLog;
 
-// Flashes `device`: writes a "device" record before and a "result" record
-// after (path, serial, image and its SHA-256, firmware numbers, duration,
-// exit status) and returns the status. With `bindToPath` the window hears
-// of no other device (a device chosen among several); without, it takes
-// the first device, and one that comes back under another path is taken
-// again, as the window does.
-int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events, bool bindToPath);
-
 // The one-line result of a device, for people.
 QString resultLine(const DeviceInfo& device, int status, double seconds);
 
@@ -55,8 +52,13 @@ struct StationOptions {
     std::function<QStringList(const DeviceInfo&)> arguments;
     int childTimeoutMs = 600000; // a child or session still running after this is stopped (status Timeout)
     std::FILE* out = stdout;     // progress and result lines for people; null: none
+    std::FILE* err = stderr;     // notices, errors, the Ctrl-C message; null: none
     bool terminal = false;       // out is a terminal: progress bars redrawn in place
-    EventLog* events = nullptr;  // the children's records are passed on here
+    bool quiet = false;          // errors and result lines only
+    // One device (the cli without --all): flashAll returns its own status
+    // and prints its result line once, without the summary.
+    bool single = false;
+    EventLog* events = nullptr; // the children's records are passed on here
 };
 
 class Station : public QObject {
@@ -77,8 +79,9 @@ public:
     // every run succeeded, else SomeDevicesFailed.
     int watch(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId, int recheckMs = 500);
 
-    // Ctrl-C: start no new device; running ones finish. A second call stops
-    // the running ones too, each reported as Interrupted.
+    // Ctrl-C: start no new device; running ones finish, and `err` says that
+    // a second Ctrl-C stops them. A second call stops the running ones too,
+    // each reported as Interrupted. Every device keeps its result record.
     void interrupt();
 
     // Results by path, in the order the runs ended.
@@ -113,8 +116,11 @@ private:
     void showProgress(Job& job, qint64 bytes, qint64 total, int percent);
     void finished(Job& job, int exitCode, bool crashed);
     void scan(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId);
-    void print(const QString& line); // a line that stays, above the bars
+    void print(const QString& line, std::FILE* to = nullptr); // a line that stays, above the bars
     void redraw();
+    // A job's bar, fitted to `columns`: a line that wrapped would break the
+    // count of lines to go back up over.
+    static QString barLine(const Job& job, int columns);
 
     StationOptions options_;
     std::map<std::string, std::unique_ptr<Job>> jobs_; // running, by path

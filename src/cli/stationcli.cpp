@@ -1,6 +1,8 @@
 #include "cli/stationcli.h"
 
+#include "cli/devicepresence.h"
 #include "cli/station.h"
+#include "core/commandline.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -8,6 +10,7 @@
 #include <QJsonObject>
 #include <QSocketNotifier>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -21,9 +24,11 @@ namespace {
 constexpr int kListVersionTimeoutMs = 2000;
 
 int g_interruptPipe[2] = {-1, -1};
+std::atomic<int> g_signals{0};
 
 void interruptHandler(int)
 {
+    g_signals.fetch_add(1);
     const char byte = 1;
     (void)!::write(g_interruptPipe[1], &byte, 1);
 }
@@ -45,6 +50,9 @@ void addStationOptions(QCommandLineParser& parser)
     parser.addOption({"all", "Write the image into every attached device at once; one result per device."});
     parser.addOption({"watch", "Station loop: write the image into every device that is plugged in, until "
                                "Ctrl-C."});
+    parser.addOption({"allow-older", "Write an image older than the device's firmware (refused otherwise)."});
+    parser.addOption({"allow-reinstall", "Write an image of the firmware the device already runs (refused "
+                                         "otherwise)."});
     QCommandLineOption child("station-child", "Run for a station: one device, records on standard output.");
     child.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(child);
@@ -60,6 +68,8 @@ bool readStationOptions(const QCommandLineParser& parser, StationCommand* c, QSt
     c->logPath = parser.value("log");
     c->selection.path = parser.value("device").toStdString();
     c->selection.serial = parser.value("serial").toStdString();
+    c->allowOlder = parser.isSet("allow-older");
+    c->allowReinstall = parser.isSet("allow-reinstall");
     if (int(c->list) + int(c->all) + int(c->watch) > 1) {
         *error = QStringLiteral("--list, --all and --watch exclude each other");
         return false;
@@ -88,7 +98,7 @@ void printDevices(const std::vector<DeviceInfo>& devices, const StationCommand& 
     for (const DeviceInfo& d : devices) {
         events->setContext({});
         events->write(QJsonObject{{"event", "device"},
-                                  {"path", QString::fromStdString(d.path)},
+                                  {"path", QString::fromStdString(shownPath(d.path))},
                                   {"serial", QString::fromStdString(d.serial)},
                                   {"location", QString::fromStdString(d.location)},
                                   {"writable", d.writable},
@@ -97,15 +107,95 @@ void printDevices(const std::vector<DeviceInfo>& devices, const StationCommand& 
     }
     if (command.json)
         return;
-    std::printf("%-40s %-20s %-28s %s\n", "PATH", "SERIAL", "LOCATION", "FIRMWARE");
+    std::printf("%-24s %-20s %-28s %s\n", "PATH", "SERIAL", "LOCATION", "FIRMWARE");
     for (const DeviceInfo& d : devices) {
-        const std::string firmware = !d.writable      ? "cannot open: " + d.error
+        const std::string firmware = !d.writable      ? "cannot open: " + printable(d.error)
                                      : d.firmware < 0 ? "no reply"
                                                       : std::to_string(d.firmware);
-        std::printf("%-40s %-20s %-28s %s\n", d.path.c_str(), d.serial.empty() ? "-" : d.serial.c_str(),
-                    d.location.empty() ? "-" : d.location.c_str(), firmware.c_str());
+        std::printf("%-24s %-20s %-28s %s\n", printable(shownPath(d.path)).c_str(),
+                    d.serial.empty() ? "-" : printable(d.serial).c_str(),
+                    d.location.empty() ? "-" : printable(d.location).c_str(), firmware.c_str());
     }
     std::fflush(stdout);
+}
+
+namespace {
+
+std::string programName()
+{
+    return QCoreApplication::applicationName().toStdString();
+}
+
+// The result record of a device that never ran (or of no device at all).
+void recordWithoutRun(EventLog* events, const std::string& path, int status)
+{
+    events->setContext(QJsonObject{{"path", QString::fromStdString(shownPath(path))}});
+    ResultFacts facts;
+    facts.status = status;
+    events->write(resultRecord(facts));
+}
+
+bool quiet()
+{
+    return cmdline::verbosity() == cmdline::Verbosity::Quiet;
+}
+
+} // namespace
+
+int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
+                 const StationCommand& command, EventLog* events, DeviceInfo* chosen)
+{
+    static bool interrupted;
+    interrupted = false;
+    // A station's child leaves Ctrl-C to the station, and ends on its SIGTERM.
+    if (!command.child)
+        onInterruptSignal([] { interrupted = true; });
+    static std::uint16_t ids[2];
+    ids[0] = vendorId;
+    ids[1] = productId;
+    const Presence presence = waitForDevice(
+        platform, vendorId, productId, command.waitSeconds, 250,
+        [] {
+            if (!quiet())
+                std::fprintf(stderr, "waiting for the device %04x:%04x\n", ids[0], ids[1]);
+        },
+        command.selection, [] { return interrupted; });
+    if (!command.child)
+        onInterruptSignal({});
+    int status = -1;
+    if (interrupted && !presence.writable) {
+        std::fprintf(stderr, "%s: interrupted while waiting for the device\n", programName().c_str());
+        status = Interrupted;
+    } else if (presence.ambiguous) {
+        // Picking one at random could write the wrong device on a bench.
+        std::fprintf(stderr,
+                     "more than one device is attached: choose one with --device PATH or --serial S\n");
+        StationCommand table = command;
+        printDevices(presence.devices, table, events);
+        status = SeveralDevices;
+    } else if (presence.path.empty()) {
+        std::fprintf(stderr, "no device %04x:%04x found\n", vendorId, productId);
+        status = NoDevice;
+    } else if (!presence.writable) {
+        // Most often the udev rule is missing: without it only root may
+        // open the hidraw node.
+        std::fprintf(stderr, "cannot open the device %s: %s\n", printable(shownPath(presence.path)).c_str(),
+                     printable(presence.error).c_str());
+        std::fprintf(stderr, "hint: install the udev rule 70-firmware-updater.rules (see README) or run as "
+                             "root\n");
+        status = LinkFailure;
+    }
+    if (status >= 0) {
+        recordWithoutRun(events, presence.path, status);
+        if (!command.json)
+            std::printf("FAIL %s: status %d, %s\n",
+                        presence.path.empty() ? "-" : printable(shownPath(presence.path)).c_str(), status,
+                        qPrintable(statusMeaning(status)));
+        return status;
+    }
+    *chosen = *std::find_if(presence.devices.begin(), presence.devices.end(),
+                            [&](const DeviceInfo& d) { return d.path == presence.path; });
+    return -1;
 }
 
 int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
@@ -115,17 +205,34 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
     if (command.list) {
         std::vector<DeviceInfo> devices = listDevices(platform, vendorId, productId);
         queryFirmwareNumbers(platform, &devices, std::min(options.versionTimeoutMs, kListVersionTimeoutMs));
-        printDevices(devices, command, events);
-        return devices.empty() ? NoDevice : Success;
+        // No device is a result too: said, and an empty list in JSON.
+        if (devices.empty() && command.json)
+            std::printf("[]\n");
+        else if (devices.empty())
+            std::printf("no device %04x:%04x is attached\n", vendorId, productId);
+        else
+            printDevices(devices, command, events);
+        std::fflush(stdout);
+        return Success;
     }
 
     StationOptions s;
     s.platform = &platform;
-    loadSessionImage(options.imagePath, &s.session);
+    if (!options.online) {
+        // Before any device is waited for: a file that cannot be used is
+        // said at once, with the system's reason.
+        QString error;
+        if (!loadSessionImage(options.imagePath, &s.session, &error)) {
+            std::fprintf(stderr, "%s: %s\n", programName().c_str(), qPrintable(error));
+            return FileFormat;
+        }
+    }
     s.session.versionTimeoutMs = options.versionTimeoutMs;
     s.session.timeoutMs = options.timeoutMs;
     s.session.productId = productId;
     s.session.sha256 = options.sha256;
+    s.session.allowOlder = command.allowOlder;
+    s.session.allowReinstall = command.allowReinstall;
     // The online road runs through the window: a child per device.
     if (options.online)
         s.program = QCoreApplication::applicationFilePath();
@@ -134,25 +241,42 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
                childArguments;
     };
     // The child's own limit comes first; this one catches a child that hangs.
-    const int childLimit =
-        options.timeoutMs > 0 ? options.timeoutMs : 30000 + int(QFileInfo(options.imagePath).size() / 2);
-    s.childTimeoutMs = childLimit + 30000;
+    // A session's own limit is the one given.
+    const int limit = options.timeoutMs > 0 ? options.timeoutMs : 30000 + int(s.session.image.size() / 2);
+    s.childTimeoutMs = options.online ? limit + 30000 : limit;
     s.out = command.json ? nullptr : stdout;
-    s.terminal = !command.json && isatty(fileno(stdout));
+    s.err = stderr;
+    s.quiet = quiet();
+    s.terminal = !command.json && !s.quiet && isatty(fileno(stdout));
     s.events = events->enabled() ? events : nullptr;
+
+    std::vector<DeviceInfo> one;
+    if (!command.all && !command.watch) {
+        DeviceInfo chosen;
+        if (const int status = chooseDevice(platform, vendorId, productId, command, events, &chosen);
+            status >= 0)
+            return status;
+        one.push_back(chosen);
+        s.single = true;
+    }
     Station station(s);
     onInterruptSignal([&station] { station.interrupt(); });
     int status = NoDevice;
     if (command.watch) {
         status = station.watch(platform, vendorId, productId);
     } else {
-        const std::vector<DeviceInfo> devices = listDevices(platform, vendorId, productId);
-        if (devices.empty() && !command.json)
-            std::printf("no device %04x:%04x found\n", vendorId, productId);
+        const std::vector<DeviceInfo> devices = s.single ? one : listDevices(platform, vendorId, productId);
+        if (devices.empty())
+            std::fprintf(stderr, "no device %04x:%04x found\n", vendorId, productId);
         status = station.flashAll(devices);
     }
     onInterruptSignal({}); // the station is about to go
     return status;
+}
+
+int interruptSignals()
+{
+    return g_signals.load();
 }
 
 void onInterruptSignal(std::function<void()> onInterrupt)

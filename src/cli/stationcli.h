@@ -19,6 +19,9 @@ struct StationCommand {
     bool watch = false;
     bool json = false;
     bool child = false; // run by a station for one device
+    bool allowOlder = false;
+    bool allowReinstall = false;
+    double waitSeconds = 5; // one device: how long to wait for it
     QString logPath;
     Selection selection;
 };
@@ -36,14 +39,28 @@ bool openRecords(const StationCommand& command, EventLog* events, Options* optio
 // Prints the devices as a table (or as "device" records with --json).
 void printDevices(const std::vector<DeviceInfo>& devices, const StationCommand& command, EventLog* events);
 
-// --list, --all or --watch on `platform`; returns the exit status. The
-// children of --all and --watch are this program again, one per device
-// (--device PATH), with the image and time options of `arguments`.
+// The device of a one-device run: waits for it (command.waitSeconds),
+// checks the choice is clear and that it opens. Returns -1 with the device
+// in `chosen`, or the exit status (NoDevice, SeveralDevices, LinkFailure,
+// Interrupted by Ctrl-C), said on standard error and recorded.
+int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
+                 const StationCommand& command, EventLog* events, DeviceInfo* chosen);
+
+// The cli's runs on `platform` (the native backend, or a virtual bus for a
+// rehearsal): --list; --all and --watch; and one device with a local image
+// (--image), as a station of one. Returns the exit status. An image file
+// that cannot be used is reported before any device is waited for
+// (FileFormat). Online (options.online), --all and --watch run `program`
+// (default: this program) once per device (--station-child --device PATH)
+// with `childArguments`; the one-device online road is the caller's.
 int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
                const StationCommand& command, const Options& options, EventLog* events,
                const QStringList& childArguments);
 
-// Makes SIGINT (Ctrl-C) call `onInterrupt` from the event loop.
+// Makes SIGINT (Ctrl-C) and SIGTERM call `onInterrupt` from the event loop.
 void onInterruptSignal(std::function<void()> onInterrupt);
+// How many SIGINT and SIGTERM came since the first onInterruptSignal();
+// safe from any thread.
+int interruptSignals();
 
 } // namespace unattended

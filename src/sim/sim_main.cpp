@@ -84,6 +84,8 @@ int main(int argc, char* argv[])
         // One virtual device and no station: never several, never a
         // station's summary or its interruption.
         unattended::statusHelp(
+            "every frame of the image was written and the virtual device holds exactly the "
+            "file's DSP and ARM images",
             {unattended::SeveralDevices, unattended::SomeDevicesFailed, unattended::Interrupted}));
     unattended::addOptions(parser);
     parser.addOption({"device-version", "Firmware number the virtual device reports (default 5000).", "N"});

@@ -75,6 +75,20 @@ int usage(const char* program, const QString& message);
 int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* program,
                      Options* options);
 
+struct DeviceInfo;
+
+// Flashes `device` through a window: writes a "device" record before and a
+// "result" record after (resultRecord) and returns the status. With
+// `bindToPath` the window hears of no other device (a device chosen among
+// several); without, it takes the first device, and one that comes back
+// under another path is taken again, as the window does. The online road
+// and the simulator take this way.
+// `running` hears of the run's driver before it starts, and of null once
+// it ended (to stop it from elsewhere).
+class Driver;
+int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events, bool bindToPath,
+                const std::function<void(Driver*)>& running = {});
+
 class Driver : public QObject {
     Q_OBJECT
 public:
@@ -88,9 +102,14 @@ public:
     // Milliseconds from the start button to the end of the run; -1 when
     // the transfer never started.
     qint64 transferMs() const { return transferMs_; }
+    // The image the run wrote: --image, or the one downloaded.
+    QString writtenImage() const { return options_.imagePath; }
 
     // The identities of the boxes the run answered, in order.
     const QList<notices::Id>& notices() const { return notices_; }
+
+    // Ends the run now with `status` (Ctrl-C, a time limit).
+    void stop(int status) { finish(status); }
 
     // The status a notice leads to: -1 for the notices after which the road
     // goes on (the "lower version" notice).

@@ -1,11 +1,13 @@
 // The cli's look for the device before it builds the window, on the virtual
 // bus: found, missing, other ids, present but not openable, and the bounded
-// wait for a device plugged in later. Also the cli's command line itself.
+// wait for a device plugged in later. Also the cli's command-line manners.
 #include "cli/devicepresence.h"
 #include "cli/exitstatus.h"
 #include "usb/backends/virtual/virtualbus.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -94,28 +96,52 @@ void DevicePresenceTest::waits()
 
 void DevicePresenceTest::cliCommandLine()
 {
-    auto run = [](const QStringList& args, QByteArray* out) {
-        QProcess p;
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(QStringLiteral(FIRMWARE_UPDATER_CLI), args);
-        if (!p.waitForFinished(30000)) {
-            p.kill();
-            p.waitForFinished(5000);
-            return -1;
-        }
-        *out = p.readAll();
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    // Results on stdout, errors on stderr. An image file that cannot be used
+    // is refused before any device is waited for (the wait asked for here is
+    // 30 s). The rows of --list assume no device of the model is attached.
+    QTemporaryDir dir;
+    const QString empty = dir.filePath("empty.fw");
+    const QString shortFile = dir.filePath("short.fw");
+    QFile(empty).open(QIODevice::WriteOnly);
+    QFile f(shortFile);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write("0123456789") == 10);
+    f.close();
+    const QStringList wait{"--wait-device", "30"};
+    const struct {
+        QStringList args;
+        int status;
+        const char* out; // the whole of stdout
+        bool err;        // something on stderr
+    } rows[] = {
+        {{"--help"}, 0, nullptr, false},
+        {{}, unattended::Usage, "", true},
+        {{"--image", "x.fw", "--wait-device", "soon"}, unattended::Usage, "", true},
+        {{"--server", "nohost"}, unattended::Usage, "", true},
+        {{"--all", "--watch", "--image", "x.fw"}, unattended::Usage, "", true},
+        {{"--all", "--serial", "S", "--image", "x.fw"}, unattended::Usage, "", true},
+        {{"--image", "x.fw", "--log", "/nonexistent-dir/log"}, unattended::Usage, "", true},
+        {QStringList{"--image", dir.filePath("missing.fw")} + wait, unattended::FileFormat, "", true},
+        {QStringList{"--image", dir.path()} + wait, unattended::FileFormat, "", true},
+        {QStringList{"--image", empty, "-q"} + wait, unattended::FileFormat, "", true},
+        {QStringList{"--image", shortFile, "--all"}, unattended::FileFormat, "", true},
+        {{"--list", "--json"}, 0, "[]\n", false},
     };
-    QByteArray out;
-    QCOMPARE(run({"--help"}, &out), 0);
-    QVERIFY(!out.contains("--station-child")); // the station's own, not the user's
-    for (const QStringList& bad : {QStringList{},
-                                   {"--image", "x.fw", "--wait-device", "soon"},
-                                   {"--server", "nohost"},
-                                   {"--all", "--watch", "--image", "x.fw"},
-                                   {"--all", "--serial", "S", "--image", "x.fw"},
-                                   {"--image", "x.fw", "--log", "/nonexistent-dir/log"}})
-        QCOMPARE(run(bad, &out), int(unattended::Usage));
+    for (const auto& row : rows) {
+        QProcess p;
+        QElapsedTimer t;
+        t.start();
+        p.start(QStringLiteral(FIRMWARE_UPDATER_CLI), row.args);
+        QVERIFY(p.waitForFinished(20000));
+        const QString name = row.args.join(' ');
+        QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == row.status, qPrintable(name));
+        QVERIFY2(t.elapsed() < 10000, qPrintable(name));
+        const QByteArray out = p.readAllStandardOutput();
+        if (row.out)
+            QVERIFY2(out == row.out, qPrintable(name + ": " + out));
+        else
+            QVERIFY(!out.contains("--station-child")); // the station's own, not the user's
+        QVERIFY2(p.readAllStandardError().isEmpty() != row.err, qPrintable(name));
+    }
 }
 
 QTEST_MAIN(DevicePresenceTest)

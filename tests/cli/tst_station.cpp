@@ -1,13 +1,15 @@
 // Several devices of the model on the virtual bus: the listing with serials,
 // places and firmware numbers, the choice by path or serial and the refusal
 // when nothing was chosen, a window bound to one device, and the station
-// (--all, --watch) with firmware-updater-sim children and with sessions in
-// this process, its JSON records read back with a JSON parser.
+// (--all, --watch, one device) with sessions in this process and with
+// firmware-updater-sim children, its JSON records read back with a JSON
+// parser.
 #include "app/mainwindow.h"
 #include "cli/devicepresence.h"
 #include "cli/eventlog.h"
 #include "cli/station.h"
 #include "image/firmwareimage.h"
+#include "sim/unattended.h"
 #include "support/rig.h"
 
 #include <QJsonDocument>
@@ -15,8 +17,11 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <atomic>
 #include <map>
+#include <mutex>
 #include <set>
+#include <thread>
 
 using namespace unattended;
 
@@ -25,11 +30,11 @@ class StationTest : public QObject {
 private slots:
     void listAndSelect();
     void windowBoundToOnePath();
-    void allWithOneUnplugged();
     void sessionsInOneLoop();
+    void interruptTwice();
     void watchFlashesArrivals();
-    void hungChildIsStopped();
-    void progressLineText();
+    void childPerDevice();
+    void textForPeople();
 
 private:
     QTemporaryDir dir_;
@@ -157,87 +162,72 @@ void StationTest::windowBoundToOnePath()
     QTRY_VERIFY(window.blDeviceRemoved);
 }
 
-void StationTest::allWithOneUnplugged()
-{
-    const QString image = writeImage();
-    const QString log = dir_.filePath("all.jsonl");
-    EventLog events;
-    QString error;
-    QVERIFY2(events.openLog(log, &error), qPrintable(error));
-
-    // Four devices; the third leaves the bus in its DSP stage (frame 20 of
-    // the 50 DSP blocks).
-    std::vector<DeviceInfo> devices(4);
-    for (int i = 0; i < 4; ++i) {
-        devices[i].path = "station-" + std::to_string(i);
-        devices[i].serial = "W" + std::to_string(i);
-        devices[i].writable = true;
+// The bus, with every feature write to the paths in `hung` taking
+// `hangMs` first: a device that is slow to take a feature report.
+struct SlowWrites : HidPlatform {
+    explicit SlowWrites(VirtualHidBus& bus)
+        : bus(bus)
+    {}
+    VirtualHidBus& bus;
+    std::set<std::string> hung;
+    int hangMs = 0;
+    std::mutex mutex;
+    std::set<HidHandle> slow; // write handles of the hung paths
+    std::atomic<int> inFlight{0};
+    std::vector<std::string> enumerate() override { return bus.enumerate(); }
+    HidHandle openProbe(const std::string& p) override { return bus.openProbe(p); }
+    bool getAttributes(HidHandle h, HidAttributes* a) override { return bus.getAttributes(h, a); }
+    HidHandle openRead(const std::string& p) override { return bus.openRead(p); }
+    HidHandle openWrite(const std::string& p) override
+    {
+        const HidHandle h = bus.openWrite(p);
+        std::lock_guard<std::mutex> lock(mutex);
+        if (hung.count(p))
+            slow.insert(h);
+        return h;
     }
-    StationOptions s;
-    s.program = QStringLiteral(FIRMWARE_UPDATER_SIM);
-    s.arguments = [image](const DeviceInfo& d) {
-        QStringList args{"--json", "--image", image, "--serial", QString::fromStdString(d.serial)};
-        if (d.serial == "W2")
-            args << "--unplug-after"
-                 << "20";
-        return args;
-    };
-    s.out = nullptr;
-    s.events = &events;
-    Station station(s);
-    QCOMPARE(station.flashAll(devices), int(SomeDevicesFailed));
-
-    std::map<std::string, int> statusBySerial;
-    for (const Station::Result& r : station.results())
-        statusBySerial[r.device.serial] = r.status;
-    const std::map<std::string, int> expected{{"W0", 0}, {"W1", 0}, {"W2", 2}, {"W3", 0}};
-    QCOMPARE(statusBySerial, expected);
-
-    // The records: one result per device with its serial, status and the
-    // image's digest; the sim children exit 0 only when their device holds
-    // exactly the image.
-    QFile f(image);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    const QString sha =
-        QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
-    std::map<std::string, int> resultRecords;
-    bool sawError2Notice = false;
-    int progress = 0;
-    for (const QJsonObject& r : records(log)) {
-        const std::string serial = r.value("serial").toString().toStdString();
-        const QString event = r.value("event").toString();
-        if (event == "result") {
-            resultRecords[serial] = r.value("status").toInt(-1);
-            QCOMPARE(r.value("image_sha256").toString(), sha);
-            QCOMPARE(r.value("firmware_before").toInt(), 5000);
-        } else if (event == "notice" && serial == "W2") {
-            sawError2Notice = r.value("status").toInt() == 2;
-        } else if (event == "progress") {
-            ++progress;
+    bool getCaps(HidHandle h, HidCaps* c) override { return bus.getCaps(h, c); }
+    int readInput(HidHandle h, std::uint8_t* b, std::size_t n) override { return bus.readInput(h, b, n); }
+    void close(HidHandle h) override { bus.close(h); }
+    bool registerNotices(void* w, NoticeSink sink) override
+    {
+        return bus.registerNotices(w, std::move(sink));
+    }
+    bool setFeature(HidHandle h, const std::uint8_t* d, std::size_t n) override
+    {
+        ++inFlight;
+        bool hangs = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            hangs = slow.count(h) > 0;
         }
+        if (hangs)
+            std::this_thread::sleep_for(std::chrono::milliseconds(hangMs));
+        const bool ok = bus.setFeature(h, d, n);
+        --inFlight;
+        return ok;
     }
-    QCOMPARE(resultRecords, expected);
-    QVERIFY(sawError2Notice);
-    QVERIFY(progress > 4 * 10);
-}
+};
 
+// Sessions in this process on one bus, one row per device: what happens
+// to it, the status it ends with, and whether the image went out (the
+// frames equal those a window sent to a reference device) or nothing but
+// the version query.
 void StationTest::sessionsInOneLoop()
 {
-    // Sessions in this process on one bus: four devices, the third leaving
-    // in its DSP stage, a fifth that never answers the version query. A
-    // device written by the window first gives the frames the sessions must
-    // send too.
-    const QString image = writeImage();
+    const QString image = writeImage(); // version 5001
     QFile imageFile(image);
     QVERIFY(imageFile.open(QIODevice::ReadOnly));
     const QByteArray file = imageFile.readAll();
     Rig rig(false);
+    SlowWrites slow(rig.bus);
     fwimage::Header header;
     QVERIFY(fwimage::parseHeader(file, &header));
     std::map<std::string, std::shared_ptr<DeviceModel>> models;
-    auto plug = [&](const std::string& serial) {
+    auto plug = [&](const std::string& serial, int firmware = 5000) {
         auto m = std::make_shared<DeviceModel>();
         m->setExpectedDspLength(header.dspLength);
+        m->setFirmwareNumber(std::uint16_t(firmware));
         models[serial] = m;
         DeviceInfo d;
         d.serial = serial;
@@ -253,25 +243,49 @@ void StationTest::sessionsInOneLoop()
     rig.bus.unplug(reference.path);
     const int windowHandles = rig.bus.openHandleCount(); // the window's link keeps its own
 
+    enum Sent { Image, VersionQueryOnly, Some };
+    const struct {
+        const char* serial;
+        int firmware;
+        int status;
+        Sent sent;
+    } rows[] = {
+        {"S0", 5000, Success, Image},
+        {"S1", 5000, Success, Image},
+        {"UNPLUG", 5000, Error2, Some},       // leaves in its DSP stage
+        {"SILENT", -1, NoVersionReply, Some}, // never answers
+        {"HANG", 5000, WriteStalled, Some},   // every write hangs past the deadline
+        {"OLDER", 5002, ImageOlder, VersionQueryOnly},
+        {"SAME", 5001, ImageSame, VersionQueryOnly},
+        {"REFUSES", 5000, Error1, Some}, // refuses its second write (the start)
+    };
     std::vector<DeviceInfo> devices;
-    for (int i = 0; i < 4; ++i)
-        devices.push_back(plug("S" + std::to_string(i)));
-    models["S2"]->faults().unplugAfterFrames = 20;
-    VirtualInterfaceSpec silent;
-    silent.serial = "SILENT";
-    DeviceInfo mute;
-    mute.serial = "SILENT";
-    mute.path = rig.bus.plug(silent);
-    devices.push_back(mute);
+    for (const auto& row : rows) {
+        if (row.firmware < 0) {
+            VirtualInterfaceSpec silent;
+            silent.serial = row.serial;
+            DeviceInfo mute;
+            mute.serial = row.serial;
+            mute.path = rig.bus.plug(silent);
+            devices.push_back(mute);
+            continue;
+        }
+        devices.push_back(plug(row.serial, row.firmware));
+    }
+    models["UNPLUG"]->faults().unplugAfterFrames = 20;
+    models["REFUSES"]->faults().refuseWrite = 2;
+    slow.hung.insert(devices[4].path);
+    slow.hangMs = 5000;
 
     const QString log = dir_.filePath("sessions.jsonl");
     EventLog events;
     QString error;
     QVERIFY2(events.openLog(log, &error), qPrintable(error));
     StationOptions s;
-    s.platform = &rig.bus;
-    loadSessionImage(image, &s.session);
+    s.platform = &slow;
+    QVERIFY(loadSessionImage(image, &s.session));
     s.session.versionTimeoutMs = 2000;
+    s.session.writeDeadlineMs = 300;
     s.session.verify = [&](const DeviceInfo& d) {
         const DeviceModel& m = *models.at(d.serial);
         const bool same = QByteArray(reinterpret_cast<const char*>(m.dspImage().data()),
@@ -281,37 +295,98 @@ void StationTest::sessionsInOneLoop()
         return same ? int(Success) : int(ImageMismatch);
     };
     s.out = nullptr;
+    s.err = nullptr;
     s.events = &events;
+    std::map<std::string, double> seconds;
     {
         Station station(s);
         QCOMPARE(station.flashAll(devices), int(SomeDevicesFailed));
-        std::map<std::string, int> status;
         for (const Station::Result& r : station.results())
-            status[r.device.serial] = r.status;
-        QCOMPARE(status, (std::map<std::string, int>{
-                             {"S0", 0}, {"S1", 0}, {"S2", 2}, {"S3", 0}, {"SILENT", int(NoVersionReply)}}));
-    }
-    for (const char* serial : {"S0", "S1", "S3"})
-        QVERIFY2(models[serial]->frames() == models["REF"]->frames(), serial);
-    QCOMPARE(rig.bus.openHandleCount(), windowHandles);
-
-    std::map<std::string, int> results;
-    for (const QJsonObject& r : records(log)) {
-        if (r.value("event").toString() == "result") {
-            results[r.value("serial").toString().toStdString()] = r.value("status").toInt(-1);
-            QCOMPARE(r.value("path").toString().isEmpty(), false);
+            seconds[r.device.serial] = r.seconds;
+        for (const auto& row : rows) {
+            const auto it =
+                std::find_if(station.results().begin(), station.results().end(),
+                             [&](const Station::Result& r) { return r.device.serial == row.serial; });
+            QVERIFY2(it != station.results().end() && it->status == row.status,
+                     qPrintable(QStringLiteral("%1: %2").arg(row.serial).arg(it->status)));
+            if (row.sent == Image)
+                QVERIFY2(models[row.serial]->frames() == models["REF"]->frames(), row.serial);
+            if (row.sent == VersionQueryOnly)
+                QVERIFY2(models[row.serial]->frames().size() == 1, row.serial);
         }
     }
-    QCOMPARE(results.size(), std::size_t(5));
-    QCOMPARE(results["S2"], 2);
+    // A write that hangs holds up only its own device: the others run at
+    // their own pace (a transfer of a second and a half), not at the hung
+    // device's 5 s per write.
+    QVERIFY2(seconds["S0"] > 0.5 && seconds["S0"] < 4.0, qPrintable(QString::number(seconds["S0"])));
+    QTRY_VERIFY_WITH_TIMEOUT(slow.inFlight == 0, 10000); // the hung write's thread is done
+    QCOMPARE(rig.bus.openHandleCount(), windowHandles);
 
-    // A digest the image does not have: nothing but the version query goes out.
-    const std::size_t framesBefore = models["S0"]->frames().size();
+    // One result record per device, with the status, a sane duration and no
+    // firmware number afterwards (the device was not asked); the last
+    // progress record of a success says 100.
+    std::map<std::string, int> results;
+    std::map<std::string, int> lastPercent;
+    for (const QJsonObject& r : records(log)) {
+        const std::string serial = r.value("serial").toString().toStdString();
+        if (r.value("event").toString() == "progress")
+            lastPercent[serial] = r.value("percent").toInt();
+        if (r.value("event").toString() != "result")
+            continue;
+        results[serial] = r.value("status").toInt(-1);
+        QVERIFY(!r.value("path").toString().isEmpty());
+        QVERIFY(!r.contains("firmware_after"));
+        QVERIFY(r.value("duration_s").toDouble(-1) >= 0 && r.value("duration_s").toDouble() < 60);
+    }
+    QCOMPARE(results.size(), std::size_t(std::size(rows)));
+    QCOMPARE(lastPercent["S0"], 100);
+
+    // One device: its own status. Allowed, the older image is written; a
+    // digest the image does not have writes nothing but the version query.
+    const std::size_t framesBefore = models["OLDER"]->frames().size();
+    s.single = true;
+    s.session.allowOlder = true;
+    QCOMPARE(Station(s).flashAll({devices[5]}), int(Success));
     s.session.sha256 = QByteArray(32, '\0');
-    Station wrongDigest(s);
-    QCOMPARE(wrongDigest.flashAll({devices[0]}), int(SomeDevicesFailed));
-    QCOMPARE(wrongDigest.results().at(0).status, int(ImageDigest));
-    QCOMPARE(models["S0"]->frames().size(), framesBefore + 1);
+    QCOMPARE(Station(s).flashAll({devices[0]}), int(ImageDigest));
+    QVERIFY(models["OLDER"]->frames().size() > framesBefore + 1);
+}
+
+// Ctrl-C: the first lets the running devices finish; the second stops them,
+// and each still gets its result record.
+void StationTest::interruptTwice()
+{
+    const QString image = writeImage();
+    Rig rig(false);
+    std::vector<DeviceInfo> devices(2);
+    for (DeviceInfo& d : devices) {
+        d.path = rig.bus.plug(VirtualHidBus::deviceSpec(std::make_shared<DeviceModel>()));
+        d.writable = true;
+    }
+    const QString log = dir_.filePath("interrupt.jsonl");
+    EventLog events;
+    QString error;
+    QVERIFY2(events.openLog(log, &error), qPrintable(error));
+    StationOptions s;
+    s.platform = &rig.bus;
+    QVERIFY(loadSessionImage(image, &s.session));
+    s.out = s.err = nullptr;
+    s.events = &events;
+    for (const int interrupts : {1, 2}) {
+        Station station(s);
+        // In the transfer: the version query goes out after 1 s.
+        QTimer::singleShot(1300, &station, [&] {
+            for (int i = 0; i < interrupts; ++i)
+                station.interrupt();
+        });
+        QCOMPARE(station.flashAll(devices), interrupts == 1 ? int(Success) : int(SomeDevicesFailed));
+        for (const Station::Result& r : station.results())
+            QCOMPARE(r.status, interrupts == 1 ? int(Success) : int(Interrupted));
+    }
+    int stopped = 0;
+    for (const QJsonObject& r : records(log))
+        stopped += r.value("event").toString() == "result" && r.value("status").toInt() == Interrupted;
+    QCOMPARE(stopped, 2);
 }
 
 void StationTest::watchFlashesArrivals()
@@ -319,11 +394,10 @@ void StationTest::watchFlashesArrivals()
     const QString image = writeImage();
     Rig rig(false);
     StationOptions s;
-    s.program = QStringLiteral(FIRMWARE_UPDATER_SIM);
-    s.arguments = [image](const DeviceInfo& d) {
-        return QStringList{"--json", "--image", image, "--serial", QString::fromStdString(d.serial)};
-    };
-    s.out = nullptr;
+    s.platform = &rig.bus;
+    QVERIFY(loadSessionImage(image, &s.session));
+    s.session.allowReinstall = true; // the same device comes back
+    s.out = s.err = nullptr;
     Station station(s);
 
     // Three devices arrive one after the other; once all are done the first
@@ -364,35 +438,75 @@ void StationTest::watchFlashesArrivals()
     QCOMPARE(order, (QStringList{"N0", "N1", "N2", "N0"}));
 }
 
-void StationTest::hungChildIsStopped()
+void StationTest::childPerDevice()
 {
-    // One device never answers the start command (its own "Error 1" would
-    // take 10 s): the station stops it at its limit; the other is written.
+    // A child per device (the online road's way): one written, one leaving
+    // in its DSP stage (its own Error 2), one that never answers the start
+    // command (its own "Error 1" would take 10 s), stopped at the station's
+    // limit. The children's records come through.
     const QString image = writeImage();
-    std::vector<DeviceInfo> devices(2);
+    const QString log = dir_.filePath("children.jsonl");
+    EventLog events;
+    QString error;
+    QVERIFY2(events.openLog(log, &error), qPrintable(error));
+    std::vector<DeviceInfo> devices(3);
+    const std::map<std::string, QStringList> faults{
+        {"fine", {}}, {"unplug", {"--unplug-after", "20"}}, {"hung", {"--no-start-ack"}}};
     devices[0].path = "fine";
-    devices[1].path = "hung";
+    devices[1].path = "unplug";
+    devices[2].path = "hung";
     StationOptions s;
     s.program = QStringLiteral(FIRMWARE_UPDATER_SIM);
-    s.arguments = [image](const DeviceInfo& d) {
-        QStringList args{"--json", "--image", image};
-        if (d.path == "hung")
-            args << "--no-start-ack";
-        return args;
+    s.arguments = [image, faults](const DeviceInfo& d) {
+        return QStringList{"--json", "--image", image} + faults.at(d.path);
     };
     s.childTimeoutMs = 8000;
-    s.out = nullptr;
+    s.out = s.err = nullptr;
+    s.events = &events;
     Station station(s);
     QCOMPARE(station.flashAll(devices), int(SomeDevicesFailed));
     std::map<std::string, int> status;
     for (const Station::Result& r : station.results())
         status[r.device.path] = r.status;
-    QCOMPARE(status, (std::map<std::string, int>{{"fine", 0}, {"hung", int(Timeout)}}));
+    const std::map<std::string, int> expected{{"fine", 0}, {"unplug", 2}, {"hung", int(Timeout)}};
+    QCOMPARE(status, expected);
+    std::multiset<int> recorded;
+    for (const QJsonObject& r : records(log))
+        if (r.value("event").toString() == "result")
+            recorded.insert(r.value("status").toInt(-1));
+    QCOMPARE(recorded, (std::multiset<int>{0, 2, int(Timeout)}));
 }
 
-void StationTest::progressLineText()
+void StationTest::textForPeople()
 {
-    QCOMPARE(progressLine(0, 100, 0, 4), QStringLiteral("[....]   0%  0/100 B  ETA --"));
+    const struct {
+        const char* in;
+        const char* shown;
+    } rows[] = {
+        {"A1", "A1"},
+        {"A\n\x1b[2J\rOK", "A\\n\\x1b[2J\\x0dOK"},
+        {"back\\slash\ttab\x7f", "back\\\\slash\\ttab\\x7f"},
+        {"\xc2\x9b"
+         "31m",
+         "\\u009b31m"}, // the one-byte CSI
+        {"\xe2\x80\xae"
+         "evil",
+         "\\u202eevil"}, // right-to-left override
+        {"Gr\xc3\xbc\xc3\x9f"
+         "e",
+         "Gr\xc3\xbc\xc3\x9f"
+         "e"},
+    };
+    for (const auto& row : rows)
+        QCOMPARE(QString::fromStdString(printable(row.in)), QString::fromUtf8(row.shown));
+    QCOMPARE(shownPath("/dev/hidraw0?VID_0483&PID_0525"), std::string("/dev/hidraw0"));
+    QCOMPARE(shownPath("\\\\?\\hid#VID_0483&PID_0525#1"), std::string("\\\\?\\hid#VID_0483&PID_0525#1"));
+    DeviceInfo hidraw;
+    hidraw.path = "/dev/hidraw0?VID_0483&PID_0525";
+    hidraw.serial = rows[1].in;
+    const QString line = resultLine(hidraw, 0, 1);
+    QVERIFY(!line.contains('\n') && !line.contains('\x1b') && !line.contains('?'));
+    QVERIFY((Selection{"/dev/hidraw0", {}}.matches(hidraw)));
     QCOMPARE(progressLine(50, 100, 1000, 4), QStringLiteral("[##..]  50%  50/100 B  ETA 1 s"));
     QCOMPARE(progressLine(250, 100, 1000, 4), QStringLiteral("[####] 100%  100/100 B  ETA 0 s"));
 }

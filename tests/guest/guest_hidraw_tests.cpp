@@ -427,9 +427,8 @@ void unplugDuringDspEndsInError2()
           "the image's DSP data is too short for this test");
     // Version query, start, DSP handshake, then DSP blocks: leave after 60 of them.
     Device dev({"--unplug-after-frames", "63", "--replug-after-ms", "1500"});
-    // The numbered notice; the window saw the removal and the arrival through
-    // the backend's kernel-uevent notices (their trace only with --verbose).
-    expectCli({"--verbose"}, unattended::Error2, {"Error 2", "remove my Hid", "insert my Hid"});
+    // The numbered notice: the stage timed out after the device left.
+    expectCli({}, unattended::Error2, {"Error 2"});
     CHECK(dev.lines("destroyed 0483:0525") == 1, "the device did not leave the bus");
     // The device comes back and is found again, and it answers.
     CHECK(dev.waitLine("created 0483:0525", 2, 10000), "the device did not come back");
@@ -464,7 +463,7 @@ void stationWithThreeDevices()
         QDir().mkpath(dir);
         devices.push_back(
             std::make_unique<Device>(QStringList{"--serial", QStringLiteral("GUEST-%1").arg(i), "--firmware",
-                                                 QString::number(5000 + i), "--dump-dir", dir, "--dsp-length",
+                                                 QString::number(4990 + i), "--dump-dir", dir, "--dsp-length",
                                                  QString::number(dsp.size())},
                                      std::size_t(i + 1)));
     }
@@ -480,7 +479,7 @@ void stationWithThreeDevices()
         if (o.value("event").toString() == QLatin1String("device"))
             firmware[o.value("serial").toString()] = o.value("firmware").toInt(-1);
     }
-    CHECK((firmware == QMap<QString, int>{{"GUEST-0", 5000}, {"GUEST-1", 5001}, {"GUEST-2", 5002}}),
+    CHECK((firmware == QMap<QString, int>{{"GUEST-0", 4990}, {"GUEST-1", 4991}, {"GUEST-2", 4992}}),
           "--list --json did not give each serial its firmware number");
 
     expectCli({"--wait-device", "0"}, unattended::SeveralDevices, {"GUEST-0", "GUEST-1", "GUEST-2"});
