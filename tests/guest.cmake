@@ -8,5 +8,5 @@ endif()
 # host (it needs /dev/uhid and root).
 if(UNIX AND NOT APPLE)
   add_executable(guest-hidraw-tests guest/guest_hidraw_tests.cpp)
-  target_link_libraries(guest-hidraw-tests PRIVATE updater_native updater_image)
+  target_link_libraries(guest-hidraw-tests PRIVATE updater_native updater_qtbridge)
 endif()

@@ -1,14 +1,10 @@
 #include "app/mainwindow.h"
 #include "app/mainwindow_notices.h"
+#include "protocol/protocol.h"
 #include "usb/linkstate.h"
 
 #include <algorithm>
 #include <vector>
-
-namespace {
-// Every frame the updater builds: the report id and ten bytes.
-constexpr std::size_t kFrameLength = 11;
-} // namespace
 
 int MainWindow::SendDataToUsb(unsigned char* WriteToDeiverBuffer)
 {
@@ -27,7 +23,8 @@ int MainWindow::SendDataToUsb(unsigned char* WriteToDeiverBuffer)
     // bytes: a longer report is padded with zeros, a shorter one cut.
     const std::size_t length = hidCaps.featureReportByteLength;
     std::vector<std::uint8_t> report(std::max<std::size_t>(length, 1), 0);
-    std::copy(WriteToDeiverBuffer, WriteToDeiverBuffer + std::min(length, kFrameLength), report.begin());
+    std::copy(WriteToDeiverBuffer, WriteToDeiverBuffer + std::min(length, protocol::kFeatureReportSize),
+              report.begin());
 
     sendInProgress = true;
     HidPlatform* platform = hidPlatform();

@@ -15,6 +15,7 @@
 #include "core/commandline.h"
 #include "image/firmwareimage.h"
 #include "online/imageverify.h"
+#include "qtbridge/bytes.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -141,7 +142,7 @@ int pack(const QStringList& args)
         return fail(QStringLiteral("cannot read %1").arg(p.value("dsp")));
     if (!readAll(p.value("arm"), &arm))
         return fail(QStringLiteral("cannot read %1").arg(p.value("arm")));
-    return writeImage(p.value("o"), fwimage::pack(dsp, arm, std::uint32_t(version)));
+    return writeImage(p.value("o"), toQByteArray(fwimage::pack(dsp, arm, std::uint32_t(version))));
 }
 
 int sample(const QStringList& args)
@@ -155,9 +156,9 @@ int sample(const QStringList& args)
         !toNumber(p.value("version"), 0xFFFFFFFFu, &version) ||
         (p.isSet("seed") && !toNumber(p.value("seed"), 0xFFFFFFFFu, &seed)))
         return fail(QString::fromLatin1(kUsage));
-    const QByteArray dsp = fwimage::sampleBytes(int(dspSize), std::uint32_t(seed));
-    const QByteArray arm = fwimage::sampleBytes(int(armSize), std::uint32_t(seed) ^ 0xA5A5A5A5u);
-    return writeImage(p.value("o"), fwimage::pack(dsp, arm, std::uint32_t(version)));
+    const protocol::Bytes dsp = fwimage::sampleBytes(dspSize, std::uint32_t(seed));
+    const protocol::Bytes arm = fwimage::sampleBytes(armSize, std::uint32_t(seed) ^ 0xA5A5A5A5u);
+    return writeImage(p.value("o"), toQByteArray(fwimage::pack(dsp, arm, std::uint32_t(version))));
 }
 
 int show(const QStringList& args)

@@ -7,6 +7,7 @@
 #include "cli/exitstatus.h"
 #include "core/services.h"
 #include "image/firmwareimage.h"
+#include "qtbridge/bytes.h"
 #include "usb/discovery.h"
 #include "usb/hidplatform.h"
 
@@ -413,12 +414,13 @@ void upgradeWithTheCli()
     const QString dir = g_paths.work + QStringLiteral("/images");
     QDir(dir).removeRecursively();
     QDir().mkpath(dir);
-    const QByteArray dsp = fwimage::dspImage(image);
+    const QByteArray dsp = toQByteArray(fwimage::dspImage(image));
     Device dev({"--other", "1234:5678", "--dump-dir", dir, "--dsp-length", QString::number(dsp.size())});
     expectCli({}, unattended::Success);
     CHECK(dev.stop(), "the device program did not end cleanly");
     CHECK(readFile(dir + "/dsp.bin") == dsp, "the DSP image differs from the file's");
-    CHECK(readFile(dir + "/arm.bin") == fwimage::armImage(image), "the ARM image differs from the file's");
+    CHECK(readFile(dir + "/arm.bin") == toQByteArray(fwimage::armImage(image)),
+          "the ARM image differs from the file's");
 }
 
 void unplugDuringDspEndsInError2()
@@ -456,7 +458,7 @@ void permissionProblemIsReported()
 void stationWithThreeDevices()
 {
     const QByteArray image = readFile(g_paths.image);
-    const QByteArray dsp = fwimage::dspImage(image);
+    const QByteArray dsp = toQByteArray(fwimage::dspImage(image));
     std::vector<std::unique_ptr<Device>> devices;
     for (int i = 0; i < 3; ++i) {
         const QString dir = g_paths.work + QStringLiteral("/station%1").arg(i);
@@ -490,7 +492,7 @@ void stationWithThreeDevices()
         CHECK(devices[i]->stop(), "a device program did not end cleanly");
         const QString dir = g_paths.work + QStringLiteral("/station%1").arg(i);
         CHECK(readFile(dir + "/dsp.bin") == dsp, QStringLiteral("device %1: the DSP image differs").arg(i));
-        CHECK(readFile(dir + "/arm.bin") == fwimage::armImage(image),
+        CHECK(readFile(dir + "/arm.bin") == toQByteArray(fwimage::armImage(image)),
               QStringLiteral("device %1: the ARM image differs").arg(i));
     }
 }
