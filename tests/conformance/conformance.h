@@ -30,13 +30,15 @@ void require(bool ok, const std::string& why);
 struct DeviceSetup {
     std::uint16_t firmware = 5000;
     std::vector<std::uint32_t> others; // vendor << 16 | product of foreign interfaces plugged first
-    int featureBytes = 10;             // the declared feature report, id not counted
-    int inputBytes = 19;               // the declared input report, id not counted
-    int refuseWrite = 0;               // the Nth feature write is refused
-    int burstBefore = 0;               // reports 80 7E <n> queued before each reply
-    int inputReportLength = 0;         // length of the reports it sends (0: the declared)
-    int unplugAfterFrames = 0;         // leaves the bus after the Nth frame
-    std::size_t dspLength = 0;         // the DSP image length it is told
+    int featureBytes = 0;              // the declared feature report, id not counted (0: 10)
+    // The declared input report, id not counted (0: 19, or one less than
+    // inputReportLength when that is given).
+    int inputBytes = 0;
+    int refuseWrite = 0;       // the Nth feature write is refused
+    int burstBefore = 0;       // reports 80 7E <n> queued before each reply
+    int inputReportLength = 0; // length of the reports it sends (0: the declared)
+    int unplugAfterFrames = 0; // leaves the bus after the Nth frame
+    std::size_t dspLength = 0; // the DSP image length it is told
 };
 
 // The command line of virtual-hid-uhid for `setup`, dumping its images into

@@ -31,8 +31,11 @@ public:
         if (s.inputReportLength > 0)
             f.inputReportLength = std::size_t(s.inputReportLength);
         spec_ = VirtualHidBus::deviceSpec(device_);
-        spec_.featureLength = std::uint16_t(s.featureBytes + 1);
-        spec_.inputLength = std::uint16_t(s.inputBytes + 1);
+        // The lengths the descriptor declares, as virtual-hid-uhid declares them.
+        if (s.featureBytes > 0)
+            spec_.featureLength = std::uint16_t(s.featureBytes + 1);
+        if (s.inputBytes > 0 || s.inputReportLength > 0)
+            spec_.inputLength = std::uint16_t(s.inputBytes > 0 ? s.inputBytes + 1 : s.inputReportLength);
         spec_.path = bus_.plug(spec_);
         paths_.push_back(spec_.path);
         return true;
