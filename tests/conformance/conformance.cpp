@@ -41,18 +41,6 @@ std::string ids(std::uint16_t vendor, std::uint16_t product)
     return b;
 }
 
-// Runs the provider's notices until `done` holds or `ms` pass; true when done.
-bool waitUntil(Provider& p, const std::function<bool()>& done, int ms = 5000)
-{
-    const Clock::time_point end = Clock::now() + milliseconds(ms);
-    while (!done()) {
-        if (Clock::now() >= end)
-            return false;
-        p.pump(10);
-    }
-    return true;
-}
-
 // "vvvv:pppp" from the attributes a probe open reads; empty when that fails.
 std::string idsOf(HidPlatform& hid, const std::string& path)
 {
@@ -612,6 +600,29 @@ std::string idsInPath(const std::string& path)
     std::string out = vendor + ":" + product;
     for (char& c : out)
         c = char(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool waitUntil(Provider& p, const std::function<bool()>& done, int ms)
+{
+    const Clock::time_point end = Clock::now() + milliseconds(ms);
+    while (!done()) {
+        if (Clock::now() >= end)
+            return false;
+        p.pump(10);
+    }
+    return true;
+}
+
+Bytes readFile(const std::string& path)
+{
+    Bytes out;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        std::uint8_t buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0 && out.size() < (1u << 20);)
+            out.insert(out.end(), buf, buf + n);
+        std::fclose(f);
+    }
     return out;
 }
 

@@ -87,6 +87,11 @@ private:
 // The backend-conformance checks through `provider`, their names prefixed.
 void run(Provider& provider, Runner& runner, const std::string& prefix);
 
+// Runs the provider's notices until `done` holds or `ms` pass; true when done.
+bool waitUntil(Provider& p, const std::function<bool()>& done, int ms = 5000);
+// The file's bytes, at most 1 MiB; empty when it cannot be read.
+protocol::Bytes readFile(const std::string& path);
+
 // "vvvv:pppp" (lower case) from the ids a device path carries; empty if none.
 std::string idsInPath(const std::string& path);
 // Present interfaces whose paths carry 0483:0525.

@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -48,12 +47,6 @@ bool waitUntil(const std::function<bool()>& done, int ms = 5000)
         pump(10);
     }
     return true;
-}
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // virtual-hid-uhid as a child process, commanded through its standard input
@@ -135,9 +128,9 @@ public:
         const bool clean = device_ && device_->stop();
         device_.reset();
         if (dsp)
-            *dsp = protocol::ByteView(readFile(dumpDir_ + QStringLiteral("/dsp.bin"))).copy();
+            *dsp = conformance::readFile((dumpDir_ + QStringLiteral("/dsp.bin")).toStdString());
         if (arm)
-            *arm = protocol::ByteView(readFile(dumpDir_ + QStringLiteral("/arm.bin"))).copy();
+            *arm = conformance::readFile((dumpDir_ + QStringLiteral("/arm.bin")).toStdString());
         return clean;
     }
     void pump(int ms) override { ::pump(ms); }
@@ -225,8 +218,8 @@ void cliPermissionDenied()
 // --all writes all three and each holds the image.
 void cliStationThreeDevices()
 {
-    const QByteArray image = readFile(g_paths.image);
-    const std::size_t dspLength = fwimage::dspImage(image).size();
+    const protocol::Bytes image = conformance::readFile(g_paths.image.toStdString());
+    const protocol::Bytes dsp = fwimage::dspImage(image), arm = fwimage::armImage(image);
     std::vector<std::unique_ptr<UhidDevice>> devices;
     auto dir = [](int i) { return g_paths.work + QStringLiteral("/station%1").arg(i); };
     for (int i = 0; i < 3; ++i) {
@@ -234,7 +227,7 @@ void cliStationThreeDevices()
         QDir().mkpath(dir(i));
         devices.push_back(
             uhid({"--serial", QStringLiteral("GUEST-%1").arg(i), "--firmware", QString::number(5000 + i),
-                  "--dump-dir", dir(i), "--dsp-length", QString::number(dspLength)},
+                  "--dump-dir", dir(i), "--dsp-length", QString::number(dsp.size())},
                  std::size_t(i + 1)));
     }
     const QString table = expectCli({"--list"}, unattended::Success, {"GUEST-0", "GUEST-1", "GUEST-2"});
@@ -251,7 +244,8 @@ void cliStationThreeDevices()
     expectCli({"--all", "--timeout", "150"}, unattended::Success, {"3 of 3 devices written"}, 200000);
     for (int i = 0; i < 3; ++i) {
         require(devices[i]->stop(), "a device program did not end cleanly");
-        require(readFile(dir(i) + "/dsp.bin") + readFile(dir(i) + "/arm.bin") == image.mid(16),
+        require(conformance::readFile((dir(i) + "/dsp.bin").toStdString()) == dsp &&
+                    conformance::readFile((dir(i) + "/arm.bin").toStdString()) == arm,
                 "device " + std::to_string(i) + " does not hold the image");
     }
 }

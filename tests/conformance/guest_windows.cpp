@@ -71,18 +71,6 @@ private:
     SOCKET sock_ = INVALID_SOCKET;
 };
 
-protocol::Bytes readFile(const std::string& path)
-{
-    protocol::Bytes out;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        std::uint8_t buf[4096];
-        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0 && out.size() < (1u << 20);)
-            out.insert(out.end(), buf, buf + n);
-        std::fclose(f);
-    }
-    return out;
-}
-
 class WineProvider : public conformance::Provider {
 public:
     explicit WineProvider(Control& control)
@@ -132,9 +120,9 @@ public:
             waitGone();
         const bool clean = control_.ask("stop") == "ok 0";
         if (dsp)
-            *dsp = readFile(std::string(kDumpDirWine) + "dsp.bin");
+            *dsp = conformance::readFile(std::string(kDumpDirWine) + "dsp.bin");
         if (arm)
-            *arm = readFile(std::string(kDumpDirWine) + "arm.bin");
+            *arm = conformance::readFile(std::string(kDumpDirWine) + "arm.bin");
         return clean;
     }
     // Runs the thread's window messages: the notices come as sent
