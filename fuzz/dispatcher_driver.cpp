@@ -50,19 +50,19 @@ bool sameFrame(const Frame& f, const frames::Frame& expected)
 // What the frames seen so far allow next, kept from the frames the device
 // recorded and the reports the engine was given.
 struct Monitor {
-    QByteArray image; // the engine's image as last loaded
+    protocol::Bytes image; // the engine's image as last loaded
     int dspImageEnd = 0;
     bool imageValid = false; // it passes the format checks
     int dspBlocks = 0;       // blocks of each image, when it is valid
     int armBlocks = 0;
 
-    void setImage(const QByteArray& bytes, int end)
+    void setImage(const protocol::Bytes& bytes, int end)
     {
         image = bytes;
         dspImageEnd = end;
         imageValid = fwimage::checkImage(bytes) == fwimage::Check::Ok;
         dspBlocks = imageValid ? (end - 16) / 8 : -1;
-        armBlocks = imageValid ? (bytes.size() - end) / 8 : -1;
+        armBlocks = imageValid ? (int(bytes.size()) - end) / 8 : -1;
     }
 
     std::size_t seen = 0; // frames checked so far
@@ -152,7 +152,7 @@ struct Monitor {
             // later goes on from the block where the last one stopped.
             const int at = 16 + 8 * dspSent;
             FUZZ_CHECK(imageValid && dspHandshake && dspWindow);
-            FUZZ_CHECK(at + 8 <= std::min(dspImageEnd, image.size()));
+            FUZZ_CHECK(at + 8 <= std::min(dspImageEnd, int(image.size())));
             FUZZ_CHECK(f == expectedData(0x0D, at));
             if (++dspSent % 25 == 0)
                 dspWindow = false;
@@ -162,7 +162,7 @@ struct Monitor {
             const int at = dspImageEnd + 8 * armSent;
             FUZZ_CHECK(imageValid && armWindow);
             FUZZ_CHECK(forcedArmTick || armHandshake);
-            FUZZ_CHECK(at >= 16 && at + 8 <= image.size());
+            FUZZ_CHECK(at >= 16 && at + 8 <= int(image.size()));
             FUZZ_CHECK(f == expectedData(0x0E, at));
             if (++armSent % 25 == 0)
                 armWindow = false;
@@ -300,11 +300,11 @@ struct Session : upgrade::Sink {
     void pickFile()
     {
         const std::uint8_t kind = in.byte();
-        QByteArray bytes;
+        protocol::Bytes bytes;
         if (kind % 3 == 0) {
             bytes.resize(in.byte());
-            for (char& c : bytes)
-                c = char(in.byte());
+            for (std::uint8_t& c : bytes)
+                c = in.byte();
         } else if (kind % 3 == 1) {
             const int dsp = 1 + in.byte() % 8;
             const int arm = 1 + in.byte() % 8;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -54,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int productId = 0x0520 + data[2] % 8;
     const std::uint8_t* bytes = data + 3;
     const int n = int(size - 3);
-    const QByteArray file = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes), n);
+    const protocol::ByteView file(bytes, std::size_t(n));
 
     fwimage::Header h;
     const bool parsed = fwimage::parseHeader(file, &h);
@@ -74,12 +75,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK((check == fwimage::Check::Ok) == usable);
     FUZZ_CHECK(fwimage::checkName(check) != nullptr);
 
-    const QByteArray dspPart = fwimage::dspImage(file);
-    const QByteArray armPart = fwimage::armImage(file);
+    const protocol::Bytes dspPart = fwimage::dspImage(file);
+    const protocol::Bytes armPart = fwimage::armImage(file);
     if (usable) {
         FUZZ_CHECK(std::uint64_t(dspPart.size()) == dsp && std::uint64_t(armPart.size()) == arm);
-        FUZZ_CHECK(std::memcmp(dspPart.constData(), bytes + 16, dsp) == 0);
-        FUZZ_CHECK(std::memcmp(armPart.constData(), bytes + 16 + dsp, arm) == 0);
+        FUZZ_CHECK(std::memcmp(dspPart.data(), bytes + 16, dsp) == 0);
+        FUZZ_CHECK(std::memcmp(armPart.data(), bytes + 16 + dsp, arm) == 0);
         // Every block of both stages, as the transfer frames them.
         const int dspEnd = int(16 + dsp);
         for (int at = 16; at < n; at += 8) {
@@ -101,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::int32_t fileVersion = std::int32_t(h.version);
     FUZZ_CHECK(fwimage::familyRule(productId, deviceVersion, fileVersion) ==
                expectedFamily(productId, deviceVersion, fileVersion));
-    const QString filter = fwimage::fileFilter(productId);
+    const std::string filter = fwimage::fileFilter(productId);
     FUZZ_CHECK(filter == ((productId == 0x0523 || productId == 0x0524) ? "*.bin" : "*.fw"));
     return 0;
 }

@@ -13,6 +13,7 @@
 #include "cli/eventlog.h"
 #include "cli/station.h"
 #include "image/firmwareimage.h"
+#include "qtbridge/bytes.h"
 #include "usb/backends/virtual/virtualbus.h"
 
 #include <QCoreApplication>
@@ -142,8 +143,8 @@ int main(int argc, char* argv[])
     QFile out(image);
     const int dsp = kImageBytes / 4;
     if (!out.open(QIODevice::WriteOnly) ||
-        out.write(fwimage::pack(fwimage::sampleBytes(dsp, 1), fwimage::sampleBytes(kImageBytes - dsp, 2),
-                                5001)) < 0)
+        out.write(toQByteArray(fwimage::pack(fwimage::sampleBytes(dsp, 1),
+                                             fwimage::sampleBytes(kImageBytes - dsp, 2), 5001))) < 0)
         return 1;
     out.close();
 

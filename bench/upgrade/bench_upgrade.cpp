@@ -9,6 +9,7 @@
 #include "core/processexit.h"
 #include "core/services.h"
 #include "image/firmwareimage.h"
+#include "qtbridge/bytes.h"
 #include "usb/backends/virtual/virtualbus.h"
 #include "usb/linkstate.h"
 
@@ -50,7 +51,7 @@ bool flash(int imageKiB, const QString& dir)
     bus.plug(VirtualHidBus::deviceSpec(device));
 
     const QByteArray file =
-        fwimage::pack(fwimage::sampleBytes(dspSize, 1), fwimage::sampleBytes(armSize, 2), 5001);
+        toQByteArray(fwimage::pack(fwimage::sampleBytes(dspSize, 1), fwimage::sampleBytes(armSize, 2), 5001));
     const QString path = dir + QStringLiteral("/bench.fw");
     QFile out(path);
     if (!out.open(QIODevice::WriteOnly) || out.write(file) != file.size())

@@ -34,10 +34,11 @@ public:
     ~MainWindow() override;
 
     // The upgrade engine: its state and the image it writes. The members
-    // below that carry the upgrade's state, the loaded image's bytes and its
-    // DSP end are references into it, so the slots, the engine and whoever
-    // reads the members see one set of values at every moment, also from
-    // inside a box that a step's action opened.
+    // below that carry the upgrade's state and the loaded image's DSP end are
+    // references into it, so the slots, the engine and whoever reads the
+    // members see one set of values at every moment, also from inside a box
+    // that a step's action opened. The engine keeps its own copy of the
+    // image's bytes, taken with imageData when the file is read.
     upgrade::Engine engine;
 
     // Members in declaration order with the values the constructor gives
@@ -69,9 +70,9 @@ public:
     std::int32_t armImageLength = 0;
     std::int32_t fileVersion = 0;
     std::uint16_t& blockSize = engine.image.blockSize;
-    const std::uint8_t dspAckSubCode = 0x56;
-    const std::uint8_t armAckSubCode = 0x54;
-    const std::uint8_t startAckSubCode = 0x55;
+    const std::uint8_t dspAckSubCode = frames::kDspAckSub;
+    const std::uint8_t armAckSubCode = frames::kArmAckSub;
+    const std::uint8_t startAckSubCode = frames::kStartAckSub;
     std::int32_t vendorId = 0x0483;
     std::int32_t productId = 0x0525;
     QString loadedFilePath; // the copy of filePath taken when the image file is opened
@@ -79,12 +80,12 @@ public:
     // button reads it again only when they changed.
     qint64 loadedFileSize = -1;
     QDateTime loadedFileModified;
-    QByteArray& imageData = engine.image.data;
-    QByteArray& versionReply = engine.state.versionReply;
+    QByteArray imageData;
+    QByteArray versionReply; // the device's last version reply
     std::uint8_t& startWaitTicks = engine.state.startWaitTicks;
     std::uint16_t& armWaitTicks = engine.state.arm.waitTicks;
     std::uint16_t& dspWaitTicks = engine.state.dsp.waitTicks;
-    const std::uint8_t finishSubCode = 0x59;
+    const std::uint8_t finishSubCode = frames::kFinishSub;
     bool& finishReceived = engine.state.finishReceived;
     bool versionChecked = false;
     bool& handshakeGuard = engine.state.handshakeGuard;
@@ -130,17 +131,12 @@ public slots:
 
     // Upgrade control and handshakes
     void on_toolButton_2_clicked();
-    int DSPShakeHand();
-    int ARMShakeHand();
-    void onToolButton_Three();
     void UpgradeDelayTimer();
     void Slot_SengReadCommand();
     void Slot_SecondCommand();
     void onGetVersionFromMotor();
 
     // Image transfer
-    int DSPbinFileSend(int nnum, int number);
-    int ARMbinFileSend(int nnum, int number);
     int SendDSPData();
     int SendARMData();
 
@@ -151,22 +147,17 @@ public slots:
     // Image file
     int slot_VersionCheck();
     int OpenTheFile();
-    void on_toolButton();
     void on_TBFlush_clicked();
     int GetTheFilePath();
 
     // Online update: version check
     int Slot_GetRobotVersion(bool power);
-    int ReadIniFile(QString FilePath, QString stGroupName, QString stName, QString& data);
     void Slot_CheckFile();
     int ReadTxtFile(QString FilePath, QStringList& data);
-    void Slot_AutoFlushFile();
     int Slot_LoadingMessageFile(QString ServerPath, QString SavePath, QStringList& FileData);
 
     // Online update: download flow
     void Slot_LoadBinToOne(QString FtpPathName, QString SavePCname);
-    void Slot_LoadBinToTwo();
-    void Slot_LoadBinToThree();
 
     // Help
     void onInitHelp();

@@ -1,5 +1,5 @@
 // Opening an upgrade: the version query, the start command with its
-// ten-second wait for the device's answer, and the two stage handshakes.
+// ten-second wait for the device's answer.
 #include "app/mainwindow.h"
 #include "app/mainwindow_imagefile.h"
 #include "app/ui_mainwindow.h"
@@ -39,23 +39,4 @@ void MainWindow::on_toolButton_2_clicked()
 void MainWindow::UpgradeDelayTimer()
 {
     carry(engine.startTick());
-}
-
-int MainWindow::DSPShakeHand()
-{
-    frames::Frame f = frames::dspHandshake();
-    SendDataToUsb(f.data());
-    return 0;
-}
-
-int MainWindow::ARMShakeHand()
-{
-    frames::Frame f = frames::armHandshake();
-    SendDataToUsb(f.data());
-    return 0;
-}
-
-void MainWindow::onToolButton_Three()
-{
-    ARMShakeHand();
 }

@@ -16,9 +16,7 @@ constexpr int kStopWaitMs = 2000;
 
 USBThread::USBThread(MainWindow* w, HidHandle hReadHandle, bool MyDevFound, QObject* parent)
     : USBThread(static_cast<QObject*>(w), hReadHandle, MyDevFound, parent)
-{
-    window = w;
-}
+{}
 
 int MainWindow::OpenUSBHandle()
 {
@@ -181,7 +179,6 @@ void MainWindow::stopReader()
     // connection to `finished` runs on this thread after this returns, so a
     // thread that ends at any moment from here on is caught.
     qDebug() << "reader did not stop in time";
-    reader->window = nullptr;
     reader->setParent(nullptr);
     reader->deleteWhenFinished.store(true);
 }

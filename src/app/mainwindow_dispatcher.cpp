@@ -12,5 +12,8 @@ void MainWindow::customEvent(QEvent* event)
     const auto* report = dynamic_cast<const USBEvent*>(event);
     if (!report || report->reportId != frames::kReportId)
         return;
+    // The window's copy of a version reply, before the engine's step.
+    if (frames::decodeReply(report->reportData) == frames::Reply::Version)
+        versionReply = report->reportData;
     carry(engine.reply(report->reportData));
 }

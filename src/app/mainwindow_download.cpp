@@ -13,24 +13,6 @@
 #include <QFileInfo>
 #include <QToolButton>
 
-namespace {
-// Fetches the version list of a model kept at a fixed place on the server
-// and returns the server path of its newest image, or an empty text after
-// the network warning.
-QString fixedModelImage(MainWindow& window, const QString& model)
-{
-    const QString list = versionListPath(model);
-    QStringList lines;
-    if (window.Slot_LoadingMessageFile(QLatin1Char('/') + list, list, lines) == -1) {
-        if (!window.localWriteFailed)
-            showNetworkWarning(&window);
-        return QString();
-    }
-    window.serverFilePath = imagePath(model, lines.first());
-    return window.serverFilePath;
-}
-} // namespace
-
 void MainWindow::Slot_LoadBinToOne(QString FtpPathName, QString SavePCname)
 {
     // The list, the image and the files beside it share one deadline.
@@ -65,16 +47,4 @@ void MainWindow::Slot_LoadBinToOne(QString FtpPathName, QString SavePCname)
         FlushFileTip(1);
     }
     filePath = localImage;
-}
-
-void MainWindow::Slot_LoadBinToTwo()
-{
-    if (!fixedModelImage(*this, QStringLiteral("KRV2000")).isEmpty())
-        LoadFile(serverFilePath, appDirPath + QStringLiteral("/file/"));
-}
-
-void MainWindow::Slot_LoadBinToThree()
-{
-    if (!fixedModelImage(*this, QStringLiteral("KRV3000")).isEmpty())
-        LoadFile(serverFilePath, appDirPath + QStringLiteral("/file/"));
 }

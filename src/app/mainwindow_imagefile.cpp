@@ -6,6 +6,7 @@
 #include "core/filedialog.h"
 #include "core/language.h"
 #include "image/firmwareimage.h"
+#include "qtbridge/bytes.h"
 #include "upgrade/devicecheck.h"
 #include "widgets/progressbarcolor.h"
 
@@ -53,8 +54,10 @@ int MainWindow::OpenTheFile()
         file.open(QIODevice::ReadOnly)) {
         // Drop the previous image first: one copy in memory at a time.
         imageData.clear();
+        protocol::Bytes().swap(engine.image.data);
         imageData = file.read(size);
         file.close();
+        engine.image.data = toBytes(imageData);
         loadedFilePath = path;
         loadedFileSize = info.size();
         loadedFileModified = info.lastModified();
@@ -76,11 +79,6 @@ int MainWindow::OpenTheFile()
     if (loadedFilePath.isEmpty() || fwimage::checkImage(imageData) != fwimage::Check::Ok)
         return LoadMalformed;
     return std::int32_t(deviceVersion) > fileVersion ? LoadOlder : LoadOk;
-}
-
-void MainWindow::on_toolButton()
-{
-    OpenTheFile();
 }
 
 int MainWindow::slot_VersionCheck()

@@ -10,7 +10,7 @@
 #include "online/fetchlimits.h"
 #include "online/ftpfetch.h"
 #include "online/updateserver.h"
-#include "upgrade/notices.h"
+#include "qtbridge/noticetext.h"
 
 #include <QDebug>
 #include <QFile>

@@ -1,6 +1,7 @@
 // The window's side of the notices: each one shown in its box form over the
 // window.
 #include "app/mainwindow_notices.h"
+#include "qtbridge/noticetext.h"
 
 #include "app/mainwindow.h"
 #include "core/language.h"

@@ -4,6 +4,8 @@
 
 #include "upgrade/notices.h"
 
+#include <QString>
+
 class MainWindow;
 
 namespace notices {

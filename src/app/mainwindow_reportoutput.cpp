@@ -1,15 +1,11 @@
 #include "app/mainwindow.h"
 #include "app/mainwindow_notices.h"
+#include "protocol/protocol.h"
 #include "usb/featurereport.h"
 #include "usb/linkstate.h"
 
 #include <algorithm>
 #include <vector>
-
-namespace {
-// Every frame the updater builds: the report id and ten bytes.
-constexpr std::size_t kFrameLength = 11;
-} // namespace
 
 int MainWindow::SendDataToUsb(unsigned char* WriteToDeiverBuffer)
 {
@@ -26,7 +22,8 @@ int MainWindow::SendDataToUsb(unsigned char* WriteToDeiverBuffer)
 
     // Exactly the device's feature report length goes out.
     const std::size_t length = hidCaps.featureReportByteLength;
-    const std::vector<std::uint8_t> report = featureReport(WriteToDeiverBuffer, kFrameLength, length);
+    const std::vector<std::uint8_t> report =
+        featureReport(WriteToDeiverBuffer, protocol::kFeatureReportSize, length);
 
     sendInProgress = true;
     HidPlatform* platform = hidPlatform();

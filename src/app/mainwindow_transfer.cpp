@@ -66,20 +66,6 @@ void MainWindow::carry(const upgrade::Actions& actions)
     engine.carry(actions, sink);
 }
 
-int MainWindow::DSPbinFileSend(int nnum, int number)
-{
-    frames::Frame f = frames::dspData(imageData, nnum, number);
-    SendDataToUsb(f.data());
-    return 0;
-}
-
-int MainWindow::ARMbinFileSend(int nnum, int number)
-{
-    frames::Frame f = frames::armData(imageData, nnum, number);
-    SendDataToUsb(f.data());
-    return 0;
-}
-
 int MainWindow::SendDSPData()
 {
     const upgrade::Actions actions = engine.tick(upgrade::Stage::Dsp);

@@ -6,12 +6,11 @@
 #include "core/messagebox.h"
 #include "online/fetchlimits.h"
 #include "online/serverlayout.h"
-#include "upgrade/notices.h"
+#include "qtbridge/noticetext.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSettings>
 #include <QTextStream>
 #include <QTimer>
 #include <QToolButton>
@@ -35,15 +34,6 @@ int MainWindow::ReadTxtFile(QString FilePath, QStringList& data)
     while (!stream.atEnd())
         data.append(stream.readLine());
     file.close();
-    return 0;
-}
-
-int MainWindow::ReadIniFile(QString FilePath, QString stGroupName, QString stName, QString& data)
-{
-    if (QFileInfo::exists(FilePath)) {
-        QSettings settings(FilePath, QSettings::IniFormat);
-        data = settings.value(QLatin1Char('/') + stGroupName + QLatin1Char('/') + stName).toString();
-    }
     return 0;
 }
 
@@ -125,14 +115,4 @@ int MainWindow::Slot_GetRobotVersion(bool power)
                        QMessageBox::NoButton);
     }
     return 1;
-}
-
-void MainWindow::Slot_AutoFlushFile()
-{
-    Slot_GetRobotVersion(false);
-    if (autoCheckTimer) {
-        autoCheckTimer->stop();
-        delete autoCheckTimer;
-        autoCheckTimer = nullptr;
-    }
 }

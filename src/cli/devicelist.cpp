@@ -50,7 +50,7 @@ void runQuery(HidPlatform& platform, Query& q, std::mutex& mutex, std::condition
             const int n = platform.readInput(q.read, buffer, sizeof buffer);
             if (n <= 0)
                 break; // closed at the deadline, or the device left
-            const QByteArray reply(reinterpret_cast<const char*>(buffer), n);
+            const protocol::ByteView reply(buffer, std::size_t(n));
             if (buffer[0] == frames::kReportId && frames::decodeReply(reply) == frames::Reply::Version) {
                 firmware = frames::replyVersion(reply);
                 break;

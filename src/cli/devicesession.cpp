@@ -3,6 +3,8 @@
 #include "cli/eventlog.h"
 #include "cli/exitstatus.h"
 #include "image/firmwareimage.h"
+#include "qtbridge/bytes.h"
+#include "qtbridge/noticetext.h"
 #include "upgrade/devicecheck.h"
 #include "upgrade/notices.h"
 #include "usb/featurereport.h"
@@ -314,9 +316,9 @@ void DeviceSession::report(const QByteArray& r)
 {
     if (done() || r.isEmpty() || std::uint8_t(r[0]) != frames::kReportId)
         return;
-    const bool hadVersion = !engine_.state.versionReply.isEmpty();
+    const bool hadVersion = !engine_.state.versionReply.empty();
     carry(engine_.reply(r));
-    if (!hadVersion && !started_ && !engine_.state.versionReply.isEmpty())
+    if (!hadVersion && !started_ && !engine_.state.versionReply.empty())
         startUpgrade();
 }
 
@@ -361,7 +363,7 @@ void DeviceSession::startUpgrade()
     }
     if (file == device && !options_.allowReinstall)
         return finish(ImageSame);
-    engine_.image.data = options_.image;
+    engine_.image.data = toBytes(options_.image);
     engine_.image.dspImageEnd = std::int32_t(header.dspLength + fwimage::kHeaderSize);
     engine_.image.blockSize = fwimage::kBlockSize;
     transferTime_.start();

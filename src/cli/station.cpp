@@ -1,6 +1,7 @@
 #include "cli/station.h"
 
 #include "cli/eventlog.h"
+#include "qtbridge/noticetext.h"
 
 #include <QEventLoop>
 #include <QJsonDocument>

@@ -1,22 +1,22 @@
 #include "image/firmwareimage.h"
 
+#include <algorithm>
+
 namespace fwimage {
 
 namespace {
 
-std::uint32_t bigEndianAt(const QByteArray& data, int offset)
+std::uint32_t bigEndianAt(ByteView data, std::size_t offset)
 {
-    const auto* p = reinterpret_cast<const unsigned char*>(data.constData()) + offset;
+    const std::uint8_t* p = data.data() + offset;
     return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
            std::uint32_t(p[3]);
 }
 
-void appendBigEndian(QByteArray* out, std::uint32_t value)
+void appendBigEndian(Bytes* out, std::uint32_t value)
 {
-    out->append(char(value >> 24));
-    out->append(char(value >> 16));
-    out->append(char(value >> 8));
-    out->append(char(value));
+    out->insert(out->end(), {std::uint8_t(value >> 24), std::uint8_t(value >> 16), std::uint8_t(value >> 8),
+                             std::uint8_t(value)});
 }
 
 bool inRange(std::int64_t value, std::int64_t low, std::int64_t high)
@@ -35,7 +35,7 @@ int wheelFamily(std::int64_t version)
 
 } // namespace
 
-bool parseHeader(const QByteArray& file, Header* out)
+bool parseHeader(ByteView file, Header* out)
 {
     if (file.size() < kHeaderSize)
         return false;
@@ -45,18 +45,18 @@ bool parseHeader(const QByteArray& file, Header* out)
     return true;
 }
 
-bool isWellFormed(const Header& header, qint64 fileSize)
+bool isWellFormed(const Header& header, std::int64_t fileSize)
 {
     const std::uint32_t total = std::uint32_t(kHeaderSize) + header.dspLength + header.armLength;
-    return qint64(total) == fileSize;
+    return std::int64_t(total) == fileSize;
 }
 
-Check checkImage(const QByteArray& file)
+Check checkImage(ByteView file)
 {
     Header h;
     if (!parseHeader(file, &h))
         return Check::TooShort;
-    if (!isWellFormed(h, file.size()))
+    if (!isWellFormed(h, std::int64_t(file.size())))
         return Check::SizeMismatch;
     // A huge length can wrap the 32-bit sum back onto the file size; such a
     // header would point the transfer far outside the file.
@@ -111,59 +111,70 @@ int familyRule(int productId, std::uint16_t deviceVersion, std::int32_t fileVers
     }
 }
 
-QString fileFilter(int productId)
+const char* fileFilter(int productId)
 {
     if (productId == 0x0523 || productId == 0x0524)
-        return QStringLiteral("*.bin");
-    return QStringLiteral("*.fw");
+        return "*.bin";
+    return "*.fw";
 }
 
-QByteArray pack(const QByteArray& dsp, const QByteArray& arm, std::uint32_t version)
+Bytes pack(ByteView dsp, ByteView arm, std::uint32_t version)
 {
-    QByteArray out;
+    Bytes out;
     out.reserve(kHeaderSize + dsp.size() + arm.size());
     appendBigEndian(&out, std::uint32_t(dsp.size()));
     appendBigEndian(&out, version);
     appendBigEndian(&out, std::uint32_t(arm.size()));
     appendBigEndian(&out, 0);
-    out.append(dsp);
-    out.append(arm);
+    out.insert(out.end(), dsp.begin(), dsp.end());
+    out.insert(out.end(), arm.begin(), arm.end());
     return out;
 }
 
-QByteArray sampleBytes(int size, std::uint32_t seed)
+Bytes sampleBytes(std::size_t size, std::uint32_t seed)
 {
     // xorshift32: cheap, deterministic, and never stuck at zero.
     std::uint32_t x = seed ? seed : 0x9E3779B9u;
-    QByteArray out(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i) {
+    Bytes out(size);
+    for (std::uint8_t& b : out) {
         x ^= x << 13;
         x ^= x >> 17;
         x ^= x << 5;
-        out[i] = char(x >> 24);
+        b = std::uint8_t(x >> 24);
     }
     return out;
 }
 
 namespace {
 // The header of a file whose lengths add up and lie inside it.
-bool splitHeader(const QByteArray& file, Header* h)
+bool splitHeader(ByteView file, Header* h)
 {
-    return parseHeader(file, h) && isWellFormed(*h, file.size()) &&
+    return parseHeader(file, h) && isWellFormed(*h, std::int64_t(file.size())) &&
            h->dspLength <= std::uint32_t(file.size());
+}
+
+// Where the ARM image starts; never past the end of the file, also when the
+// header's 32-bit sum wrapped.
+std::size_t dspEnd(ByteView file, const Header& h)
+{
+    return std::min<std::size_t>(file.size(), std::size_t(kHeaderSize) + h.dspLength);
 }
 } // namespace
 
-QByteArray dspImage(const QByteArray& file)
+Bytes dspImage(ByteView file)
 {
     Header h;
-    return splitHeader(file, &h) ? file.mid(kHeaderSize, int(h.dspLength)) : QByteArray();
+    if (!splitHeader(file, &h))
+        return {};
+    return Bytes(file.begin() + kHeaderSize, file.begin() + dspEnd(file, h));
 }
 
-QByteArray armImage(const QByteArray& file)
+Bytes armImage(ByteView file)
 {
     Header h;
-    return splitHeader(file, &h) ? file.mid(kHeaderSize + int(h.dspLength)) : QByteArray();
+    if (!splitHeader(file, &h))
+        return {};
+    return Bytes(file.begin() + dspEnd(file, h), file.end());
 }
 
 } // namespace fwimage

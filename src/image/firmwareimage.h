@@ -1,15 +1,17 @@
 // The firmware image file: a 16-byte big-endian header followed by the DSP
 // image and the ARM image. Everything here is plain data handling that never
 // touches the device or the window, so the window's slots, the packing tool
-// and the tests share one reading of the format.
+// and the tests share one reading of the format. Standard C++ only.
 #pragma once
 
-#include <QByteArray>
-#include <QString>
+#include "protocol/protocol.h"
 
 #include <cstdint>
 
 namespace fwimage {
+
+using protocol::Bytes;
+using protocol::ByteView;
 
 constexpr int kHeaderSize = 16;
 constexpr int kBlockSize = 8;
@@ -22,11 +24,11 @@ struct Header {
 
 // Reads the header of `file`. False (and `out` untouched) when the file is
 // shorter than the 16-byte header.
-bool parseHeader(const QByteArray& file, Header* out);
+bool parseHeader(ByteView file, Header* out);
 
 // 16 + dspLength + armLength equals the file size, summed in 32-bit
 // unsigned arithmetic as the device's own tools do.
-bool isWellFormed(const Header& header, qint64 fileSize);
+bool isWellFormed(const Header& header, std::int64_t fileSize);
 
 enum class Check {
     Ok,
@@ -40,7 +42,7 @@ enum class Check {
 // Everything the transfer needs of a file before a single frame is built
 // from it: a complete header, lengths that add up, two non-empty images made
 // of whole 8-byte blocks.
-Check checkImage(const QByteArray& file);
+Check checkImage(ByteView file);
 const char* checkName(Check check);
 
 // The device-family rule: 1 when the file suits the device, -1 when it does
@@ -49,16 +51,16 @@ const char* checkName(Check check);
 int familyRule(int productId, std::uint16_t deviceVersion, std::int32_t fileVersion);
 
 // Name filter of the open-file dialog for `productId`.
-QString fileFilter(int productId);
+const char* fileFilter(int productId);
 
 // Builds an image file from its two images.
-QByteArray pack(const QByteArray& dsp, const QByteArray& arm, std::uint32_t version);
+Bytes pack(ByteView dsp, ByteView arm, std::uint32_t version);
 
 // `size` deterministic pseudo-random bytes; the same seed gives the same bytes.
-QByteArray sampleBytes(int size, std::uint32_t seed);
+Bytes sampleBytes(std::size_t size, std::uint32_t seed);
 
 // The DSP and ARM images of a well-formed file (empty when it is not).
-QByteArray dspImage(const QByteArray& file);
-QByteArray armImage(const QByteArray& file);
+Bytes dspImage(ByteView file);
+Bytes armImage(ByteView file);
 
 } // namespace fwimage

@@ -1,7 +1,7 @@
 #include "online/serverlayout.h"
 
 #include "core/messagebox.h"
-#include "upgrade/notices.h"
+#include "qtbridge/noticetext.h"
 
 namespace {
 struct ModelRange {

@@ -16,13 +16,10 @@ int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE*
         return ImageMismatch;
     }
     const QByteArray file = f.readAll();
-    const QByteArray dsp = fwimage::dspImage(file);
-    const QByteArray arm = fwimage::armImage(file);
-    auto bytes = [](const std::vector<std::uint8_t>& v) {
-        return QByteArray(reinterpret_cast<const char*>(v.data()), int(v.size()));
-    };
-    const QByteArray gotDsp = bytes(device.dspImage());
-    const QByteArray gotArm = bytes(device.armImage());
+    const protocol::Bytes dsp = fwimage::dspImage(file);
+    const protocol::Bytes arm = fwimage::armImage(file);
+    const protocol::Bytes& gotDsp = device.dspImage();
+    const protocol::Bytes& gotArm = device.armImage();
     // The images alone are not enough: a device whose stage never got its
     // end frame has not taken the image in.
     const bool ended = device.dspEnded() && device.armEnded();

@@ -15,6 +15,7 @@
 #include "core/commandline.h"
 #include "image/firmwareimage.h"
 #include "online/imageverify.h"
+#include "qtbridge/bytes.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -175,7 +176,7 @@ int pack(const QStringList& args)
                             .arg(p.value(name), QLatin1String(name), QString::number(bytes->size()),
                                  QString::number(fwimage::kBlockSize)));
     }
-    return writeImage(p.value("o"), fwimage::pack(dsp, arm, std::uint32_t(version)));
+    return writeImage(p.value("o"), toQByteArray(fwimage::pack(dsp, arm, std::uint32_t(version))));
 }
 
 int sample(const QStringList& args)
@@ -207,9 +208,9 @@ int sample(const QStringList& args)
     }
     if (!mistake.isEmpty())
         return usage(mistake);
-    const QByteArray dsp = fwimage::sampleBytes(int(dspSize), std::uint32_t(seed));
-    const QByteArray arm = fwimage::sampleBytes(int(armSize), std::uint32_t(seed) ^ 0xA5A5A5A5u);
-    return writeImage(p.value("o"), fwimage::pack(dsp, arm, std::uint32_t(version)));
+    const protocol::Bytes dsp = fwimage::sampleBytes(dspSize, std::uint32_t(seed));
+    const protocol::Bytes arm = fwimage::sampleBytes(armSize, std::uint32_t(seed) ^ 0xA5A5A5A5u);
+    return writeImage(p.value("o"), toQByteArray(fwimage::pack(dsp, arm, std::uint32_t(version))));
 }
 
 int show(const QStringList& args)

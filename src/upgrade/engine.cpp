@@ -16,7 +16,7 @@ struct StageRule {
     // open, and stops the timer.
     bool timesOutInWindow;
     bool stopsOnFailure;
-    frames::Frame (*data)(const QByteArray&, int, int);
+    frames::Frame (*data)(protocol::ByteView, std::int64_t, int);
     frames::Frame (*end)();
 };
 
@@ -76,12 +76,12 @@ Actions Engine::tick(Stage stage)
     }
     StageState& st = state.stage(stage);
     const StageRule& rule = ruleOf(stage);
-    const int size = image.data.size();
+    const std::int64_t size = std::int64_t(image.data.size());
     const int bs = image.blockSize;
     // DSP image at 16 .. dspImageEnd, ARM image at dspImageEnd .. end of file.
-    const qint64 base = stage == Stage::Dsp ? fwimage::kHeaderSize : image.dspImageEnd;
-    const qint64 end = stage == Stage::Dsp ? image.dspImageEnd : size;
-    const qint64 offset = base + qint64(st.blockIndex) * bs;
+    const std::int64_t base = stage == Stage::Dsp ? fwimage::kHeaderSize : image.dspImageEnd;
+    const std::int64_t end = stage == Stage::Dsp ? image.dspImageEnd : size;
+    const std::int64_t offset = base + std::int64_t(st.blockIndex) * bs;
     const bool imageOk = fwimage::checkImage(image.data) == fwimage::Check::Ok;
     const bool nothingLeft = imageOk && offset == end;
     // Blocks go out only from an image that passes the format checks, only
@@ -130,7 +130,7 @@ Actions Engine::tick(Stage stage)
         st.endSent = true;
         st.maySend = false;
     }
-    out.list = {send(rule.data(image.data, int(offset), bs)), act(Action::Type::Progress, int(offset))};
+    out.list = {send(rule.data(image.data, offset, bs)), act(Action::Type::Progress, int(offset))};
     if (last) {
         out.list.push_back(send(rule.end()));
         if (stage == Stage::Arm)
@@ -141,7 +141,7 @@ Actions Engine::tick(Stage stage)
     return out;
 }
 
-Actions Engine::reply(const QByteArray& report)
+Actions Engine::reply(protocol::ByteView report)
 {
     Actions out;
     switch (frames::decodeReply(report)) {
@@ -177,7 +177,7 @@ Actions Engine::reply(const QByteArray& report)
         state.finishReceived = true;
         break;
     case frames::Reply::Version:
-        state.versionReply = report;
+        state.versionReply = report.copy();
         state.deviceVersion = frames::replyVersion(report);
         break;
     case frames::Reply::Ignored:

@@ -13,8 +13,6 @@
 
 #include "upgrade/frames.h"
 
-#include <QByteArray>
-
 #include <cstdint>
 #include <vector>
 
@@ -39,7 +37,7 @@ struct State {
     bool handshakeGuard = true; // false while the DSP handshake is being carried out
     bool finishReceived = false;
     std::uint16_t deviceVersion = 5000;
-    QByteArray versionReply;
+    protocol::Bytes versionReply; // the last version reply, as it came
     StageState dsp, arm;
 
     StageState& stage(Stage s) { return s == Stage::Dsp ? dsp : arm; }
@@ -47,9 +45,9 @@ struct State {
 
 // The image being written: the whole file, DSP image at 16 .. dspImageEnd-1,
 // ARM image at dspImageEnd .. end. Blocks go out only from a file that
-// passes fwimage::checkImage.
+// passes fwimage::checkImage. The engine holds its own copy of the bytes.
 struct Image {
-    QByteArray data;
+    protocol::Bytes data;
     std::int32_t dspImageEnd = 0;
     std::uint16_t blockSize = 8;
 };
@@ -108,7 +106,7 @@ public:
     // A tick of a stage's 2 ms timer: at most one data frame.
     Actions tick(Stage stage);
     // An input report of the device, report id first.
-    Actions reply(const QByteArray& report);
+    Actions reply(protocol::ByteView report);
 
     // Carries `actions` out in order into `sink`.
     void carry(const Actions& actions, Sink& sink);

@@ -16,22 +16,23 @@ Frame command(std::uint8_t code, std::uint8_t a, std::uint8_t b = 0)
     return f;
 }
 
-Frame data(std::uint8_t code, const QByteArray& image, int offset, int count)
+Frame data(std::uint8_t code, ByteView image, std::int64_t offset, int count)
 {
     Frame f{};
     f[0] = kReportId;
     f[1] = code;
-    if (offset < 0 || offset >= image.size())
+    const std::int64_t size = std::int64_t(image.size());
+    if (offset < 0 || offset >= size)
         return f;
-    const int n = std::min({count, kDataBytes, image.size() - offset});
-    for (int i = 0; i < n; ++i)
-        f[2 + i] = std::uint8_t(image[offset + i]);
+    const std::int64_t n = std::min<std::int64_t>({count, kDataBytes, size - offset});
+    for (std::int64_t i = 0; i < n; ++i)
+        f[std::size_t(2 + i)] = image[std::size_t(offset + i)];
     return f;
 }
 
-std::uint8_t byteAt(const QByteArray& report, int index)
+std::uint8_t byteAt(ByteView report, std::size_t index)
 {
-    return std::uint8_t(report[index]);
+    return report[index];
 }
 
 } // namespace
@@ -61,17 +62,17 @@ Frame armEnd()
     return command(kArmControl, 0x01, 0x03);
 }
 
-Frame dspData(const QByteArray& image, int offset, int count)
+Frame dspData(ByteView image, std::int64_t offset, int count)
 {
     return data(kDspData, image, offset, count);
 }
 
-Frame armData(const QByteArray& image, int offset, int count)
+Frame armData(ByteView image, std::int64_t offset, int count)
 {
     return data(kArmData, image, offset, count);
 }
 
-Reply decodeReply(const QByteArray& report)
+Reply decodeReply(ByteView report)
 {
     if (report.size() < 2 || byteAt(report, 0) != kReportId)
         return Reply::Ignored;
@@ -100,7 +101,7 @@ Reply decodeReply(const QByteArray& report)
     return Reply::Ignored;
 }
 
-std::uint16_t replyVersion(const QByteArray& report)
+std::uint16_t replyVersion(ByteView report)
 {
     if (report.size() < 8)
         return 0;

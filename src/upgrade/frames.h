@@ -1,17 +1,20 @@
 // The upgrade protocol's bytes, declared once: the command frames the host
 // writes (11-byte feature reports, report id 0x80 first, unused bytes zero)
 // and the decoding of the device's replies (20-byte input reports).
+// Standard C++ only.
 #pragma once
 
-#include <QByteArray>
+#include "protocol/protocol.h"
 
 #include <array>
 #include <cstdint>
 
 namespace frames {
 
-constexpr int kFrameSize = 11;
-constexpr std::uint8_t kReportId = 0x80;
+using protocol::ByteView;
+
+constexpr int kFrameSize = int(protocol::kFeatureReportSize);
+constexpr std::uint8_t kReportId = protocol::kReportId;
 constexpr int kDataBytes = 8; // image bytes per data frame, in bytes 2..9
 
 // Pacing of the transfer: the device acknowledges every window of 25 data
@@ -47,8 +50,8 @@ Frame armEnd();       // 80 0F 01 03
 // A data frame carrying up to `count` (at most 8) bytes of `image` from
 // `offset` on. Bytes that would lie outside `image` are left zero, so no
 // header value can make a frame read past the image.
-Frame dspData(const QByteArray& image, int offset, int count = kDataBytes);
-Frame armData(const QByteArray& image, int offset, int count = kDataBytes);
+Frame dspData(ByteView image, std::int64_t offset, int count = kDataBytes);
+Frame armData(ByteView image, std::int64_t offset, int count = kDataBytes);
 
 enum class Reply {
     Ignored,
@@ -61,9 +64,9 @@ enum class Reply {
 
 // What an input report (report id first) means to the upgrade. A report too
 // short to hold what its code needs is ignored.
-Reply decodeReply(const QByteArray& report);
+Reply decodeReply(ByteView report);
 
 // The firmware number of a version reply; 0 when the report is too short.
-std::uint16_t replyVersion(const QByteArray& report);
+std::uint16_t replyVersion(ByteView report);
 
 } // namespace frames

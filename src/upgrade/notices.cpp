@@ -1,7 +1,5 @@
 #include "upgrade/notices.h"
 
-#include <QCoreApplication>
-
 #include <iterator>
 
 namespace notices {
@@ -57,13 +55,6 @@ const Notice kNotices[] = {
      false},
 };
 
-QString shown(const char* utf8, bool translated)
-{
-    // The window's translation context; no translation is loaded, so the
-    // text shows as written.
-    return translated ? QCoreApplication::translate("MainWindow", utf8) : QString::fromUtf8(utf8);
-}
-
 } // namespace
 
 const Notice* begin()
@@ -86,23 +77,9 @@ const Notice& notice(Id id)
     return none;
 }
 
-QString title(Id id, bool chinese)
+const char* completionButtonText(bool chinese)
 {
-    const Notice& n = notice(id);
-    // The file notices' titles go through the translation function too.
-    const bool fileNotice = id >= Id::PathEmpty && id <= Id::LowerVersion;
-    return shown(chinese ? n.chinese.title : n.english.title, n.translated || fileNotice);
-}
-
-QString text(Id id, bool chinese)
-{
-    const Notice& n = notice(id);
-    return shown(chinese ? n.chinese.text : n.english.text, n.translated);
-}
-
-QString completionButton(bool chinese)
-{
-    return chinese ? QStringLiteral("确定") : QStringLiteral("Ok");
+    return chinese ? "确定" : "Ok";
 }
 
 Id numberedError(int number)

@@ -1,10 +1,10 @@
 // Every notice the program shows: its identity and its texts. The window
 // shows them in the box forms of core/messagebox.h, and each BoxRequest
 // carries the identity, so tests and the unattended driver recognise a
-// notice by what it is, never by its wording.
+// notice by what it is, never by its wording. Standard C++ only: the texts
+// as the window shows them (QString, translated) are in
+// qtbridge/noticetext.h.
 #pragma once
-
-#include <QString>
 
 #include <cstdint>
 
@@ -62,13 +62,8 @@ const Notice* begin();
 const Notice* end();
 const Notice& notice(Id id);
 
-// The title and the text in the language asked for, translated where the
-// notice is.
-QString title(Id id, bool chinese);
-QString text(Id id, bool chinese);
-
-// The completion box's button text.
-QString completionButton(bool chinese);
+// The completion box's button text (UTF-8).
+const char* completionButtonText(bool chinese);
 
 // Error1, Error2, Error4 or Error5 for the numbers 1, 2, 4 and 5; None for
 // any other.

@@ -3,6 +3,8 @@
 // zero past the end of the device's report), reportId a copy of its byte 0.
 #pragma once
 
+#include "protocol/protocol.h"
+
 #include <QByteArray>
 #include <QEvent>
 
@@ -10,7 +12,7 @@
 #include <cstdint>
 
 constexpr int USBEventType = QEvent::User + 25; // 1025
-constexpr int kInputReportSize = 20;
+constexpr int kInputReportSize = int(protocol::kInputReportSize);
 
 class USBEvent : public QEvent {
 public:

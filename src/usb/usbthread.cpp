@@ -1,5 +1,6 @@
 #include "usb/usbthread.h"
 
+#include "protocol/protocol.h"
 #include "usb/linkstate.h"
 #include "usb/usbevent.h"
 
@@ -8,8 +9,6 @@
 #include <cstring>
 
 namespace {
-constexpr std::uint8_t kReportId = 0x80;
-
 void copyHandle(HidHandle handle, bool found)
 {
     if (handle == kInvalidHidHandle)
@@ -80,7 +79,7 @@ void USBThread::run()
         HidPlatform* platform = hidPlatform();
         const int n = platform ? platform->readInput(handle, buffer, sizeof buffer) : -1;
         readsDone.fetch_add(1, std::memory_order_relaxed);
-        if (n > 0 && buffer[0] == kReportId)
+        if (n > 0 && buffer[0] == protocol::kReportId)
             post(buffer);
         std::memset(buffer, 0, sizeof buffer);
         if (!running.load())

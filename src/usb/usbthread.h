@@ -38,7 +38,6 @@ public:
     USBThread(MainWindow* w, HidHandle hReadHandle, bool MyDevFound, QObject* parent);
     ~USBThread() override;
 
-    MainWindow* window = nullptr;
     std::atomic<bool> running{false};
     // Set by a stop that gave up waiting: the reader deletes itself (later,
     // on its owner's thread) once its thread has finished.

@@ -288,10 +288,7 @@ void StationTest::sessionsInOneLoop()
     s.session.writeDeadlineMs = 300;
     s.session.verify = [&](const DeviceInfo& d) {
         const DeviceModel& m = *models.at(d.serial);
-        const bool same = QByteArray(reinterpret_cast<const char*>(m.dspImage().data()),
-                                     int(m.dspImage().size())) == fwimage::dspImage(file) &&
-                          QByteArray(reinterpret_cast<const char*>(m.armImage().data()),
-                                     int(m.armImage().size())) == fwimage::armImage(file);
+        const bool same = m.dspImage() == fwimage::dspImage(file) && m.armImage() == fwimage::armImage(file);
         return same ? int(Success) : int(ImageMismatch);
     };
     s.out = nullptr;

@@ -185,8 +185,8 @@ void FaultTest::faultMatrix()
     QCOMPARE(rig.sent(Kind::DspData), r.dspFrames < 0 ? std::size_t(408 / 8) : std::size_t(r.dspFrames));
     QCOMPARE(rig.sent(Kind::ArmData), r.armFrames < 0 ? std::size_t(1000 / 8) : std::size_t(r.armFrames));
     if (r.status == 0) {
-        QCOMPARE(bytesOf(rig.device->dspImage()), fwimage::dspImage(file));
-        QCOMPARE(bytesOf(rig.device->armImage()), fwimage::armImage(file));
+        QVERIFY(rig.device->dspImage() == fwimage::dspImage(file));
+        QVERIFY(rig.device->armImage() == fwimage::armImage(file));
     }
     if (r.version < 0)
         QVERIFY(w.versionReply.isEmpty());

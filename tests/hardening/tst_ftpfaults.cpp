@@ -6,6 +6,7 @@
 // cuts the data connection, names a path through URL syntax, or serves a
 // wrong digest or signature; and the version check with no server to reach.
 #include "online/testserver.h"
+#include "qtbridge/bytes.h"
 #include "support/rig.h"
 
 #include "app/mainwindow.h"
@@ -30,7 +31,8 @@ constexpr notices::Id kSucceeded = notices::Id::DownloadSucceeded;
 constexpr notices::Id kFailure = notices::Id::DownloadFailed;
 constexpr notices::Id kNetwork = notices::Id::NetworkWarning;
 // What the server sends for RETR: a well-formed image of 32 bytes.
-const std::string kImage = fwimage::pack(QByteArray(8, 'd'), QByteArray(8, 'a'), 2015).toStdString();
+const std::string kImage =
+    toQByteArray(fwimage::pack(QByteArray(8, 'd'), QByteArray(8, 'a'), 2015)).toStdString();
 
 // A whole online run: what the server does, the road, what must follow.
 struct Road {
@@ -295,7 +297,7 @@ void FtpFaultTest::onlineRoad()
     options.online = true;
     options.fetch = road.fetch;
     options.verify = [&] {
-        return bytesOf(rig.device->dspImage()) + bytesOf(rig.device->armImage()) == image.mid(16)
+        return toQByteArray(rig.device->dspImage()) + toQByteArray(rig.device->armImage()) == image.mid(16)
                    ? unattended::Success
                    : unattended::ImageMismatch;
     };

@@ -7,6 +7,7 @@
 #include "online/ftpreply.h"
 #include "online/ftpthread.h"
 #include "online/updateserver.h"
+#include "qtbridge/bytes.h"
 #include "testserver.h"
 
 #include <QTemporaryDir>
@@ -55,7 +56,7 @@ void FtpClientTest::initTestCase()
 {
     for (int size : {0, 1, 2000, 1 << 20})
         QVERIFY(writeFile(root.filePath(QStringLiteral("f%1.bin").arg(size)),
-                          fwimage::sampleBytes(size, quint32(size) + 1)));
+                          toQByteArray(fwimage::sampleBytes(size, quint32(size) + 1))));
     server = std::make_unique<UpdateServerProcess>(root.path());
     QVERIFY2(server->started(), "scripts/ftp-server did not start");
 }
@@ -132,7 +133,7 @@ void FtpClientTest::download()
 
 void FtpClientTest::uploadAndSimpleCommands()
 {
-    const QByteArray content = fwimage::sampleBytes(3001, 7);
+    const QByteArray content = toQByteArray(fwimage::sampleBytes(3001, 7));
     const QString path = local.filePath(QStringLiteral("a/b/up.bin"));
     QVERIFY(writeFile(path, content) && writeFile(root.filePath("old.txt"), "x"));
     TraceCapture trace;

@@ -14,9 +14,10 @@
 #include "online/imageverify.h"
 #include "online/serverlayout.h"
 #include "online/updateserver.h"
+#include "qtbridge/bytes.h"
+#include "qtbridge/noticetext.h"
 #include "support/rig.h"
 #include "testserver.h"
-#include "upgrade/notices.h"
 #include "usb/backends/virtual/devicemodel.h"
 #include "usb/backends/virtual/virtualbus.h"
 
@@ -39,7 +40,8 @@ constexpr notices::Id kQuestion = notices::Id::NewFirmware, kNetwork = notices::
 // A 16-byte header, then 32 bytes of DSP and 64 of ARM image.
 QByteArray image(int version)
 {
-    return fwimage::pack(fwimage::sampleBytes(32, version), fwimage::sampleBytes(64, version + 1), version);
+    return toQByteArray(
+        fwimage::pack(fwimage::sampleBytes(32, version), fwimage::sampleBytes(64, version + 1), version));
 }
 
 QByteArray versionReplyFor(int number)

@@ -8,6 +8,7 @@
 #include "core/messagebox.h"
 #include "core/services.h"
 #include "image/firmwareimage.h"
+#include "qtbridge/bytes.h"
 #include "upgrade/notices.h"
 #include "usb/backends/virtual/virtualbus.h"
 #include "usb/linkstate.h"
@@ -93,7 +94,8 @@ inline QByteArray rawImage(quint32 dsp, quint32 version, quint32 arm, const QByt
 // Packed by the project's own tool; seeds 11 and 12: fwimage::sampleBytes(size, 11/12) are the images inside.
 inline QByteArray sampleImage(int dspSize, int armSize, quint32 version)
 {
-    return fwimage::pack(fwimage::sampleBytes(dspSize, 11), fwimage::sampleBytes(armSize, 12), version);
+    return toQByteArray(
+        fwimage::pack(fwimage::sampleBytes(dspSize, 11), fwimage::sampleBytes(armSize, 12), version));
 }
 
 // Delivers one input report to the window as the reader would.
@@ -103,9 +105,4 @@ inline void deliver(QObject* window, const QByteArray& hex, std::uint8_t reportI
     event.reportData = QByteArray::fromHex(hex).leftJustified(20, '\0', true);
     event.reportId = reportId;
     QCoreApplication::sendEvent(window, &event);
-}
-
-inline QByteArray bytesOf(const std::vector<std::uint8_t>& v)
-{
-    return QByteArray(reinterpret_cast<const char*>(v.data()), int(v.size()));
 }

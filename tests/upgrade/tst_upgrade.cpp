@@ -6,6 +6,8 @@
 
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
+#include "qtbridge/bytes.h"
+#include "qtbridge/noticetext.h"
 #include "upgrade/frames.h"
 #include "widgets/progressbarcolor.h"
 
@@ -92,7 +94,8 @@ void UpgradeTest::wholeUpgradeOnTimers()
     Boxes boxes;
     boxes.hook = [&](const BoxRequest&) { QCOMPARE(rig.sent(Kind::ArmEnd), 1u); };
     const QByteArray file = rawImage(run.dsp, 5001, run.arm,
-                                     fwimage::sampleBytes(run.dsp, 11) + fwimage::sampleBytes(run.arm, 12));
+                                     toQByteArray(fwimage::sampleBytes(run.dsp, 11)) +
+                                         toQByteArray(fwimage::sampleBytes(run.arm, 12)));
     QTimer::singleShot(60000, &loop, &QEventLoop::quit);
     start(rig, w, file);
     QCOMPARE(w.ui->LB_VersionTip->text(),
@@ -115,8 +118,8 @@ void UpgradeTest::wholeUpgradeOnTimers()
     QVERIFY(box.moved && !box.parent);
     QCOMPARE(box.position, w.frameGeometry().topLeft() + QPoint(150, 70));
     QVERIFY(linkClosedAtExit);
-    QCOMPARE(bytesOf(rig.device->dspImage()), fwimage::sampleBytes(run.dsp, 11));
-    QCOMPARE(bytesOf(rig.device->armImage()), fwimage::sampleBytes(run.arm, 12));
+    QVERIFY(rig.device->dspImage() == fwimage::sampleBytes(run.dsp, 11));
+    QVERIFY(rig.device->armImage() == fwimage::sampleBytes(run.arm, 12));
     QVERIFY(rig.device->frames() == expectedFrames(file, 16 + run.dsp));
     QList<int> offsets;
     for (int at = 16; at < file.size(); at += 8)

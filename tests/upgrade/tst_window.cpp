@@ -5,8 +5,8 @@
 
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
+#include "qtbridge/noticetext.h"
 #include "upgrade/frames.h"
-#include "upgrade/notices.h"
 
 #include <QFileInfo>
 #include <QLabel>

@@ -9,6 +9,7 @@
 // Handles come from a HandleTable: a read in progress keeps its descriptors
 // alive after a concurrent close, so a descriptor number can never be reused
 // under it.
+#include "protocol/protocol.h"
 #include "usb/backends/linux/hid_linux_parse.h"
 #include "usb/handletable.h"
 #include "usb/hidplatform.h"
@@ -35,7 +36,7 @@
 
 namespace {
 
-constexpr int kDeviceReportId = 0x80;
+constexpr int kDeviceReportId = protocol::kReportId;
 
 struct Device {
     int fd = -1;

@@ -31,6 +31,8 @@
 // frame after a real end frame is never a DSP data frame.
 #pragma once
 
+#include "protocol/protocol.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -39,10 +41,10 @@ class DeviceModel {
 public:
     using Report = std::vector<std::uint8_t>;
 
-    static constexpr std::uint8_t kReportId = 0x80;
-    static constexpr std::size_t kFrameLength = 11;  // feature report incl. id
-    static constexpr std::size_t kReportLength = 20; // input report incl. id
-    static constexpr int kWindow = 25;               // data frames per ack
+    static constexpr std::uint8_t kReportId = protocol::kReportId;
+    static constexpr std::size_t kFrameLength = protocol::kFeatureReportSize; // incl. id
+    static constexpr std::size_t kReportLength = protocol::kInputReportSize;  // incl. id
+    static constexpr int kWindow = 25;                                        // data frames per ack
 
     enum class FrameKind {
         VersionQuery,

@@ -43,11 +43,11 @@ struct VirtualInterfaceSpec {
     std::string path; // empty: the bus makes one from the ids
     std::uint16_t vendorId = 0x0483;
     std::uint16_t productId = 0x0525;
-    std::uint16_t featureLength = 11; // declared feature report length
-    std::uint16_t inputLength = 20;   // declared input report length
-    std::string serial;               // the serial number it reports (empty: none)
-    std::string location;             // its place on the bus; empty: the bus names one
-    bool probeFails = false;          // openProbe fails on this interface
+    std::uint16_t featureLength = protocol::kFeatureReportSize; // declared feature report length
+    std::uint16_t inputLength = protocol::kInputReportSize;     // declared input report length
+    std::string serial;                                         // the serial number it reports (empty: none)
+    std::string location;    // its place on the bus; empty: the bus names one
+    bool probeFails = false; // openProbe fails on this interface
     bool readOpenFails = false;
     bool writeOpenFails = false;
     std::shared_ptr<DeviceModel> device; // null: never answers, accepts writes

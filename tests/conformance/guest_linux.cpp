@@ -1,0 +1,280 @@
+// The tests inside the Linux guest (scripts/guest/run-tests): the backend
+// checks of conformance.h against hidraw, with virtual-hid-uhid as the
+// device, then the real firmware-updater-cli against uhid devices.
+#include "conformance.h"
+
+#include "cli/exitstatus.h"
+#include "image/firmwareimage.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QProcess>
+#include <QThread>
+
+#include <csignal>
+#include <memory>
+#include <unistd.h>
+
+using conformance::require;
+
+namespace {
+
+struct Paths {
+    QString uhid = QStringLiteral("/bin/virtual-hid-uhid");
+    QString cli = QStringLiteral("/bin/firmware-updater-cli");
+    QString image = QStringLiteral("/data/good.fw");
+    QString work = QStringLiteral("/tmp/guest-tests");
+} g_paths;
+
+void pump(int ms)
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents, ms);
+    QThread::msleep(5);
+}
+
+bool waitUntil(const std::function<bool()>& done, int ms = 5000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > ms)
+            return false;
+        pump(10);
+    }
+    return true;
+}
+
+// virtual-hid-uhid as a child process, commanded through its standard input
+// and followed through the lines it prints.
+class UhidDevice {
+public:
+    explicit UhidDevice(const QStringList& args)
+    {
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] {
+            while (process_.canReadLine())
+                lines_ << QString::fromUtf8(process_.readLine()).trimmed();
+        });
+        process_.start(g_paths.uhid, args);
+    }
+    ~UhidDevice() { stop(); }
+    bool waitLine(const QString& prefix, int count = 1, int ms = 5000)
+    {
+        return waitUntil([&] { return lines(prefix) >= count; }, ms);
+    }
+    int lines(const QString& prefix) const
+    {
+        return int(std::count_if(lines_.begin(), lines_.end(),
+                                 [&](const QString& l) { return l.startsWith(prefix); }));
+    }
+    void command(const char* line)
+    {
+        process_.write(QByteArray(line) + '\n');
+        process_.waitForBytesWritten(1000);
+    }
+    // SIGTERM: the program dumps its images and removes its devices.
+    bool stop()
+    {
+        if (process_.state() == QProcess::NotRunning)
+            return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
+        process_.terminate();
+        if (process_.waitForFinished(5000))
+            return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
+        process_.kill();
+        process_.waitForFinished(2000);
+        return false;
+    }
+
+private:
+    QStringList lines_;
+    QProcess process_;
+};
+
+class UhidProvider : public conformance::Provider {
+public:
+    HidPlatform& hid() override { return *nativeHidPlatform(); }
+    bool plug(const conformance::DeviceSetup& setup, std::string* why) override
+    {
+        dumpDir_ = g_paths.work + QStringLiteral("/images");
+        QDir(dumpDir_).removeRecursively();
+        QDir().mkpath(dumpDir_);
+        QStringList args;
+        for (const std::string& a : conformance::uhidArguments(setup, dumpDir_.toStdString()))
+            args << QString::fromStdString(a);
+        device_ = std::make_unique<UhidDevice>(args);
+        const bool up = device_->waitLine(QStringLiteral("created 0483:0525"));
+        *why = up ? std::string() : "virtual-hid-uhid did not create the device";
+        return up;
+    }
+    bool unplug() override
+    {
+        const int before = device_->lines(QStringLiteral("destroyed 0483:0525"));
+        device_->command("unplug");
+        return device_->waitLine(QStringLiteral("destroyed 0483:0525"), before + 1);
+    }
+    bool replug() override
+    {
+        const int before = device_->lines(QStringLiteral("created 0483:0525"));
+        device_->command("plug");
+        return device_->waitLine(QStringLiteral("created 0483:0525"), before + 1);
+    }
+    bool remove(protocol::Bytes* dsp, protocol::Bytes* arm) override
+    {
+        const bool clean = device_ && device_->stop();
+        device_.reset();
+        if (dsp)
+            *dsp = conformance::readFile((dumpDir_ + QStringLiteral("/dsp.bin")).toStdString());
+        if (arm)
+            *arm = conformance::readFile((dumpDir_ + QStringLiteral("/arm.bin")).toStdString());
+        return clean;
+    }
+    void pump(int ms) override { ::pump(ms); }
+    bool registerNotices(HidPlatform::NoticeSink sink) override
+    {
+        return hid().registerNotices(nullptr, sink);
+    }
+
+private:
+    std::unique_ptr<UhidDevice> device_;
+    QString dumpDir_;
+};
+
+// ------------------------------------------------ the cli on uhid devices
+
+// The cli's process; with `dropRoot` it runs as uid 65534, as a logged-in
+// user without the udev rule would run it.
+struct CliProcess : QProcess {
+    bool dropRoot = false;
+    void setupChildProcess() override
+    {
+        if (dropRoot && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(127);
+    }
+};
+
+// Runs firmware-updater-cli --image <the image> `args` within `ms`; checks
+// its exit status and that it printed each of `texts`.
+QString expectCli(const QStringList& args, int status, std::initializer_list<const char*> texts = {},
+                  int ms = 60000, bool unprivileged = false)
+{
+    QString out;
+    CliProcess p;
+    p.dropRoot = unprivileged;
+    if (unprivileged) { // its own runtime directory, as a user's session would have
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        p.setProcessEnvironment(env);
+    }
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    QObject::connect(&p, &QProcess::readyRead, [&] { out += QString::fromUtf8(p.readAll()); });
+    p.start(g_paths.cli, QStringList{"--image", g_paths.image} + args);
+    require(p.waitForStarted(5000), "the cli did not start");
+    require(waitUntil([&] { return p.state() == QProcess::NotRunning; }, ms),
+            "the cli did not finish in time");
+    out += QString::fromUtf8(p.readAll());
+    const int got = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    require(
+        got == status,
+        QStringLiteral("exit status %1, not %2; output:\n%3").arg(got).arg(status).arg(out).toStdString());
+    for (const char* text : texts)
+        require(out.contains(QLatin1String(text)),
+                QStringLiteral("\"%1\" not printed:\n%2").arg(text, out).toStdString());
+    return out;
+}
+
+// A uhid device with `args`, up and listed beside `present - 1` others.
+std::unique_ptr<UhidDevice> uhid(const QStringList& args, std::size_t present = 1)
+{
+    auto d = std::make_unique<UhidDevice>(args);
+    require(d->waitLine(QStringLiteral("created 0483:0525")), "the device was not created");
+    require(waitUntil([&] { return conformance::ourDevices(*nativeHidPlatform()).size() == present; }),
+            "the device is not listed");
+    return d;
+}
+
+void cliUnplugDuringDsp()
+{
+    // Version query, start, DSP handshake, then 60 DSP blocks: the stage
+    // times out after the device left.
+    auto dev = uhid({"--unplug-after-frames", "63", "--replug-after-ms", "1500"});
+    expectCli({}, unattended::Error2, {"Error 2"});
+    require(dev->waitLine(QStringLiteral("created 0483:0525"), 2, 10000), "the device did not come back");
+}
+
+void cliPermissionDenied()
+{
+    auto dev = uhid({"--verbose"}); // a line per frame: none may come
+    expectCli({"--wait-device", "1"}, unattended::LinkFailure,
+              {"Permission denied", "70-firmware-updater.rules"}, 30000, true);
+    require(dev->lines(QStringLiteral("frame")) == 0, "frames reached the device");
+}
+
+// Three devices with serials: --list shows them, nothing chosen is refused,
+// --all writes all three and each holds the image.
+void cliStationThreeDevices()
+{
+    const protocol::Bytes image = conformance::readFile(g_paths.image.toStdString());
+    const protocol::Bytes dsp = fwimage::dspImage(image), arm = fwimage::armImage(image);
+    std::vector<std::unique_ptr<UhidDevice>> devices;
+    auto dir = [](int i) { return g_paths.work + QStringLiteral("/station%1").arg(i); };
+    for (int i = 0; i < 3; ++i) {
+        QDir(dir(i)).removeRecursively();
+        QDir().mkpath(dir(i));
+        devices.push_back(
+            uhid({"--serial", QStringLiteral("GUEST-%1").arg(i), "--firmware", QString::number(4990 + i),
+                  "--dump-dir", dir(i), "--dsp-length", QString::number(dsp.size())},
+                 std::size_t(i + 1)));
+    }
+    const QString table = expectCli({"--list"}, unattended::Success, {"GUEST-0", "GUEST-1", "GUEST-2"});
+    QMap<QString, int> firmware;
+    for (const QString& line : expectCli({"--list", "--json"}, unattended::Success).split('\n')) {
+        const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (o.value("event").toString() == QLatin1String("device"))
+            firmware[o.value("serial").toString()] = o.value("firmware").toInt(-1);
+    }
+    require(firmware == QMap<QString, int>{{"GUEST-0", 4990}, {"GUEST-1", 4991}, {"GUEST-2", 4992}},
+            "--list --json did not give each serial its firmware number");
+    expectCli({"--wait-device", "0"}, unattended::SeveralDevices, {"GUEST-0", "GUEST-1", "GUEST-2"});
+    // Three upgrades share the guest's one emulated CPU: a generous limit.
+    expectCli({"--all", "--timeout", "150"}, unattended::Success, {"3 of 3 devices written"}, 200000);
+    for (int i = 0; i < 3; ++i) {
+        require(devices[i]->stop(), "a device program did not end cleanly");
+        require(conformance::readFile((dir(i) + "/dsp.bin").toStdString()) == dsp &&
+                    conformance::readFile((dir(i) + "/arm.bin").toStdString()) == arm,
+                "device " + std::to_string(i) + " does not hold the image");
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    std::signal(SIGPIPE, SIG_IGN);
+    const QHash<QString, QString*> options = {{"--uhid", &g_paths.uhid},
+                                              {"--cli", &g_paths.cli},
+                                              {"--image", &g_paths.image},
+                                              {"--work", &g_paths.work}};
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2)
+        if (QString* value = options.value(args[i]))
+            *value = args[i + 1];
+    QDir().mkpath(g_paths.work);
+
+    conformance::Runner runner;
+    UhidProvider provider;
+    conformance::run(provider, runner, "hidraw-");
+    runner.test("cli-unplug-during-dsp", cliUnplugDuringDsp);
+    runner.test("cli-no-device", [] {
+        require(conformance::ourDevices(*nativeHidPlatform()).empty(), "a device is still present");
+        expectCli({"--wait-device", "2"}, unattended::NoDevice, {}, 30000);
+    });
+    runner.test("cli-permission-denied", cliPermissionDenied);
+    runner.test("cli-station-three-devices", cliStationThreeDevices);
+    return runner.summary();
+}
