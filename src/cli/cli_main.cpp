@@ -57,8 +57,8 @@ int main(int argc, char* argv[])
                       "seconds"});
     unattended::addStationOptions(parser);
     unattended::Options options;
-    if (const int status =
-            unattended::parseCommandLine(parser, app.arguments(), "firmware-updater-cli", &options);
+    if (const int status = unattended::parseCommandLine(
+            parser, unattended::withConfirmDefault(app.arguments()), "firmware-updater-cli", &options);
         status >= 0)
         return status;
     double waitSeconds = kDefaultWaitSeconds;
@@ -74,6 +74,7 @@ int main(int argc, char* argv[])
     QString error;
     if (!unattended::readStationOptions(parser, &station, &error))
         return usage(error);
+    options.confirmMs = station.confirmMs;
     if (!unattended::openRecords(station, &events, &options, &error)) {
         std::fprintf(stderr, "firmware-updater-cli: %s\n", qPrintable(error));
         return unattended::Usage;
@@ -97,6 +98,8 @@ int main(int argc, char* argv[])
             if (parser.isSet(name))
                 childArguments << QStringLiteral("--%1").arg(QLatin1String(name)) << parser.value(name);
         }
+        if (station.confirmMs > 0)
+            childArguments << QStringLiteral("--confirm=%1").arg(station.confirmMs / 1000.0);
         const int status = unattended::runStation(*platform, kVendorId, kProductId, station, options, &events,
                                                   childArguments);
         return status;
@@ -126,14 +129,14 @@ int main(int argc, char* argv[])
     } else if (!presence.writable) {
         // Most often the udev rule is missing: without it only root may
         // open the hidraw node.
-        std::fprintf(text, "device %s\n", presence.path.c_str());
+        std::fprintf(text, "device %s\n", unattended::shownPath(presence.path).c_str());
         std::fflush(text);
         std::fprintf(stderr, "cannot open the device: %s\n", presence.error.c_str());
         std::fprintf(stderr, "hint: install the udev rule 70-firmware-updater.rules (see README) or run as "
                              "root\n");
         status = unattended::LinkFailure;
     } else {
-        std::fprintf(text, "device %s\n", presence.path.c_str());
+        std::fprintf(text, "device %s\n", unattended::shownPath(presence.path).c_str());
         std::fflush(text);
         const auto chosen =
             std::find_if(presence.devices.begin(), presence.devices.end(),
@@ -146,7 +149,7 @@ int main(int argc, char* argv[])
     // No run took place: the result record says why.
     if (!presence.writable) {
         events.write(QJsonObject{{"event", "result"},
-                                 {"path", QString::fromStdString(presence.path)},
+                                 {"path", QString::fromStdString(unattended::shownPath(presence.path))},
                                  {"status", status},
                                  {"outcome", unattended::statusMeaning(status)}});
     }

@@ -147,9 +147,14 @@ void queryFirmwareNumbers(HidPlatform& platform, std::vector<DeviceInfo>* device
     }
 }
 
+std::string shownPath(const std::string& path)
+{
+    return !path.empty() && path[0] == '/' ? path.substr(0, path.find('?')) : path;
+}
+
 bool Selection::matches(const DeviceInfo& device) const
 {
-    if (!path.empty() && device.path != path)
+    if (!path.empty() && device.path != path && shownPath(device.path) != path)
         return false;
     return serial.empty() || device.serial == serial;
 }

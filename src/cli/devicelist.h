@@ -32,7 +32,13 @@ std::vector<DeviceInfo> listDevices(HidPlatform& platform, std::uint16_t vendorI
 // reply are skipped.
 void queryFirmwareNumbers(HidPlatform& platform, std::vector<DeviceInfo>* devices, int timeoutMs);
 
-// Which device a run is told to use: a path, a serial number, or neither.
+// A path as people and records see it: the platform's own. The Linux
+// backend's paths carry the ids after a '?' for the window's discovery
+// (/dev/hidraw0?VID_0483&PID_0525); shown, that is /dev/hidraw0.
+std::string shownPath(const std::string& path);
+
+// Which device a run is told to use: a path (as listed or as shown), a
+// serial number, or neither.
 struct Selection {
     std::string path;
     std::string serial;

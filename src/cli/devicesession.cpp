@@ -117,7 +117,7 @@ public:
     void send(const frames::Frame& frame) override { s_.send(frame); }
     void setTimer(upgrade::Timer timer, bool running) override
     {
-        if (s_.done())
+        if (s_.done() || s_.confirming_)
             return;
         if (timer == upgrade::Timer::Delay) {
             if (running)
@@ -154,7 +154,7 @@ public:
     bool completion() override
     {
         s_.notice(notices::Id::Completion, Success);
-        s_.finish(s_.options_.verify ? s_.options_.verify(s_.device_) : Success);
+        s_.completed(s_.options_.verify ? s_.options_.verify(s_.device_) : Success);
         return true;
     }
 
@@ -183,7 +183,7 @@ DeviceSession::~DeviceSession()
 
 QJsonObject DeviceSession::context() const
 {
-    return QJsonObject{{"path", QString::fromStdString(device_.path)},
+    return QJsonObject{{"path", QString::fromStdString(shownPath(device_.path))},
                        {"serial", QString::fromStdString(device_.serial)}};
 }
 
@@ -215,8 +215,12 @@ void DeviceSession::begin()
         std::vector<std::uint8_t> buffer(inputLength);
         for (;;) {
             const int n = platform_.readInput(handle, buffer.data(), buffer.size());
-            if (n <= 0)
-                return; // closed, or the device left: the stage times out
+            if (n <= 0) {
+                // Closed, or the device left: the stage times out.
+                QMetaObject::invokeMethod(
+                    this, [this] { readerEnded(); }, Qt::QueuedConnection);
+                return;
+            }
             const QByteArray r(reinterpret_cast<const char*>(buffer.data()), n);
             QMetaObject::invokeMethod(
                 this, [this, r] { report(r); }, Qt::QueuedConnection);
@@ -230,7 +234,10 @@ void DeviceSession::begin()
     int limit = options_.timeoutMs;
     if (limit <= 0) // half the protocol's 4000 bytes per second, plus the start-up
         limit = 30000 + options_.image.size() / 2;
-    QTimer::singleShot(limit, this, [this] { finish(Timeout); });
+    QTimer::singleShot(limit, this, [this] {
+        if (!confirming_) // the confirmation has its own bound
+            finish(Timeout);
+    });
 }
 
 void DeviceSession::queryVersion()
@@ -243,6 +250,8 @@ void DeviceSession::report(const QByteArray& r)
 {
     if (done() || r.isEmpty() || std::uint8_t(r[0]) != frames::kReportId)
         return;
+    if (confirming_)
+        return confirmReport(r);
     const bool hadVersion = !engine_.state.versionReply.isEmpty();
     carry(engine_.reply(r));
     if (!hadVersion && !started_ && !engine_.state.versionReply.isEmpty())
@@ -346,6 +355,7 @@ void DeviceSession::finish(int status)
     if (transferTime_.isValid())
         transferMs_ = transferTime_.elapsed();
     dspTimer_ = armTimer_ = false;
+    confirming_ = false;
     delayTimer_->stop();
     ticker_.update(this);
     closeHandles();
@@ -365,8 +375,8 @@ void DeviceSession::finish(int status)
             result.insert("image_sha256",
                           QString::fromLatin1(
                               QCryptographicHash::hash(options_.image, QCryptographicHash::Sha256).toHex()));
-        if (status == Success && result.contains("image_version"))
-            result.insert("firmware_after", result.value("image_version"));
+        // What the device runs afterwards is known only when it was asked.
+        confirmRecord(&result);
         events_->setContext(context());
         events_->write(result);
     }

@@ -78,7 +78,21 @@ struct SessionOptions {
     // Called after the completion; returns Success or ImageMismatch.
     // Without it the run ends in Success.
     std::function<int(const DeviceInfo&)> verify;
+    // --confirm: after a successful completion, wait at most this long for
+    // the device to leave, come back with the same ids (and serial number,
+    // or path when it has none) and answer the version query (0: do not).
+    int confirmMs = 0;
+    int vendorId = 0x0483;
 };
+
+// The fields --confirm adds to a result record: "confirmed" (the device came
+// back running the image's number) and "firmware_after" as measured (null
+// when it did not answer). Nothing when it was not asked.
+void addConfirmFields(QJsonObject* result, bool asked, int firmwareAfter, int imageVersion);
+
+// --confirm's bound: the default and the largest, in seconds.
+constexpr int kConfirmDefaultSeconds = 30;
+constexpr int kConfirmMaxSeconds = 600;
 
 // Reads `path` into `options` (image, imageRead), with the window's bound
 // on the size of an image file.
@@ -95,6 +109,10 @@ public:
     void begin();
     // Ends the run now with `status` (Ctrl-C, a time limit).
     void stop(int status);
+    // Only the --confirm phase, for a device another road has written
+    // (the window): waits for it to restart and answer, then finished()
+    // with Success, NotBack or OtherVersion.
+    void beginConfirm();
 
     const DeviceInfo& device() const { return device_; }
     int status() const { return status_; } // -1 while running
@@ -121,6 +139,19 @@ private:
     void finish(int status);
     void closeHandles();
 
+    // The --confirm phase after the completion (devicesession_confirm.cpp).
+    void completed(int status); // finish, or confirm first
+    void startConfirm();
+    void confirmPoll();
+    void confirmReport(const QByteArray& report);
+    void readerEnded();
+    bool openConfirmed(const std::string& path);
+    void confirmRecord(QJsonObject* result) const;
+    int imageVersion() const; // the image header's version; -1: no image
+
+public:
+    int firmwareAfter() const { return firmwareAfter_; } // -1: not measured
+
     HidPlatform& platform_;
     DeviceInfo device_;
     SessionOptions options_;
@@ -142,6 +173,13 @@ private:
     QElapsedTimer time_;
     QElapsedTimer transferTime_;
     qint64 transferMs_ = -1;
+    bool confirming_ = false;
+    bool left_ = false;         // the written device has left the bus
+    bool confirmAsked_ = false; // --confirm was run for this device
+    int firmwareAfter_ = -1;    // the version it answered after coming back
+    int confirmPolls_ = 0;
+    bool reopened_ = false; // the handles are the returned device's
+    QTimer* confirmTimer_ = nullptr;
 };
 
 } // namespace unattended

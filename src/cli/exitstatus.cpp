@@ -29,6 +29,8 @@ const Row rows[] = {
     {UnexpectedNotice, "an unexpected notice was shown"},
     {Timeout, "the run took longer than its time limit"},
     {Interrupted, "the device's run was interrupted"},
+    {NotBack, "--confirm: the device did not come back and answer its version in time"},
+    {OtherVersion, "--confirm: the device came back with a firmware number other than the image's"},
     {UpToDate, "online: the device already runs the newest firmware on the server"},
     {DownloadFailed, "online: no version list or image could be had for the device"},
     {Usage, "bad command line"},

@@ -26,6 +26,8 @@ enum ExitStatus : int {
     UnexpectedNotice = 31,     // a notice this driver does not know
     Timeout = 32,              // the run took longer than its time limit
     Interrupted = 33,          // the device's run was stopped (Ctrl-C) or ended without a status
+    NotBack = 36,              // --confirm: the device did not come back and answer in time
+    OtherVersion = 37,         // --confirm: the device came back with another firmware number
     UpToDate = 40,             // online: the device already runs the server's newest firmware
     DownloadFailed = 41,       // online: no version list or image could be had for the device
     Usage = 64,                // bad command line

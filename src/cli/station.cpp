@@ -31,9 +31,9 @@ QJsonValue orNull(int number)
 
 QString describe(const DeviceInfo& d)
 {
-    return d.serial.empty() ? QString::fromStdString(d.path)
-                            : QStringLiteral("%1 (serial %2)")
-                                  .arg(QString::fromStdString(d.path), QString::fromStdString(d.serial));
+    const QString path = QString::fromStdString(shownPath(d.path));
+    return d.serial.empty() ? path
+                            : QStringLiteral("%1 (serial %2)").arg(path, QString::fromStdString(d.serial));
 }
 
 } // namespace
@@ -47,11 +47,34 @@ QString resultLine(const DeviceInfo& device, int status, double seconds)
         .arg(seconds, 0, 'f', 1);
 }
 
+int confirmDevice(const DeviceInfo& device, const Options& options, int* firmwareAfter)
+{
+    HidPlatform* platform = hidPlatform();
+    if (!platform)
+        return NotBack;
+    SessionOptions confirm;
+    loadSessionImage(options.imagePath, &confirm);
+    confirm.confirmMs = options.confirmMs;
+    SessionTicker ticker;
+    DeviceSession session(*platform, device, confirm, nullptr, ticker);
+    QEventLoop loop;
+    QObject::connect(&session, &DeviceSession::finished, &loop, &QEventLoop::quit);
+    std::fprintf(options.out, "waiting for the device to come back (at most %d s)\n",
+                 options.confirmMs / 1000);
+    std::fflush(options.out);
+    session.beginConfirm();
+    loop.exec();
+    *firmwareAfter = session.firmwareAfter();
+    if (*firmwareAfter >= 0)
+        std::fprintf(options.out, "device back with firmware %d\n", *firmwareAfter);
+    return session.status();
+}
+
 int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events, bool bindToPath)
 {
     EventLog none;
     EventLog& log = events ? *events : none;
-    log.setContext(QJsonObject{{"path", QString::fromStdString(device.path)},
+    log.setContext(QJsonObject{{"path", QString::fromStdString(shownPath(device.path))},
                                {"serial", QString::fromStdString(device.serial)}});
     log.write(QJsonObject{{"event", "device"},
                           {"location", QString::fromStdString(device.location)},
@@ -76,6 +99,10 @@ int flashDevice(const DeviceInfo& device, const Options& options, EventLog* even
             before = window.deviceVersion;
     }
     bindLinkToDevice({});
+    int firmwareAfter = -1;
+    const bool confirm = status == Success && options.confirmMs > 0;
+    if (confirm)
+        status = confirmDevice(device, options, &firmwareAfter);
 
     QJsonObject result{{"event", "result"},
                        {"image", options.imagePath},
@@ -94,9 +121,9 @@ int flashDevice(const DeviceInfo& device, const Options& options, EventLog* even
         if (sha.addData(&image))
             result.insert("image_sha256", QString::fromLatin1(sha.result().toHex()));
     }
-    // What the device runs now is known only when it was written.
-    if (status == Success && result.contains("image_version"))
-        result.insert("firmware_after", result.value("image_version"));
+    // What the device runs now is known only when it was asked.
+    addConfirmFields(&result, confirm, firmwareAfter,
+                     result.contains("image_version") ? result.value("image_version").toInt() : -1);
     log.write(result);
     return status;
 }
@@ -148,8 +175,8 @@ void Station::redraw()
     barsDrawn_ = 0;
     for (const std::string& path : order_) {
         const Job& job = *jobs_.at(path);
-        const QString name =
-            QString::fromStdString(job.device.serial.empty() ? job.device.path : job.device.serial);
+        const QString name = QString::fromStdString(job.device.serial.empty() ? shownPath(job.device.path)
+                                                                              : job.device.serial);
         std::fprintf(options_.out, "%-20s %s\n", qPrintable(name.right(20)),
                      qPrintable(progressLine(job.bytes, job.total, job.time.elapsed())));
         ++barsDrawn_;
@@ -200,6 +227,7 @@ void Station::startSession(std::unique_ptr<Job> job)
     const DeviceInfo device = j->device;
     j->session =
         new DeviceSession(*options_.platform, device, options_.session, options_.events, ticker_, this);
+    j->time.start();
     connect(j->session, &DeviceSession::progress, this, [this, j](qint64 bytes, qint64 total) {
         showProgress(*j, bytes, total, total > 0 ? int(bytes * 100 / total) : 0);
     });
@@ -279,7 +307,7 @@ void Station::finished(Job& job, int exitCode, bool crashed)
     // The child's (or session's) own result record came through; one of
     // the station's stands for a child that could not write it.
     if (job.process && (job.killed || job.interrupted || crashed) && options_.events) {
-        options_.events->setContext(QJsonObject{{"path", QString::fromStdString(job.device.path)},
+        options_.events->setContext(QJsonObject{{"path", QString::fromStdString(shownPath(job.device.path))},
                                                 {"serial", QString::fromStdString(job.device.serial)}});
         options_.events->write(QJsonObject{{"event", "result"},
                                            {"duration_s", seconds},

@@ -42,6 +42,12 @@ class EventLog;
 // again, as the window does.
 int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events, bool bindToPath);
 
+// --confirm after the window's road: waits (options.confirmMs) for the
+// written device to restart, come back and answer its version. Returns
+// Success, NotBack or OtherVersion, the version it answered in
+// `firmwareAfter` (-1: none).
+int confirmDevice(const DeviceInfo& device, const Options& options, int* firmwareAfter);
+
 // The one-line result of a device, for people.
 QString resultLine(const DeviceInfo& device, int status, double seconds);
 

@@ -45,6 +45,14 @@ void addStationOptions(QCommandLineParser& parser)
     parser.addOption({"all", "Write the image into every attached device at once; one result per device."});
     parser.addOption({"watch", "Station loop: write the image into every device that is plugged in, until "
                                "Ctrl-C."});
+    parser.addOption(
+        {"confirm",
+         QStringLiteral("After the completion, wait up to SECONDS (default %1, at most %2) for each "
+                        "device to come back with the same ids and answer its version query; "
+                        "written --confirm or --confirm=SECONDS.")
+             .arg(kConfirmDefaultSeconds)
+             .arg(kConfirmMaxSeconds),
+         "seconds"});
     QCommandLineOption child("station-child", "Run for a station: one device, records on standard output.");
     child.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(child);
@@ -60,6 +68,16 @@ bool readStationOptions(const QCommandLineParser& parser, StationCommand* c, QSt
     c->logPath = parser.value("log");
     c->selection.path = parser.value("device").toStdString();
     c->selection.serial = parser.value("serial").toStdString();
+    if (parser.isSet("confirm")) {
+        bool ok = false;
+        const double seconds = parser.value("confirm").toDouble(&ok);
+        if (!ok || seconds < 1 || seconds > kConfirmMaxSeconds) {
+            *error =
+                QStringLiteral("--confirm needs a number of seconds from 1 to %1").arg(kConfirmMaxSeconds);
+            return false;
+        }
+        c->confirmMs = int(seconds * 1000);
+    }
     if (int(c->list) + int(c->all) + int(c->watch) > 1) {
         *error = QStringLiteral("--list, --all and --watch exclude each other");
         return false;
@@ -69,6 +87,15 @@ bool readStationOptions(const QCommandLineParser& parser, StationCommand* c, QSt
         return false;
     }
     return true;
+}
+
+QStringList withConfirmDefault(const QStringList& arguments)
+{
+    QStringList out;
+    for (const QString& a : arguments)
+        out << (a == QLatin1String("--confirm") ? QStringLiteral("--confirm=%1").arg(kConfirmDefaultSeconds)
+                                                : a);
+    return out;
 }
 
 bool openRecords(const StationCommand& command, EventLog* events, Options* options, QString* error)
@@ -88,7 +115,7 @@ void printDevices(const std::vector<DeviceInfo>& devices, const StationCommand& 
     for (const DeviceInfo& d : devices) {
         events->setContext({});
         events->write(QJsonObject{{"event", "device"},
-                                  {"path", QString::fromStdString(d.path)},
+                                  {"path", QString::fromStdString(shownPath(d.path))},
                                   {"serial", QString::fromStdString(d.serial)},
                                   {"location", QString::fromStdString(d.location)},
                                   {"writable", d.writable},
@@ -102,15 +129,16 @@ void printDevices(const std::vector<DeviceInfo>& devices, const StationCommand& 
         const std::string firmware = !d.writable      ? "cannot open: " + d.error
                                      : d.firmware < 0 ? "no reply"
                                                       : std::to_string(d.firmware);
-        std::printf("%-40s %-20s %-28s %s\n", d.path.c_str(), d.serial.empty() ? "-" : d.serial.c_str(),
-                    d.location.empty() ? "-" : d.location.c_str(), firmware.c_str());
+        std::printf("%-40s %-20s %-28s %s\n", shownPath(d.path).c_str(),
+                    d.serial.empty() ? "-" : d.serial.c_str(), d.location.empty() ? "-" : d.location.c_str(),
+                    firmware.c_str());
     }
     std::fflush(stdout);
 }
 
 int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
                const StationCommand& command, const Options& options, EventLog* events,
-               const QStringList& childArguments)
+               const QStringList& childArguments, std::function<int(const DeviceInfo&)> verify)
 {
     if (command.list) {
         std::vector<DeviceInfo> devices = listDevices(platform, vendorId, productId);
@@ -126,6 +154,9 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
     s.session.timeoutMs = options.timeoutMs;
     s.session.productId = productId;
     s.session.sha256 = options.sha256;
+    s.session.confirmMs = command.confirmMs;
+    s.session.verify = std::move(verify);
+    s.session.vendorId = vendorId;
     // The online road runs through the window: a child per device.
     if (options.online)
         s.program = QCoreApplication::applicationFilePath();
@@ -136,7 +167,7 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
     // The child's own limit comes first; this one catches a child that hangs.
     const int childLimit =
         options.timeoutMs > 0 ? options.timeoutMs : 30000 + int(QFileInfo(options.imagePath).size() / 2);
-    s.childTimeoutMs = childLimit + 30000;
+    s.childTimeoutMs = childLimit + 30000 + command.confirmMs;
     s.out = command.json ? nullptr : stdout;
     s.terminal = !command.json && isatty(fileno(stdout));
     s.events = events->enabled() ? events : nullptr;

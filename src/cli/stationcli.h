@@ -8,6 +8,7 @@
 #include "sim/unattended.h"
 
 #include <QString>
+#include <QStringList>
 
 class QCommandLineParser;
 
@@ -21,7 +22,12 @@ struct StationCommand {
     bool child = false; // run by a station for one device
     QString logPath;
     Selection selection;
+    int confirmMs = 0; // --confirm[=SECONDS]; 0: not given
 };
+
+// --confirm takes its value only as --confirm=SECONDS: a bare --confirm in
+// `arguments` becomes --confirm=<the default>, for the parser.
+QStringList withConfirmDefault(const QStringList& arguments);
 
 // --json and --log: every program that writes records.
 void addRecordOptions(QCommandLineParser& parser);
@@ -38,10 +44,12 @@ void printDevices(const std::vector<DeviceInfo>& devices, const StationCommand& 
 
 // --list, --all or --watch on `platform`; returns the exit status. The
 // children of --all and --watch are this program again, one per device
-// (--device PATH), with the image and time options of `arguments`.
+// (--device PATH), with the image and time options of `arguments`. The
+// sessions of a local image check each device with `verify` (the
+// simulator's) after the completion.
 int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
                const StationCommand& command, const Options& options, EventLog* events,
-               const QStringList& childArguments);
+               const QStringList& childArguments, std::function<int(const DeviceInfo&)> verify = {});
 
 // Makes SIGINT (Ctrl-C) call `onInterrupt` from the event loop.
 void onInterruptSignal(std::function<void()> onInterrupt);

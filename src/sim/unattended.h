@@ -52,6 +52,9 @@ struct Options {
     Fetch fetch = Fetch::Curl;
     // --image: the SHA-256 the file must have before anything is written.
     QByteArray sha256;
+    // --confirm: after the completion, how long to wait for the device to
+    // come back and answer its version (0: do not wait).
+    int confirmMs = 0;
 };
 
 // The driver's own options (--image, --sha256, --timeout, --version-timeout,

@@ -178,7 +178,7 @@ void StationTest::allWithOneUnplugged()
     s.arguments = [image](const DeviceInfo& d) {
         QStringList args{"--json", "--image", image, "--serial", QString::fromStdString(d.serial)};
         if (d.serial == "W2")
-            args << "--unplug-after"
+            args << "--unplug-after-frames"
                  << "20";
         return args;
     };
@@ -377,7 +377,7 @@ void StationTest::hungChildIsStopped()
     s.arguments = [image](const DeviceInfo& d) {
         QStringList args{"--json", "--image", image};
         if (d.path == "hung")
-            args << "--no-start-ack";
+            args << "--drop-start-ack";
         return args;
     };
     s.childTimeoutMs = 8000;

@@ -1,0 +1,177 @@
+// The --confirm phase of a DeviceSession: after the completion the device
+// restarts into what it received. The session waits, bounded, for it to
+// leave the bus, to come back with the same ids (the same serial number, or
+// the same path when it reports none) and to answer the version query, and
+// records the version it measured.
+#include "cli/devicesession.h"
+
+#include "cli/exitstatus.h"
+#include "image/firmwareimage.h"
+#include "upgrade/frames.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+namespace unattended {
+
+namespace {
+
+// How often the bus is looked at, and the version query sent again, while
+// waiting.
+constexpr int kConfirmPollMs = 250;
+constexpr int kQueryEveryPolls = 4;
+
+} // namespace
+
+int DeviceSession::imageVersion() const
+{
+    fwimage::Header header;
+    if (!options_.imageRead || !fwimage::parseHeader(options_.image, &header))
+        return -1;
+    return int(std::int32_t(header.version));
+}
+
+void DeviceSession::completed(int status)
+{
+    if (status != Success || options_.confirmMs <= 0)
+        return finish(status);
+    // The transfer ends here; the wait for the device is not part of it.
+    transferMs_ = transferTime_.elapsed();
+    transferTime_.invalidate();
+    startConfirm();
+}
+
+void DeviceSession::beginConfirm()
+{
+    time_.start();
+    // The device may be gone already; if not, its read ending says it left.
+    if (!openConfirmed(device_.path))
+        left_ = true;
+    startConfirm();
+}
+
+void DeviceSession::startConfirm()
+{
+    confirming_ = true;
+    confirmAsked_ = true;
+    dspTimer_ = armTimer_ = false;
+    delayTimer_->stop();
+    ticker_.update(this);
+    confirmTimer_ = new QTimer(this);
+    confirmTimer_->setInterval(kConfirmPollMs);
+    connect(confirmTimer_, &QTimer::timeout, this, &DeviceSession::confirmPoll);
+    confirmTimer_->start();
+    QTimer::singleShot(options_.confirmMs, this, [this] {
+        if (confirming_)
+            finish(NotBack);
+    });
+}
+
+void DeviceSession::readerEnded()
+{
+    if (confirming_)
+        left_ = true;
+}
+
+void DeviceSession::confirmPoll()
+{
+    if (done() || !confirming_) {
+        confirmTimer_->stop();
+        return;
+    }
+    const std::vector<std::string> paths = platform_.enumerate();
+    if (!left_) {
+        // A read that does not end when the device goes: its path does.
+        if (std::find(paths.begin(), paths.end(), device_.path) == paths.end())
+            left_ = true;
+        return;
+    }
+    if (reopened_) {
+        // Back and open: ask again until it answers.
+        if (++confirmPolls_ % kQueryEveryPolls == 0)
+            send(frames::versionQuery());
+        return;
+    }
+    for (const std::string& path : paths) {
+        const HidHandle probe = platform_.openProbe(path);
+        if (probe == kInvalidHidHandle)
+            continue;
+        HidAttributes a;
+        std::string serial;
+        const bool ids = platform_.getAttributes(probe, &a) && a.vendorId == options_.vendorId &&
+                         a.productId == options_.productId;
+        if (ids)
+            platform_.getSerialNumber(probe, &serial);
+        platform_.close(probe);
+        const bool same = device_.serial.empty() ? path == device_.path : serial == device_.serial;
+        // Not writable yet: udev may still be setting its permissions.
+        if (ids && same && openConfirmed(path)) {
+            reopened_ = true;
+            confirmPolls_ = 0;
+            send(frames::versionQuery());
+            return;
+        }
+    }
+}
+
+bool DeviceSession::openConfirmed(const std::string& path)
+{
+    closeHandles();
+    read_ = platform_.openRead(path);
+    write_ = platform_.openWrite(path);
+    if (read_ == kInvalidHidHandle || write_ == kInvalidHidHandle) {
+        closeHandles();
+        return false;
+    }
+    writeRefused_ = false;
+    HidCaps caps;
+    std::size_t inputLength = 64;
+    if (platform_.getCaps(write_, &caps)) {
+        featureLength_ = caps.featureReportByteLength;
+        inputLength = std::max<std::size_t>(inputLength, caps.inputReportByteLength);
+    }
+    inputLength = std::min<std::size_t>(inputLength, 4096);
+    reader_ = std::thread([this, inputLength, handle = read_] {
+        std::vector<std::uint8_t> buffer(inputLength);
+        for (;;) {
+            const int n = platform_.readInput(handle, buffer.data(), buffer.size());
+            if (n <= 0) {
+                QMetaObject::invokeMethod(
+                    this, [this] { readerEnded(); }, Qt::QueuedConnection);
+                return;
+            }
+            const QByteArray r(reinterpret_cast<const char*>(buffer.data()), n);
+            QMetaObject::invokeMethod(
+                this, [this, r] { report(r); }, Qt::QueuedConnection);
+        }
+    });
+    return true;
+}
+
+void DeviceSession::confirmReport(const QByteArray& r)
+{
+    // Replies of the device before it left (a late acknowledgement) are no
+    // answer of the restarted one.
+    if (!left_ || frames::decodeReply(r) != frames::Reply::Version)
+        return;
+    firmwareAfter_ = frames::replyVersion(r);
+    const int expected = imageVersion();
+    finish(expected >= 0 && firmwareAfter_ == std::uint16_t(expected) ? Success : OtherVersion);
+}
+
+void DeviceSession::confirmRecord(QJsonObject* result) const
+{
+    addConfirmFields(result, confirmAsked_, firmwareAfter_, imageVersion());
+}
+
+void addConfirmFields(QJsonObject* result, bool asked, int firmwareAfter, int imageVersion)
+{
+    if (!asked)
+        return;
+    result->insert("confirmed", firmwareAfter >= 0 && imageVersion >= 0 &&
+                                    firmwareAfter == int(std::uint16_t(imageVersion)));
+    result->insert("firmware_after", firmwareAfter < 0 ? QJsonValue() : QJsonValue(firmwareAfter));
+}
+
+} // namespace unattended
