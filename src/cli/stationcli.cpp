@@ -143,8 +143,17 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
     if (command.list) {
         std::vector<DeviceInfo> devices = listDevices(platform, vendorId, productId);
         queryFirmwareNumbers(platform, &devices, std::min(options.versionTimeoutMs, kListVersionTimeoutMs));
+        // An empty list is a result too.
+        if (devices.empty()) {
+            if (command.json)
+                std::printf("[]\n");
+            else
+                std::printf("no device %04x:%04x is attached\n", vendorId, productId);
+            std::fflush(stdout);
+            return Success;
+        }
         printDevices(devices, command, events);
-        return devices.empty() ? NoDevice : Success;
+        return Success;
     }
 
     StationOptions s;
