@@ -82,6 +82,11 @@ struct SessionOptions {
     // the device to leave, come back with the same ids (and serial number,
     // or path when it has none) and answer the version query (0: do not).
     int confirmMs = 0;
+    // False: the wait only lets the restart pass and measures; its outcome
+    // leaves the status as the completion made it (a station's --watch
+    // without --confirm, which must not take a restarting device for a new
+    // one).
+    bool confirmJudges = true;
     int vendorId = 0x0483;
 };
 

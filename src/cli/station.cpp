@@ -374,6 +374,13 @@ void Station::scan(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t 
     if (stopping_)
         return;
     for (const DeviceInfo& d : devices) {
+        // A running job's device back under another path (a restart) is no
+        // new device.
+        const bool running = std::any_of(jobs_.begin(), jobs_.end(), [&](const auto& j) {
+            return !d.serial.empty() && j.second->device.serial == d.serial;
+        });
+        if (running)
+            flashed_[d.path] = true;
         // Not writable yet: udev may still be setting its permissions.
         if (d.writable && !jobs_.count(d.path) && !flashed_.count(d.path))
             start(d);

@@ -164,6 +164,10 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
     s.session.productId = productId;
     s.session.sha256 = options.sha256;
     s.session.confirmMs = command.confirmMs;
+    if (command.watch && command.confirmMs <= 0) {
+        s.session.confirmMs = kConfirmDefaultSeconds * 1000;
+        s.session.confirmJudges = false;
+    }
     s.session.verify = std::move(verify);
     s.session.vendorId = vendorId;
     // The online road runs through the window: a child per device.
@@ -176,7 +180,7 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
     // The child's own limit comes first; this one catches a child that hangs.
     const int childLimit =
         options.timeoutMs > 0 ? options.timeoutMs : 30000 + int(QFileInfo(options.imagePath).size() / 2);
-    s.childTimeoutMs = childLimit + 30000 + command.confirmMs;
+    s.childTimeoutMs = childLimit + 30000 + s.session.confirmMs;
     s.out = command.json ? nullptr : stdout;
     s.terminal = !command.json && isatty(fileno(stdout));
     s.events = events->enabled() ? events : nullptr;

@@ -118,8 +118,10 @@ int main(int argc, char* argv[])
     int count = 1;
     if (rehearsal && !readNumber(parser, "devices", 1, kMaxDevices, &count))
         return usage(QStringLiteral("--devices needs a number from 1 to %1").arg(kMaxDevices));
-    if (rehearsal && options.online && (station.all || station.watch))
-        return usage(QStringLiteral("--devices with --all or --watch writes a local image (--image)"));
+    // The station's online road runs a child process per device, and a
+    // child has devices of its own, not these.
+    if (options.online && (station.all || station.watch))
+        return usage(QStringLiteral("--all and --watch write a local image here (--image)"));
     int number = 5000;
     if (parser.isSet("device-version") && !readNumber(parser, "device-version", 0, 65535, &number))
         return usage(QStringLiteral("--device-version needs a number from 0 to 65535"));
@@ -200,25 +202,7 @@ int main(int argc, char* argv[])
     };
 
     if (station.list || station.all || station.watch) {
-        // The children of the online road are this program on the same
-        // devices, each choosing its own with --device.
-        QStringList childArguments;
-        for (const char* name : {"image", "timeout", "version-timeout", "server", "fetch", "device-version",
-                                 "devices", "trusted-key"}) {
-            if (parser.isSet(name))
-                childArguments << QStringLiteral("--%1").arg(QLatin1String(name)) << parser.value(name);
-        }
-        for (const FaultOption& f : deviceFaultOptions()) {
-            if (parser.isSet(f.name))
-                childArguments << QStringLiteral("--%1").arg(QLatin1String(f.name))
-                               << (f.value ? QStringList{parser.value(f.name)} : QStringList{});
-        }
-        for (const QString& fault : parser.values("fault"))
-            childArguments << QStringLiteral("--fault") << fault;
-        if (station.confirmMs > 0)
-            childArguments << QStringLiteral("--confirm=%1").arg(station.confirmMs / 1000.0);
-        return unattended::runStation(bus, kVendorId, kProductId, station, options, &events, childArguments,
-                                      verify);
+        return unattended::runStation(bus, kVendorId, kProductId, station, options, &events, {}, verify);
     }
 
     const unattended::Presence presence =
