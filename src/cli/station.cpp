@@ -2,6 +2,7 @@
 
 #include "app/mainwindow.h"
 #include "cli/eventlog.h"
+#include "core/commandline.h"
 #include "image/firmwareimage.h"
 #include "usb/linkstate.h"
 
@@ -59,13 +60,16 @@ int confirmDevice(const DeviceInfo& device, const Options& options, int* firmwar
     DeviceSession session(*platform, device, confirm, nullptr, ticker);
     QEventLoop loop;
     QObject::connect(&session, &DeviceSession::finished, &loop, &QEventLoop::quit);
-    std::fprintf(options.out, "waiting for the device to come back (at most %d s)\n",
-                 options.confirmMs / 1000);
-    std::fflush(options.out);
+    const bool quiet = cmdline::verbosity() == cmdline::Verbosity::Quiet;
+    if (!quiet) {
+        std::fprintf(options.out, "waiting for the device to come back (at most %d s)\n",
+                     options.confirmMs / 1000);
+        std::fflush(options.out);
+    }
     session.beginConfirm();
     loop.exec();
     *firmwareAfter = session.firmwareAfter();
-    if (*firmwareAfter >= 0)
+    if (*firmwareAfter >= 0 && !quiet)
         std::fprintf(options.out, "device back with firmware %d\n", *firmwareAfter);
     return session.status();
 }

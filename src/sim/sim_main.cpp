@@ -80,7 +80,8 @@ int main(int argc, char* argv[])
         QStringLiteral("Writes a firmware image into virtual devices, unattended, and checks what each "
                        "device received: one device through the updater's window, or with --devices N a "
                        "rehearsal station that takes the options of firmware-updater-cli's station. The "
-                       "devices restart into the firmware they received after the completion.\n\n") +
+                       "devices restart into the firmware they received after the completion. Without "
+                       "--devices the one device reports the serial number of --serial.\n\n") +
         unattended::statusHelp());
     unattended::addOptions(parser);
     parser.addOption({"device-version", "Firmware number the virtual devices report (default 5000).", "N"});
