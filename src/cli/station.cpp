@@ -39,12 +39,13 @@ QString describe(const DeviceInfo& d)
 
 } // namespace
 
-QString resultLine(const DeviceInfo& device, int status, double seconds)
+QString resultLine(const DeviceInfo& device, int status, double seconds, int firmwareAfter)
 {
-    return QStringLiteral("%1 %2: status %3, %4 (%5 s)")
+    return QStringLiteral("%1 %2: status %3, %4%5 (%6 s)")
         .arg(status == Success ? QStringLiteral("OK  ") : QStringLiteral("FAIL"), describe(device))
         .arg(status)
         .arg(statusMeaning(status))
+        .arg(firmwareAfter < 0 ? QString() : QStringLiteral("; back with firmware %1").arg(firmwareAfter))
         .arg(seconds, 0, 'f', 1);
 }
 
@@ -307,7 +308,8 @@ void Station::finished(Job& job, int exitCode, bool crashed)
     else if (job.interrupted || crashed || exitCode < 0)
         status = Interrupted;
     const double seconds = job.time.elapsed() / 1000.0;
-    results_.push_back(Result{job.device, status, seconds});
+    const int firmwareAfter = job.session ? job.session->firmwareAfter() : -1;
+    results_.push_back(Result{job.device, status, seconds, firmwareAfter});
     // The child's (or session's) own result record came through; one of
     // the station's stands for a child that could not write it.
     if (job.process && (job.killed || job.interrupted || crashed) && options_.events) {
@@ -330,7 +332,7 @@ void Station::finished(Job& job, int exitCode, bool crashed)
         done->session->disconnect(this);
         done->session->deleteLater();
     }
-    print(resultLine(done->device, status, seconds));
+    print(resultLine(done->device, status, seconds, firmwareAfter));
     if (jobs_.empty()) {
         redrawTimer_->stop();
         emit idle();
@@ -358,7 +360,8 @@ int Station::flashAll(const std::vector<DeviceInfo>& devices)
         const int status = it == results_.end() ? Interrupted : it->status;
         failed += status != Success;
         if (options_.out)
-            print(resultLine(d, status, it == results_.end() ? 0 : it->seconds));
+            print(it == results_.end() ? resultLine(d, status, 0)
+                                       : resultLine(d, status, it->seconds, it->firmwareAfter));
     }
     if (options_.out)
         print(

@@ -49,7 +49,8 @@ int flashDevice(const DeviceInfo& device, const Options& options, EventLog* even
 int confirmDevice(const DeviceInfo& device, const Options& options, int* firmwareAfter);
 
 // The one-line result of a device, for people.
-QString resultLine(const DeviceInfo& device, int status, double seconds);
+// `firmwareAfter`: the version it answered after its restart (-1: not asked).
+QString resultLine(const DeviceInfo& device, int status, double seconds, int firmwareAfter = -1);
 
 struct StationOptions {
     // In-process sessions: the backend the devices are on, and what every
@@ -92,6 +93,7 @@ public:
         DeviceInfo device;
         int status = -1;
         double seconds = 0;
+        int firmwareAfter = -1; // --confirm: the version it answered after its restart
     };
     const std::vector<Result>& results() const { return results_; }
 

@@ -199,7 +199,8 @@ int main(int argc, char* argv[])
         tellDevices(path);
     };
     auto verify = [&](const unattended::DeviceInfo& d) {
-        return unattended::verifyDevice(*models.at(d.path), options.imagePath, text);
+        return unattended::verifyDevice(*models.at(d.path), options.imagePath, text,
+                                        rehearsal ? d.serial : "");
     };
 
     if (station.list || station.all || station.watch) {
