@@ -68,6 +68,13 @@ bool readStationOptions(const QCommandLineParser& parser, StationCommand* c, QSt
     c->logPath = parser.value("log");
     c->selection.path = parser.value("device").toStdString();
     c->selection.serial = parser.value("serial").toStdString();
+    // Nothing takes a bare word: "--confirm 10" must not pass for a 30 s wait.
+    if (!parser.positionalArguments().isEmpty()) {
+        *error =
+            QStringLiteral("unexpected argument \"%1\" (a value of --confirm is written --confirm=SECONDS)")
+                .arg(parser.positionalArguments().constFirst());
+        return false;
+    }
     if (parser.isSet("confirm")) {
         bool ok = false;
         const double seconds = parser.value("confirm").toDouble(&ok);

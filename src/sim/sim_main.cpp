@@ -151,7 +151,7 @@ int main(int argc, char* argv[])
                              .arg(count)
                              .arg(text));
         if (!applyFaultText(text.mid(colon + 1).toStdString(), &faults[std::size_t(k - 1)], &why))
-            return usage(QStringLiteral("--fault %1: %2").arg(text, QString::fromStdString(why)));
+            return usage(QStringLiteral("--fault %1: %2").arg(k).arg(QString::fromStdString(why)));
     }
 
     unattended::EventLog events;

@@ -414,6 +414,7 @@ void StationTest::rehearsal()
         {"", int(SeveralDevices), "SIM-1@/dev/hidraw0=null SIM-2@/dev/hidraw1=null SIM-3@/dev/hidraw2=null"},
         {"--all --fault 4:drop-start-ack", int(Usage), ""},
         {"--all --fault 1:drop-start-ack=1", int(Usage), ""},
+        {"--all --confirm 3", int(Usage), ""}, // not a 30 s wait with a stray word
     };
     for (const auto& row : rows) {
         const QString log = dir_.filePath("rehearsal.jsonl");

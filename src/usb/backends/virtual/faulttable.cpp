@@ -44,8 +44,7 @@ const std::vector<FaultOption>& deviceFaultOptions()
         {"arm-ack-second-form", nullptr, 0, 1, "acknowledge ARM windows with 0x0F 0x54",
          [](F& f, long v) { f.armAckSecondForm = v != 0; }},
         {"reboot-ms", "MS", 0, kMs,
-         "after the completion, restart into the received firmware: leave the bus and come back MS "
-         "milliseconds later (0: stay on the bus)",
+         "after the completion, restart: leave, and come back MS ms later running the new firmware (0: stay)",
          [](F& f, long v) { f.rebootMs = int(v); }},
         {"no-return", nullptr, 0, 1, "after the completion, leave the bus and never come back",
          [](F& f, long v) { f.noReturn = v != 0; }},
