@@ -85,7 +85,7 @@ struct SessionOptions {
     // False: the wait only lets the restart pass and measures; its outcome
     // leaves the status as the completion made it (a station's --watch
     // without --confirm, which must not take a restarting device for a new
-    // one).
+    // one). Then only for a device with a serial number.
     bool confirmJudges = true;
     int vendorId = 0x0483;
 };

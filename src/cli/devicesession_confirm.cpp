@@ -34,7 +34,10 @@ int DeviceSession::imageVersion() const
 
 void DeviceSession::completed(int status)
 {
-    if (status != Success || options_.confirmMs <= 0)
+    // Without judging, the wait is there to know the device's restart for
+    // what it is; a device without a serial number cannot be told from
+    // another one plugged in its place.
+    if (status != Success || options_.confirmMs <= 0 || (!options_.confirmJudges && device_.serial.empty()))
         return finish(status);
     // The transfer ends here; the wait for the device is not part of it.
     transferMs_ = transferTime_.elapsed();

@@ -321,7 +321,7 @@ void Station::finished(Job& job, int exitCode, bool crashed)
                                            {"outcome", statusMeaning(status)}});
     }
     const std::string path = job.device.path;
-    flashed_[path] = true;
+    flashed_[path] = job.device.serial;
     order_.erase(std::remove(order_.begin(), order_.end(), path), order_.end());
     std::unique_ptr<Job> done = std::move(jobs_[path]);
     jobs_.erase(path);
@@ -387,7 +387,11 @@ void Station::scan(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t 
             return !d.serial.empty() && j.second->device.serial == d.serial;
         });
         if (running)
-            flashed_[d.path] = true;
+            flashed_[d.path] = d.serial;
+        // Another serial number on a path flashed before: another device.
+        const auto seen = flashed_.find(d.path);
+        if (seen != flashed_.end() && seen->second != d.serial)
+            flashed_.erase(seen);
         // Not writable yet: udev may still be setting its permissions.
         if (d.writable && !jobs_.count(d.path) && !flashed_.count(d.path))
             start(d);

@@ -128,7 +128,7 @@ private:
     std::map<std::string, std::unique_ptr<Job>> jobs_; // running, by path
     std::vector<std::string> order_;                   // running paths, in start order
     std::vector<Result> results_;
-    std::map<std::string, bool> flashed_; // watch: attached paths already flashed
+    std::map<std::string, std::string> flashed_; // watch: attached paths already flashed -> the serial there
     bool stopping_ = false;
     int interrupts_ = 0;
     int barsDrawn_ = 0;
