@@ -43,6 +43,9 @@ public:
     static constexpr std::size_t kFrameLength = 11;  // feature report incl. id
     static constexpr std::size_t kReportLength = 20; // input report incl. id
     static constexpr int kWindow = 25;               // data frames per ack
+    // A restarting device leaves this long after its completion reply is
+    // due, so the host has read it.
+    static constexpr int kRebootLeaveMs = 200;
 
     enum class FrameKind {
         VersionQuery,

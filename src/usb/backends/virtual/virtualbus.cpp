@@ -78,7 +78,7 @@ void VirtualHidBus::reboot(const std::shared_ptr<DeviceModel>& device)
     // The device leaves once the host had the time to read the completion,
     // and comes back on the same paths, as a device that restarts does.
     const int replyMs = std::max(0, device->faults().replyDelayMs);
-    QTimer::singleShot(replyMs + kRebootLeaveMs, this, [this, device] {
+    QTimer::singleShot(replyMs + DeviceModel::kRebootLeaveMs, this, [this, device] {
         std::vector<VirtualInterfaceSpec> leaving;
         {
             std::lock_guard<std::mutex> lock(mutex_);

@@ -138,9 +138,6 @@ private:
         NoticeSink sink;
     };
 
-    // How long a restarting device stays after its completion's reply is due.
-    static constexpr int kRebootLeaveMs = 200;
-
     std::string add(VirtualInterfaceSpec desc, bool fresh);
     void reboot(const std::shared_ptr<DeviceModel>& device);
     HidHandle open(const std::string& path, Access access);

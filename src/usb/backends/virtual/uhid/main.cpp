@@ -135,8 +135,10 @@ public:
             }
             if (rebootBackAt_ && now >= *rebootBackAt_) {
                 rebootBackAt_.reset();
-                model_.reboot();
-                plug(*device_);
+                if (!device_->present()) { // not plugged back by a command meanwhile
+                    model_.reboot();
+                    plug(*device_);
+                }
             }
             if (replugAt_ && now >= *replugAt_) {
                 replugAt_.reset();
@@ -197,7 +199,8 @@ private:
         const auto kind = DeviceModel::classify(r.frameBytes.data(), r.frameBytes.size());
         if (r.reboot) {
             // Leaves once the completion's reply is out and read.
-            rebootLeaveAt_ = Clock::now() + std::chrono::milliseconds(model_.faults().replyDelayMs + 200);
+            rebootLeaveAt_ = Clock::now() + std::chrono::milliseconds(model_.faults().replyDelayMs +
+                                                                      DeviceModel::kRebootLeaveMs);
         }
         if (r.unplug) {
             unplug();
@@ -223,6 +226,8 @@ private:
             } else if (line == "plug") {
                 if (!device_->present()) {
                     replugAt_.reset();
+                    rebootLeaveAt_.reset();
+                    rebootBackAt_.reset();
                     model_.reset();
                     dspEnded_ = false;
                     plug(*device_);
