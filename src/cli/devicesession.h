@@ -123,6 +123,8 @@ public:
     int status() const { return status_; } // -1 while running
     bool ticking() const { return !done() && (dspTimer_ || armTimer_); }
     qint64 transferMs() const { return transferMs_; }
+    // --confirm: the version the device answered after its restart; -1: none.
+    int firmwareAfter() const { return firmwareAfter_; }
 
     // One tick of the shared 2 ms timer: the running stage's tick.
     void tick();
@@ -153,9 +155,6 @@ private:
     bool openConfirmed(const std::string& path);
     void confirmRecord(QJsonObject* result) const;
     int imageVersion() const; // the image header's version; -1: no image
-
-public:
-    int firmwareAfter() const { return firmwareAfter_; } // -1: not measured
 
     HidPlatform& platform_;
     DeviceInfo device_;
