@@ -130,10 +130,24 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QList<int> counts;
     for (const QString& a : app.arguments().mid(1)) {
-        if (a == QLatin1String("--processes"))
+        bool number = false;
+        const int n = a.toInt(&number);
+        if (a == QLatin1String("--processes")) {
             g_processes = true;
-        else
-            counts << a.toInt();
+        } else if (number && n >= 1 && n <= 256) {
+            counts << n;
+        } else {
+            const bool help = a == QLatin1String("-h") || a == QLatin1String("--help");
+            std::fprintf(
+                help ? stdout : stderr,
+                "%sUsage: bench_station [--processes] [N...]\n"
+                "Flashes a 64 KiB image into N virtual devices at once (default runs: 1 2 4 8 16 "
+                "32; N from 1 to 256)\nand prints each run's transfer rates and CPU per device.\n"
+                "  --processes  one firmware-updater-sim child per device instead of a session in "
+                "this process\n",
+                help ? "" : qPrintable(QStringLiteral("bench_station: unknown argument \"%1\"\n").arg(a)));
+            return help ? 0 : 64;
+        }
     }
     if (counts.isEmpty())
         counts = {1, 2, 4, 8, 16, 32};

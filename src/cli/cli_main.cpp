@@ -74,8 +74,8 @@ int main(int argc, char* argv[])
                       "seconds"});
     unattended::addStationOptions(parser);
     unattended::Options options;
-    if (const int status =
-            unattended::parseCommandLine(parser, app->arguments(), "firmware-updater-cli", &options);
+    if (const int status = unattended::parseCommandLine(
+            parser, unattended::withConfirmDefault(app->arguments()), "firmware-updater-cli", &options);
         status >= 0)
         return status;
 
@@ -90,6 +90,7 @@ int main(int argc, char* argv[])
         if (!ok || station.waitSeconds < 0 || station.waitSeconds > 86400)
             return usage(QStringLiteral("--wait-device needs a number of seconds from 0 to 86400"));
     }
+    options.confirmMs = station.confirmMs;
     if (!unattended::openRecords(station, &events, &options, &error)) {
         std::fprintf(stderr, "firmware-updater-cli: %s\n", qPrintable(error));
         return unattended::Usage;
@@ -114,6 +115,8 @@ int main(int argc, char* argv[])
         if (parser.isSet(name))
             childArguments << QStringLiteral("--%1").arg(QLatin1String(name)) << parser.value(name);
     }
+    if (station.confirmMs > 0)
+        childArguments << QStringLiteral("--confirm=%1").arg(station.confirmMs / 1000.0);
     return unattended::runStation(*platform, kVendorId, kProductId, station, options, &events,
                                   childArguments);
 }

@@ -33,9 +33,9 @@ std::vector<DeviceInfo> listDevices(HidPlatform& platform, std::uint16_t vendorI
 void queryFirmwareNumbers(HidPlatform& platform, std::vector<DeviceInfo>* devices, int timeoutMs);
 
 // The path as the system names the device (/dev/hidraw0 on Linux, the
-// interface path on Windows): a backend may append the ids to its own key
-// ("/dev/hidraw0?VID_0483&PID_0525"), which is no path of the system and is
-// never shown.
+// interface path on Windows): the Linux backend appends the ids to its own
+// key ("/dev/hidraw0?VID_0483&PID_0525") for the window's discovery, which
+// is no path of the system and is never shown.
 std::string shownPath(const std::string& path);
 
 // Text from a device (serial, location, path) fit for a terminal: control

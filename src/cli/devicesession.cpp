@@ -153,7 +153,7 @@ public:
     void send(const frames::Frame& frame) override { s_.send(frame); }
     void setTimer(upgrade::Timer timer, bool running) override
     {
-        if (s_.done())
+        if (s_.done() || s_.confirming_)
             return;
         if (timer == upgrade::Timer::Delay) {
             if (running)
@@ -232,22 +232,15 @@ QJsonObject DeviceSession::context() const
                        {"serial", QString::fromStdString(device_.serial)}};
 }
 
-void DeviceSession::begin()
+// Opens `path` for the session: its read and write handles, the report
+// lengths, the writer thread and the reader thread.
+bool DeviceSession::openHandles(const std::string& path)
 {
-    time_.start();
-    if (events_) {
-        events_->setContext(context());
-        events_->write(
-            QJsonObject{{"event", "device"},
-                        {"location", QString::fromStdString(device_.location)},
-                        {"firmware", device_.firmware < 0 ? QJsonValue() : QJsonValue(device_.firmware)}});
-    }
-    read_ = platform_.openRead(device_.path);
-    write_ = platform_.openWrite(device_.path);
+    read_ = platform_.openRead(path);
+    write_ = platform_.openWrite(path);
     if (read_ == kInvalidHidHandle || write_ == kInvalidHidHandle) {
-        // Reported from the event loop: the caller has connected by then.
-        QTimer::singleShot(0, this, [this] { finish(LinkFailure); });
-        return;
+        closeHandles();
+        return false;
     }
     HidCaps caps;
     std::size_t inputLength = 64;
@@ -288,13 +281,35 @@ void DeviceSession::begin()
         std::vector<std::uint8_t> buffer(inputLength);
         for (;;) {
             const int n = platform_.readInput(handle, buffer.data(), buffer.size());
-            if (n <= 0)
-                return; // closed, or the device left: the stage times out
+            if (n <= 0) {
+                // Closed, or the device left: the stage times out.
+                QMetaObject::invokeMethod(
+                    this, [this] { readerEnded(); }, Qt::QueuedConnection);
+                return;
+            }
             const QByteArray r(reinterpret_cast<const char*>(buffer.data()), n);
             QMetaObject::invokeMethod(
                 this, [this, r] { report(r); }, Qt::QueuedConnection);
         }
     });
+    return true;
+}
+
+void DeviceSession::begin()
+{
+    time_.start();
+    if (events_) {
+        events_->setContext(context());
+        events_->write(
+            QJsonObject{{"event", "device"},
+                        {"location", QString::fromStdString(device_.location)},
+                        {"firmware", device_.firmware < 0 ? QJsonValue() : QJsonValue(device_.firmware)}});
+    }
+    if (!openHandles(device_.path)) {
+        // Reported from the event loop: the caller has connected by then.
+        QTimer::singleShot(0, this, [this] { finish(LinkFailure); });
+        return;
+    }
     QTimer::singleShot(kVersionQueryDelayMs, this, &DeviceSession::queryVersion);
     QTimer::singleShot(options_.versionTimeoutMs, this, [this] {
         if (!started_ && !done())
@@ -303,7 +318,10 @@ void DeviceSession::begin()
     int limit = options_.timeoutMs;
     if (limit <= 0) // half the protocol's 4000 bytes per second, plus the start-up
         limit = 30000 + options_.image.size() / 2;
-    QTimer::singleShot(limit, this, [this] { finish(Timeout); });
+    QTimer::singleShot(limit, this, [this] {
+        if (!confirming_) // the confirmation has its own bound
+            finish(Timeout);
+    });
 }
 
 void DeviceSession::queryVersion()
@@ -316,6 +334,8 @@ void DeviceSession::report(const QByteArray& r)
 {
     if (done() || r.isEmpty() || std::uint8_t(r[0]) != frames::kReportId)
         return;
+    if (confirming_)
+        return confirmReport(r);
     const bool hadVersion = !engine_.state.versionReply.empty();
     carry(engine_.reply(r));
     if (!hadVersion && !started_ && !engine_.state.versionReply.empty())
@@ -423,7 +443,7 @@ void DeviceSession::awaitWritten()
     if (refused)
         return finish(LinkFailure);
     say(notices::Id::Completion, Success);
-    finish(options_.verify ? options_.verify(device_) : Success);
+    completed(options_.verify ? options_.verify(device_) : Success);
 }
 
 void DeviceSession::checkWrites()
@@ -467,6 +487,7 @@ void DeviceSession::finish(int status)
     if (transferTime_.isValid())
         transferMs_ = transferTime_.elapsed();
     dspTimer_ = armTimer_ = false;
+    confirming_ = false;
     delayTimer_->stop();
     if (writeWatch_)
         writeWatch_->stop();
@@ -478,6 +499,8 @@ void DeviceSession::finish(int status)
         facts.image = options_.imagePath;
         facts.bytes = options_.imageRead ? &options_.image : nullptr;
         facts.firmwareBefore = versionBefore_;
+        facts.confirmAsked = confirmAsked_;
+        facts.firmwareAfter = firmwareAfter_;
         facts.seconds = time_.isValid() ? time_.elapsed() / 1000.0 : 0;
         facts.transferMs = transferMs_;
         facts.status = status;

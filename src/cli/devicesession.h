@@ -93,7 +93,21 @@ struct SessionOptions {
     // Called after the completion; returns Success or ImageMismatch.
     // Without it the run ends in Success.
     std::function<int(const DeviceInfo&)> verify;
+    // --confirm: after a successful completion, wait at most this long for
+    // the device to leave, come back with the same ids (and serial number,
+    // or path when it has none) and answer the version query (0: do not).
+    int confirmMs = 0;
+    // False: the wait only lets the restart pass and measures; its outcome
+    // leaves the status as the completion made it (a station's --watch
+    // without --confirm, which must not take a restarting device for a new
+    // one). Then only for a device with a serial number.
+    bool confirmJudges = true;
+    int vendorId = 0x0483;
 };
+
+// --confirm's bound: the default and the largest, in seconds.
+constexpr int kConfirmDefaultSeconds = 30;
+constexpr int kConfirmMaxSeconds = 600;
 
 // Reads `path` into `options` (image, imageRead), with the window's bound
 // on the size of an image file. False, with what failed and the system's
@@ -112,11 +126,17 @@ public:
     void begin();
     // Ends the run now with `status` (Ctrl-C, a time limit).
     void stop(int status);
+    // Only the --confirm phase, for a device another road has written
+    // (the window): waits for it to restart and answer, then finished()
+    // with Success, NotBack or OtherVersion.
+    void beginConfirm();
 
     const DeviceInfo& device() const { return device_; }
     int status() const { return status_; } // -1 while running
     bool ticking() const { return !done() && (dspTimer_ || armTimer_); }
     qint64 transferMs() const { return transferMs_; }
+    // --confirm: the version the device answered after its restart; -1: none.
+    int firmwareAfter() const { return firmwareAfter_; }
 
     // One tick of the shared 2 ms timer: the running stage's tick.
     void tick();
@@ -141,9 +161,19 @@ private:
     void send(const frames::Frame& frame);
     void say(notices::Id id, int status); // emits notice() and records it
     void finish(int status);
+    bool openHandles(const std::string& path);
     void closeHandles();
     void checkWrites();
     void awaitWritten();
+
+    // The --confirm phase after the completion (devicesession_confirm.cpp).
+    void completed(int status); // finish, or confirm first
+    void startConfirm();
+    void confirmPoll();
+    void confirmReport(const QByteArray& report);
+    void readerEnded();
+    bool openConfirmed(const std::string& path);
+    int imageVersion() const; // the image header's version; -1: no image
 
     HidPlatform& platform_;
     DeviceInfo device_;
@@ -168,6 +198,13 @@ private:
     QElapsedTimer time_;
     QElapsedTimer transferTime_;
     qint64 transferMs_ = -1;
+    bool confirming_ = false;
+    bool left_ = false;         // the written device has left the bus
+    bool confirmAsked_ = false; // --confirm was run for this device
+    int firmwareAfter_ = -1;    // the version it answered after coming back
+    int confirmPolls_ = 0;
+    bool reopened_ = false; // the handles are the returned device's
+    QTimer* confirmTimer_ = nullptr;
 };
 
 } // namespace unattended

@@ -63,8 +63,14 @@ QJsonObject resultRecord(const ResultFacts& f)
     if (f.bytes)
         r.insert("image_sha256",
                  QString::fromLatin1(QCryptographicHash::hash(*f.bytes, QCryptographicHash::Sha256).toHex()));
-    if (f.firmwareAfter >= 0)
+    // What the device runs afterwards is known only when it was asked.
+    if (f.confirmAsked) {
+        r.insert("confirmed", f.firmwareAfter >= 0 && f.bytes && fwimage::parseHeader(*f.bytes, &header) &&
+                                  f.firmwareAfter == int(std::uint16_t(header.version)));
+        r.insert("firmware_after", orNull(f.firmwareAfter));
+    } else if (f.firmwareAfter >= 0) {
         r.insert("firmware_after", f.firmwareAfter);
+    }
     return r;
 }
 

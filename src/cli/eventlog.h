@@ -44,6 +44,7 @@ struct ResultFacts {
     QString image;                     // the image file given; empty: none
     const QByteArray* bytes = nullptr; // its bytes as read: version and SHA-256 come from these
     int firmwareBefore = -1;           // from the version reply; -1: none came
+    bool confirmAsked = false;         // --confirm: the device was waited for after the run
     int firmwareAfter = -1;            // only when the device was asked after the run
     double seconds = 0;                // the whole run
     qint64 transferMs = -1;            // from the first frame of the image; -1: none went out

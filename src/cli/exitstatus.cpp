@@ -32,6 +32,8 @@ const Row rows[] = {
     {Timeout, "the run took longer than its time limit"},
     {Interrupted, "the device's run was interrupted"},
     {WriteStalled, "a write to the device did not return within its deadline"},
+    {NotBack, "--confirm: the device did not come back and answer its version in time"},
+    {OtherVersion, "--confirm: the device came back with a firmware number other than the image's"},
     {UpToDate, "online: the device already runs the newest firmware on the server"},
     {DownloadFailed, "online: no version list or image could be had for the device"},
     {Usage, "bad command line"},

@@ -30,6 +30,8 @@ enum ExitStatus : int {
     Timeout = 32,              // the run took longer than its time limit
     Interrupted = 33,          // the device's run was stopped (Ctrl-C) or ended without a status
     WriteStalled = 34,         // a feature write did not return within its deadline
+    NotBack = 36,              // --confirm: the device did not come back and answer in time
+    OtherVersion = 37,         // --confirm: the device came back with another firmware number
     UpToDate = 40,             // online: the device already runs the server's newest firmware
     DownloadFailed = 41,       // online: no version list or image could be had for the device
     Usage = 64,                // bad command line

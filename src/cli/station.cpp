@@ -49,12 +49,13 @@ int terminalColumns(std::FILE* out)
 
 } // namespace
 
-QString resultLine(const DeviceInfo& device, int status, double seconds)
+QString resultLine(const DeviceInfo& device, int status, double seconds, int firmwareAfter)
 {
-    return QStringLiteral("%1 %2: status %3, %4 (%5 s)")
+    return QStringLiteral("%1 %2: status %3, %4%5 (%6 s)")
         .arg(status == Success ? QStringLiteral("OK  ") : QStringLiteral("FAIL"), describe(device))
         .arg(status)
         .arg(statusMeaning(status))
+        .arg(firmwareAfter < 0 ? QString() : QStringLiteral("; back with firmware %1").arg(firmwareAfter))
         .arg(seconds, 0, 'f', 1);
 }
 
@@ -256,7 +257,8 @@ void Station::finished(Job& job, int exitCode, bool crashed)
     else if ((job.process && job.interrupted) || crashed || exitCode < 0)
         status = Interrupted;
     const double seconds = job.time.elapsed() / 1000.0;
-    results_.push_back(Result{job.device, status, seconds});
+    const int firmwareAfter = job.session ? job.session->firmwareAfter() : -1;
+    results_.push_back(Result{job.device, status, seconds, firmwareAfter});
     // The child's (or session's) own result record came through; one of
     // the station's stands for a child that could not write it.
     if (job.process && (job.killed || job.interrupted || crashed) && options_.events) {
@@ -268,7 +270,7 @@ void Station::finished(Job& job, int exitCode, bool crashed)
         options_.events->write(resultRecord(facts));
     }
     const std::string path = job.device.path;
-    flashed_[path] = true;
+    flashed_[path] = job.device.serial;
     order_.erase(std::remove(order_.begin(), order_.end(), path), order_.end());
     std::unique_ptr<Job> done = std::move(jobs_[path]);
     jobs_.erase(path);
@@ -283,7 +285,7 @@ void Station::finished(Job& job, int exitCode, bool crashed)
     if (options_.terminal && done->total > 0)
         print(barLine(*done, terminalColumns(options_.out)));
     if (options_.single || !options_.quiet)
-        print(resultLine(done->device, status, seconds));
+        print(resultLine(done->device, status, seconds, firmwareAfter));
     if (jobs_.empty()) {
         redrawTimer_->stop();
         emit idle();
@@ -316,7 +318,8 @@ int Station::flashAll(const std::vector<DeviceInfo>& devices)
                                [&](const Result& r) { return r.device.path == d.path; });
         const int status = it == results_.end() ? Interrupted : it->status;
         failed += status != Success;
-        print(resultLine(d, status, it == results_.end() ? 0 : it->seconds));
+        print(it == results_.end() ? resultLine(d, status, 0)
+                                   : resultLine(d, status, it->seconds, it->firmwareAfter));
     }
     print(QStringLiteral("%1 of %2 devices written").arg(int(devices.size()) - failed).arg(devices.size()));
     return failed == 0 ? Success : SomeDevicesFailed;
@@ -334,6 +337,17 @@ void Station::scan(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t 
     if (stopping_)
         return;
     for (const DeviceInfo& d : devices) {
+        // A running job's device back under another path (a restart) is no
+        // new device.
+        const bool running = std::any_of(jobs_.begin(), jobs_.end(), [&](const auto& j) {
+            return !d.serial.empty() && j.second->device.serial == d.serial;
+        });
+        if (running)
+            flashed_[d.path] = d.serial;
+        // Another serial number on a path flashed before: another device.
+        const auto seen = flashed_.find(d.path);
+        if (seen != flashed_.end() && seen->second != d.serial)
+            flashed_.erase(seen);
         // Not writable yet: udev may still be setting its permissions.
         if (d.writable && !jobs_.count(d.path) && !flashed_.count(d.path))
             start(d);

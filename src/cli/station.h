@@ -40,7 +40,8 @@ namespace unattended {
 class EventLog;
 
 // The one-line result of a device, for people.
-QString resultLine(const DeviceInfo& device, int status, double seconds);
+// `firmwareAfter`: the version it answered after its restart (-1: not asked).
+QString resultLine(const DeviceInfo& device, int status, double seconds, int firmwareAfter = -1);
 
 struct StationOptions {
     // In-process sessions: the backend the devices are on, and what every
@@ -89,6 +90,7 @@ public:
         DeviceInfo device;
         int status = -1;
         double seconds = 0;
+        int firmwareAfter = -1; // --confirm: the version it answered after its restart
     };
     const std::vector<Result>& results() const { return results_; }
 
@@ -126,7 +128,7 @@ private:
     std::map<std::string, std::unique_ptr<Job>> jobs_; // running, by path
     std::vector<std::string> order_;                   // running paths, in start order
     std::vector<Result> results_;
-    std::map<std::string, bool> flashed_; // watch: attached paths already flashed
+    std::map<std::string, std::string> flashed_; // watch: attached paths already flashed -> the serial there
     bool stopping_ = false;
     int interrupts_ = 0;
     int barsDrawn_ = 0;

@@ -53,6 +53,14 @@ void addStationOptions(QCommandLineParser& parser)
     parser.addOption({"allow-older", "Write an image older than the device's firmware (refused otherwise)."});
     parser.addOption({"allow-reinstall", "Write an image of the firmware the device already runs (refused "
                                          "otherwise)."});
+    parser.addOption(
+        {"confirm",
+         QStringLiteral("After the completion, wait up to SECONDS (default %1, at most %2) for each "
+                        "device to come back with the same ids and answer its version query; "
+                        "written --confirm or --confirm=SECONDS.")
+             .arg(kConfirmDefaultSeconds)
+             .arg(kConfirmMaxSeconds),
+         "seconds"});
     QCommandLineOption child("station-child", "Run for a station: one device, records on standard output.");
     child.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(child);
@@ -70,6 +78,23 @@ bool readStationOptions(const QCommandLineParser& parser, StationCommand* c, QSt
     c->selection.serial = parser.value("serial").toStdString();
     c->allowOlder = parser.isSet("allow-older");
     c->allowReinstall = parser.isSet("allow-reinstall");
+    // Nothing takes a bare word: "--confirm 10" must not pass for a 30 s wait.
+    if (!parser.positionalArguments().isEmpty()) {
+        *error =
+            QStringLiteral("unexpected argument \"%1\" (a value of --confirm is written --confirm=SECONDS)")
+                .arg(parser.positionalArguments().constFirst());
+        return false;
+    }
+    if (parser.isSet("confirm")) {
+        bool ok = false;
+        const double seconds = parser.value("confirm").toDouble(&ok);
+        if (!ok || seconds < 1 || seconds > kConfirmMaxSeconds) {
+            *error =
+                QStringLiteral("--confirm needs a number of seconds from 1 to %1").arg(kConfirmMaxSeconds);
+            return false;
+        }
+        c->confirmMs = int(seconds * 1000);
+    }
     if (int(c->list) + int(c->all) + int(c->watch) > 1) {
         *error = QStringLiteral("--list, --all and --watch exclude each other");
         return false;
@@ -79,6 +104,15 @@ bool readStationOptions(const QCommandLineParser& parser, StationCommand* c, QSt
         return false;
     }
     return true;
+}
+
+QStringList withConfirmDefault(const QStringList& arguments)
+{
+    QStringList out;
+    for (const QString& a : arguments)
+        out << (a == QLatin1String("--confirm") ? QStringLiteral("--confirm=%1").arg(kConfirmDefaultSeconds)
+                                                : a);
+    return out;
 }
 
 bool openRecords(const StationCommand& command, EventLog* events, Options* options, QString* error)
@@ -200,7 +234,7 @@ int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t pr
 
 int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
                const StationCommand& command, const Options& options, EventLog* events,
-               const QStringList& childArguments)
+               const QStringList& childArguments, std::function<int(const DeviceInfo&)> verify)
 {
     if (command.list) {
         std::vector<DeviceInfo> devices = listDevices(platform, vendorId, productId);
@@ -233,6 +267,13 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
     s.session.sha256 = options.sha256;
     s.session.allowOlder = command.allowOlder;
     s.session.allowReinstall = command.allowReinstall;
+    s.session.confirmMs = command.confirmMs;
+    if (command.watch && command.confirmMs <= 0) {
+        s.session.confirmMs = kConfirmDefaultSeconds * 1000;
+        s.session.confirmJudges = false;
+    }
+    s.session.verify = std::move(verify);
+    s.session.vendorId = vendorId;
     // The online road runs through the window: a child per device.
     if (options.online)
         s.program = QCoreApplication::applicationFilePath();
@@ -241,9 +282,9 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
                childArguments;
     };
     // The child's own limit comes first; this one catches a child that hangs.
-    // A session's own limit is the one given.
+    // A session's own limit is the one given, and the wait of --confirm.
     const int limit = options.timeoutMs > 0 ? options.timeoutMs : 30000 + int(s.session.image.size() / 2);
-    s.childTimeoutMs = options.online ? limit + 30000 : limit;
+    s.childTimeoutMs = (options.online ? limit + 30000 : limit) + s.session.confirmMs;
     s.out = command.json ? nullptr : stdout;
     s.err = stderr;
     s.quiet = quiet();

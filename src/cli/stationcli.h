@@ -8,6 +8,7 @@
 #include "sim/unattended.h"
 
 #include <QString>
+#include <QStringList>
 
 class QCommandLineParser;
 
@@ -24,7 +25,12 @@ struct StationCommand {
     double waitSeconds = 5; // one device: how long to wait for it
     QString logPath;
     Selection selection;
+    int confirmMs = 0; // --confirm[=SECONDS]; 0: not given
 };
+
+// --confirm takes its value only as --confirm=SECONDS: a bare --confirm in
+// `arguments` becomes --confirm=<the default>, for the parser.
+QStringList withConfirmDefault(const QStringList& arguments);
 
 // --json and --log: every program that writes records.
 void addRecordOptions(QCommandLineParser& parser);
@@ -52,10 +58,12 @@ int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t pr
 // that cannot be used is reported before any device is waited for
 // (FileFormat). Online (options.online), --all and --watch run `program`
 // (default: this program) once per device (--station-child --device PATH)
-// with `childArguments`; the one-device online road is the caller's.
+// with `childArguments`; the one-device online road is the caller's. The
+// sessions of a local image check each device with `verify` (the
+// simulator's) after the completion.
 int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
                const StationCommand& command, const Options& options, EventLog* events,
-               const QStringList& childArguments);
+               const QStringList& childArguments, std::function<int(const DeviceInfo&)> verify = {});
 
 // Makes SIGINT (Ctrl-C) and SIGTERM call `onInterrupt` from the event loop.
 void onInterruptSignal(std::function<void()> onInterrupt);

@@ -8,11 +8,13 @@
 
 namespace unattended {
 
-int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE* out)
+int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE* out, const std::string& who)
 {
+    const std::string prefix = who.empty() ? std::string() : who + ": ";
     QFile f(imagePath);
     if (!f.open(QIODevice::ReadOnly)) {
-        std::fprintf(out, "cannot read %s back: %s\n", qPrintable(imagePath), qPrintable(f.errorString()));
+        std::fprintf(out, "%scannot read %s back: %s\n", prefix.c_str(), qPrintable(imagePath),
+                     qPrintable(f.errorString()));
         return ImageMismatch;
     }
     const QByteArray file = f.readAll();
@@ -24,13 +26,13 @@ int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE*
     // end frame has not taken the image in.
     const bool ended = device.dspEnded() && device.armEnded();
     if (gotDsp == dsp && gotArm == arm && ended) {
-        std::fprintf(out, "device holds exactly the file's images: DSP %d bytes, ARM %d bytes\n",
-                     int(dsp.size()), int(arm.size()));
+        std::fprintf(out, "%sdevice holds exactly the file's images: DSP %d bytes, ARM %d bytes\n",
+                     prefix.c_str(), int(dsp.size()), int(arm.size()));
         return Success;
     }
     std::fprintf(out,
-                 "device content differs from the file: DSP %d of %d bytes%s%s, ARM %d of %d bytes%s%s\n",
-                 int(gotDsp.size()), int(dsp.size()), gotDsp == dsp ? "" : " (differs)",
+                 "%sdevice content differs from the file: DSP %d of %d bytes%s%s, ARM %d of %d bytes%s%s\n",
+                 prefix.c_str(), int(gotDsp.size()), int(dsp.size()), gotDsp == dsp ? "" : " (differs)",
                  device.dspEnded() ? "" : " (no end frame)", int(gotArm.size()), int(arm.size()),
                  gotArm == arm ? "" : " (differs)", device.armEnded() ? "" : " (no end frame)");
     return ImageMismatch;

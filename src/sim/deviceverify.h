@@ -5,13 +5,16 @@
 #include <QString>
 
 #include <cstdio>
+#include <string>
 
 class DeviceModel;
 
 namespace unattended {
 
 // Success when the device received both images whole and both end frames,
-// ImageMismatch (with what differs printed on `out`) otherwise.
-int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE* out);
+// ImageMismatch (with what differs printed on `out`) otherwise. The lines
+// start with `who` (a device among several) when it is given.
+int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE* out,
+                 const std::string& who = {});
 
 } // namespace unattended

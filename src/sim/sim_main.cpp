@@ -1,7 +1,11 @@
 // firmware-updater-sim: the whole upgrade from a local file, unattended,
-// against the virtual device on an in-process HID bus. Exits 0 only when the
-// device ends up holding exactly the file's DSP and ARM images.
+// against virtual devices on an in-process HID bus. One device by default,
+// written through the updater's window; with --devices N a rehearsal
+// station of N devices that takes the cli's station options (--list, --all,
+// --watch, --device, --serial, --confirm). Exits 0 only when every device
+// written ends up holding exactly the file's DSP and ARM images.
 #include "app/mainwindow.h"
+#include "cli/devicepresence.h"
 #include "cli/station.h"
 #include "cli/stationcli.h"
 #include "core/commandline.h"
@@ -10,46 +14,28 @@
 #include "online/imageverify.h"
 #include "sim/deviceverify.h"
 #include "sim/unattended.h"
+#include "usb/backends/virtual/faulttable.h"
 #include "usb/backends/virtual/virtualbus.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFile>
+#include <QJsonObject>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
+#include <map>
 #include <memory>
 
 namespace {
 
-struct FaultOption {
-    const char* name;
-    const char* help;
-    bool takesCount; // a 1-based count; otherwise a switch
-    void (*apply)(DeviceModel::Faults&, int);
-};
-
-const FaultOption kFaults[] = {
-    {"no-start-ack", "The device never answers the start command.", false,
-     [](DeviceModel::Faults& f, int) { f.dropStartAck = true; }},
-    {"drop-dsp-ack", "The Nth window acknowledgement of the DSP stage never comes (1: the handshake's).",
-     true, [](DeviceModel::Faults& f, int n) { f.dropDspAck = n; }},
-    {"drop-arm-ack", "The Nth window acknowledgement of the ARM stage never comes (1: the handshake's).",
-     true, [](DeviceModel::Faults& f, int n) { f.dropArmAck = n; }},
-    {"drop-dsp-end-ack", "The DSP end frame is never answered.", false,
-     [](DeviceModel::Faults& f, int) { f.dropDspEndAck = true; }},
-    {"drop-completion", "The ARM end frame is never answered.", false,
-     [](DeviceModel::Faults& f, int) { f.dropCompletion = true; }},
-    {"refuse-write", "The Nth feature write is refused.", true,
-     [](DeviceModel::Faults& f, int n) { f.refuseWrite = n; }},
-    {"refuse-all-writes", "Every feature write is refused.", false,
-     [](DeviceModel::Faults& f, int) { f.refuseAllWrites = true; }},
-    {"unplug-after", "The device leaves the bus after the Nth frame.", true,
-     [](DeviceModel::Faults& f, int n) { f.unplugAfterFrames = n; }},
-    {"reply-delay", "Every reply arrives this many milliseconds late.", true,
-     [](DeviceModel::Faults& f, int n) { f.replyDelayMs = n; }},
-    {"arm-ack-second-form", "ARM acknowledgements come as 0F 54 instead of 0C 54.", false,
-     [](DeviceModel::Faults& f, int) { f.armAckSecondForm = true; }},
-};
+constexpr std::uint16_t kVendorId = 0x0483;
+constexpr std::uint16_t kProductId = 0x0525;
+constexpr int kMaxDevices = 64;
+// The simulator's devices restart into what they received after the
+// completion, as the real ones do (--reboot-ms 0: they stay on the bus).
+constexpr int kRebootMs = 800;
 
 int usage(const QString& message)
 {
@@ -66,6 +52,18 @@ bool readNumber(const QCommandLineParser& parser, const QString& name, int low, 
     return true;
 }
 
+// Device `index` (from 0) on the bus: on Linux the Linux backend's form, the
+// node with the ids after a '?' (shown as /dev/hidrawN); elsewhere the
+// bus's own interface path.
+std::string devicePath(int index)
+{
+#ifdef Q_OS_LINUX
+    return QString::asprintf("/dev/hidraw%d?VID_%04X&PID_%04X", index, kVendorId, kProductId).toStdString();
+#else
+    return VirtualHidBus::makePath(kVendorId, kProductId, index + 1);
+#endif
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -79,96 +77,154 @@ int main(int argc, char* argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Writes a firmware image into a virtual device through the updater's window, "
-                       "unattended, and checks what the device received.\n\n") +
-        // One virtual device and no station: never several, never a
-        // station's summary or its interruption.
+        QStringLiteral("Writes a firmware image into virtual devices, unattended, and checks what each "
+                       "device received: one device through the updater's window, or with --devices N a "
+                       "rehearsal station that takes the options of firmware-updater-cli's station. The "
+                       "devices restart into the firmware they received after the completion. Without "
+                       "--devices the one device reports the serial number of --serial.\n\n") +
         unattended::statusHelp(
             "every frame of the image was written and the virtual device holds exactly the "
-            "file's DSP and ARM images",
-            {unattended::SeveralDevices, unattended::SomeDevicesFailed, unattended::Interrupted}));
+            "file's DSP and ARM images"));
     unattended::addOptions(parser);
-    parser.addOption({"device-version", "Firmware number the virtual device reports (default 5000).", "N"});
-    parser.addOption({"serial", "Serial number the virtual device reports (default: none).", "text"});
-    unattended::addRecordOptions(parser);
+    parser.addOption({"device-version", "Firmware number the virtual devices report (default 5000).", "N"});
+    parser.addOption({"devices", "Present N virtual devices (serials SIM-1 to SIM-N; default 1).", "N"});
+    parser.addOption({"fault",
+                      "Give device K (from 1) a fault: --fault K:NAME or --fault K:NAME=VALUE, NAME one of "
+                      "the fault options below (repeatable).",
+                      "K:fault"});
+    unattended::addStationOptions(parser);
     // The simulator only: a product build takes the key from its build
     // setting and from nowhere else.
     parser.addOption({"trusted-key",
                       "Online road: accept only images signed for this Ed25519 public key (hex or base64), "
                       "as a build with UPDATER_SIGNING_PUBLIC_KEY does.",
                       "key"});
-    for (const FaultOption& f : kFaults) {
-        if (f.takesCount)
-            parser.addOption({f.name, QString::fromUtf8(f.help), QStringLiteral("N")});
+    for (const FaultOption& f : deviceFaultOptions()) {
+        const QString help = QStringLiteral("Fault of every device: %1.").arg(QString::fromUtf8(f.help));
+        if (f.value)
+            parser.addOption({f.name, help, QString::fromUtf8(f.value)});
         else
-            parser.addOption({f.name, QString::fromUtf8(f.help)});
+            parser.addOption({f.name, help});
     }
     unattended::Options options;
-    if (const int status =
-            unattended::parseCommandLine(parser, app.arguments(), "firmware-updater-sim", &options);
+    if (const int status = unattended::parseCommandLine(
+            parser, unattended::withConfirmDefault(app.arguments()), "firmware-updater-sim", &options);
         status >= 0)
         return status;
 
-    auto device = std::make_shared<DeviceModel>();
+    unattended::StationCommand station;
+    QString error;
+    if (!unattended::readStationOptions(parser, &station, &error))
+        return usage(error);
+    options.confirmMs = station.confirmMs;
+    const bool rehearsal = parser.isSet("devices");
+    int count = 1;
+    if (rehearsal && !readNumber(parser, "devices", 1, kMaxDevices, &count))
+        return usage(QStringLiteral("--devices needs a number from 1 to %1").arg(kMaxDevices));
+    // The station's online road runs a child process per device, and a
+    // child has devices of its own, not these.
+    if (options.online && (station.all || station.watch))
+        return usage(QStringLiteral("--all and --watch write a local image here (--image)"));
     int number = 5000;
     if (parser.isSet("device-version") && !readNumber(parser, "device-version", 0, 65535, &number))
         return usage(QStringLiteral("--device-version needs a number from 0 to 65535"));
-    device->setFirmwareNumber(std::uint16_t(number));
     if (parser.isSet("trusted-key")) {
         QByteArray key;
         if (!imageverify::parsePublicKey(parser.value("trusted-key"), &key))
             return usage(QStringLiteral("--trusted-key needs 64 hex digits or 32 bytes in base64"));
         imageverify::setTrustedKeyText(parser.value("trusted-key"));
     }
-    for (const FaultOption& f : kFaults) {
-        if (!parser.isSet(f.name))
-            continue;
-        int n = 0;
-        if (f.takesCount && !readNumber(parser, f.name, 1, 1 << 30, &n))
-            return usage(QStringLiteral("--%1 needs a positive number").arg(QLatin1String(f.name)));
-        f.apply(device->faults(), n);
+
+    // The faults: those of every device, then each device's own.
+    DeviceModel::Faults common;
+    common.rebootMs = kRebootMs;
+    std::string why;
+    for (const FaultOption& f : deviceFaultOptions()) {
+        if (parser.isSet(f.name) && !applyFault(f, parser.value(f.name).toStdString(), &common, &why))
+            return usage(QStringLiteral("--%1").arg(QString::fromStdString(why)));
+    }
+    std::vector<DeviceModel::Faults> faults(std::size_t(count), common);
+    for (const QString& text : parser.values("fault")) {
+        const int colon = text.indexOf(QLatin1Char(':'));
+        bool ok = false;
+        const int k = text.left(colon).toInt(&ok);
+        if (colon < 0 || !ok || k < 1 || k > count)
+            return usage(QStringLiteral("--fault needs K:NAME[=VALUE] with K from 1 to %1, got \"%2\"")
+                             .arg(count)
+                             .arg(text));
+        if (!applyFaultText(text.mid(colon + 1).toStdString(), &faults[std::size_t(k - 1)], &why))
+            return usage(QStringLiteral("--fault %1: %2").arg(k).arg(QString::fromStdString(why)));
     }
 
-    // The device knows where its DSP image ends, as the boot firmware does;
-    // that tells its DSP end frame from a data block of the same bytes.
-    auto tellDevice = [&device](const QString& path) {
-        if (path.isEmpty())
-            return;
-        QFile imageFile(path);
-        fwimage::Header header;
-        if (imageFile.open(QIODevice::ReadOnly) &&
-            fwimage::parseHeader(imageFile.read(fwimage::kHeaderSize), &header))
-            device->setExpectedDspLength(header.dspLength);
-    };
-    tellDevice(options.imagePath);
-    // Online, the image is known once it is downloaded.
-    options.downloaded = [&](const QString& path) {
-        options.imagePath = path;
-        tellDevice(path);
-    };
-
-    unattended::StationCommand records;
-    records.json = parser.isSet("json");
-    records.logPath = parser.value("log");
     unattended::EventLog events;
-    QString error;
-    if (!unattended::openRecords(records, &events, &options, &error)) {
+    if (!unattended::openRecords(station, &events, &options, &error)) {
         std::fprintf(stderr, "firmware-updater-sim: %s\n", qPrintable(error));
         return unattended::Usage;
     }
+    // Run by a station: Ctrl-C on the terminal is the station's to handle.
+    if (station.child)
+        std::signal(SIGINT, SIG_IGN);
     // The text for people goes where openRecords put it.
     std::FILE* text = options.out;
 
     VirtualHidBus bus;
     ScopedServices services;
     services.hid(&bus).server(options.server);
-    unattended::DeviceInfo info;
-    info.serial = parser.value("serial").toStdString();
-    info.path = bus.plug(VirtualHidBus::deviceSpec(device, {}, info.serial));
-    info.writable = true;
+    std::map<std::string, std::shared_ptr<DeviceModel>> models; // by path
+    for (int i = 0; i < count; ++i) {
+        auto device = std::make_shared<DeviceModel>();
+        device->setFirmwareNumber(std::uint16_t(number));
+        device->faults() = faults[std::size_t(i)];
+        // Without --devices the one device reports the serial of --serial.
+        const std::string serial = rehearsal ? "SIM-" + std::to_string(i + 1) : station.selection.serial;
+        models[bus.plug(VirtualHidBus::deviceSpec(device, devicePath(i), serial))] = device;
+    }
 
-    options.verify = [&] { return unattended::verifyDevice(*device, options.imagePath, text); };
-    const int status = unattended::flashDevice(info, options, &events, false);
+    // The devices know where the DSP image ends, as the boot firmware does
+    // (that tells the DSP end frame from a data block of the same bytes),
+    // and the number the new firmware reports once they restart.
+    auto tellDevices = [&models](const QString& path) {
+        QFile imageFile(path);
+        fwimage::Header header;
+        if (path.isEmpty() || !imageFile.open(QIODevice::ReadOnly) ||
+            !fwimage::parseHeader(imageFile.read(fwimage::kHeaderSize), &header))
+            return;
+        for (auto& [p, device] : models) {
+            device->setExpectedDspLength(header.dspLength);
+            device->setNextFirmwareNumber(std::uint16_t(header.version));
+        }
+    };
+    tellDevices(options.imagePath);
+    // Online, the image is known once it is downloaded.
+    options.downloaded = [&](const QString& path) {
+        options.imagePath = path;
+        tellDevices(path);
+    };
+    auto verify = [&](const unattended::DeviceInfo& d) {
+        return unattended::verifyDevice(*models.at(d.path), options.imagePath, text,
+                                        rehearsal ? d.serial : "");
+    };
+
+    if (station.list || station.all || station.watch) {
+        return unattended::runStation(bus, kVendorId, kProductId, station, options, &events, {}, verify);
+    }
+
+    const unattended::Presence presence =
+        unattended::lookForDevice(bus, kVendorId, kProductId, station.selection);
+    int status = unattended::NoDevice;
+    if (presence.ambiguous) {
+        std::fprintf(text, "more than one device is attached: choose one with --device PATH or --serial S\n");
+        unattended::printDevices(presence.devices, station, &events);
+        status = unattended::SeveralDevices;
+    } else if (presence.path.empty()) {
+        std::fprintf(text, "no device %04x:%04x matches\n", kVendorId, kProductId);
+    } else {
+        const auto chosen =
+            std::find_if(presence.devices.begin(), presence.devices.end(),
+                         [&](const unattended::DeviceInfo& d) { return d.path == presence.path; });
+        options.verify = [&] { return verify(*chosen); };
+        status = unattended::flashDevice(*chosen, options, &events, count > 1 || station.child);
+    }
     std::fprintf(text, "exit status %d\n", status);
     return status;
 }

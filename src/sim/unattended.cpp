@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
 #include "cli/devicelist.h"
+#include "cli/devicesession.h"
 #include "cli/eventlog.h"
 #include "core/commandline.h"
 #include "core/filedialog.h"
@@ -14,6 +15,7 @@
 #include "online/serverlayout.h"
 #include "online/updateserver.h"
 #include "upgrade/notices.h"
+#include "usb/hidplatform.h"
 #include "usb/linkstate.h"
 #include "usb/usbevent.h"
 #include "widgets/progressbarcolor.h"
@@ -157,6 +159,30 @@ int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, c
     return -1;
 }
 
+int confirmDevice(const DeviceInfo& device, const Options& options, int* firmwareAfter)
+{
+    HidPlatform* platform = hidPlatform();
+    if (!platform)
+        return NotBack;
+    SessionOptions confirm;
+    loadSessionImage(options.imagePath, &confirm, nullptr);
+    confirm.confirmMs = options.confirmMs;
+    SessionTicker ticker;
+    DeviceSession session(*platform, device, confirm, nullptr, ticker);
+    QEventLoop loop;
+    QObject::connect(&session, &DeviceSession::finished, &loop, &QEventLoop::quit);
+    const bool quiet = cmdline::verbosity() == cmdline::Verbosity::Quiet;
+    if (!quiet)
+        std::fprintf(stderr, "waiting for the device to come back (at most %d s)\n",
+                     options.confirmMs / 1000);
+    session.beginConfirm();
+    loop.exec();
+    *firmwareAfter = session.firmwareAfter();
+    if (*firmwareAfter >= 0 && !quiet)
+        std::fprintf(stderr, "device back with firmware %d\n", *firmwareAfter);
+    return session.status();
+}
+
 int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events, bool bindToPath,
                 const std::function<void(Driver*)>& running)
 {
@@ -190,6 +216,9 @@ int flashDevice(const DeviceInfo& device, const Options& options, EventLog* even
         run.imagePath = driver.writtenImage();
     }
     bindLinkToDevice({});
+    facts.confirmAsked = facts.status == Success && options.confirmMs > 0;
+    if (facts.confirmAsked)
+        facts.status = confirmDevice(device, options, &facts.firmwareAfter);
     facts.image = run.imagePath;
     facts.seconds = time.elapsed() / 1000.0;
     // The record describes the file as it is now: the window read it by path.

@@ -52,6 +52,9 @@ struct Options {
     Fetch fetch = Fetch::Curl;
     // --image: the SHA-256 the file must have before anything is written.
     QByteArray sha256;
+    // --confirm: after the completion, how long to wait for the device to
+    // come back and answer its version (0: do not wait).
+    int confirmMs = 0;
 };
 
 // The driver's own options (--image, --sha256, --timeout, --version-timeout,
@@ -88,6 +91,12 @@ struct DeviceInfo;
 class Driver;
 int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events, bool bindToPath,
                 const std::function<void(Driver*)>& running = {});
+
+// --confirm after the window's road: waits (options.confirmMs) for the
+// written device to restart, come back and answer its version. Returns
+// Success, NotBack or OtherVersion, the version it answered in
+// `firmwareAfter` (-1: none).
+int confirmDevice(const DeviceInfo& device, const Options& options, int* firmwareAfter);
 
 class Driver : public QObject {
     Q_OBJECT

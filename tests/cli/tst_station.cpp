@@ -18,6 +18,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <csignal>
 #include <map>
 #include <mutex>
 #include <set>
@@ -34,6 +35,7 @@ private slots:
     void interruptTwice();
     void watchFlashesArrivals();
     void childPerDevice();
+    void rehearsal();
     void textForPeople();
 
 private:
@@ -448,7 +450,7 @@ void StationTest::childPerDevice()
     QVERIFY2(events.openLog(log, &error), qPrintable(error));
     std::vector<DeviceInfo> devices(3);
     const std::map<std::string, QStringList> faults{
-        {"fine", {}}, {"unplug", {"--unplug-after", "20"}}, {"hung", {"--no-start-ack"}}};
+        {"fine", {}}, {"unplug", {"--unplug-after-frames", "20"}}, {"hung", {"--drop-start-ack"}}};
     devices[0].path = "fine";
     devices[1].path = "unplug";
     devices[2].path = "hung";
@@ -472,6 +474,66 @@ void StationTest::childPerDevice()
         if (r.value("event").toString() == "result")
             recorded.insert(r.value("status").toInt(-1));
     QCOMPARE(recorded, (std::multiset<int>{0, 2, int(Timeout)}));
+}
+
+void StationTest::rehearsal()
+{
+    // firmware-updater-sim --devices 3: the cli's station on virtual devices
+    // that restart after the completion. What its records say: a listed
+    // device as serial@path=firmware; a result as
+    // serial=status/firmware_after/confirmed ("-": absent), by serial.
+    const QString image = writeImage();
+    const struct {
+        const char* args;
+        int exit;
+        const char* records;
+        int interruptMs = 0; // Ctrl-C after this long (0: none)
+    } rows[] = {
+        {"--list", 0, "SIM-1@/dev/hidraw0=5000 SIM-2@/dev/hidraw1=5000 SIM-3@/dev/hidraw2=5000"},
+        {"--all", 0, "SIM-1=0/-/- SIM-2=0/-/- SIM-3=0/-/-"},
+        {"--all --confirm=3 --fault 2:no-return --fault 3:reboot-old-version", int(SomeDevicesFailed),
+         "SIM-1=0/5001/1 SIM-2=36/null/0 SIM-3=37/5000/0"},
+        // One device through the window, chosen by the shown path.
+        {"--device /dev/hidraw1 --confirm", 0, "SIM-2=0/5001/1"},
+        {"--serial SIM-3 --confirm=3 --reboot-ms 0", int(NotBack), "SIM-3=36/null/0"},
+        // None chosen: refused, the devices listed.
+        {"", int(SeveralDevices), "SIM-1@/dev/hidraw0=null SIM-2@/dev/hidraw1=null SIM-3@/dev/hidraw2=null"},
+        {"--all --fault 4:drop-start-ack", int(Usage), ""},
+        {"--all --fault 1:drop-start-ack=1", int(Usage), ""},
+        {"--all --confirm 3", int(Usage), ""}, // not a 30 s wait with a stray word
+        // The devices restart after their run: no new devices to write again.
+        {"--watch", 0, "SIM-1=0/5001/1 SIM-2=0/5001/1 SIM-3=0/5001/1", 7000},
+    };
+    for (const auto& row : rows) {
+        const QString log = dir_.filePath("rehearsal.jsonl");
+        QFile::remove(log);
+        QProcess sim;
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start(QStringLiteral(FIRMWARE_UPDATER_SIM),
+                  QStringList{"--devices", "3", "--image", image, "--log", log} +
+                      QString(row.args).split(' ', Qt::SkipEmptyParts));
+        if (row.interruptMs > 0 && !sim.waitForFinished(row.interruptMs))
+            ::kill(pid_t(sim.processId()), SIGINT);
+        QVERIFY2(sim.waitForFinished(60000), row.args);
+        QCOMPARE(sim.exitCode(), row.exit);
+        QStringList seen;
+        auto field = [](const QJsonObject& r, const char* name) {
+            const QJsonValue v = r.value(name);
+            return v.isUndefined() ? QStringLiteral("-")
+                   : v.isNull()    ? QStringLiteral("null")
+                                   : QString::number(v.toVariant().toInt());
+        };
+        for (const QJsonObject& r : records(log)) {
+            const QString serial = r.value("serial").toString();
+            if (r.value("event") == "device" && r.contains("writable"))
+                seen << serial + "@" + r.value("path").toString() + "=" + field(r, "firmware");
+            else if (r.value("event") == "result")
+                seen << serial + "=" + field(r, "status") + "/" + field(r, "firmware_after") + "/" +
+                            field(r, "confirmed");
+        }
+        seen.sort();
+        QCOMPARE(seen.join(' '), QString(row.records));
+    }
 }
 
 void StationTest::textForPeople()

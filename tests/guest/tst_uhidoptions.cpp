@@ -1,5 +1,6 @@
 // The uhid device program's command line and report descriptor, checked on
 // the host (the program itself runs in the guest, where /dev/uhid exists).
+#include "usb/backends/virtual/faulttable.h"
 #include "usb/backends/virtual/uhid/uhidoptions.h"
 
 #include <QtTest>
@@ -31,11 +32,12 @@ QStringList words(const UhidOptions& o)
     const DeviceModel::Faults& f = o.faults;
     return QString::asprintf("ids=%s others=%s dump=%s firmware=%d dsp=%zu replug=%d in=%d feature=%d "
                              "unplug=%d delay=%d start-ack=%d dsp-ack=%d refuse=%d length=%zu arm-second=%d "
-                             "completion=%d",
+                             "completion=%d reboot=%d no-return=%d old=%d next=%d",
                              qPrintable(ids(o.ids)), qPrintable(others.join(',')), o.dumpDir.c_str(),
                              o.firmware, o.expectedDspLength, o.replugAfterMs, o.inputBytes, o.featureBytes,
                              f.unplugAfterFrames, f.replyDelayMs, f.dropStartAck, f.dropDspAck, f.refuseWrite,
-                             f.inputReportLength, f.armAckSecondForm, f.dropCompletion)
+                             f.inputReportLength, f.armAckSecondForm, f.dropCompletion, f.rebootMs,
+                             f.noReturn, f.rebootOldVersion, o.nextFirmware)
         .split(' ');
 }
 } // namespace
@@ -61,6 +63,11 @@ void UhidOptionsTest::parsesTheCommandLine()
          "firmware=4321 dsp=2048 in=11"}, // short reports are declared as short as they are sent
         {"", "ids=0483:0525 others= firmware=5000 replug=-1 in=19 feature=10 unplug=0 length=20"},
         {"--input-report-length 20", "in=19"},
+        // The restart faults, from the table the simulator reads too.
+        {"--reboot-ms 800 --no-return --reboot-old-version --next-firmware 5001",
+         "reboot=800 no-return=1 old=1 next=5001"},
+        {"--reboot-ms -1", nullptr},
+        {"--unplug-after-frames", nullptr},
         {"--input-report-length 1", "in=1"},
         // Given both, the descriptor says what --input-bytes says.
         {"--input-report-length 8 --input-bytes 15", "in=15 length=8"},
@@ -90,7 +97,8 @@ void UhidOptionsTest::parsesTheCommandLine()
             QVERIFY2(words(o).contains(word), qPrintable(QString("%1: %2").arg(args, words(o).join(' '))));
     }
     QVERIFY(parse("--help", &o).help);
-    QVERIFY(uhidUsage().find("--unplug-after-frames") != std::string::npos);
+    for (const FaultOption& f : deviceFaultOptions()) // every fault is offered
+        QVERIFY2(uhidUsage().find(std::string("--") + f.name + ' ') != std::string::npos, f.name);
 }
 
 void UhidOptionsTest::descriptorDeclaresTheReportLengths()

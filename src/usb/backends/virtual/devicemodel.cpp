@@ -200,8 +200,10 @@ DeviceModel::Output DeviceModel::feature(const std::uint8_t* data, std::size_t l
         break;
     case FrameKind::ArmEnd:
         armEnded_ = true;
-        if (!faults_.dropCompletion)
+        if (!faults_.dropCompletion) {
             reply(out, ack(kAckCode, kCompletion));
+            out.reboot = faults_.rebootMs > 0 || faults_.noReturn;
+        }
         break;
     case FrameKind::Unknown:
         break;
@@ -216,6 +218,21 @@ DeviceModel::Output DeviceModel::feature(const std::uint8_t* data, std::size_t l
 std::size_t DeviceModel::count(FrameKind kind) const
 {
     return static_cast<std::size_t>(std::count(kinds_.begin(), kinds_.end(), kind));
+}
+
+void DeviceModel::reboot()
+{
+    const std::vector<std::uint8_t> dsp = dsp_;
+    const std::vector<std::uint8_t> arm = arm_;
+    const bool dspEnded = dspEnded_;
+    const bool armEnded = armEnded_;
+    reset();
+    dsp_ = dsp;
+    arm_ = arm;
+    dspEnded_ = dspEnded;
+    armEnded_ = armEnded;
+    if (nextFirmware_ != 0 && !faults_.rebootOldVersion)
+        firmware_ = nextFirmware_;
 }
 
 void DeviceModel::reset()

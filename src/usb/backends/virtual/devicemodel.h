@@ -45,6 +45,9 @@ public:
     static constexpr std::size_t kFrameLength = protocol::kFeatureReportSize; // incl. id
     static constexpr std::size_t kReportLength = protocol::kInputReportSize;  // incl. id
     static constexpr int kWindow = 25;                                        // data frames per ack
+    // A restarting device leaves this long after its completion reply is
+    // due, so the host has read it.
+    static constexpr int kRebootLeaveMs = 200;
 
     enum class FrameKind {
         VersionQuery,
@@ -84,12 +87,22 @@ public:
         std::size_t inputReportLength = kReportLength;
         // ARM acknowledgements in the 0x0F 0x54 form instead of 0x0C 0x54.
         bool armAckSecondForm = false;
+        // After the answered completion the device restarts into what it
+        // received: it leaves the bus and comes back rebootMs later (0: it
+        // stays on the bus, running on as before). The transport honours it.
+        int rebootMs = 0;
+        bool noReturn = false;         // it leaves after the completion and never comes back
+        bool rebootOldVersion = false; // back from the restart with the number it had
     };
 
     struct Output {
         bool accepted = true;        // the feature write succeeded
         std::vector<Report> reports; // input reports, in order
         bool unplug = false;         // the device leaves the bus after this frame
+        // The device restarts once this frame's replies are out (rebootMs,
+        // noReturn): the transport lets it leave, then, unless noReturn, calls
+        // reboot() and brings it back rebootMs later, without reset().
+        bool reboot = false;
     };
 
     DeviceModel();
@@ -103,6 +116,13 @@ public:
     std::uint16_t firmwareNumber() const { return firmware_; }
     // Length of the DSP image in bytes, when the device is told it (0: unknown).
     void setExpectedDspLength(std::size_t bytes) { expectedDsp_ = bytes; }
+    // The number the firmware being written reports once it runs (the image
+    // header's version; 0: unknown, the device keeps its number).
+    void setNextFirmwareNumber(std::uint16_t number) { nextFirmware_ = number; }
+    // The restart after a completion: a fresh protocol state, the images it
+    // received kept (they are in its flash), running the next firmware
+    // number unless faults().rebootOldVersion.
+    void reboot();
 
     Faults& faults() { return faults_; }
     const Faults& faults() const { return faults_; }
@@ -133,6 +153,7 @@ private:
     Faults faults_;
     std::uint16_t firmware_ = 5000;
     std::size_t expectedDsp_ = 0;
+    std::uint16_t nextFirmware_ = 0;
     std::vector<std::vector<std::uint8_t>> frames_;
     std::vector<FrameKind> kinds_;
     std::vector<std::uint8_t> dsp_;

@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -49,6 +50,11 @@ VirtualInterfaceSpec VirtualHidBus::deviceSpec(std::shared_ptr<DeviceModel> devi
 
 std::string VirtualHidBus::plug(VirtualInterfaceSpec desc)
 {
+    return add(std::move(desc), true);
+}
+
+std::string VirtualHidBus::add(VirtualInterfaceSpec desc, bool fresh)
+{
     std::string path;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -59,12 +65,42 @@ std::string VirtualHidBus::plug(VirtualInterfaceSpec desc)
         path = desc.path;
         if (findLocked(path))
             return path; // already on the bus
-        if (desc.device)
+        if (desc.device && fresh)
             desc.device->reset();
         interfaces_.push_back(Interface{std::move(desc), nextInterfaceId_++});
     }
     postNotice(HidNoticeKind::Arrival, path);
     return path;
+}
+
+void VirtualHidBus::reboot(const std::shared_ptr<DeviceModel>& device)
+{
+    // The device leaves once the host had the time to read the completion,
+    // and comes back on the same paths, as a device that restarts does.
+    const int replyMs = std::max(0, device->faults().replyDelayMs);
+    QTimer::singleShot(replyMs + DeviceModel::kRebootLeaveMs, this, [this, device] {
+        std::vector<VirtualInterfaceSpec> leaving;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            for (const Interface& i : interfaces_)
+                if (i.desc.device == device)
+                    leaving.push_back(i.desc);
+            for (const VirtualInterfaceSpec& d : leaving)
+                unplugLocked(d.path);
+        }
+        for (const VirtualInterfaceSpec& d : leaving)
+            postNotice(HidNoticeKind::Removal, d.path);
+        if (device->faults().noReturn || leaving.empty())
+            return;
+        QTimer::singleShot(device->faults().rebootMs, this, [this, device, leaving] {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                device->reboot();
+            }
+            for (const VirtualInterfaceSpec& d : leaving)
+                add(d, false);
+        });
+    });
 }
 
 void VirtualHidBus::unplugLocked(const std::string& path)
@@ -323,6 +359,11 @@ bool VirtualHidBus::setFeature(HidHandle h, const std::uint8_t* data, std::size_
             return false;
         }
         queueLocked(handle->path, handle->interfaceId, out.reports, device->faults().replyDelayMs);
+        if (out.reboot) {
+            // From the bus's own thread: a feature write may come from any.
+            QMetaObject::invokeMethod(
+                this, [this, device] { reboot(device); }, Qt::QueuedConnection);
+        }
         if (out.unplug) {
             // The whole device leaves: every interface backed by this model.
             for (const Interface& i : interfaces_)

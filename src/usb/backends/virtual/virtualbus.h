@@ -14,6 +14,7 @@
 //   bus.plug(VirtualHidBus::deviceSpec(dev, path));  // same path again
 //   bus.inject(path, {report, report});      // input reports from outside
 //   dev->faults().replyDelayMs = 50;         // replies come 50 ms late
+//   dev->faults().rebootMs = 800;            // restarts after the completion
 //
 // Notices are delivered on the thread that called registerNotices, through
 // its event loop (a queued call), as the platform's would be. The bus is
@@ -137,6 +138,8 @@ private:
         NoticeSink sink;
     };
 
+    std::string add(VirtualInterfaceSpec desc, bool fresh);
+    void reboot(const std::shared_ptr<DeviceModel>& device);
     HidHandle open(const std::string& path, Access access);
     Interface* findLocked(const std::string& path);
     const Interface* findLocked(const std::string& path) const;

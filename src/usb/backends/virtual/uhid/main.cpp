@@ -56,6 +56,7 @@ public:
     {
         model_.setFirmwareNumber(options.firmware);
         model_.setExpectedDspLength(options.expectedDspLength);
+        model_.setNextFirmwareNumber(options.nextFirmware);
         model_.faults() = options.faults;
         const auto descriptor =
             vendorReportDescriptor(DeviceModel::kReportId, options.inputBytes, options.featureBytes);
@@ -122,6 +123,23 @@ public:
             }
             if (device_->present())
                 device_->sendDue(now);
+            if (rebootLeaveAt_ && now >= *rebootLeaveAt_) {
+                // The restart after a completion: away, and back on its own.
+                rebootLeaveAt_.reset();
+                const int replug = options_.replugAfterMs;
+                options_.replugAfterMs = -1;
+                unplug();
+                options_.replugAfterMs = replug;
+                if (!model_.faults().noReturn)
+                    rebootBackAt_ = Clock::now() + std::chrono::milliseconds(model_.faults().rebootMs);
+            }
+            if (rebootBackAt_ && now >= *rebootBackAt_) {
+                rebootBackAt_.reset();
+                if (!device_->present()) { // not plugged back by a command meanwhile
+                    model_.reboot();
+                    plug(*device_);
+                }
+            }
             if (replugAt_ && now >= *replugAt_) {
                 replugAt_.reset();
                 model_.faults().unplugAfterFrames = 0; // one unplug per run
@@ -179,6 +197,11 @@ private:
             std::printf("\n");
         }
         const auto kind = DeviceModel::classify(r.frameBytes.data(), r.frameBytes.size());
+        if (r.reboot) {
+            // Leaves once the completion's reply is out and read.
+            rebootLeaveAt_ = Clock::now() + std::chrono::milliseconds(model_.faults().replyDelayMs +
+                                                                      DeviceModel::kRebootLeaveMs);
+        }
         if (r.unplug) {
             unplug();
         } else if (kind == DeviceModel::FrameKind::ArmEnd || model_.dspEnded() != dspEnded_) {
@@ -203,6 +226,8 @@ private:
             } else if (line == "plug") {
                 if (!device_->present()) {
                     replugAt_.reset();
+                    rebootLeaveAt_.reset();
+                    rebootBackAt_.reset();
                     model_.reset();
                     dspEnded_ = false;
                     plug(*device_);
@@ -220,6 +245,10 @@ private:
     int pollTimeout() const
     {
         std::optional<Clock::time_point> next = replugAt_;
+        for (const auto& at : {rebootLeaveAt_, rebootBackAt_}) {
+            if (at && (!next || *at < *next))
+                next = at;
+        }
         if (device_->present()) {
             if (auto due = device_->nextDue(); due && (!next || *due < *next))
                 next = due;
@@ -235,6 +264,8 @@ private:
     std::unique_ptr<UhidDevice> device_;
     std::vector<std::unique_ptr<UhidDevice>> others_;
     std::optional<Clock::time_point> replugAt_;
+    std::optional<Clock::time_point> rebootLeaveAt_; // a restart after the completion
+    std::optional<Clock::time_point> rebootBackAt_;
     bool dspEnded_ = false;
 };
 

@@ -137,6 +137,7 @@ UhidDevice::EventResult UhidDevice::handleEvent()
                 sendInput(report);
         }
         result.unplug = out.unplug;
+        result.reboot = out.reboot;
         break;
     }
     case UHID_GET_REPORT: {

@@ -37,6 +37,7 @@ public:
     struct EventResult {
         bool frame = false;  // a feature report reached the model
         bool unplug = false; // the model left the bus: call destroy()
+        bool reboot = false; // the model restarts once its replies are out (DeviceModel::Output)
         bool failed = false; // reading the uhid file failed
         std::vector<std::uint8_t> frameBytes;
     };

@@ -1,5 +1,7 @@
 #include "usb/backends/virtual/uhid/uhidoptions.h"
 
+#include "usb/backends/virtual/faulttable.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
@@ -36,20 +38,8 @@ const std::map<std::string, NumberOption>& numberOptions()
         {"--replug-after-ms", {0, 600000, [](O& o, long v) { o.replugAfterMs = static_cast<int>(v); }}},
         {"--input-bytes", {1, 63, [](O& o, long v) { o.inputBytes = static_cast<int>(v); }}},
         {"--feature-bytes", {1, 63, [](O& o, long v) { o.featureBytes = static_cast<int>(v); }}},
-        // Faults of the device model.
-        {"--reply-delay-ms", {0, 600000, [](O& o, long v) { o.faults.replyDelayMs = static_cast<int>(v); }}},
-        {"--drop-dsp-ack", {0, 1L << 30, [](O& o, long v) { o.faults.dropDspAck = static_cast<int>(v); }}},
-        {"--drop-arm-ack", {0, 1L << 30, [](O& o, long v) { o.faults.dropArmAck = static_cast<int>(v); }}},
-        {"--refuse-write", {0, 1L << 30, [](O& o, long v) { o.faults.refuseWrite = static_cast<int>(v); }}},
-        {"--unplug-after-frames",
-         {0, 1L << 30, [](O& o, long v) { o.faults.unplugAfterFrames = static_cast<int>(v); }}},
-        {"--foreign-report-id",
-         {0, 255, [](O& o, long v) { o.faults.foreignReportId = static_cast<std::uint8_t>(v); }}},
-        {"--unknown-code",
-         {0, 255, [](O& o, long v) { o.faults.unknownCode = static_cast<std::uint8_t>(v); }}},
-        {"--burst-before", {0, 1000, [](O& o, long v) { o.faults.burstBefore = static_cast<int>(v); }}},
-        {"--input-report-length",
-         {1, 20, [](O& o, long v) { o.faults.inputReportLength = static_cast<std::size_t>(v); }}},
+        {"--next-firmware",
+         {0, 0xFFFF, [](O& o, long v) { o.nextFirmware = static_cast<std::uint16_t>(v); }}},
     };
     return table;
 }
@@ -58,11 +48,6 @@ const std::map<std::string, std::function<void(UhidOptions&)>>& flagOptions()
 {
     using O = UhidOptions;
     static const std::map<std::string, std::function<void(UhidOptions&)>> table = {
-        {"--drop-start-ack", [](O& o) { o.faults.dropStartAck = true; }},
-        {"--drop-dsp-end-ack", [](O& o) { o.faults.dropDspEndAck = true; }},
-        {"--drop-completion", [](O& o) { o.faults.dropCompletion = true; }},
-        {"--refuse-all-writes", [](O& o) { o.faults.refuseAllWrites = true; }},
-        {"--arm-ack-second-form", [](O& o) { o.faults.armAckSecondForm = true; }},
         {"--verbose", [](O& o) { o.verbose = true; }},
     };
     return table;
@@ -97,6 +82,21 @@ UhidParseResult parseUhidOptions(const std::vector<std::string>& args, UhidOptio
         }
         if (auto f = flagOptions().find(a); f != flagOptions().end()) {
             f->second(o);
+            continue;
+        }
+        // The device faults, from the table the simulator reads too.
+        const FaultOption* fault =
+            a.size() > 2 && a.compare(0, 2, "--") == 0 ? findFaultOption(a.substr(2)) : nullptr;
+        if (fault && !fault->value) {
+            std::string error;
+            applyFault(*fault, {}, &o.faults, &error);
+            continue;
+        }
+        if (fault && i + 1 < args.size()) {
+            if (!applyFault(*fault, args[++i], &o.faults, &r.error)) {
+                r.error = "--" + r.error;
+                return r;
+            }
             continue;
         }
         if (i + 1 >= args.size()) {
@@ -158,6 +158,7 @@ std::string uhidUsage()
            "Device:\n"
            "  --ids VID:PID             ids of the device (default 0483:0525)\n"
            "  --firmware N              firmware number in the version reply (default 5000)\n"
+           "  --next-firmware N         firmware number after a restart (--reboot-ms; default: unchanged)\n"
            "  --serial TEXT             serial number the device reports (default: none)\n"
            "  --dsp-length BYTES        DSP image length the device expects (default: unknown)\n"
            "  --input-bytes N           declared input report bytes after the id (default 19)\n"
@@ -166,25 +167,13 @@ std::string uhidUsage()
            "                            (repeatable)\n"
            "  --dump-dir DIR            write the received images to DIR/dsp.bin and DIR/arm.bin\n"
            "                            after each end frame, at an unplug and at exit\n"
+           "  --replug-after-ms MS      come back MS milliseconds after an unplug (once)\n"
            "  --verbose                 print one line per frame\n"
            "\n"
-           "Faults:\n"
-           "  --unplug-after-frames N   leave the bus after the Nth frame\n"
-           "  --replug-after-ms MS      come back MS milliseconds after an unplug (once)\n"
-           "  --reply-delay-ms MS       send every reply MS milliseconds late\n"
-           "  --drop-start-ack          never answer the start frame\n"
-           "  --drop-dsp-ack N          never send the Nth window acknowledgement of the DSP stage\n"
-           "  --drop-arm-ack N          the same for the ARM stage\n"
-           "  --drop-dsp-end-ack        never answer the DSP end frame\n"
-           "  --drop-completion         never answer the ARM end frame\n"
-           "  --refuse-write N          refuse the Nth feature write\n"
-           "  --refuse-all-writes       refuse every feature write\n"
-           "  --foreign-report-id ID    send a report with this id before each reply\n"
-           "  --unknown-code CODE       send a report with this unknown code before each reply\n"
-           "  --burst-before N          send N extra reports back to back before each reply\n"
-           "  --input-report-length N   length of each report sent, id included (1..20); the\n"
-           "                            descriptor declares it too, unless --input-bytes is given\n"
-           "  --arm-ack-second-form     acknowledge ARM windows with 0x0F 0x54\n"
+           "Faults:\n" +
+           faultUsage() +
+           "  With --input-report-length the descriptor declares the reports that short too,\n"
+           "  unless --input-bytes is given.\n"
            "\n"
            "Commands on standard input, one per line: unplug, plug, dump (the images), quit.\n"
            "Lines on standard output: \"created VID:PID\", \"destroyed VID:PID\", \"images dumped\".\n"

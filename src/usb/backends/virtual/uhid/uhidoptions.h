@@ -17,6 +17,7 @@ struct UhidDeviceIds {
 struct UhidOptions {
     UhidDeviceIds ids;                 // the device that runs the protocol
     std::uint16_t firmware = 5000;     // its firmware number
+    std::uint16_t nextFirmware = 0;    // its number after a restart (0: unchanged)
     std::string serial;                // the serial number it reports (HID uniq; empty: none)
     std::size_t expectedDspLength = 0; // DSP image length told to the model
     DeviceModel::Faults faults;        // fault controls of the model
