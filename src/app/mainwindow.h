@@ -79,6 +79,9 @@ public:
     // button reads it again only when they changed.
     qint64 loadedFileSize = -1;
     QDateTime loadedFileModified;
+    // The image in memory is the verified download saved at loadedFilePath:
+    // the start button writes these bytes and never reads the file again.
+    bool heldDownload = false;
     QByteArray& imageData = engine.image.data;
     QByteArray& versionReply = engine.state.versionReply;
     std::uint8_t& startWaitTicks = engine.state.startWaitTicks;

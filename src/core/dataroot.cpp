@@ -69,6 +69,13 @@ DataRoot dataRoot()
     QString cacheBase = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     if (cacheBase.isEmpty())
         cacheBase = QDir::homePath() + QStringLiteral("/.cache");
-    return decideDataRoot(appDir, QFileInfo(appDir).isWritable(), installed,
-                          cacheBase + QLatin1Char('/') + kPackageDir);
+    bool writable = QFileInfo(appDir).isWritable();
+#ifdef Q_OS_UNIX
+    // Root may write anywhere: run as root, only a directory root owns is
+    // the program's own, never a copy in another user's folder.
+    struct stat info;
+    if (::geteuid() == 0)
+        writable = writable && ::stat(QFile::encodeName(appDir).constData(), &info) == 0 && info.st_uid == 0;
+#endif
+    return decideDataRoot(appDir, writable, installed, cacheBase + QLatin1Char('/') + kPackageDir);
 }
