@@ -58,6 +58,19 @@ QString explainWriteFailure(const QString& path, int error, QString* reason)
     return culprit;
 }
 
+bool mayKeepDataIn(const QString& dir)
+{
+    bool writable = QFileInfo(dir).isWritable();
+#ifdef Q_OS_UNIX
+    // Root may write anywhere: run as root, only a directory root owns is
+    // the program's own, never a copy in another user's folder.
+    struct stat info;
+    if (::geteuid() == 0)
+        writable = writable && ::stat(QFile::encodeName(dir).constData(), &info) == 0 && info.st_uid == 0;
+#endif
+    return writable;
+}
+
 DataRoot dataRoot()
 {
     const QString appDir = QCoreApplication::applicationDirPath();
@@ -69,13 +82,6 @@ DataRoot dataRoot()
     QString cacheBase = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     if (cacheBase.isEmpty())
         cacheBase = QDir::homePath() + QStringLiteral("/.cache");
-    bool writable = QFileInfo(appDir).isWritable();
-#ifdef Q_OS_UNIX
-    // Root may write anywhere: run as root, only a directory root owns is
-    // the program's own, never a copy in another user's folder.
-    struct stat info;
-    if (::geteuid() == 0)
-        writable = writable && ::stat(QFile::encodeName(appDir).constData(), &info) == 0 && info.st_uid == 0;
-#endif
-    return decideDataRoot(appDir, writable, installed, cacheBase + QLatin1Char('/') + kPackageDir);
+    return decideDataRoot(appDir, mayKeepDataIn(appDir), installed,
+                          cacheBase + QLatin1Char('/') + kPackageDir);
 }

@@ -456,6 +456,13 @@ void OnlineFlowTest::dataRootAndLocalWriteErrors()
     }
     QVERIFY(QFileInfo(cache).isDir());
     QVERIFY(!QFileInfo::exists(blocked));
+    // Root does not take another user's folder for its own.
+    QVERIFY(mayKeepDataIn(base.path()));
+    if (::geteuid() == 0) {
+        QVERIFY(::chown(QFile::encodeName(base.path()).constData(), 65534, 65534) == 0);
+        QVERIFY(!mayKeepDataIn(base.path()));
+        QVERIFY(::chown(QFile::encodeName(base.path()).constData(), 0, 0) == 0);
+    }
 
     // A file the online update cannot write is reported with its path and
     // the system's reason, in the system language, never as the network.
