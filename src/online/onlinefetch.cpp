@@ -17,6 +17,9 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cerrno>
+
 namespace online {
 
 namespace {
@@ -87,8 +90,14 @@ Fetched fetchToMemory(const Source& source, const QString& remote, const Private
         }
     }
     QFile file(local);
-    if (file.open(QIODevice::ReadOnly)) {
-        f.bytes = file.read(cap + 1);
+    if (file.exists() && !file.open(QIODevice::ReadOnly)) {
+        f.local = {EIO, local};
+        f.why = QStringLiteral("%1: %2").arg(local, file.errorString());
+        return f;
+    }
+    if (file.isOpen()) {
+        // Never more than the file holds: read() sizes its buffer first.
+        f.bytes = file.read(std::min<std::int64_t>(cap, file.size()) + 1);
         if (f.bytes.size() > cap) {
             f.why = where(source, remote) + QStringLiteral(": more than %1 bytes").arg(cap);
             return f;
