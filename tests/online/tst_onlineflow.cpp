@@ -12,6 +12,7 @@
 #include "image/firmwareimage.h"
 #include "online/curlfetch.h"
 #include "online/imageverify.h"
+#include "online/onlinefetch.h"
 #include "online/serverlayout.h"
 #include "online/updateserver.h"
 #include "support/rig.h"
@@ -79,6 +80,7 @@ private slots:
     void versionCheck();
     void dataRootAndLocalWriteErrors();
     void checkUpdateOption();
+    void fetchWithoutWindow();
 
 private:
     std::unique_ptr<MainWindow> makeWindow();
@@ -508,6 +510,34 @@ void OnlineFlowTest::checkUpdateOption()
     QCOMPARE(readFile(w->filePath), image(3215));
     w.reset();
     bus->unplug(path);
+}
+
+void OnlineFlowTest::fetchWithoutWindow()
+{
+    // The road a session without a window takes: list and image of the
+    // device's model, on either fetch road, and nothing for an up-to-date
+    // device or one of no model.
+    QVERIFY(writeFile(onServer("KRV3200/KRV3200.txt"), "3215\n"));
+    QVERIFY(QDir().mkpath(local("")));
+    for (online::Road road : {online::Road::Curl, online::Road::FtpClient}) {
+        bool upToDate = true;
+        QFile::remove(local("KRV3200/3215.bin"));
+        const online::ImageResult got =
+            online::fetchNewest(online::updateSource(road), appDir->path(), 3201, QString(), &upToDate);
+        QVERIFY2(got.ok && !upToDate, qPrintable(got.why));
+        QCOMPARE(got.image, image(3215));
+        QCOMPARE(readFile(got.savedPath), image(3215));
+        QCOMPARE(QDir(local(""))
+                     .entryList(QDir::Hidden | QDir::AllEntries | QDir::NoDotAndDotDot)
+                     .filter(".fetch"),
+                 QStringList());
+        QVERIFY(
+            !online::fetchNewest(online::updateSource(road), appDir->path(), 3215, QString(), &upToDate).ok &&
+            upToDate);
+        QVERIFY(
+            !online::fetchNewest(online::updateSource(road), appDir->path(), 999, QString(), &upToDate).ok &&
+            !upToDate);
+    }
 }
 
 QTEST_MAIN(OnlineFlowTest)
