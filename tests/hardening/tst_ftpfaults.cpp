@@ -397,7 +397,7 @@ void FtpFaultTest::onlineRoad_data()
         {"stale list in the cache, none on the server",
          [](ScriptedServer& s) { s.files.erase("KRV3200/KRV3200.txt"); }, false, kNetwork, notices::Id::None,
          unattended::DownloadFailed, plant("/file/KRV3200/KRV3200.txt", "3215\n"), false},
-        {"planted link at the image's name",
+        {"planted links in the download folder",
          {},
          true,
          kSucceeded,
@@ -405,7 +405,8 @@ void FtpFaultTest::onlineRoad_data()
          unattended::Success,
          [](const QString& root) {
              QVERIFY(writeFile(root + "/victim", "mine"));
-             QVERIFY(QFile::link(root + "/victim", root + "/file/KRV3200/3215.bin"));
+             for (const char* name : {"KRV3200.txt", "3215.bin", "3215.bin.sha256", "3215.bin.sig"})
+                 QVERIFY(QFile::link(root + "/victim", root + "/file/KRV3200/" + name));
          },
          false},
         {"partial download of a killed run",
@@ -469,7 +470,8 @@ void FtpFaultTest::onlineRoad()
     if (road.swapAfterDownload)
         options.downloaded = [&](const QString& path) {
             QFile::remove(path);
-            QVERIFY(writeFile(path, sampleImage(400, 1000, 3216)));
+            QVERIFY(writeFile(
+                path, fwimage::pack(fwimage::sampleBytes(400, 7), fwimage::sampleBytes(1000, 8), 3216)));
         };
     std::FILE* out = options.out = std::tmpfile();
     QElapsedTimer clock;
