@@ -62,11 +62,12 @@ bool mayKeepDataIn(const QString& dir)
 {
     bool writable = QFileInfo(dir).isWritable();
 #ifdef Q_OS_UNIX
-    // Root may write anywhere: run as root, only a directory root owns is
-    // the program's own, never a copy in another user's folder.
+    // Writable is not enough (root may write anywhere, a group may share a
+    // folder): only a directory this user owns is the program's own, never
+    // a copy in another user's folder.
     struct stat info;
-    if (::geteuid() == 0)
-        writable = writable && ::stat(QFile::encodeName(dir).constData(), &info) == 0 && info.st_uid == 0;
+    writable =
+        writable && ::stat(QFile::encodeName(dir).constData(), &info) == 0 && info.st_uid == ::geteuid();
 #endif
     return writable;
 }

@@ -33,8 +33,8 @@ DataRoot decideDataRoot(const QString& appDir, bool appDirWritable, const QStrin
 QString explainWriteFailure(const QString& path, int error, QString* reason);
 
 // Whether the program's directory `dir` may hold its data (a portable
-// copy): writable, and for root owned by root, so root never keeps its data
-// in (or writes downloads through) another user's folder.
+// copy): writable and owned by this user, so no one (root least of all)
+// keeps data in, or writes downloads through, another user's folder.
 bool mayKeepDataIn(const QString& dir);
 
 // The decision for this process, from QCoreApplication::applicationDirPath()
