@@ -28,10 +28,10 @@ int replyFirmware(const MainWindow& window);
 // them as they are while filePath names `path`.
 void holdDownloaded(MainWindow& window, const QByteArray& image, const QString& path);
 
-// True when the image in memory is a held download (above) of filePath, or
-// was loaded from filePath, passes the format
-// checks, and the file still has the size and modification time it had then
-// (or is gone). Reads nothing but the file's metadata.
+// True when the image in memory passes the format checks and is either a
+// held download (above) of filePath, or was loaded from filePath whose file
+// still has the size and modification time it had then (or is gone). Reads
+// nothing but the file's metadata.
 bool memoryImageIsCurrent(const MainWindow& window);
 
 } // namespace imagecheck

@@ -44,8 +44,8 @@ void MainWindow::LoadFile(QString FileName, QString FileNameLocalPath)
         why = got.why;
     }
     if (local.error != 0) {
-        // The client cannot tell a file it cannot create from a failed
-        // transfer: say what failed locally.
+        // A download that cannot be stored is this computer's problem, not
+        // the server's: say which file and why.
         notices::localWriteError(*this, local.error, local.path);
         return;
     }
