@@ -6,3 +6,5 @@ updater_add_test(NAME tst_online_flow SOURCES online/tst_onlineflow.cpp online/t
 foreach(t tst_online_ftpclient tst_online_flow)
   target_compile_definitions(${t} PRIVATE UPDATER_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 endforeach()
+# fwimage's keys and release metadata.
+add_test(NAME tst_fwimage_keys COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/online/fwimage-keys.sh $<TARGET_FILE:fwimage>)

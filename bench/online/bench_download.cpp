@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <curl/curl.h>
@@ -67,6 +68,7 @@ bool libcurlFetch(int port, const char* name, const QString& dir, int size)
 {
     const QByteArray url = updateUrl(QStringLiteral("127.0.0.1"), port, QString::fromLatin1(name)).toLatin1();
     const QByteArray local = (dir + QLatin1Char('/') + QLatin1String(name)).toLocal8Bit();
+    QFile::remove(QString::fromLocal8Bit(local)); // the write callback makes a new file only
     UrlFetchFile target;
     target.fileName = local.constData();
     CURL* handle = curl_easy_init();

@@ -82,6 +82,9 @@ public:
     QDateTime loadedFileModified;
     QByteArray imageData;
     QByteArray versionReply; // the device's last version reply
+    // The image in memory is the verified download saved at loadedFilePath:
+    // the start button writes these bytes and never reads the file again.
+    bool heldDownload = false;
     std::uint8_t& startWaitTicks = engine.state.startWaitTicks;
     std::uint16_t& armWaitTicks = engine.state.arm.waitTicks;
     std::uint16_t& dspWaitTicks = engine.state.dsp.waitTicks;

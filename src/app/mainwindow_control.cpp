@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "app/mainwindow_imagefile.h"
 #include "app/ui_mainwindow.h"
+#include "online/serverlayout.h"
 #include "upgrade/frames.h"
 
 #include <QToolButton>
@@ -31,6 +32,14 @@ void MainWindow::on_toolButton_2_clicked()
     // one filePath names.
     if (!imagecheck::memoryImageIsCurrent(*this) && !imagecheck::loadAndCheck(*this)) {
         ui->toolButton_2->setEnabled(false);
+        return;
+    }
+    // A held download is written only into a device of its model that runs
+    // an older firmware, whatever the device reported since the download.
+    if (heldDownload && (fileVersion <= std::int32_t(deviceVersion) ||
+                         modelDirectory(fileVersion) != modelDirectory(deviceVersion))) {
+        ui->toolButton_2->setEnabled(false);
+        FlushFileTip(1);
         return;
     }
     carry(engine.start());

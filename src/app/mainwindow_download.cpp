@@ -1,16 +1,18 @@
 // The download of the newest image once the user has accepted it: the
 // version list is fetched again, the image named by its first line is
-// fetched into the model's download directory and handed to the upgrade.
+// fetched, verified (online/onlinefetch.h), saved in the model's download
+// directory, and its verified bytes are handed to the upgrade.
 #include "app/mainwindow.h"
 
+#include "app/mainwindow_imagefile.h"
+#include "app/mainwindow_notices.h"
 #include "app/ui_mainwindow.h"
-#include "online/curlfetch.h"
 #include "online/fetchlimits.h"
+#include "online/imageverify.h"
+#include "online/onlinefetch.h"
 #include "online/serverlayout.h"
 
 #include <QDebug>
-#include <QFile>
-#include <QFileInfo>
 #include <QToolButton>
 
 void MainWindow::Slot_LoadBinToOne(QString FtpPathName, QString SavePCname)
@@ -26,25 +28,26 @@ void MainWindow::Slot_LoadBinToOne(QString FtpPathName, QString SavePCname)
     }
     serverFilePath = imagePath(SavePCname.left(7), list.first());
 
+    const QString model = SavePCname.left(7);
     const QString downloadDir = appDirPath + QStringLiteral("/file/");
-    const QString localImage = downloadDir + serverFilePath;
     filePath = downloadDir;
-    // A copy left by an earlier run must not pass for this download: an
-    // empty image on the server leaves no file, and that is no success.
-    QFile::remove(localImage);
     // Only an image that arrived whole and passed its checks is announced;
-    // anything else is removed and reported as the failure it is.
-    QString why;
-    const bool ok = Slot_CurlTest(serverFilePath, downloadDir) == 0 &&
-                    verifyCurlDownload(localImage, serverFilePath, &why) == imageverify::Verdict::Ok;
-    if (ok) {
+    // anything else leaves nothing at its name and is reported as the
+    // failure it is.
+    localWriteFailed = false;
+    const online::ImageResult got = online::fetchVerifiedImage(
+        {online::updateSource(online::Road::Curl), downloadDir, model, list.first(),
+         imagecheck::replyFirmware(*this), imageverify::trustedKeyText(), online::counterFileOf(appDirPath)});
+    filePath = downloadDir + serverFilePath;
+    if (got.ok) {
+        imagecheck::holdDownloaded(*this, got.image, filePath);
         FlushFileTip(0);
         ui->toolButton_2->setEnabled(true);
     } else {
-        QFile::remove(localImage);
-        if (!why.isEmpty())
-            qWarning().noquote() << "download failed:" << why;
+        if (got.local.error != 0)
+            notices::localWriteError(*this, got.local.error, got.local.path);
+        if (!got.why.isEmpty())
+            qWarning().noquote() << "download failed:" << got.why;
         FlushFileTip(1);
     }
-    filePath = localImage;
 }

@@ -10,6 +10,7 @@
 #include "upgrade/devicecheck.h"
 #include "widgets/progressbarcolor.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -26,6 +27,27 @@ enum LoadResult { LoadOk = 0, LoadMalformed = 1, LoadOlder = 2, LoadNoPath = -1 
 // in 32 bits) that also fits one byte array; anything larger is refused
 // before a byte of it is read.
 constexpr qint64 kMaxImageFile = qint64(std::numeric_limits<int>::max()) - 64;
+
+// The progress range and the header's fields of the image in memory.
+void takeImageHeader(MainWindow& w)
+{
+    w.ui->progressBarColor->setRange(0, w.imageData.size());
+    // A file shorter now than a moment ago leaves zeros here; the format
+    // check refuses it.
+    fwimage::Header header;
+    fwimage::parseHeader(w.imageData, &header);
+    w.dspImageEnd = std::int32_t(header.dspLength + fwimage::kHeaderSize);
+    w.fileVersion = std::int32_t(header.version);
+    w.armImageLength = std::int32_t(header.armLength);
+}
+
+void showVersionLabel(MainWindow& w)
+{
+    const QString label = systemIsChinese()
+                              ? QStringLiteral("版本信息:  所选文件版本:%1  设备版本:%2")
+                              : QStringLiteral("Version Message: Selected File Version:%1  设备版本:%2");
+    w.ui->LB_VersionTip->setText(label.arg(w.fileVersion).arg(w.deviceVersion));
+}
 
 } // namespace
 
@@ -45,6 +67,7 @@ int MainWindow::OpenTheFile()
     // short to hold a header leaves the image loaded before in memory, no
     // longer taken for the one filePath names: the checks refuse it.
     loadedFilePath.clear();
+    heldDownload = false;
     // Size and time are taken before the read: a file that changes while it
     // is read looks changed to the start button, which reads it again.
     const QFileInfo info(path);
@@ -61,21 +84,9 @@ int MainWindow::OpenTheFile()
         loadedFilePath = path;
         loadedFileSize = info.size();
         loadedFileModified = info.lastModified();
-        ui->progressBarColor->setRange(0, imageData.size());
-        // A file shorter now than a moment ago leaves zeros here; the
-        // format check below refuses it.
-        fwimage::Header header;
-        fwimage::parseHeader(imageData, &header);
-        dspImageEnd = std::int32_t(header.dspLength + fwimage::kHeaderSize);
-        fileVersion = std::int32_t(header.version);
-        armImageLength = std::int32_t(header.armLength);
+        takeImageHeader(*this);
     }
-
-    const QString label = systemIsChinese()
-                              ? QStringLiteral("版本信息:  所选文件版本:%1  设备版本:%2")
-                              : QStringLiteral("Version Message: Selected File Version:%1  设备版本:%2");
-    ui->LB_VersionTip->setText(label.arg(fileVersion).arg(deviceVersion));
-
+    showVersionLabel(*this);
     if (loadedFilePath.isEmpty() || fwimage::checkImage(imageData) != fwimage::Check::Ok)
         return LoadMalformed;
     return std::int32_t(deviceVersion) > fileVersion ? LoadOlder : LoadOk;
@@ -109,8 +120,30 @@ bool loadAndCheck(MainWindow& w)
     return verdict == notices::Id::None || verdict == notices::Id::LowerVersion;
 }
 
+int replyFirmware(const MainWindow& w)
+{
+    if (w.versionReply.size() < 8)
+        return 0;
+    return static_cast<unsigned char>(w.versionReply.at(6)) |
+           (static_cast<unsigned char>(w.versionReply.at(7)) << 8);
+}
+
+void holdDownloaded(MainWindow& w, const QByteArray& image, const QString& path)
+{
+    protocol::Bytes().swap(w.engine.image.data);
+    w.imageData = image;
+    w.engine.image.data = toBytes(image);
+    w.loadedFilePath = QDir::cleanPath(path);
+    w.heldDownload = true;
+    takeImageHeader(w);
+    showVersionLabel(w);
+}
+
 bool memoryImageIsCurrent(const MainWindow& w)
 {
+    if (w.heldDownload)
+        return QDir::cleanPath(w.filePath) == w.loadedFilePath &&
+               fwimage::checkImage(w.imageData) == fwimage::Check::Ok;
     if (w.filePath.isEmpty() || w.filePath != w.loadedFilePath)
         return false;
     if (fwimage::checkImage(w.imageData) != fwimage::Check::Ok)

@@ -2,6 +2,9 @@
 // the start button.
 #pragma once
 
+#include <QByteArray>
+#include <QString>
+
 class MainWindow;
 
 namespace imagecheck {
@@ -15,9 +18,20 @@ namespace imagecheck {
 // longer the one filePath names.
 bool loadAndCheck(MainWindow& window);
 
-// True when the image in memory was loaded from filePath, passes the format
-// checks, and the file still has the size and modification time it had then
-// (or is gone). Reads nothing but the file's metadata.
+// The device firmware number of the stored version reply (bytes 6 and 7),
+// 0 before a reply has arrived.
+int replyFirmware(const MainWindow& window);
+
+// Takes the verified bytes of an online download, saved at `path`, as the
+// image in memory, as loading that file would (progress range, header
+// fields, the version label), and marks them held: the start button writes
+// them as they are while filePath names `path`.
+void holdDownloaded(MainWindow& window, const QByteArray& image, const QString& path);
+
+// True when the image in memory passes the format checks and is either a
+// held download (above) of filePath, or was loaded from filePath whose file
+// still has the size and modification time it had then (or is gone). Reads
+// nothing but the file's metadata.
 bool memoryImageIsCurrent(const MainWindow& window);
 
 } // namespace imagecheck

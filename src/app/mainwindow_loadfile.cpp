@@ -1,53 +1,57 @@
 // One download through the updater's own FTP client, on the GUI thread, with
 // its outcome shown to the user. The fetch is bounded in time and bytes, and
-// an image counts only once it arrived whole and passed its checks.
+// an image counts only once it arrived whole and passed its checks; the
+// verified bytes are held for the upgrade (online/onlinefetch.h).
 #include "app/mainwindow.h"
 
+#include "app/mainwindow_imagefile.h"
 #include "app/mainwindow_notices.h"
 #include "app/ui_mainwindow.h"
-#include "core/dataroot.h"
 #include "core/messagebox.h"
 #include "online/fetchlimits.h"
 #include "online/ftpfetch.h"
+#include "online/imageverify.h"
+#include "online/onlinefetch.h"
 #include "online/updateserver.h"
 #include "qtbridge/noticetext.h"
+#include "upgrade/notices.h"
 
 #include <QDebug>
-#include <QFile>
+#include <QFileInfo>
 #include <QToolButton>
-
-#include <cerrno>
 
 void MainWindow::LoadFile(QString FileName, QString FileNameLocalPath)
 {
-    {
-        // The client cannot tell a file it cannot create from a failed
-        // transfer: try it first, and say what failed locally.
-        QFile local(FileNameLocalPath + QLatin1Char('/') + FileName);
-        const bool existed = local.exists();
-        if (!local.open(QIODevice::WriteOnly | QIODevice::Append)) {
-            const int error = errno;
-            QString reason;
-            const QString path = explainWriteFailure(local.fileName(), error, &reason);
-            notices::localWriteError(*this, path, reason);
-            return;
-        }
-        local.close();
-        if (!existed)
-            local.remove();
-    }
     const fetchlimits::Scope bounded;
-    const FtpServer server{updateServerAddress(), updateServerPort(), updateServerUser(),
-                           updateServerPassword()};
-    const FtpFetch fetch = fetchWithFtpClient(server, FileName, FileNameLocalPath,
-                                              fetchlimits::current().capBytes, fetchlimits::fetchDeadline());
+    const online::Source source = online::updateSource(online::Road::FtpClient);
     const bool image = FileName.contains(QLatin1String("bin"));
-    QString why = fetch.why;
-    bool whole = fetch.outcome == FtpFetch::Outcome::Ok;
-    if (whole && image)
-        whole = verifyFtpDownload(server, FileName, FileNameLocalPath, fetch.announced, &why) ==
-                imageverify::Verdict::Ok;
-
+    bool whole = false;
+    online::LocalFailure local;
+    QString why;
+    if (image) {
+        // "<model>/<version>.bin", a leading "/" or not.
+        const QString relative = FileName.startsWith(QLatin1Char('/')) ? FileName.mid(1) : FileName;
+        const online::ImageResult got = online::fetchVerifiedImage(
+            {source, FileNameLocalPath, relative.section(QLatin1Char('/'), 0, 0),
+             QFileInfo(relative).completeBaseName(), imagecheck::replyFirmware(*this),
+             imageverify::trustedKeyText(), online::counterFileOf(appDirPath)});
+        whole = got.ok;
+        local = got.local;
+        why = got.why;
+        if (whole)
+            imagecheck::holdDownloaded(*this, got.image, got.savedPath);
+    } else {
+        const online::FileResult got = online::fetchFileInto(source, FileName, FileNameLocalPath);
+        whole = got.curlCode == 0 && got.size > 0;
+        local = got.local;
+        why = got.why;
+    }
+    if (local.error != 0) {
+        // A download that cannot be stored is this computer's problem, not
+        // the server's: say which file and why.
+        notices::localWriteError(*this, local.error, local.path);
+        return;
+    }
     if (!whole) {
         if (!why.isEmpty())
             qWarning().noquote() << "download failed:" << why;

@@ -4,6 +4,7 @@
 #include "qtbridge/noticetext.h"
 
 #include "app/mainwindow.h"
+#include "core/dataroot.h"
 #include "core/language.h"
 #include "core/messagebox.h"
 
@@ -50,6 +51,13 @@ void localWriteError(MainWindow& window, const QString& path, const QString& rea
                      text(Id::LocalWriteFailed, true).arg(shownPath, reason),
                      title(Id::LocalWriteFailed, false),
                      text(Id::LocalWriteFailed, false).arg(shownPath, reason));
+}
+
+void localWriteError(MainWindow& window, int error, const QString& path)
+{
+    QString reason;
+    const QString shown = explainWriteFailure(path, error, &reason);
+    localWriteError(window, shown, reason);
 }
 
 } // namespace notices

@@ -29,5 +29,8 @@ bool completion(MainWindow& window);
 // the window's localWriteFailed, so the failed fetch is not reported again
 // as a network problem.
 void localWriteError(MainWindow& window, const QString& path, const QString& reason);
+// The same for errno `error` on `path`, explained by explainWriteFailure
+// (core/dataroot.h).
+void localWriteError(MainWindow& window, int error, const QString& path);
 
 } // namespace notices

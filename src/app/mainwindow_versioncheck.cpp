@@ -2,9 +2,11 @@
 // and the version check against the device's firmware number.
 #include "app/mainwindow.h"
 
+#include "app/mainwindow_notices.h"
 #include "app/ui_mainwindow.h"
 #include "core/messagebox.h"
 #include "online/fetchlimits.h"
+#include "online/onlinefetch.h"
 #include "online/serverlayout.h"
 #include "qtbridge/noticetext.h"
 
@@ -39,34 +41,28 @@ int MainWindow::ReadTxtFile(QString FilePath, QStringList& data)
 
 int MainWindow::Slot_LoadingMessageFile(QString ServerPath, QString SavePath, QStringList& FileData)
 {
+    Q_UNUSED(SavePath);               // the list is read in memory: no local copy is left to go stale
     const fetchlimits::Scope bounded; // inside a download, its deadline holds
     serverFilePath = ServerPath;
     ui->TBFlush->setEnabled(false);
 
-    const QString downloadDir = appDirPath + QStringLiteral("/file/");
-    const QString modelDir = downloadDir + ServerPath.split(QLatin1Char('/')).first();
+    const QString downloadDir = appDirPath + QStringLiteral("/file");
+    const QString modelDir = downloadDir + QLatin1Char('/') + ServerPath.split(QLatin1Char('/')).first();
     if (!QFileInfo::exists(modelDir))
         QDir().mkpath(modelDir);
 
-    // Judged by the file it leaves, not by its result.
-    Slot_CurlTest(ServerPath, downloadDir);
-
-    QStringList list;
-    const QString localList = downloadDir + SavePath;
-    if (ReadTxtFile(localList, list) == -1)
-        return -1;
-    // Gone once read, so a later failed fetch cannot reuse a stale list.
-    QFile::remove(localList);
-
-    FileData = list;
-    if (list.isEmpty())
-        return -1;
-    // The first line names the image file; anything but a plain version
-    // token makes the list as good as unavailable.
-    if (!isVersionToken(list.first())) {
+    // Judged by the fetch itself: its first line only, which must be a
+    // version number; anything else makes the list as good as unavailable.
+    localWriteFailed = false;
+    const online::ListResult list =
+        online::fetchVersionList(online::updateSource(online::Road::Curl), ServerPath, downloadDir);
+    if (list.local.error != 0)
+        notices::localWriteError(*this, list.local.error, list.local.path);
+    if (!list.ok) {
         FileData.clear();
         return -1;
     }
+    FileData = QStringList{list.version};
     return 0;
 }
 
@@ -97,9 +93,10 @@ int MainWindow::Slot_GetRobotVersion(bool power)
         return -1;
     }
 
-    // Compared as text, on purpose: "3215 " is newer than "3215", and
-    // "10000" is not newer than "3215".
-    if (deviceVersionText < list.first()) {
+    // Compared as numbers: the list holds a version number (see above).
+    int offered = 0;
+    online::versionNumber(list.first(), &offered);
+    if (offered > number) {
         const int answer =
             informationBox(notices::Id::NewFirmware, this, notices::title(notices::Id::NewFirmware, false),
                            notices::text(notices::Id::NewFirmware, false), QMessageBox::Yes | QMessageBox::No,

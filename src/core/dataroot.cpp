@@ -58,6 +58,20 @@ QString explainWriteFailure(const QString& path, int error, QString* reason)
     return culprit;
 }
 
+bool mayKeepDataIn(const QString& dir)
+{
+    bool writable = QFileInfo(dir).isWritable();
+#ifdef Q_OS_UNIX
+    // Writable is not enough (root may write anywhere, a group may share a
+    // folder): only a directory this user owns is the program's own, never
+    // a copy in another user's folder.
+    struct stat info;
+    writable =
+        writable && ::stat(QFile::encodeName(dir).constData(), &info) == 0 && info.st_uid == ::geteuid();
+#endif
+    return writable;
+}
+
 DataRoot dataRoot()
 {
     const QString appDir = QCoreApplication::applicationDirPath();
@@ -69,6 +83,6 @@ DataRoot dataRoot()
     QString cacheBase = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     if (cacheBase.isEmpty())
         cacheBase = QDir::homePath() + QStringLiteral("/.cache");
-    return decideDataRoot(appDir, QFileInfo(appDir).isWritable(), installed,
+    return decideDataRoot(appDir, mayKeepDataIn(appDir), installed,
                           cacheBase + QLatin1Char('/') + kPackageDir);
 }

@@ -32,6 +32,11 @@ DataRoot decideDataRoot(const QString& appDir, bool appDirWritable, const QStrin
 // `reason` to the operating system's text.
 QString explainWriteFailure(const QString& path, int error, QString* reason);
 
+// Whether the program's directory `dir` may hold its data (a portable
+// copy): writable and owned by this user, so no one (root least of all)
+// keeps data in, or writes downloads through, another user's folder.
+bool mayKeepDataIn(const QString& dir);
+
 // The decision for this process, from QCoreApplication::applicationDirPath()
 // (installed when <dir>/../share/firmware-updater exists) and the generic
 // cache location of QStandardPaths; the same for every program of the

@@ -1,6 +1,6 @@
 #include "online/curlfetch.h"
 
-#include "online/fetchlimits.h"
+#include "online/privatefiles.h"
 #include "online/updateserver.h"
 
 #include <QFile>
@@ -10,6 +10,13 @@
 
 #include <atomic>
 #include <cerrno>
+
+#ifdef _WIN32
+#include <io.h>
+#define fdopen _fdopen
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 std::atomic<bool> g_curlTrace{true};
@@ -35,9 +42,12 @@ std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, UrlFetc
         return 0; // not the data's size: libcurl stops with a write error
     }
     if (!target->stream) {
-        target->stream = std::fopen(target->fileName, "wb");
+        const int fd = createExclusive(QFile::decodeName(target->fileName));
+        target->stream = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
         if (!target->stream) {
             target->error = errno;
+            if (fd >= 0)
+                ::close(fd);
             return static_cast<std::size_t>(-1); // not the data's size: libcurl stops with a write error
         }
     }
@@ -121,38 +131,4 @@ int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t ca
     if (writeError)
         *writeError = result == CURLE_WRITE_ERROR && !target.overCap ? target.error : 0;
     return static_cast<int>(result);
-}
-
-imageverify::Companion fetchCompanionWithCurl(const QString& address, int port, const QString& remote,
-                                              const QString& localPath, std::int64_t cap, int deadlineMs)
-{
-    imageverify::Companion companion;
-    QFile::remove(localPath);
-    const int result =
-        fetchUrl(updateUrl(address, port, remote).toLatin1(), localPath.toLocal8Bit(), cap, deadlineMs);
-    if (result == CURLE_REMOTE_FILE_NOT_FOUND) {
-        companion.state = imageverify::Companion::State::Absent;
-    } else if (result != CURLE_OK) {
-        companion.state = imageverify::Companion::State::Failed;
-    } else {
-        // An empty file on the server leaves no local file: present, empty.
-        QFile file(localPath);
-        if (file.open(QIODevice::ReadOnly))
-            companion.bytes = file.read(cap);
-        companion.state = imageverify::Companion::State::Present;
-    }
-    QFile::remove(localPath);
-    return companion;
-}
-
-imageverify::Verdict verifyCurlDownload(const QString& localImage, const QString& remote, QString* why)
-{
-    const QString address = updateServerAddress();
-    const int port = updateServerPort();
-    const auto fetch = [&](const QString& suffix, std::int64_t cap) {
-        return fetchCompanionWithCurl(address, port, remote + suffix, localImage + suffix, cap,
-                                      fetchlimits::remainingMs());
-    };
-    // fetchUrl already held the image to the size the server announced.
-    return imageverify::verifyImageFile(localImage, -1, fetchlimits::current().capBytes, fetch, why);
 }

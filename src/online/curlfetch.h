@@ -1,10 +1,9 @@
 // One file from the update server through libcurl, by URL. The local file is
-// created only when the first data arrive. Every path segment that goes into
+// created only when the first data arrive, as a new file (never an existing
+// file or a link: the caller downloads into a private directory). Every path segment that goes into
 // a URL is percent-encoded by libcurl, so no text from the server can change
 // what the URL means; every fetch is bounded in time and in bytes.
 #pragma once
-
-#include "online/imageverify.h"
 
 #include <QByteArray>
 #include <QString>
@@ -50,14 +49,3 @@ constexpr long kCurlTimeoutSeconds = 5;
 // written, 0 when the failure was not local.
 int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t cap, int deadlineMs,
              std::int64_t* announced = nullptr, int* writeError = nullptr);
-
-// A file beside an image: the image's server path plus `suffix`, fetched to
-// a scratch file at `localPath` that is gone when this returns. A file the
-// server does not have is Absent; any other failure is Failed.
-imageverify::Companion fetchCompanionWithCurl(const QString& address, int port, const QString& remote,
-                                              const QString& localPath, std::int64_t cap, int deadlineMs);
-
-// The checks of imageverify on an image that libcurl fetched from `remote`
-// on the update server to `localImage`, with its .sha256 and .sig fetched
-// the same way. A failing image is removed; `why` says what failed.
-imageverify::Verdict verifyCurlDownload(const QString& localImage, const QString& remote, QString* why);

@@ -1,6 +1,5 @@
 #include "online/ftpfetch.h"
 
-#include "online/fetchlimits.h"
 #include "online/ftpclient.h"
 
 #include <QFile>
@@ -62,39 +61,4 @@ FtpFetch fetchWithFtpClient(const FtpServer& server, const QString& remote, cons
         QFile::remove(local);
     }
     return result;
-}
-
-imageverify::Companion fetchCompanionWithFtpClient(const FtpServer& server, const QString& remote,
-                                                   const QString& localDir, std::int64_t cap,
-                                                   std::chrono::steady_clock::time_point deadline)
-{
-    imageverify::Companion companion;
-    const FtpFetch fetch = fetchWithFtpClient(server, remote, localDir, cap, deadline);
-    const QString local = localDir + QLatin1Char('/') + remote;
-    if (fetch.outcome == FtpFetch::Outcome::Missing) {
-        companion.state = imageverify::Companion::State::Absent;
-    } else if (fetch.outcome == FtpFetch::Outcome::Failed) {
-        companion.state = imageverify::Companion::State::Failed;
-    } else {
-        QFile file(local);
-        if (file.open(QIODevice::ReadOnly)) {
-            companion.bytes = file.read(cap);
-            companion.state = imageverify::Companion::State::Present;
-        } else {
-            companion.state = imageverify::Companion::State::Failed;
-        }
-    }
-    QFile::remove(local);
-    return companion;
-}
-
-imageverify::Verdict verifyFtpDownload(const FtpServer& server, const QString& remote,
-                                       const QString& localDir, std::int64_t announced, QString* why)
-{
-    const auto fetch = [&](const QString& suffix, std::int64_t cap) {
-        return fetchCompanionWithFtpClient(server, remote + suffix, localDir, cap,
-                                           fetchlimits::fetchDeadline());
-    };
-    return imageverify::verifyImageFile(localDir + QLatin1Char('/') + remote, announced,
-                                        fetchlimits::current().capBytes, fetch, why);
 }

@@ -3,8 +3,6 @@
 // announced nor more than the cap, and leaves no partial file behind.
 #pragma once
 
-#include "online/imageverify.h"
-
 #include <QString>
 
 #include <chrono>
@@ -31,15 +29,3 @@ struct FtpFetch {
 // Fetches `remote` into localDir + "/" + remote.
 FtpFetch fetchWithFtpClient(const FtpServer& server, const QString& remote, const QString& localDir,
                             std::int64_t cap, std::chrono::steady_clock::time_point deadline);
-
-// A file beside an image, fetched the same way into a scratch file under
-// `localDir` that is gone when this returns.
-imageverify::Companion fetchCompanionWithFtpClient(const FtpServer& server, const QString& remote,
-                                                   const QString& localDir, std::int64_t cap,
-                                                   std::chrono::steady_clock::time_point deadline);
-
-// The checks of imageverify on an image that arrived at localDir + "/" +
-// remote, with its .sha256 and .sig fetched the same way. A failing image is
-// removed; `why` says what failed.
-imageverify::Verdict verifyFtpDownload(const FtpServer& server, const QString& remote,
-                                       const QString& localDir, std::int64_t announced, QString* why);

@@ -3,7 +3,6 @@
 #include "image/firmwareimage.h"
 
 #include <QCryptographicHash>
-#include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -37,8 +36,10 @@ const char* verdictText(Verdict verdict)
         return "the image did not arrive whole";
     case Verdict::BadFormat:
         return "the image is not a well-formed firmware image";
+    case Verdict::VersionMismatch:
+        return "the image's header carries another version than the one offered";
     case Verdict::DigestUnreadable:
-        return "the .sha256 file holds no SHA-256 digest";
+        return "the .sha256 file holds no SHA-256 digest of this image's file name";
     case Verdict::DigestMismatch:
         return "the image's SHA-256 digest differs from the .sha256 file";
     case Verdict::SignatureMissing:
@@ -53,21 +54,22 @@ const char* verdictText(Verdict verdict)
     return "unknown";
 }
 
-bool parseDigestLine(const QByteArray& text, QByteArray* digest)
+bool parseDigestLine(const QByteArray& text, const QString& fileName, QByteArray* digest)
 {
     // sha256sum writes the digest, a blank, then " " or "*" and the name.
-    if (text.size() < 2 * kDigestBytes)
+    QByteArray line = text.left(text.indexOf('\n') < 0 ? text.size() : text.indexOf('\n'));
+    if (line.endsWith('\r'))
+        line.chop(1);
+    if (line.size() < 2 * kDigestBytes + 2 || line.at(2 * kDigestBytes) != ' ')
         return false;
     for (int i = 0; i < 2 * kDigestBytes; ++i) {
-        if (!isHex(text.at(i)))
+        if (!isHex(line.at(i)))
             return false;
     }
-    if (text.size() > 2 * kDigestBytes) {
-        const char next = text.at(2 * kDigestBytes);
-        if (next != ' ' && next != '\t' && next != '\r' && next != '\n')
-            return false;
-    }
-    *digest = QByteArray::fromHex(text.left(2 * kDigestBytes));
+    const char mode = line.at(2 * kDigestBytes + 1);
+    if ((mode != ' ' && mode != '*') || line.mid(2 * kDigestBytes + 2) != fileName.toUtf8())
+        return false;
+    *digest = QByteArray::fromHex(line.left(2 * kDigestBytes));
     return true;
 }
 
@@ -135,8 +137,23 @@ bool signatureValid(const QByteArray& data, const QByteArray& signature, const Q
                                        reinterpret_cast<const unsigned char*>(publicKey.constData())) == 0;
 }
 
-Verdict verifyImage(const QByteArray& image, std::int64_t announced, const CompanionFetcher& fetch,
-                    const QString& keyText, QString* detail)
+bool imageVersion(const QByteArray& image, std::int64_t* version, QString* why)
+{
+    // The one place the online road asks the image module about a file.
+    const fwimage::Check check = fwimage::checkImage(image);
+    fwimage::Header header;
+    if (check != fwimage::Check::Ok || !fwimage::parseHeader(image, &header)) {
+        if (why)
+            *why = QString::fromLatin1(fwimage::checkName(check));
+        return false;
+    }
+    *version = std::int32_t(header.version);
+    return true;
+}
+
+Verdict verifyImage(const QByteArray& image, const QString& fileName, std::int64_t expectedVersion,
+                    std::int64_t announced, const CompanionFetcher& fetch, const QString& keyText,
+                    QString* detail)
 {
     auto fail = [detail](Verdict verdict, const QString& what) {
         if (detail)
@@ -146,10 +163,13 @@ Verdict verifyImage(const QByteArray& image, std::int64_t announced, const Compa
     if (announced >= 0 && image.size() != announced)
         return fail(Verdict::Incomplete,
                     QStringLiteral(" (%1 of %2 bytes)").arg(image.size()).arg(announced));
-    const fwimage::Check check = fwimage::checkImage(image);
-    if (check != fwimage::Check::Ok)
-        return fail(Verdict::BadFormat,
-                    QStringLiteral(" (%1)").arg(QLatin1String(fwimage::checkName(check))));
+    std::int64_t version = -1;
+    QString why;
+    if (!imageVersion(image, &version, &why))
+        return fail(Verdict::BadFormat, QStringLiteral(" (%1)").arg(why));
+    if (expectedVersion >= 0 && version != expectedVersion)
+        return fail(Verdict::VersionMismatch,
+                    QStringLiteral(" (header %1, offered %2)").arg(version).arg(expectedVersion));
 
     // The key is looked at before anything is fetched: a build whose key
     // cannot be read accepts nothing.
@@ -162,8 +182,8 @@ Verdict verifyImage(const QByteArray& image, std::int64_t announced, const Compa
         return fail(Verdict::CompanionFailed, QStringLiteral(" (.sha256)"));
     if (digestFile.state == Companion::State::Present) {
         QByteArray expected;
-        if (!parseDigestLine(digestFile.bytes, &expected))
-            return fail(Verdict::DigestUnreadable, QString());
+        if (!parseDigestLine(digestFile.bytes, fileName, &expected))
+            return fail(Verdict::DigestUnreadable, QStringLiteral(" (%1)").arg(fileName));
         const QByteArray actual = QCryptographicHash::hash(image, QCryptographicHash::Sha256);
         if (actual != expected)
             return fail(Verdict::DigestMismatch,
@@ -181,29 +201,6 @@ Verdict verifyImage(const QByteArray& image, std::int64_t announced, const Compa
     if (!signatureValid(image, signature.bytes, key))
         return fail(Verdict::SignatureBad, QString());
     return Verdict::Ok;
-}
-
-Verdict verifyImageFile(const QString& path, std::int64_t announced, std::int64_t cap,
-                        const CompanionFetcher& fetch, QString* detail)
-{
-    QFile file(path);
-    QByteArray image;
-    const bool tooLarge = file.size() > cap;
-    if (!tooLarge && file.open(QIODevice::ReadOnly))
-        image = file.readAll();
-    file.close();
-    Verdict verdict = Verdict::Incomplete;
-    if (tooLarge) {
-        if (detail)
-            *detail = QStringLiteral("%1 is larger than %2 bytes").arg(path).arg(cap);
-    } else {
-        verdict = verifyImage(image, announced, fetch, trustedKeyText(), detail);
-        if (verdict != Verdict::Ok && detail)
-            *detail = path + QStringLiteral(": ") + *detail;
-    }
-    if (verdict != Verdict::Ok)
-        QFile::remove(path);
-    return verdict;
 }
 
 } // namespace imageverify

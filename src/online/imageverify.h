@@ -1,7 +1,8 @@
 // The checks a downloaded image passes before it counts as downloaded: it
-// arrived whole, it is a well-formed image file, it matches the SHA-256
-// digest the server keeps beside it (<image>.sha256, as sha256sum writes it)
-// where there is one, and, in a build that names a public key
+// arrived whole, it is a well-formed image file whose header carries the
+// version it was offered as, it matches the SHA-256 digest the server keeps
+// beside it (<image>.sha256, as sha256sum writes it, naming the image's own
+// file) where there is one, and, in a build that names a public key
 // (UPDATER_SIGNING_PUBLIC_KEY), its detached Ed25519 signature
 // (<image>.sig) verifies against that key. Digests come from Qt's
 // QCryptographicHash, signatures from libsodium.
@@ -26,7 +27,8 @@ enum class Verdict {
     Ok,
     Incomplete,       // fewer or more bytes than the server announced
     BadFormat,        // not a well-formed image file
-    DigestUnreadable, // a .sha256 file without a digest in it
+    VersionMismatch,  // the header's version is not the one offered
+    DigestUnreadable, // a .sha256 file without a digest of this image's name
     DigestMismatch,   // the image's digest differs from the .sha256 file's
     SignatureMissing, // the build names a key and the server has no .sig
     SignatureBad,     // the .sig does not verify against the key
@@ -46,9 +48,10 @@ struct Companion {
 // ".sig"), keeping at most `cap` bytes.
 using CompanionFetcher = std::function<Companion(const QString& suffix, std::int64_t cap)>;
 
-// The digest of a sha256sum line ("<64 hex digits>  <name>" or the digits
-// alone); false when the text holds none.
-bool parseDigestLine(const QByteArray& text, QByteArray* digest);
+// The digest of a sha256sum line ("<64 hex digits>  <name>" or " *<name>")
+// whose name is `fileName`; false when the text holds no such line (an
+// empty file, the digits alone, or another file's name).
+bool parseDigestLine(const QByteArray& text, const QString& fileName, QByteArray* digest);
 
 // A public key written as 64 hex digits or as base64 of its 32 bytes.
 bool parsePublicKey(const QString& text, QByteArray* key);
@@ -63,14 +66,16 @@ bool makeKeyPair(QByteArray* publicKey, QByteArray* secretKey);
 QByteArray sign(const QByteArray& data, const QByteArray& secretKey);
 bool signatureValid(const QByteArray& data, const QByteArray& signature, const QByteArray& publicKey);
 
-// The checks in order, on an image in memory. `announced` is the size the
-// server gave, -1 for none. `detail` receives what failed.
-Verdict verifyImage(const QByteArray& image, std::int64_t announced, const CompanionFetcher& fetch,
-                    const QString& keyText, QString* detail);
+// The header version of an image that passes the format checks; false for
+// one that does not.
+bool imageVersion(const QByteArray& image, std::int64_t* version, QString* why = nullptr);
 
-// verifyImage on the file at `path` (read up to `cap` bytes, with the
-// trusted key); a file that fails is removed.
-Verdict verifyImageFile(const QString& path, std::int64_t announced, std::int64_t cap,
-                        const CompanionFetcher& fetch, QString* detail);
+// The checks in order, on an image in memory named `fileName` on the
+// server. `expectedVersion` is the version it was offered as (-1: not
+// checked); `announced` the size the server gave, -1 for none. `detail`
+// receives what failed.
+Verdict verifyImage(const QByteArray& image, const QString& fileName, std::int64_t expectedVersion,
+                    std::int64_t announced, const CompanionFetcher& fetch, const QString& keyText,
+                    QString* detail);
 
 } // namespace imageverify

@@ -96,8 +96,8 @@ int main(int argc, char* argv[])
     // The simulator only: a product build takes the key from its build
     // setting and from nowhere else.
     parser.addOption({"trusted-key",
-                      "Online road: accept only images signed for this Ed25519 public key (hex or base64), "
-                      "as a build with UPDATER_SIGNING_PUBLIC_KEY does.",
+                      "Online road: accept only images signed for this Ed25519 public key (hex or base64) "
+                      "with signed release metadata, as a build with UPDATER_SIGNING_PUBLIC_KEY does.",
                       "key"});
     for (const FaultOption& f : deviceFaultOptions()) {
         const QString help = QStringLiteral("Fault of every device: %1.").arg(QString::fromUtf8(f.help));

@@ -12,6 +12,7 @@
 #include "core/services.h"
 #include "online/curlfetch.h"
 #include "online/fetchlimits.h"
+#include "online/onlinefetch.h"
 #include "online/serverlayout.h"
 #include "online/updateserver.h"
 #include "upgrade/notices.h"
@@ -445,7 +446,10 @@ bool Driver::fetchWithFtpClient()
         finish(DownloadFailed);
         return false;
     }
-    if (!(QString::number(window_->deviceVersion) < list.first())) {
+    // Compared as numbers; the list's first line is a version number.
+    int offered = 0;
+    online::versionNumber(list.first(), &offered);
+    if (offered <= int(window_->deviceVersion)) {
         std::fprintf(options_.out, "the device runs %s or newer\n", qPrintable(list.first()));
         finish(UpToDate);
         return false;

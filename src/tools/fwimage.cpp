@@ -6,22 +6,32 @@
 //   fwimage keygen -o KEYFILE
 //   fwimage sign --key KEYFILE IMAGE [-o SIGFILE]
 //   fwimage verify --public-key KEY IMAGE [--sig SIGFILE]
+//   fwimage release --key KEYFILE --model DIR --counter N [--expires-days D] IMAGE [-o OUT]
 //
 // keygen makes an Ed25519 key pair: the secret key (hex) in KEYFILE, the
 // public key (hex) in KEYFILE.pub and on standard output, ready for the
 // build setting UPDATER_SIGNING_PUBLIC_KEY. sign writes the detached
 // signature of IMAGE (64 bytes) to IMAGE.sig, the name the update server
-// keeps beside the image; verify checks it as the updater does.
+// keeps beside the image; verify checks it as the updater does. release
+// writes the model's signed release metadata (online/release.h) for IMAGE
+// to OUT (default <model>.release beside IMAGE) and its signature to
+// OUT.sig.
 #include "core/commandline.h"
 #include "image/firmwareimage.h"
 #include "online/imageverify.h"
+#include "online/privatefiles.h"
+#include "online/release.h"
 #include "qtbridge/bytes.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdio>
 #include <utility>
 
@@ -32,7 +42,9 @@ const char kUsage[] = "usage: fwimage pack --dsp FILE --arm FILE --version N -o 
                       "       fwimage show FILE\n"
                       "       fwimage keygen -o KEYFILE\n"
                       "       fwimage sign --key KEYFILE IMAGE [-o SIGFILE]\n"
-                      "       fwimage verify --public-key KEY IMAGE [--sig SIGFILE]\n";
+                      "       fwimage verify --public-key KEY IMAGE [--sig SIGFILE]\n"
+                      "       fwimage release --key KEYFILE --model DIR --counter N [--expires-days D] IMAGE "
+                      "[-o OUT]\n";
 
 // The help: the usage lines, then one line per option, in the layout the
 // manual page and the shell completion are made from.
@@ -49,12 +61,18 @@ const char kHelp[] =
     "                           Make a firmware image of sample bytes.\n"
     "  show FILE                Print the header and the checks; exit status 2 when the\n"
     "                           updater would refuse the file.\n"
-    "  keygen -o KEYFILE        Make an Ed25519 key pair: the secret key (hex) in KEYFILE,\n"
+    "  keygen -o KEYFILE        Make an Ed25519 key pair: the secret key (hex) in a new\n"
+    "                           KEYFILE (mode 0600; an existing one is never overwritten),\n"
     "                           the public key (hex) in KEYFILE.pub and on standard output.\n"
     "  sign --key KEYFILE IMAGE [-o SIGFILE]\n"
     "                           Write the detached signature of IMAGE (default IMAGE.sig).\n"
     "  verify --public-key KEY IMAGE [--sig SIGFILE]\n"
     "                           Check IMAGE's signature as the updater does.\n"
+    "  release --key KEYFILE --model DIR --counter N [--expires-days D] IMAGE [-o OUT]\n"
+    "                           Write the signed release metadata of IMAGE for model\n"
+    "                           directory DIR (default OUT: DIR.release beside IMAGE;\n"
+    "                           its signature in OUT.sig). N must grow with every release;\n"
+    "                           the metadata expires after D days (default 30).\n"
     "\n"
     "Options:\n"
     "  -h, --help               Print this help and exit.\n"
@@ -68,7 +86,9 @@ const char kHelp[] =
     "                           blocks (sample).\n"
     "  --seed N                 Seed of the sample bytes (sample, default 1).\n"
     "  -o, --output OUT         The file to write.\n"
-    "  --key KEYFILE            The secret key file (sign).\n"
+    "  --key KEYFILE            The secret key file (sign, release).\n"
+    "  --model DIR, --counter N, --expires-days D\n"
+    "                           The model directory, release counter and lifetime (release).\n"
     "  --public-key KEY         The public key, hex or base64 (verify).\n"
     "  --sig SIGFILE            The signature file (verify, default IMAGE.sig).\n"
     "\n"
@@ -245,11 +265,15 @@ int keygen(const QStringList& args)
         return fail(QStringLiteral("libsodium could not make a key pair"));
     const QString out = p.value("o");
     {
-        QFile f(out);
-        // The secret key is for its owner's eyes only.
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-            !f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
-            f.write(secretKey.toHex() + '\n') != 2 * secretKey.size() + 1 || !f.flush())
+        // The secret key is for its owner's eyes only from its first byte,
+        // and an existing key is never replaced.
+        const int fd = createExclusive(out);
+        if (fd < 0)
+            return fail(QStringLiteral("cannot create %1: %2").arg(out, qt_error_string(errno)));
+        QFile f;
+        const QByteArray text = secretKey.toHex() + '\n';
+        if (!f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) || f.write(text) != text.size() ||
+            !f.flush())
             return fail(QStringLiteral("cannot write %1").arg(out));
     }
     if (!writeAll(out + QStringLiteral(".pub"), publicKey.toHex() + '\n'))
@@ -258,17 +282,23 @@ int keygen(const QStringList& args)
     return 0;
 }
 
+bool readSecretKey(const QString& path, QByteArray* secretKey)
+{
+    QByteArray keyText;
+    if (!readAll(path, &keyText))
+        return false;
+    *secretKey = QByteArray::fromHex(keyText.trimmed());
+    return secretKey->size() == imageverify::kSecretKeyBytes;
+}
+
 int signImage(const QStringList& args)
 {
     QCommandLineParser p;
     if (const QString mistake = parse(p, args, {"key", "o|output"}, {"o"}, 1); !mistake.isEmpty())
         return usage(mistake);
     const QString imagePath = p.positionalArguments().at(0);
-    QByteArray keyText, image;
-    if (!readAll(p.value("key"), &keyText))
-        return fail(QStringLiteral("cannot read %1").arg(p.value("key")));
-    const QByteArray secretKey = QByteArray::fromHex(keyText.trimmed());
-    if (secretKey.size() != imageverify::kSecretKeyBytes)
+    QByteArray secretKey, image;
+    if (!readSecretKey(p.value("key"), &secretKey))
         return fail(QStringLiteral("%1 holds no secret key of fwimage keygen").arg(p.value("key")));
     if (!readAll(imagePath, &image))
         return fail(QStringLiteral("cannot read %1").arg(imagePath));
@@ -277,6 +307,50 @@ int signImage(const QStringList& args)
     if (signature.isEmpty() || !writeAll(out, signature))
         return fail(QStringLiteral("cannot write %1").arg(out));
     std::printf("%s: signature of %s\n", qPrintable(out), qPrintable(imagePath));
+    return 0;
+}
+
+int releaseImage(const QStringList& args)
+{
+    QCommandLineParser p;
+    quint64 counter = 0, days = 30;
+    QString mistake =
+        parse(p, args, {"key", "model", "counter", "expires-days", "o|output"}, {"expires-days", "o"}, 1);
+    if (mistake.isEmpty())
+        mistake = toNumber(p, QStringLiteral("counter"), 0xFFFFFFFFFFFFull, &counter);
+    if (mistake.isEmpty() && p.isSet("expires-days"))
+        mistake = toNumber(p, QStringLiteral("expires-days"), 36500, &days);
+    if (!mistake.isEmpty())
+        return usage(mistake);
+    const QString imagePath = p.positionalArguments().at(0);
+    const QString model = p.value("model");
+    QByteArray secretKey, image;
+    if (!readSecretKey(p.value("key"), &secretKey))
+        return fail(QStringLiteral("%1 holds no secret key of fwimage keygen").arg(p.value("key")));
+    if (!readAll(imagePath, &image))
+        return fail(QStringLiteral("cannot read %1").arg(imagePath));
+    std::int64_t version = 0;
+    QString why;
+    if (!imageverify::imageVersion(image, &version, &why))
+        return fail(QStringLiteral("%1 is not a well-formed image (%2)").arg(imagePath, why));
+    const QFileInfo info(imagePath);
+    release::Metadata m;
+    m.model = model;
+    m.version = QString::number(version);
+    m.file = info.fileName();
+    m.size = image.size();
+    m.sha256 = QCryptographicHash::hash(image, QCryptographicHash::Sha256);
+    m.counter = counter;
+    m.expires = QDateTime::currentSecsSinceEpoch() + qint64(days) * 86400;
+    const QByteArray text = release::format(m);
+    const QString out = p.isSet("o") ? p.value("o") : info.absolutePath() + '/' + model + ".release";
+    const QByteArray signature = imageverify::sign(text, secretKey);
+    if (signature.isEmpty() || !writeAll(out, text) || !writeAll(out + QStringLiteral(".sig"), signature))
+        return fail(QStringLiteral("cannot write %1").arg(out));
+    if (cmdline::verbosity() != cmdline::Verbosity::Quiet)
+        std::printf("%s: release %llu of %s/%s, version %s\n", qPrintable(out),
+                    static_cast<unsigned long long>(counter), qPrintable(model), qPrintable(m.file),
+                    qPrintable(m.version));
     return 0;
 }
 
@@ -342,6 +416,8 @@ int main(int argc, char* argv[])
         return signImage(args);
     if (command == QLatin1String("verify"))
         return verifyImage(args);
+    if (command == QLatin1String("release"))
+        return releaseImage(args);
     if (command.isEmpty())
         return usage(QStringLiteral("no command given"));
     return usage(QStringLiteral("unknown command '%1'").arg(command));

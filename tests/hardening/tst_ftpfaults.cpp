@@ -4,7 +4,9 @@
 // online road on both fetch roads through the unattended driver against a
 // server that streams without end, sends more than it announced, drips,
 // cuts the data connection, names a path through URL syntax, or serves a
-// wrong digest or signature; and the version check with no server to reach.
+// wrong digest or signature, and every attack of docs/security.md (rollback,
+// wrong model, swapped or planted files, stale lists, endless lists); and
+// the version check with no server to reach.
 #include "online/testserver.h"
 #include "qtbridge/bytes.h"
 #include "support/rig.h"
@@ -13,10 +15,12 @@
 #include "app/ui_mainwindow.h"
 #include "online/fetchlimits.h"
 #include "online/imageverify.h"
+#include "online/release.h"
 #include "online/updateserver.h"
 #include "sim/unattended.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -43,7 +47,27 @@ struct Road {
     notices::Id notice; // the last notice shown
     int status;
     bool imageKept; // the image is in the download directory, and in the device
+    // What a local attacker or an earlier run left in the download tree
+    // (the tree's root given); those files must stay as they are.
+    std::function<void(const QString&)> local = {};
+    bool swapAfterDownload = false; // another image replaces the saved file
 };
+
+// Release metadata for `image`, signed with `key`.
+void putRelease(ScriptedServer& s, const QByteArray& image, const QByteArray& key,
+                std::uint64_t counter = 3215, qint64 expiresIn = 86400, const QString& model = "KRV3200")
+{
+    release::Metadata m{model,
+                        "3215",
+                        "3215.bin",
+                        image.size(),
+                        QCryptographicHash::hash(image, QCryptographicHash::Sha256),
+                        counter,
+                        QDateTime::currentSecsSinceEpoch() + expiresIn};
+    const QByteArray text = release::format(m);
+    s.files["KRV3200/KRV3200.release"] = text.toStdString();
+    s.files["KRV3200/KRV3200.release.sig"] = imageverify::sign(text, key).toStdString();
+}
 
 enum class ServerFault {
     None,
@@ -62,6 +86,7 @@ Q_DECLARE_METATYPE(Road)
 class FtpFaultTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase() { QVERIFY(imageverify::makeKeyPair(&publicKey, &secretKey)); }
     void init();
     void download_data();
     void download();
@@ -72,6 +97,7 @@ private slots:
 private:
     std::unique_ptr<MainWindow> makeWindow();
     std::unique_ptr<QTemporaryDir> appDir;
+    QByteArray publicKey, secretKey;
 };
 
 void FtpFaultTest::init()
@@ -237,7 +263,10 @@ void FtpFaultTest::onlineRoad_data()
                 kFailure,    unattended::DownloadFailed,
                 false};
     QTest::newRow("curl: no signature, key built in")
-        << Road{Fetch::Curl, {}, true, kShort, kFailure, unattended::DownloadFailed, false};
+        << Road{Fetch::Curl, [](ScriptedServer& s) { s.files.erase(s.faultFile + ".sig"); },
+                true,        kShort,
+                kFailure,    unattended::DownloadFailed,
+                false};
     QTest::newRow("curl: digest and signature good") << Road{
         Fetch::Curl, companion(".sha256", sha256(image)), true, kLong, kSucceeded, unattended::Success, true};
     // The updater's own FTP client.
@@ -267,21 +296,152 @@ void FtpFaultTest::onlineRoad_data()
                 kSucceeded,
                 unattended::Success,
                 true};
+
+    // Attacks (docs/security.md), on both roads where the road matters.
+    const QByteArray other = sampleImage(400, 1000, 5015), key = secretKey;
+    const auto serve = [=](const char* list, const char* name, QByteArray bytes) {
+        return [=](ScriptedServer& s) {
+            s.files["KRV3200/KRV3200.txt"] = list;
+            s.files[name] = bytes.toStdString();
+            s.files[name + std::string(".sig")] = imageverify::sign(bytes, key).toStdString();
+        };
+    };
+    const auto plant = [](const char* path, QByteArray bytes) {
+        return [=](const QString& root) { QVERIFY(writeFile(root + path, bytes)); };
+    };
+    const auto seen = [](std::uint64_t counter) {
+        return [=](const QString& root) {
+            QVERIFY(writeFile(root + "/release-counters",
+                              "KRV3200 " + QByteArray::number(quint64(counter)) + "\n"));
+        };
+    };
+    const struct {
+        const char* name;
+        std::function<void(ScriptedServer&)> server;
+        bool key;
+        notices::Id curl, ftp; // None: the row runs on the libcurl road only
+        int status;
+        std::function<void(const QString&)> local;
+        bool swap;
+    } attacks[] = {
+        {"rollback: a lower release counter than seen",
+         {},
+         true,
+         kFailure,
+         kFailed,
+         unattended::DownloadFailed,
+         seen(3216),
+         false},
+        {"rollback: older image under a newer name",
+         serve("3299\n", "KRV3200/3299.bin", QByteArray::fromStdString(image)),
+         false,
+         kFailure,
+         kFailed,
+         unattended::DownloadFailed,
+         {},
+         false},
+        {"freeze: expired release metadata",
+         [=](ScriptedServer& s) { putRelease(s, QByteArray::fromStdString(image), key, 3215, -1); },
+         true,
+         kFailure,
+         notices::Id::None,
+         unattended::DownloadFailed,
+         {},
+         false},
+        {"mix-and-match: metadata of another image",
+         [=](ScriptedServer& s) { putRelease(s, other, key); },
+         true,
+         kFailure,
+         notices::Id::None,
+         unattended::DownloadFailed,
+         {},
+         false},
+        {"wrong model: another family's image",
+         serve("5015\n", "KRV3200/5015.bin", other),
+         false,
+         kFailure,
+         kFailed,
+         unattended::DownloadFailed,
+         {},
+         false},
+        {"wrong model: version 9 is older by number",
+         serve("9\n", "KRV3200/9.bin", other),
+         false,
+         notices::Id::LatestVersion,
+         notices::Id::None,
+         unattended::UpToDate,
+         {},
+         false},
+        {"empty .sha256",
+         companion(".sha256", ""),
+         false,
+         kFailure,
+         kFailed,
+         unattended::DownloadFailed,
+         {},
+         false},
+        {".sha256 of another file",
+         companion(".sha256", sha256(image).replace("3215.bin", "3216.bin")),
+         false,
+         kFailure,
+         notices::Id::None,
+         unattended::DownloadFailed,
+         {},
+         false},
+        {"endless list",
+         [](ScriptedServer& s) { s.files["KRV3200/KRV3200.txt"] = "3215" + std::string(70000, '\n'); },
+         false,
+         kNetwork,
+         notices::Id::None,
+         unattended::DownloadFailed,
+         {},
+         false},
+        {"stale list in the cache, none on the server",
+         [](ScriptedServer& s) { s.files.erase("KRV3200/KRV3200.txt"); }, false, kNetwork, notices::Id::None,
+         unattended::DownloadFailed, plant("/file/KRV3200/KRV3200.txt", "3215\n"), false},
+        {"planted links in the download folder",
+         {},
+         true,
+         kSucceeded,
+         kSucceeded,
+         unattended::Success,
+         [](const QString& root) {
+             QVERIFY(writeFile(root + "/victim", "mine"));
+             for (const char* name : {"KRV3200.txt", "3215.bin", "3215.bin.sha256", "3215.bin.sig"})
+                 QVERIFY(QFile::link(root + "/victim", root + "/file/KRV3200/" + name));
+         },
+         false},
+        {"partial download of a killed run",
+         {},
+         true,
+         kSucceeded,
+         notices::Id::None,
+         unattended::Success,
+         plant("/file/.fetch-2147483647-0/KRV3200/3215.bin", "part"),
+         false},
+        {"file swapped after its check", {}, true, kSucceeded, kSucceeded, unattended::Success, {}, true},
+    };
+    for (const auto& a : attacks) {
+        const bool good = a.status == unattended::Success;
+        const int deadline = good || a.key ? kLong : kShort;
+        QTest::addRow("curl: %s", a.name)
+            << Road{Fetch::Curl, a.server, a.key, deadline, a.curl, a.status, good, a.local, a.swap};
+        if (a.ftp != notices::Id::None)
+            QTest::addRow("ftpclient: %s", a.name)
+                << Road{Fetch::FtpClient, a.server, a.key, deadline, a.ftp, a.status, good, a.local, a.swap};
+    }
 }
 
 void FtpFaultTest::onlineRoad()
 {
     QFETCH(Road, road);
     const QByteArray image = sampleImage(400, 1000, 3215);
-    QByteArray publicKey, secretKey;
-    QVERIFY(imageverify::makeKeyPair(&publicKey, &secretKey));
     ScriptedServer server;
     server.faultFile = "KRV3200/3215.bin";
     server.files = {{"KRV3200/KRV3200.txt", "3215\n3201\n"},
                     {server.faultFile, image.toStdString()},
                     {server.faultFile + ".sig", imageverify::sign(image, secretKey).toStdString()}};
-    if (road.keyBuiltIn && !road.server) // the signature is missing
-        server.files.erase(server.faultFile + ".sig");
+    putRelease(server, image, secretKey);
     if (road.server)
         road.server(server);
     server.start();
@@ -293,6 +453,14 @@ void FtpFaultTest::onlineRoad()
     Rig rig;
     rig.device->setFirmwareNumber(3201);
     auto w = makeWindow();
+    QStringList planted;
+    if (road.local) {
+        road.local(appDir->path());
+        for (QDirIterator it(appDir->filePath("file"), QDir::Files | QDir::Hidden | QDir::System,
+                             QDirIterator::Subdirectories);
+             it.hasNext();)
+            planted << it.next().mid(appDir->path().size());
+    }
     unattended::Options options;
     options.online = true;
     options.fetch = road.fetch;
@@ -301,6 +469,12 @@ void FtpFaultTest::onlineRoad()
                    ? unattended::Success
                    : unattended::ImageMismatch;
     };
+    if (road.swapAfterDownload)
+        options.downloaded = [&](const QString& path) {
+            QFile::remove(path);
+            QVERIFY(writeFile(path, toQByteArray(fwimage::pack(fwimage::sampleBytes(400, 7),
+                                                               fwimage::sampleBytes(1000, 8), 3216))));
+        };
     std::FILE* out = options.out = std::tmpfile();
     QElapsedTimer clock;
     clock.start();
@@ -325,10 +499,24 @@ void FtpFaultTest::onlineRoad()
     // Generous: the deadline, plus the login pauses and a loaded machine.
     QVERIFY2(elapsed < road.deadlineMs + 8000, qPrintable(QString::number(elapsed)));
     // Nothing but the whole, verified image stays; no scratch files.
-    QStringList left;
-    for (QDirIterator it(appDir->filePath("file"), QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+    // Planted files stay (a link at the image's name is replaced, its
+    // target untouched), a killed run's partial download goes.
+    QStringList left, expected;
+    for (QDirIterator it(appDir->filePath("file"), QDir::Files | QDir::Hidden | QDir::System,
+                         QDirIterator::Subdirectories);
+         it.hasNext();)
         left << it.next().mid(appDir->path().size());
-    QCOMPARE(left, road.imageKept ? QStringList{"/file/KRV3200/3215.bin"} : QStringList{});
+    for (const QString& p : qAsConst(planted))
+        if (!p.contains("/.fetch-"))
+            expected << p;
+    if (road.imageKept && !expected.contains("/file/KRV3200/3215.bin"))
+        expected << "/file/KRV3200/3215.bin";
+    left.sort();
+    expected.sort();
+    QCOMPARE(left, expected);
+    QVERIFY(!QFileInfo::exists(appDir->filePath("victim")) || readFile(appDir->filePath("victim")) == "mine");
+    if (road.imageKept && !road.swapAfterDownload)
+        QCOMPARE(readFile(appDir->filePath("file/KRV3200/3215.bin")), image);
     QCOMPARE(rig.sent(DeviceModel::FrameKind::Start), std::size_t(road.imageKept ? 1 : 0));
     // The escaped name never reached the server as a path.
     for (const std::string& c : commands)

@@ -12,6 +12,7 @@
 #include "image/firmwareimage.h"
 #include "online/curlfetch.h"
 #include "online/imageverify.h"
+#include "online/onlinefetch.h"
 #include "online/serverlayout.h"
 #include "online/updateserver.h"
 #include "qtbridge/bytes.h"
@@ -81,6 +82,7 @@ private slots:
     void versionCheck();
     void dataRootAndLocalWriteErrors();
     void checkUpdateOption();
+    void fetchWithoutWindow();
 
 private:
     std::unique_ptr<MainWindow> makeWindow();
@@ -209,10 +211,14 @@ void OnlineFlowTest::imageVerification_data()
     QTest::newRow("digest, upper case, binary mark")
         << qint64(-1) << digest.toUpper().replace("  3215.BIN", " *3215.bin") << QByteArray() << ""
         << int(V::Ok);
-    QTest::newRow("digest of another file")
-        << qint64(-1) << QByteArray(64, 'a') << QByteArray() << "" << int(V::DigestMismatch);
+    QTest::newRow("digest of other bytes")
+        << qint64(-1) << QByteArray(64, 'a') + "  3215.bin" << QByteArray() << "" << int(V::DigestMismatch);
     QTest::newRow("63 digits") << qint64(-1) << digest.mid(1) << QByteArray() << ""
                                << int(V::DigestUnreadable);
+    QTest::newRow("digits alone") << qint64(-1) << digest.left(64) << QByteArray() << ""
+                                  << int(V::DigestUnreadable);
+    QTest::newRow("another file's name") << qint64(-1) << QByteArray(digest).replace("3215.bin", "3216.bin")
+                                         << QByteArray() << "" << int(V::DigestUnreadable);
     QTest::newRow("empty digest file")
         << qint64(-1) << QByteArray("") << QByteArray() << "" << int(V::DigestUnreadable);
     QTest::newRow("digest file not fetched")
@@ -255,11 +261,14 @@ void OnlineFlowTest::imageVerification()
         return c;
     };
     QString detail;
-    QCOMPARE(int(imageverify::verifyImage(file, announced, fetch, key, &detail)), verdict);
+    QCOMPARE(int(imageverify::verifyImage(file, "3215.bin", 3215, announced, fetch, key, &detail)), verdict);
     QCOMPARE(detail.isEmpty(), verdict == int(imageverify::Verdict::Ok));
-    // The format checks come first: a cut image never gets as far as its digest.
-    QCOMPARE(imageverify::verifyImage(file.left(100), -1, fetch, key, &detail),
+    // The format checks come first: a cut image never gets as far as its
+    // digest, nor one whose header names another version than offered.
+    QCOMPARE(imageverify::verifyImage(file.left(100), "3215.bin", -1, -1, fetch, key, &detail),
              imageverify::Verdict::BadFormat);
+    QCOMPARE(imageverify::verifyImage(file, "3215.bin", 3216, -1, fetch, key, &detail),
+             imageverify::Verdict::VersionMismatch);
 }
 
 void OnlineFlowTest::loadFile_data()
@@ -369,7 +378,9 @@ void OnlineFlowTest::versionCheck_data()
         << Check{6500, "6600\n", false, yes, 0, done, "KRV6000/6600.bin"};
     QTest::newRow("up to date, asked") << Check{3215, "3215\r\n", true, no, 1, latest, ""};
     QTest::newRow("up to date, quiet") << Check{3215, "3215\n", false, no, 1, {}, ""};
-    QTest::newRow("10000 is text, not newer") << Check{3215, "10000\n", true, no, 1, latest, ""};
+    // Versions are compared as numbers, never as text.
+    QTest::newRow("10000 is newer") << Check{3215, "10000\n", true, no, 0, asked, ""};
+    QTest::newRow("9 is older") << Check{3215, "9\n", true, no, 1, latest, ""};
     // Only a plain version token counts: a blank or an empty line does not.
     QTest::newRow("'3215 ' is no token") << Check{3215, "3215 \n", false, no, -1, network, ""};
     QTest::newRow("empty first line") << Check{3215, "\n3216\n", true, no, -1, network, ""};
@@ -449,6 +460,14 @@ void OnlineFlowTest::dataRootAndLocalWriteErrors()
     }
     QVERIFY(QFileInfo(cache).isDir());
     QVERIFY(!QFileInfo::exists(blocked));
+    // Another user's folder is never taken for the program's own, even
+    // when it can be written (as root can write anywhere).
+    QVERIFY(mayKeepDataIn(base.path()));
+    if (::geteuid() == 0) {
+        QVERIFY(::chown(QFile::encodeName(base.path()).constData(), 65534, 65534) == 0);
+        QVERIFY(QFileInfo(base.path()).isWritable() && !mayKeepDataIn(base.path()));
+        QVERIFY(::chown(QFile::encodeName(base.path()).constData(), 0, 0) == 0);
+    }
 
     // A file the online update cannot write is reported with its path and
     // the system's reason, in the system language, never as the network.
@@ -494,6 +513,34 @@ void OnlineFlowTest::checkUpdateOption()
     QCOMPARE(readFile(w->filePath), image(3215));
     w.reset();
     bus->unplug(path);
+}
+
+void OnlineFlowTest::fetchWithoutWindow()
+{
+    // The road a session without a window takes: list and image of the
+    // device's model, on either fetch road, and nothing for an up-to-date
+    // device or one of no model.
+    QVERIFY(writeFile(onServer("KRV3200/KRV3200.txt"), "3215\n"));
+    QVERIFY(QDir().mkpath(local("")));
+    for (online::Road road : {online::Road::Curl, online::Road::FtpClient}) {
+        bool upToDate = true;
+        QFile::remove(local("KRV3200/3215.bin"));
+        const online::ImageResult got =
+            online::fetchNewest(online::updateSource(road), appDir->path(), 3201, QString(), &upToDate);
+        QVERIFY2(got.ok && !upToDate, qPrintable(got.why));
+        QCOMPARE(got.image, image(3215));
+        QCOMPARE(readFile(got.savedPath), image(3215));
+        QCOMPARE(QDir(local(""))
+                     .entryList(QDir::Hidden | QDir::AllEntries | QDir::NoDotAndDotDot)
+                     .filter(".fetch"),
+                 QStringList());
+        QVERIFY(
+            !online::fetchNewest(online::updateSource(road), appDir->path(), 3215, QString(), &upToDate).ok &&
+            upToDate);
+        QVERIFY(
+            !online::fetchNewest(online::updateSource(road), appDir->path(), 999, QString(), &upToDate).ok &&
+            !upToDate);
+    }
 }
 
 QTEST_MAIN(OnlineFlowTest)

@@ -1,0 +1,101 @@
+// The online update's downloads as plain code, with no window: the version
+// list of a model, and the image it offers, fetched into a private
+// directory (privatefiles.h), verified, and only then moved to its place in
+// the download tree. The verified bytes are handed back in memory: they,
+// not the file, are what an upgrade writes.
+//
+// Every image must: carry in its header the version the list offers; belong
+// by that version to the same model directory as the device's firmware
+// number (serverlayout.h); be newer than the device's firmware, compared as
+// numbers; pass imageverify's checks (.sha256 with the image's own name,
+// and in a build with a key its .sig); and, in a build with a key, be the
+// one the model's signed release metadata names (release.h).
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+namespace online {
+
+enum class Road {
+    Curl,      // libcurl
+    FtpClient, // the updater's own FTP client
+};
+
+struct Source {
+    Road road = Road::Curl;
+    QString address;
+    int port = 21;
+};
+// The update server the process is set up for (updateserver.h).
+Source updateSource(Road road);
+
+// The largest version list read.
+constexpr std::int64_t kVersionListCap = 64 * 1024;
+
+// A local file or directory that could not be made: errno and the path.
+struct LocalFailure {
+    int error = 0;
+    QString path;
+};
+
+// A version number: 1 to 5 decimal digits, at most 65535 (a device
+// firmware number). False for anything else.
+bool versionNumber(const QString& text, int* number);
+
+struct ListResult {
+    bool ok = false;
+    QString version; // the first line, a version number
+    QString why;     // what failed
+    LocalFailure local;
+};
+// The version list at `serverPath`, through libcurl, via a private
+// directory under `localDir`: at most kVersionListCap bytes, its first line
+// only, which must be a version number. Nothing stays on disk.
+ListResult fetchVersionList(const Source& source, const QString& serverPath, const QString& localDir);
+
+struct ImageRequest {
+    Source source;
+    QString localDir;       // the image ends at localDir/<model>/<version>.bin
+    QString model;          // the model directory on the server
+    QString version;        // what the list offers
+    int deviceFirmware = 0; // 0: not known (then only the model is checked)
+    QString keyText;        // the trusted key; empty: no signatures
+    QString counterFile;    // where release counters are kept
+};
+struct ImageResult {
+    bool ok = false;
+    QByteArray image; // the verified bytes
+    QString savedPath;
+    QString why;
+    LocalFailure local;
+};
+// Fetches, verifies and saves one image; on failure nothing is left at the
+// final name (a copy from an earlier run is removed).
+ImageResult fetchVerifiedImage(const ImageRequest& request);
+
+struct FileResult {
+    int curlCode = 0;      // 0 for a whole transfer (the own client: 0 or 78 for a missing file, else 56)
+    std::int64_t size = 0; // bytes that arrived
+    QString why;
+    LocalFailure local;
+};
+// One file with no checks: fetched into a private directory under
+// `localDir`, then renamed to localDir + "/" + remote. A file that arrived
+// empty leaves no local file. `localDir` must exist.
+FileResult fetchFileInto(const Source& source, const QString& remote, const QString& localDir);
+
+// The whole road for a session without a window: the version list of the
+// device's model, then, when it offers a newer version, that image.
+// `dataRoot` is the data root (core/dataroot.h): downloads go below its
+// "file" directory and release counters beside it. `upToDate` is set when
+// the list offers nothing newer (the result then is not ok, with no why).
+ImageResult fetchNewest(const Source& source, const QString& dataRoot, int deviceFirmware,
+                        const QString& keyText, bool* upToDate);
+
+// Where the release counters of a data root are kept.
+QString counterFileOf(const QString& dataRoot);
+
+} // namespace online

@@ -1,0 +1,142 @@
+#include "online/release.h"
+
+#include "online/imageverify.h"
+#include "online/privatefiles.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+
+namespace release {
+
+namespace {
+const QByteArray kFormatLine = "firmware-updater release 1";
+const char* const kKeys[] = {"model", "version", "file", "size", "sha256", "counter", "expires"};
+
+bool plainNumber(const QByteArray& text, std::uint64_t* value)
+{
+    if (text.isEmpty() || text.size() > 19)
+        return false;
+    std::uint64_t v = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + std::uint64_t(c - '0');
+    }
+    *value = v;
+    return true;
+}
+
+// "KRV3200 3215" lines.
+QList<QPair<QString, std::uint64_t>> readCounters(const QString& counterFile)
+{
+    QList<QPair<QString, std::uint64_t>> counters;
+    QFile file(counterFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return counters;
+    const QByteArray text = file.read(kMetadataCap);
+    for (const QByteArray& line : text.split('\n')) {
+        const QList<QByteArray> words = line.split(' ');
+        std::uint64_t value = 0;
+        if (words.size() == 2 && plainNumber(words[1], &value))
+            counters.append({QString::fromLatin1(words[0]), value});
+    }
+    return counters;
+}
+} // namespace
+
+QString metadataPath(const QString& model)
+{
+    return model + QLatin1Char('/') + model + QStringLiteral(".release");
+}
+
+QByteArray format(const Metadata& m)
+{
+    return kFormatLine + "\nmodel " + m.model.toLatin1() + "\nversion " + m.version.toLatin1() + "\nfile " +
+           m.file.toLatin1() + "\nsize " + QByteArray::number(qint64(m.size)) + "\nsha256 " +
+           m.sha256.toHex() + "\ncounter " + QByteArray::number(quint64(m.counter)) + "\nexpires " +
+           QByteArray::number(qint64(m.expires)) + '\n';
+}
+
+bool parse(const QByteArray& text, Metadata* m)
+{
+    if (text.size() > kMetadataCap || !text.endsWith('\n'))
+        return false;
+    const QList<QByteArray> lines = text.left(text.size() - 1).split('\n');
+    if (lines.size() != 8 || lines[0] != kFormatLine)
+        return false;
+    QByteArray values[7];
+    for (int i = 0; i < 7; ++i) {
+        const QByteArray prefix = QByteArray(kKeys[i]) + ' ';
+        if (!lines[i + 1].startsWith(prefix))
+            return false;
+        values[i] = lines[i + 1].mid(prefix.size());
+    }
+    std::uint64_t size = 0, counter = 0, expires = 0;
+    const QByteArray digest = QByteArray::fromHex(values[4]);
+    if (!plainNumber(values[3], &size) || !plainNumber(values[5], &counter) ||
+        !plainNumber(values[6], &expires) || values[4].size() != 2 * imageverify::kDigestBytes ||
+        digest.toHex() != values[4].toLower())
+        return false;
+    m->model = QString::fromLatin1(values[0]);
+    m->version = QString::fromLatin1(values[1]);
+    m->file = QString::fromLatin1(values[2]);
+    m->size = std::int64_t(size);
+    m->sha256 = digest;
+    m->counter = counter;
+    m->expires = std::int64_t(expires);
+    return true;
+}
+
+std::uint64_t keptCounter(const QString& counterFile, const QString& model)
+{
+    std::uint64_t highest = 0;
+    for (const auto& entry : readCounters(counterFile)) {
+        if (entry.first == model)
+            highest = std::max(highest, entry.second);
+    }
+    return highest;
+}
+
+QString verify(const QByteArray& text, const QByteArray& signature, const QByteArray& publicKey,
+               const Expected& expected, const QString& counterFile, std::int64_t now)
+{
+    if (!imageverify::signatureValid(text, signature, publicKey))
+        return QStringLiteral("the release metadata's signature does not verify against the build's key");
+    Metadata m;
+    if (!parse(text, &m))
+        return QStringLiteral("the release metadata is not in the release format");
+    if (m.model != expected.model || m.version != expected.version || m.file != expected.file)
+        return QStringLiteral("the release metadata names %1/%2 (version %3), not %4/%5 (version %6)")
+            .arg(m.model, m.file, m.version, expected.model, expected.file, expected.version);
+    if (m.size != expected.size || m.sha256 != expected.sha256)
+        return QStringLiteral(
+                   "the image (%1 bytes, SHA-256 %2) is not the released one (%3 bytes, SHA-256 %4)")
+            .arg(expected.size)
+            .arg(QLatin1String(expected.sha256.toHex()))
+            .arg(m.size)
+            .arg(QLatin1String(m.sha256.toHex()));
+    if (m.expires <= now)
+        return QStringLiteral("the release metadata expired at %1 (now %2)").arg(m.expires).arg(now);
+    const std::uint64_t kept = keptCounter(counterFile, m.model);
+    if (m.counter < kept)
+        return QStringLiteral("release counter %1 is lower than %2, the highest seen for %3")
+            .arg(m.counter)
+            .arg(kept)
+            .arg(m.model);
+    if (m.counter > kept) {
+        QByteArray text;
+        for (const auto& entry : readCounters(counterFile)) {
+            if (entry.first != m.model)
+                text += entry.first.toLatin1() + ' ' + QByteArray::number(quint64(entry.second)) + '\n';
+        }
+        text += m.model.toLatin1() + ' ' + QByteArray::number(quint64(m.counter)) + '\n';
+        const QString dir = QFileInfo(counterFile).absolutePath();
+        if (const int error = replaceFile(dir, counterFile, text))
+            return QStringLiteral("cannot keep the release counter in %1: %2")
+                .arg(counterFile, qt_error_string(error));
+    }
+    return QString();
+}
+
+} // namespace release

@@ -1,0 +1,64 @@
+// Signed release metadata: one small text file per model directory on the
+// update server (<model>/<model>.release) with a detached Ed25519 signature
+// beside it (<model>/<model>.release.sig). It names the model directory, the
+// version, the image's file name, size and SHA-256, a release counter that
+// only grows and an expiry time, so a build with a key accepts only the
+// image its publisher released for this model, not an older release
+// replayed, not a release held back past its expiry, and not another
+// model's image served under this model's name.
+//
+// The highest counter accepted per model is kept in a small file in the
+// user's data root, so a server cannot go back to an earlier release once a
+// later one has been seen.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+namespace release {
+
+// The largest metadata file read.
+constexpr std::int64_t kMetadataCap = 4096;
+
+struct Metadata {
+    QString model;   // "KRV3200"
+    QString version; // "3215"
+    QString file;    // "3215.bin"
+    std::int64_t size = 0;
+    QByteArray sha256; // 32 bytes
+    std::uint64_t counter = 0;
+    std::int64_t expires = 0; // seconds since 1970 (UTC)
+};
+
+// "<model>/<model>.release".
+QString metadataPath(const QString& model);
+
+// The file's text: a first line naming the format, then one "key value"
+// line each for model, version, file, size, sha256 (hex), counter, expires.
+QByteArray format(const Metadata& metadata);
+// The strict reverse of format(): every line, in that order, nothing else.
+bool parse(const QByteArray& text, Metadata* metadata);
+
+// What an image must be to pass.
+struct Expected {
+    QString model;
+    QString version;
+    QString file;
+    std::int64_t size = 0;
+    QByteArray sha256;
+};
+
+// Checks the metadata's signature with `publicKey`, then that it names
+// `expected` exactly, has not expired at `now`, and carries a counter not
+// lower than the one kept in `counterFile` for the model. On success the
+// counter is kept (raised when higher). Returns an empty text on success,
+// otherwise what failed.
+QString verify(const QByteArray& text, const QByteArray& signature, const QByteArray& publicKey,
+               const Expected& expected, const QString& counterFile, std::int64_t now);
+
+// The highest counter kept for `model` in `counterFile`, 0 when none.
+std::uint64_t keptCounter(const QString& counterFile, const QString& model);
+
+} // namespace release
