@@ -7,9 +7,13 @@
 // the CPU per device. The CPU is the whole process's, so it counts the
 // virtual devices' work too: the station's own share is lower.
 //
-// Usage: bench_station [--processes] [N...]   (default 1 2 4 8 16 32)
+// Usage: bench_station [--processes] [--hung] [N...]   (default 1 2 4 8 16 32)
 //   --processes: one firmware-updater-sim child per device instead (the
 //                station's child mode), CPU of the children.
+//   --hung:      after each run of N >= 2, the same run with one of the N
+//                devices taking 4.9 s in every feature write (just under the
+//                kernel's 5 s limit): the others' rates show whether a
+//                device hanging in a write holds the station up.
 #include "cli/eventlog.h"
 #include "cli/station.h"
 #include "image/firmwareimage.h"
@@ -26,7 +30,11 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -35,6 +43,54 @@ constexpr double kBoundBytesPerSecond = 4000.0;
 constexpr int kImageBytes = 64 * 1024;
 
 bool g_processes = false;
+constexpr int kHangMs = 4900;
+
+// The bus, with every feature write of one device taking kHangMs first.
+class HangingWrites : public HidPlatform {
+public:
+    HangingWrites(VirtualHidBus& bus, std::string hungPath)
+        : bus_(bus)
+        , hungPath_(std::move(hungPath))
+    {}
+    std::vector<std::string> enumerate() override { return bus_.enumerate(); }
+    HidHandle openProbe(const std::string& p) override { return bus_.openProbe(p); }
+    bool getAttributes(HidHandle h, HidAttributes* a) override { return bus_.getAttributes(h, a); }
+    HidHandle openRead(const std::string& p) override { return bus_.openRead(p); }
+    HidHandle openWrite(const std::string& p) override
+    {
+        const HidHandle h = bus_.openWrite(p);
+        if (p == hungPath_) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            hung_.insert(h);
+        }
+        return h;
+    }
+    bool getCaps(HidHandle h, HidCaps* c) override { return bus_.getCaps(h, c); }
+    bool getSerialNumber(HidHandle h, std::string* s) override { return bus_.getSerialNumber(h, s); }
+    bool setFeature(HidHandle h, const std::uint8_t* d, std::size_t n) override
+    {
+        bool hangs = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            hangs = hung_.count(h) > 0;
+        }
+        if (hangs)
+            std::this_thread::sleep_for(std::chrono::milliseconds(kHangMs));
+        return bus_.setFeature(h, d, n);
+    }
+    int readInput(HidHandle h, std::uint8_t* b, std::size_t n) override { return bus_.readInput(h, b, n); }
+    void close(HidHandle h) override { bus_.close(h); }
+    bool registerNotices(void* w, NoticeSink sink) override
+    {
+        return bus_.registerNotices(w, std::move(sink));
+    }
+
+private:
+    VirtualHidBus& bus_;
+    std::string hungPath_;
+    std::mutex mutex_;
+    std::set<HidHandle> hung_;
+};
 
 double cpuSeconds()
 {
@@ -54,7 +110,9 @@ struct Figures {
     double wall = 0;
 };
 
-Figures run(int n, const QString& image, const QString& dir)
+// With `hung`, the first device hangs in every write; the run ends for it
+// at the session's time limit, after the others are done.
+Figures run(int n, const QString& image, const QString& dir, bool hung = false)
 {
     const QString log = dir + QStringLiteral("/bench-%1.jsonl").arg(n);
     QFile::remove(log);
@@ -74,10 +132,12 @@ Figures run(int n, const QString& image, const QString& dir)
             devices[i].path = bus.plug(VirtualHidBus::deviceSpec(model, {}, devices[i].serial));
         }
     }
+    HangingWrites hanging(bus, devices[0].path);
     unattended::StationOptions s;
-    s.platform = &bus;
+    s.platform = hung ? static_cast<HidPlatform*>(&hanging) : &bus;
     unattended::loadSessionImage(image, &s.session);
-    s.session.timeoutMs = 600000;
+    // A healthy device takes about 17 s; the hung one is given up at 40 s.
+    s.session.timeoutMs = hung ? 40000 : 600000;
     if (g_processes)
         s.program = QStringLiteral(FIRMWARE_UPDATER_SIM);
     s.arguments = [image](const unattended::DeviceInfo& d) {
@@ -129,22 +189,26 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QList<int> counts;
+    bool hungRows = false;
     for (const QString& a : app.arguments().mid(1)) {
         bool number = false;
         const int n = a.toInt(&number);
         if (a == QLatin1String("--processes")) {
             g_processes = true;
+        } else if (a == QLatin1String("--hung")) {
+            hungRows = true;
         } else if (number && n >= 1 && n <= 256) {
             counts << n;
         } else {
             const bool help = a == QLatin1String("-h") || a == QLatin1String("--help");
             std::fprintf(
                 help ? stdout : stderr,
-                "%sUsage: bench_station [--processes] [N...]\n"
+                "%sUsage: bench_station [--processes] [--hung] [N...]\n"
                 "Flashes a 64 KiB image into N virtual devices at once (default runs: 1 2 4 8 16 "
                 "32; N from 1 to 256)\nand prints each run's transfer rates and CPU per device.\n"
                 "  --processes  one firmware-updater-sim child per device instead of a session in "
-                "this process\n",
+                "this process\n"
+                "  --hung       also each N >= 2 with one device taking 4.9 s in every write\n",
                 help ? "" : qPrintable(QStringLiteral("bench_station: unknown argument \"%1\"\n").arg(a)));
             return help ? 0 : 64;
         }
@@ -168,15 +232,20 @@ int main(int argc, char* argv[])
     std::printf("%4s %6s %12s %10s %10s %12s %13s %11s %9s\n", "N", "ok", "mean B/s", "of bound", "vs N=1",
                 "min of bound", "aggregate B/s", "CPU/device", "of a core");
     double single = 0;
+    auto print = [&](const Figures& f, const char* label) {
+        std::printf("%4d %3d/%-3d %12.0f %9.1f%% %9.1f%% %11.1f%% %13.0f %10.2fs %8.1f%%%s\n", f.devices,
+                    f.succeeded, f.devices, f.meanRate, 100 * f.meanRate / kBoundBytesPerSecond,
+                    single > 0 ? 100 * f.meanRate / single : 0, 100 * f.minRate / kBoundBytesPerSecond,
+                    f.aggregate, f.cpuPerDevice, 100 * f.cpuPerDevice / f.wall, label);
+        std::fflush(stdout);
+    };
     for (int n : counts) {
         const Figures f = run(n, image, dir.path());
         if (single == 0 && f.meanRate > 0)
             single = f.meanRate;
-        std::printf("%4d %3d/%-3d %12.0f %9.1f%% %9.1f%% %11.1f%% %13.0f %10.2fs %8.1f%%\n", n, f.succeeded,
-                    n, f.meanRate, 100 * f.meanRate / kBoundBytesPerSecond,
-                    single > 0 ? 100 * f.meanRate / single : 0, 100 * f.minRate / kBoundBytesPerSecond,
-                    f.aggregate, f.cpuPerDevice, 100 * f.cpuPerDevice / f.wall);
-        std::fflush(stdout);
+        print(f, "");
+        if (hungRows && n >= 2 && !g_processes)
+            print(run(n, image, dir.path(), true), "  one device hung 4.9 s per write");
     }
     return 0;
 }
