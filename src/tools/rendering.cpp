@@ -15,10 +15,29 @@
 #include <QTest>
 #include <QTimer>
 
+#ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
 
 namespace rendering {
 
+#ifdef Q_OS_WIN
+// No fontconfig here: the offscreen platform reads the fonts of one folder,
+// QT_QPA_FONTDIR, with FreeType. The folder must hold DejaVu Sans and Noto
+// Sans CJK (scripts/windows-tests links them there); the families the form
+// names become DejaVu Sans in render(), as fontconfig makes them on Linux.
+bool pinFonts(QString* error)
+{
+    const QString dir = qEnvironmentVariable("QT_QPA_FONTDIR");
+    for (const char* font : {"DejaVuSans.ttf", "NotoSansCJK-Regular.ttc"}) {
+        if (dir.isEmpty() || !QFile::exists(dir + QLatin1Char('/') + QLatin1String(font))) {
+            *error = QStringLiteral("QT_QPA_FONTDIR must name a folder holding %1").arg(QLatin1String(font));
+            return false;
+        }
+    }
+    return true;
+}
+#else
 namespace {
 // The folders of fonts-dejavu-core and fonts-noto-cjk.
 const char* const kFontDirs[] = {"/usr/share/fonts/truetype/dejavu", "/usr/share/fonts/opentype/noto"};
@@ -70,9 +89,15 @@ bool pinFonts(QString* error)
     qputenv("FONTCONFIG_FILE", QFile::encodeName(file.fileName()));
     return true;
 }
+#endif
 
 bool render(QLocale::Language language, Pictures* out, QString* error)
 {
+#ifdef Q_OS_WIN
+    // Chinese text falls to Noto Sans CJK, the only font that has it.
+    for (const char* family : {"Arial", "微软雅黑", "Adobe Arabic"})
+        QFont::insertSubstitution(QString::fromUtf8(family), QStringLiteral("DejaVu Sans"));
+#endif
     VirtualHidBus bus;
     ScopedServices services;
     services.hid(&bus).language(language);
