@@ -15,6 +15,10 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+#ifdef Q_OS_WIN
+#include <QMetaObject>
+#include <windows.h>
+#endif
 
 namespace unattended {
 
@@ -23,6 +27,25 @@ namespace {
 // How long --list waits for the devices' version replies at most.
 constexpr int kListVersionTimeoutMs = 2000;
 
+std::function<void()> g_onInterrupt;
+
+#ifdef Q_OS_WIN
+// Windows calls it on a thread of its own for Ctrl-C and Ctrl-Break; the
+// station hears of it in the main thread.
+BOOL WINAPI consoleHandler(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [] {
+            if (g_onInterrupt)
+                g_onInterrupt();
+        },
+        Qt::QueuedConnection);
+    return TRUE;
+}
+#else
 int g_interruptPipe[2] = {-1, -1};
 std::atomic<int> g_signals{0};
 
@@ -32,6 +55,7 @@ void interruptHandler(int)
     const char byte = 1;
     (void)!::write(g_interruptPipe[1], &byte, 1);
 }
+#endif
 
 } // namespace
 
@@ -322,8 +346,11 @@ int interruptSignals()
 
 void onInterruptSignal(std::function<void()> onInterrupt)
 {
-    static std::function<void()> handler;
-    handler = std::move(onInterrupt);
+    g_onInterrupt = std::move(onInterrupt);
+#ifdef Q_OS_WIN
+    static const bool installed = SetConsoleCtrlHandler(consoleHandler, TRUE) != 0;
+    (void)installed;
+#else
     if (g_interruptPipe[0] >= 0)
         return;
     if (::pipe2(g_interruptPipe, O_CLOEXEC | O_NONBLOCK) < 0)
@@ -334,8 +361,8 @@ void onInterruptSignal(std::function<void()> onInterrupt)
         char buffer[16];
         while (::read(g_interruptPipe[0], buffer, sizeof buffer) > 0) {
         }
-        if (handler)
-            handler();
+        if (g_onInterrupt)
+            g_onInterrupt();
     });
     struct sigaction action {};
     action.sa_handler = interruptHandler;
@@ -343,6 +370,7 @@ void onInterruptSignal(std::function<void()> onInterrupt)
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+#endif
 }
 
 } // namespace unattended

@@ -15,10 +15,32 @@
 #include <QTest>
 #include <QTimer>
 
+#ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
 
 namespace rendering {
 
+#ifdef Q_OS_WIN
+// No fontconfig here: the offscreen platform reads the fonts of one folder
+// (QT_QPA_FONTDIR) with FreeType. That folder is UPDATER_FONT_DIR, which
+// must hold DejaVu Sans and Noto Sans CJK (scripts/windows-tests links them
+// there; Wine hands no QT_ variable to a Windows program). The families the
+// form names become DejaVu Sans in render(), as fontconfig makes them on Linux.
+bool pinFonts(QString* error)
+{
+    const QString dir = qEnvironmentVariable("UPDATER_FONT_DIR");
+    for (const char* font : {"DejaVuSans.ttf", "NotoSansCJK-Regular.ttc"}) {
+        if (dir.isEmpty() || !QFile::exists(dir + QLatin1Char('/') + QLatin1String(font))) {
+            *error =
+                QStringLiteral("UPDATER_FONT_DIR must name a folder holding %1").arg(QLatin1String(font));
+            return false;
+        }
+    }
+    qputenv("QT_QPA_FONTDIR", QFile::encodeName(dir));
+    return true;
+}
+#else
 namespace {
 // The folders of fonts-dejavu-core and fonts-noto-cjk.
 const char* const kFontDirs[] = {"/usr/share/fonts/truetype/dejavu", "/usr/share/fonts/opentype/noto"};
@@ -70,9 +92,19 @@ bool pinFonts(QString* error)
     qputenv("FONTCONFIG_FILE", QFile::encodeName(file.fileName()));
     return true;
 }
+#endif
 
 bool render(QLocale::Language language, Pictures* out, QString* error)
 {
+#ifdef Q_OS_WIN
+    // Chinese text falls to Noto Sans CJK, the only font that has it.
+    for (const char* family : {"Arial", "微软雅黑", "Adobe Arabic"})
+        QFont::insertSubstitution(QString::fromUtf8(family), QStringLiteral("DejaVu Sans"));
+    // Light hinting, as the fontconfig file on Linux asks.
+    QFont font = QApplication::font();
+    font.setHintingPreference(QFont::PreferVerticalHinting);
+    QApplication::setFont(font);
+#endif
     VirtualHidBus bus;
     ScopedServices services;
     services.hid(&bus).language(language);
