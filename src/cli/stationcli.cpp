@@ -28,6 +28,7 @@ namespace {
 constexpr int kListVersionTimeoutMs = 2000;
 
 std::function<void()> g_onInterrupt;
+std::atomic<int> g_signals{0};
 
 #ifdef Q_OS_WIN
 // Windows calls it on a thread of its own for Ctrl-C and Ctrl-Break; the
@@ -36,6 +37,7 @@ BOOL WINAPI consoleHandler(DWORD event)
 {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
         return FALSE;
+    g_signals.fetch_add(1);
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [] {
@@ -47,7 +49,6 @@ BOOL WINAPI consoleHandler(DWORD event)
 }
 #else
 int g_interruptPipe[2] = {-1, -1};
-std::atomic<int> g_signals{0};
 
 void interruptHandler(int)
 {
