@@ -13,6 +13,8 @@
 #include <QJsonObject>
 #include <QSocketNotifier>
 
+#include <curl/curl.h>
+
 #include <algorithm>
 #include <atomic>
 #include <csignal>
@@ -278,8 +280,11 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
     }
     s.session.verify = std::move(verify);
     s.session.vendorId = vendorId;
-    // Online, each session fetches its own image once its device answered.
+    // Online, each session fetches its own image once its device answered,
+    // on a thread of its own; libcurl is set up here, once, before any.
     s.session.online = options.online;
+    if (options.online)
+        curl_global_init(CURL_GLOBAL_ALL);
     s.session.source = online::updateSource(
         options.fetch == Options::Fetch::FtpClient ? online::Road::FtpClient : online::Road::Curl);
     if (options.online)
