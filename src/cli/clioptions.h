@@ -26,9 +26,10 @@ struct Options {
     // ImageMismatch. Without it the run ends in Success.
     std::function<int()> verify;
     std::FILE* out = stdout;
-    // Online road: instead of a local file, the window's version check runs
-    // against the update server, the question is answered Yes, and the
-    // image it downloads is written. `downloaded` hears its path first.
+    // Online road: instead of a local file, the newest image the update
+    // server offers for the device is fetched and written (in the window:
+    // its version check, the question answered Yes; in the cli: each
+    // session's own fetch). `downloaded` hears the window's file first.
     bool online = false;
     UpdateServer server; // from --server; the executable installs it
     std::function<void(const QString&)> downloaded;
