@@ -8,10 +8,11 @@ if(TARGET firmware-updater-cli)
 endif()
 
 # Several devices: listing, choice, a window bound to one path, and the
-# station (--all, --watch) with sessions in the test process and with
-# firmware-updater-sim as the child per device.
+# station (--all, --watch) with sessions in the test process, online ones
+# against a loopback server.
 if(TARGET firmware-updater-sim)
-  updater_add_test(NAME tst_cli_station SOURCES cli/tst_station.cpp LIBS updater_unattended)
-  target_compile_definitions(tst_cli_station PRIVATE FIRMWARE_UPDATER_SIM="$<TARGET_FILE:firmware-updater-sim>")
+  updater_add_test(NAME tst_cli_station SOURCES cli/tst_station.cpp online/testserver.cpp LIBS updater_unattended)
+  target_compile_definitions(tst_cli_station PRIVATE FIRMWARE_UPDATER_SIM="$<TARGET_FILE:firmware-updater-sim>"
+                            UPDATER_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   add_dependencies(tst_cli_station firmware-updater-sim)
 endif()

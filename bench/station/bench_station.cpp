@@ -5,7 +5,10 @@
 // each device's transfer rate as a share of the protocol's bound (4000 B/s)
 // and relative to the single device, the aggregate rate of the batch, and
 // the CPU per device. The CPU is the whole process's, so it counts the
-// virtual devices' work too: the station's own share is lower.
+// virtual devices' work too: the station's own share is lower. Links what
+// firmware-updater-cli links (no QtWidgets), so its peak resident memory
+// (max RSS, the process's own, or the largest child's) is the cli's with N
+// devices, the virtual devices' buffers included.
 //
 // Usage: bench_station [--processes] [--hung] [N...]   (default 1 2 4 8 16 32)
 //   --processes: one firmware-updater-sim child per device instead (the
@@ -111,6 +114,7 @@ struct Figures {
     double aggregate = 0;    // all image bytes / wall time of the batch
     double cpuPerDevice = 0; // seconds of CPU per device
     double wall = 0;
+    long maxRssKiB = 0; // peak resident memory so far
 };
 
 // With `hung`, the first device hangs in every write of its transfer; it
@@ -165,6 +169,9 @@ Figures run(int n, const QString& image, const QString& dir, bool hung = false)
     f.devices = n;
     f.wall = wallSeconds;
     f.cpuPerDevice = (cpuAfter - cpuBefore) / n;
+    rusage u{};
+    getrusage(g_processes ? RUSAGE_CHILDREN : RUSAGE_SELF, &u);
+    f.maxRssKiB = u.ru_maxrss;
 
     QFile records(log);
     std::vector<double> rates;
@@ -237,14 +244,14 @@ int main(int argc, char* argv[])
     std::printf("64 KiB image, %s; bound 4000 B/s per device\n",
                 g_processes ? "one firmware-updater-sim child per device"
                             : "one session per device in one process");
-    std::printf("%4s %6s %12s %10s %10s %12s %13s %11s %9s\n", "N", "ok", "mean B/s", "of bound", "vs N=1",
-                "min of bound", "aggregate B/s", "CPU/device", "of a core");
+    std::printf("%4s %6s %12s %10s %10s %12s %13s %11s %9s %11s\n", "N", "ok", "mean B/s", "of bound",
+                "vs N=1", "min of bound", "aggregate B/s", "CPU/device", "of a core", "max RSS");
     double single = 0;
     auto print = [&](const Figures& f, const char* label) {
-        std::printf("%4d %3d/%-3d %12.0f %9.1f%% %9.1f%% %11.1f%% %13.0f %10.2fs %8.1f%%%s\n", f.devices,
-                    f.succeeded, f.devices, f.meanRate, 100 * f.meanRate / kBoundBytesPerSecond,
+        std::printf("%4d %3d/%-3d %12.0f %9.1f%% %9.1f%% %11.1f%% %13.0f %10.2fs %8.1f%% %7.1f MiB%s\n",
+                    f.devices, f.succeeded, f.devices, f.meanRate, 100 * f.meanRate / kBoundBytesPerSecond,
                     single > 0 ? 100 * f.meanRate / single : 0, 100 * f.minRate / kBoundBytesPerSecond,
-                    f.aggregate, f.cpuPerDevice, 100 * f.cpuPerDevice / f.wall, label);
+                    f.aggregate, f.cpuPerDevice, 100 * f.cpuPerDevice / f.wall, f.maxRssKiB / 1024.0, label);
         std::fflush(stdout);
     };
     for (int n : counts) {

@@ -23,7 +23,7 @@ void MainWindow::Slot_LoadBinToOne(QString FtpPathName, QString SavePCname)
     QStringList list;
     if (Slot_LoadingMessageFile(FtpPathName, SavePCname, list) == -1) {
         if (!localWriteFailed)
-            showNetworkWarning(this);
+            notices::networkWarning(*this);
         return;
     }
     serverFilePath = imagePath(SavePCname.left(7), list.first());

@@ -75,3 +75,9 @@ void MainWindow::FlushFileTip(int NUm)
     else
         englishWarningBox(id, this, notices::title(id, false), notices::text(id, false));
 }
+
+void notices::networkWarning(MainWindow& window)
+{
+    warningBox(Id::NetworkWarning, &window, title(Id::NetworkWarning, false), text(Id::NetworkWarning, false),
+               QMessageBox::Ok, QMessageBox::Ok);
+}

@@ -33,4 +33,7 @@ void localWriteError(MainWindow& window, const QString& path, const QString& rea
 // (core/dataroot.h).
 void localWriteError(MainWindow& window, int error, const QString& path);
 
+// The warning for a version list that cannot be had.
+void networkWarning(MainWindow& window);
+
 } // namespace notices

@@ -89,7 +89,7 @@ int MainWindow::Slot_GetRobotVersion(bool power)
     QStringList list;
     if (Slot_LoadingMessageFile(listPath, listPath, list) == -1) {
         if (!localWriteFailed)
-            showNetworkWarning(this);
+            notices::networkWarning(*this);
         return -1;
     }
 

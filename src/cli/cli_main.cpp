@@ -1,15 +1,15 @@
 // firmware-updater-cli: the unattended upgrade on the real device, through
 // the platform's own HID backend. A headless flasher for scripts and
 // production lines: one device or many (--all, --watch), each a session of
-// its own, with the notices and the progress printed as text and one exit
-// status per outcome. The online road (--server) still runs through the
-// updater's window (cli_online.cpp); the local road needs no window and runs
-// on a QCoreApplication.
-#include "cli/cli_online.h"
+// its own in this process, with the notices and the progress printed as
+// text and one exit status per outcome. Online (--server) each session
+// fetches its own image. Runs on a QCoreApplication: no window, no
+// QtWidgets.
+#include "cli/devicesession.h"
+#include "cli/exitstatus.h"
 #include "cli/stationcli.h"
 #include "core/commandline.h"
 #include "core/services.h"
-#include "sim/unattended.h"
 #include "usb/hidplatform.h"
 
 #include <QCommandLineParser>
@@ -17,8 +17,7 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <memory>
+#include <cstdlib>
 
 namespace {
 
@@ -31,26 +30,12 @@ int usage(const QString& message)
     return unattended::usage("firmware-updater-cli", message);
 }
 
-// Whether the command line takes the online road, told before Qt is up.
-bool asksForServer(int argc, char* argv[])
-{
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--server") == 0 || std::strncmp(argv[i], "--server=", 9) == 0)
-            return true;
-        if (std::strcmp(argv[i], "--") == 0)
-            break;
-    }
-    return false;
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
 {
     cmdline::provideRuntimeDir();
-    const bool online = asksForServer(argc, argv) && !cmdline::asksForHelpOrVersion(argc, argv);
-    const std::unique_ptr<QCoreApplication> app =
-        online ? onlineroad::makeApplication(argc, argv) : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("firmware-updater-cli"));
 
     QCommandLineParser parser;
@@ -75,7 +60,7 @@ int main(int argc, char* argv[])
     unattended::addStationOptions(parser);
     unattended::Options options;
     if (const int status = unattended::parseCommandLine(
-            parser, unattended::withConfirmDefault(app->arguments()), "firmware-updater-cli", &options);
+            parser, unattended::withConfirmDefault(app.arguments()), "firmware-updater-cli", &options);
         status >= 0)
         return status;
 
@@ -105,18 +90,19 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "firmware-updater-cli: this build has no HID backend for the platform\n");
         return unattended::NoDevice;
     }
-    ScopedServices services;
-    services.hid(platform).server(options.server);
-
-    if (options.online && !station.list && !station.all && !station.watch)
-        return onlineroad::flashOne(*platform, kVendorId, kProductId, station, options, &events);
-    QStringList childArguments;
-    for (const char* name : {"image", "timeout", "version-timeout", "server", "wait-device", "fetch"}) {
-        if (parser.isSet(name))
-            childArguments << QStringLiteral("--%1").arg(QLatin1String(name)) << parser.value(name);
+    int status = unattended::Usage;
+    {
+        ScopedServices services;
+        services.hid(platform).server(options.server);
+        status = unattended::runStation(*platform, kVendorId, kProductId, station, options, &events);
     }
-    if (station.confirmMs > 0)
-        childArguments << QStringLiteral("--confirm=%1").arg(station.confirmMs / 1000.0);
-    return unattended::runStation(*platform, kVendorId, kProductId, station, options, &events,
-                                  childArguments);
+    // A session stopped (Ctrl-C, its time limit) while its fetch still ran
+    // has left that fetch to end on its thread, bounded; its result goes
+    // nowhere. The results are out: end without unloading what it uses.
+    if (unattended::fetchesRunning() > 0) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(status);
+    }
+    return status;
 }

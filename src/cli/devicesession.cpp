@@ -3,12 +3,15 @@
 #include "cli/eventlog.h"
 #include "cli/exitstatus.h"
 #include "image/firmwareimage.h"
+#include "online/fetchlimits.h"
+#include "online/serverlayout.h"
 #include "qtbridge/bytes.h"
 #include "qtbridge/noticetext.h"
 #include "upgrade/devicecheck.h"
 #include "upgrade/notices.h"
 #include "usb/featurereport.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +19,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -39,8 +43,18 @@ constexpr int kTickMs = 2;
 constexpr qint64 kMaxCatchUp = frames::kWindowFrames;
 // The window asks for the version this long after it opened the device.
 constexpr int kVersionQueryDelayMs = 1000;
+// A run's time limit when none is given: the start-up, and half the
+// protocol's 4000 bytes per second for the image.
+constexpr int kStartUpMs = 30000;
+
+std::atomic<int> g_fetches{0};
 
 } // namespace
+
+int fetchesRunning()
+{
+    return g_fetches.load();
+}
 
 bool loadSessionImage(const QString& path, SessionOptions* options, QString* error)
 {
@@ -201,6 +215,12 @@ DeviceSession::DeviceSession(HidPlatform& platform, DeviceInfo device, const Ses
     delayTimer_ = new QTimer(this);
     delayTimer_->setInterval(1000);
     connect(delayTimer_, &QTimer::timeout, this, [this] { carry(engine_.startTick()); });
+    limitTimer_ = new QTimer(this);
+    limitTimer_->setSingleShot(true);
+    connect(limitTimer_, &QTimer::timeout, this, [this] {
+        if (!confirming_) // the confirmation has its own bound
+            finish(Timeout);
+    });
 }
 
 DeviceSession::~DeviceSession()
@@ -315,13 +335,19 @@ void DeviceSession::begin()
         if (!started_ && !done())
             finish(NoVersionReply);
     });
+    // A limit that was given holds for the whole run, the download included;
+    // without one, an online run has the fetch's own bound first and the
+    // image's limit from when its bytes are here.
     int limit = options_.timeoutMs;
-    if (limit <= 0) // half the protocol's 4000 bytes per second, plus the start-up
-        limit = 30000 + options_.image.size() / 2;
-    QTimer::singleShot(limit, this, [this] {
-        if (!confirming_) // the confirmation has its own bound
-            finish(Timeout);
-    });
+    if (limit <= 0)
+        limit = options_.online ? fetchlimits::current().deadlineMs + kStartUpMs
+                                : kStartUpMs + options_.image.size() / 2;
+    armLimit(limit);
+}
+
+void DeviceSession::armLimit(int ms)
+{
+    limitTimer_->start(std::max(ms, 0));
 }
 
 void DeviceSession::queryVersion()
@@ -346,6 +372,8 @@ void DeviceSession::startUpgrade()
 {
     started_ = true;
     versionBefore_ = engine_.state.deviceVersion;
+    if (options_.online)
+        return startFetch();
     fwimage::Header header;
     fwimage::parseHeader(options_.image, &header);
     // The digest is taken of the very bytes the blocks are cut from: no
@@ -388,6 +416,58 @@ void DeviceSession::startUpgrade()
     engine_.image.blockSize = fwimage::kBlockSize;
     transferTime_.start();
     carry(engine_.start());
+}
+
+void DeviceSession::startFetch()
+{
+    fetching_ = true;
+    ++g_fetches;
+    // The thread owns copies of what it needs; the session may be gone by
+    // the time the fetch ends, and the result then reaches no one.
+    const QPointer<DeviceSession> self(this);
+    std::thread([self, source = options_.source, root = options_.dataRoot, key = options_.keyText,
+                 firmware = int(engine_.state.deviceVersion)] {
+        bool upToDate = false;
+        const online::ImageResult result = online::fetchNewest(source, root, firmware, key, &upToDate);
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(
+                app,
+                [self, result, upToDate] {
+                    if (self)
+                        self->fetched(result, upToDate);
+                },
+                Qt::QueuedConnection);
+        --g_fetches;
+    }).detach();
+}
+
+void DeviceSession::fetched(const online::ImageResult& result, bool upToDate)
+{
+    fetching_ = false;
+    if (done()) // stopped or out of time meanwhile: nothing is written
+        return;
+    if (upToDate) {
+        say(notices::Id::LatestVersion, UpToDate);
+        return finish(UpToDate);
+    }
+    if (!result.ok) {
+        emit detail(result.why);
+        const notices::Id id = result.local.error != 0                    ? notices::Id::LocalWriteFailed
+                               : modelDirectory(versionBefore_).isEmpty() ? notices::Id::UnknownModel
+                                                                          : notices::Id::DownloadFailed;
+        say(id, DownloadFailed);
+        return finish(DownloadFailed);
+    }
+    say(notices::Id::DownloadSucceeded, -1);
+    // The verified bytes as they arrived: the file saved beside them is
+    // never read back.
+    options_.online = false;
+    options_.image = result.image;
+    options_.imageRead = true;
+    options_.imagePath = result.savedPath;
+    if (options_.timeoutMs <= 0)
+        armLimit(kStartUpMs + options_.image.size() / 2);
+    startUpgrade();
 }
 
 void DeviceSession::carry(const upgrade::Actions& actions)
@@ -489,6 +569,7 @@ void DeviceSession::finish(int status)
     dspTimer_ = armTimer_ = false;
     confirming_ = false;
     delayTimer_->stop();
+    limitTimer_->stop();
     if (writeWatch_)
         writeWatch_->stop();
     ticker_.update(this);

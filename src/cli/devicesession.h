@@ -32,6 +32,7 @@
 #pragma once
 
 #include "cli/devicelist.h"
+#include "online/onlinefetch.h"
 #include "upgrade/engine.h"
 #include "upgrade/notices.h"
 
@@ -103,7 +104,22 @@ struct SessionOptions {
     // one). Then only for a device with a serial number.
     bool confirmJudges = true;
     int vendorId = 0x0483;
+    // Online road: no image is given; once the device answered its version
+    // the session fetches the newest image for it (online::fetchNewest,
+    // into a private directory of that fetch below `dataRoot`) and writes
+    // exactly the bytes it returns. The fetch blocks, so it runs on a
+    // thread of the session's own and its result is posted back; the
+    // session's time limit and stop() hold meanwhile, and a result that
+    // comes after the session ended is dropped.
+    bool online = false;
+    online::Source source;
+    QString dataRoot;
+    QString keyText; // the trusted key; empty: no signatures
 };
+
+// Online fetches still running on their threads (their sessions may have
+// ended): a program that ends must not unload what they use under them.
+int fetchesRunning();
 
 // --confirm's bound: the default and the largest, in seconds.
 constexpr int kConfirmDefaultSeconds = 30;
@@ -146,6 +162,8 @@ signals:
     // A notice of the run, by identity, with the status it leads to (-1:
     // the run goes on).
     void notice(notices::Id id, int status);
+    // What went wrong, for people: the path or peer and the reason.
+    void detail(const QString& text);
     void finished(int status);
 
 private:
@@ -157,6 +175,9 @@ private:
     void progressTo(qint64 offset);
     void report(const QByteArray& report);
     void startUpgrade();
+    void startFetch();
+    void fetched(const online::ImageResult& result, bool upToDate);
+    void armLimit(int ms);
     void carry(const upgrade::Actions& actions);
     void send(const frames::Frame& frame);
     void say(notices::Id id, int status); // emits notice() and records it
@@ -189,6 +210,8 @@ private:
     QTimer* writeWatch_ = nullptr; // the write deadline's check
     std::thread reader_;
     QTimer* delayTimer_ = nullptr; // the 1 s start wait
+    QTimer* limitTimer_ = nullptr; // the run's time limit
+    bool fetching_ = false;        // an online fetch is on its way
     bool dspTimer_ = false;
     bool armTimer_ = false;
     bool started_ = false; // the start frame is out

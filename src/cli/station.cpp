@@ -182,6 +182,9 @@ void Station::startSession(std::unique_ptr<Job> job)
                        notices::text(id, false).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified()),
               options_.err);
     });
+    connect(j->session, &DeviceSession::detail, this, [this, j](const QString& text) {
+        print(QStringLiteral("%1: %2").arg(describe(j->device), text), options_.err);
+    });
     connect(j->session, &DeviceSession::progress, this, [this, j](qint64 bytes, qint64 total) {
         showProgress(*j, bytes, total, total > 0 ? int(bytes * 100 / total) : 0);
     });

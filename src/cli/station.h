@@ -4,12 +4,11 @@
 // Two ways to run a device. By default each device gets a DeviceSession in
 // this process (devicesession.h): one event loop, one shared 2 ms tick, a
 // reader and a writer thread per device; a session's faults end only that
-// session. The cli's one-device road is a station of one. With `program`
-// set, each device gets a child process instead (the cli itself with
-// --station-child, or firmware-updater-sim); the window, its engine and its
-// link are process-wide, so the online road (which runs through the window)
-// still takes that way. The station reads the children's JSON records,
-// draws their progress and collects their exit statuses.
+// session. The cli's one-device road is a station of one; online, each
+// session fetches its own image. With `program` set, each device gets a
+// child process instead (firmware-updater-sim, which bench_station
+// --processes compares with). The station reads the children's JSON
+// records, draws their progress and collects their exit statuses.
 //
 // Output: progress and result lines on `out`, notices, errors and the
 // Ctrl-C message on `err`. Text from a device is printed escaped

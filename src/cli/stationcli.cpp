@@ -3,6 +3,9 @@
 #include "cli/devicepresence.h"
 #include "cli/station.h"
 #include "core/commandline.h"
+#include "core/dataroot.h"
+#include "online/fetchlimits.h"
+#include "online/imageverify.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -10,6 +13,9 @@
 #include <QJsonObject>
 #include <QSocketNotifier>
 
+#include <curl/curl.h>
+
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -259,7 +265,7 @@ int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t pr
 
 int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
                const StationCommand& command, const Options& options, EventLog* events,
-               const QStringList& childArguments, std::function<int(const DeviceInfo&)> verify)
+               std::function<int(const DeviceInfo&)> verify)
 {
     if (command.list) {
         std::vector<DeviceInfo> devices = listDevices(platform, vendorId, productId);
@@ -299,17 +305,23 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
     }
     s.session.verify = std::move(verify);
     s.session.vendorId = vendorId;
-    // The online road runs through the window: a child per device.
+    // Online, each session fetches its own image once its device answered,
+    // on a thread of its own; libcurl is set up here, once, before any.
+    s.session.online = options.online;
     if (options.online)
-        s.program = QCoreApplication::applicationFilePath();
-    s.arguments = [childArguments](const DeviceInfo& d) {
-        return QStringList{"--station-child", "--json", "--device", QString::fromStdString(d.path)} +
-               childArguments;
-    };
-    // The child's own limit comes first; this one catches a child that hangs.
-    // A session's own limit is the one given, and the wait of --confirm.
-    const int limit = options.timeoutMs > 0 ? options.timeoutMs : 30000 + int(s.session.image.size() / 2);
-    s.childTimeoutMs = (options.online ? limit + 30000 : limit) + s.session.confirmMs;
+        curl_global_init(CURL_GLOBAL_ALL);
+    s.session.source = online::updateSource(
+        options.fetch == Options::Fetch::FtpClient ? online::Road::FtpClient : online::Road::Curl);
+    if (options.online)
+        s.session.dataRoot = dataRoot().root;
+    s.session.keyText = imageverify::trustedKeyText();
+    // The session's own limit comes first; this one is the station's over
+    // it: the one given, and the wait of --confirm. Online without a limit:
+    // the fetch's bound and the largest image the fetch takes.
+    qint64 limit = options.timeoutMs > 0 ? options.timeoutMs : 30000 + s.session.image.size() / 2;
+    if (options.online && options.timeoutMs <= 0)
+        limit = fetchlimits::current().deadlineMs + 30000 + fetchlimits::current().capBytes / 2;
+    s.childTimeoutMs = int(std::min<qint64>(limit + s.session.confirmMs, std::numeric_limits<int>::max()));
     s.out = command.json ? nullptr : stdout;
     s.err = stderr;
     s.quiet = quiet();

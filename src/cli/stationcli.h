@@ -3,9 +3,9 @@
 // --log. Kept in one place so the programs spell them alike.
 #pragma once
 
+#include "cli/clioptions.h"
 #include "cli/devicelist.h"
 #include "cli/eventlog.h"
-#include "sim/unattended.h"
 
 #include <QString>
 #include <QStringList>
@@ -53,17 +53,15 @@ int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t pr
                  const StationCommand& command, EventLog* events, DeviceInfo* chosen);
 
 // The cli's runs on `platform` (the native backend, or a virtual bus for a
-// rehearsal): --list; --all and --watch; and one device with a local image
-// (--image), as a station of one. Returns the exit status. An image file
-// that cannot be used is reported before any device is waited for
-// (FileFormat). Online (options.online), --all and --watch run `program`
-// (default: this program) once per device (--station-child --device PATH)
-// with `childArguments`; the one-device online road is the caller's. The
-// sessions of a local image check each device with `verify` (the
-// simulator's) after the completion.
+// rehearsal): --list; --all and --watch; and one device, as a station of
+// one. Every device is a session in this process; online
+// (options.online) each session fetches its own image. Returns the exit
+// status. A local image file that cannot be used is reported before any
+// device is waited for (FileFormat). The sessions check each device with
+// `verify` (the simulator's) after the completion.
 int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
                const StationCommand& command, const Options& options, EventLog* events,
-               const QStringList& childArguments, std::function<int(const DeviceInfo&)> verify = {});
+               std::function<int(const DeviceInfo&)> verify = {});
 
 // Makes SIGINT (Ctrl-C) and SIGTERM call `onInterrupt` from the event loop.
 void onInterruptSignal(std::function<void()> onInterrupt);

@@ -1,8 +1,5 @@
 #include "online/serverlayout.h"
 
-#include "core/messagebox.h"
-#include "qtbridge/noticetext.h"
-
 namespace {
 struct ModelRange {
     int first;
@@ -64,10 +61,4 @@ bool isVersionToken(const QString& line)
             return false;
     }
     return true;
-}
-
-void showNetworkWarning(QWidget* window)
-{
-    warningBox(notices::Id::NetworkWarning, window, notices::title(notices::Id::NetworkWarning, false),
-               notices::text(notices::Id::NetworkWarning, false), QMessageBox::Ok, QMessageBox::Ok);
 }

@@ -7,8 +7,6 @@
 #include <QString>
 #include <QStringList>
 
-class QWidget;
-
 // The model directory ("KRV" and four digits) of a device firmware number,
 // or an empty text when the number belongs to no model.
 QString modelDirectory(int firmwareNumber);
@@ -31,6 +29,3 @@ constexpr int kVersionTokenMax = 32;
 // "/", "%", ";", "?", "..", control characters) makes the list count as
 // unavailable.
 bool isVersionToken(const QString& line);
-
-// The warning for a version list that cannot be had.
-void showNetworkWarning(QWidget* window);

@@ -206,7 +206,7 @@ int main(int argc, char* argv[])
     };
 
     if (station.list || station.all || station.watch) {
-        return unattended::runStation(bus, kVendorId, kProductId, station, options, &events, {}, verify);
+        return unattended::runStation(bus, kVendorId, kProductId, station, options, &events, verify);
     }
 
     const unattended::Presence presence =

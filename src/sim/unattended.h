@@ -8,6 +8,7 @@
 
 #include "upgrade/notices.h"
 
+#include "cli/clioptions.h"
 #include "cli/exitstatus.h"
 #include "core/services.h"
 
@@ -21,62 +22,12 @@
 #include <QList>
 
 class MainWindow;
-class QCommandLineParser;
 class QEventLoop;
 struct BoxRequest;
 
 namespace unattended {
 
 class EventLog;
-
-struct Options {
-    QString imagePath;
-    int versionTimeoutMs = 5000; // for the version reply, from the start of run()
-    int timeoutMs = 0;           // whole run; 0: from the image size
-    // Called once the completion box was accepted; returns Success or
-    // ImageMismatch. Without it the run ends in Success.
-    std::function<int()> verify;
-    std::FILE* out = stdout;
-    // Online road: instead of a local file, the window's version check runs
-    // against the update server, the question is answered Yes, and the
-    // image it downloads is written. `downloaded` hears its path first.
-    bool online = false;
-    UpdateServer server; // from --server; the executable installs it
-    std::function<void(const QString&)> downloaded;
-    // Machine-readable records of notices and progress (null: none).
-    EventLog* events = nullptr;
-    // Online road: libcurl, as the window's version check fetches, or the
-    // updater's own FTP client for the image (the version list still comes
-    // through libcurl, as for the window's fixed-model downloads).
-    enum class Fetch { Curl, FtpClient };
-    Fetch fetch = Fetch::Curl;
-    // --image: the SHA-256 the file must have before anything is written.
-    QByteArray sha256;
-    // --confirm: after the completion, how long to wait for the device to
-    // come back and answer its version (0: do not wait).
-    int confirmMs = 0;
-};
-
-// The driver's own options (--image, --sha256, --timeout, --version-timeout,
-// --server, --fetch) and the standard ones (--help, --version, --quiet,
-// --verbose), so every executable spells them the same way.
-void addOptions(QCommandLineParser& parser);
-// False (and a message in `error`) when a value is not a number, or when
-// neither --image nor --server is given. Changes nothing but `options`: the
-// executable installs options->server (ScopedServices::server).
-bool readOptions(const QCommandLineParser& parser, Options* options, QString* error);
-
-// Prints "<program>: <message> (see --help)" on standard error and returns
-// the Usage status.
-int usage(const char* program, const QString& message);
-
-// Parses `arguments` with the options already added to `parser` (the
-// driver's own among them) and reads the driver's options. Returns -1 when
-// the run goes on; otherwise the exit status: 0 after printing --help or
-// --version, Usage after printing what is wrong. Sets the verbosity: the
-// libcurl and debug traces only with --verbose.
-int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* program,
-                     Options* options);
 
 struct DeviceInfo;
 

@@ -1,17 +1,20 @@
 // Several devices of the model on the virtual bus: the listing with serials,
 // places and firmware numbers, the choice by path or serial and the refusal
 // when nothing was chosen, a window bound to one device, and the station
-// (--all, --watch, one device) with sessions in this process and with
-// firmware-updater-sim children, its JSON records read back with a JSON
-// parser.
+// (--all, --watch, one device) with sessions in this process, online ones
+// fetching their own images from a loopback server, its JSON records read
+// back with a JSON parser.
 #include "app/mainwindow.h"
 #include "cli/devicepresence.h"
 #include "cli/eventlog.h"
 #include "cli/station.h"
 #include "image/firmwareimage.h"
+#include "online/fetchlimits.h"
+#include "online/testserver.h"
 #include "sim/unattended.h"
 #include "support/rig.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
@@ -34,7 +37,7 @@ private slots:
     void sessionsInOneLoop();
     void interruptTwice();
     void watchFlashesArrivals();
-    void childPerDevice();
+    void onlineSessions();
     void rehearsal();
     void textForPeople();
 
@@ -437,43 +440,70 @@ void StationTest::watchFlashesArrivals()
     QCOMPARE(order, (QStringList{"N0", "N1", "N2", "N0"}));
 }
 
-void StationTest::childPerDevice()
+void StationTest::onlineSessions()
 {
-    // A child per device (the online road's way): one written, one leaving
-    // in its DSP stage (its own Error 2), one that never answers the start
-    // command (its own "Error 1" would take 10 s), stopped at the station's
-    // limit. The children's records come through.
-    const QString image = writeImage();
-    const QString log = dir_.filePath("children.jsonl");
-    EventLog events;
-    QString error;
-    QVERIFY2(events.openLog(log, &error), qPrintable(error));
-    std::vector<DeviceInfo> devices(3);
-    const std::map<std::string, QStringList> faults{
-        {"fine", {}}, {"unplug", {"--unplug-after-frames", "20"}}, {"hung", {"--drop-start-ack"}}};
-    devices[0].path = "fine";
-    devices[1].path = "unplug";
-    devices[2].path = "hung";
-    StationOptions s;
-    s.program = QStringLiteral(FIRMWARE_UPDATER_SIM);
-    s.arguments = [image, faults](const DeviceInfo& d) {
-        return QStringList{"--json", "--image", image} + faults.at(d.path);
-    };
-    s.childTimeoutMs = 8000;
-    s.out = s.err = nullptr;
-    s.events = &events;
-    Station station(s);
-    QCOMPARE(station.flashAll(devices), int(SomeDevicesFailed));
-    std::map<std::string, int> status;
-    for (const Station::Result& r : station.results())
-        status[r.device.path] = r.status;
-    const std::map<std::string, int> expected{{"fine", 0}, {"unplug", 2}, {"hung", int(Timeout)}};
-    QCOMPARE(status, expected);
-    std::multiset<int> recorded;
-    for (const QJsonObject& r : records(log))
-        if (r.value("event").toString() == "result")
-            recorded.insert(r.value("status").toInt(-1));
-    QCOMPARE(recorded, (std::multiset<int>{0, 2, int(Timeout)}));
+    // Online, each session fetches its own image over loopback after its
+    // version reply and writes exactly the verified bytes: two devices, one
+    // already up to date; then a drip-fed download cut short by the
+    // session's time limit while it still runs: nothing is written.
+    const QByteArray image = sampleImage(400, 1000, 3215);
+    for (const bool drip : {false, true}) {
+        ScriptedServer server;
+        server.faultFile = "KRV3200/3215.bin";
+        server.files = {{"KRV3200/KRV3200.txt", "3215\n"}, {server.faultFile, image.toStdString()}};
+        if (drip)
+            server.stream = ScriptedServer::Stream::Drip;
+        server.start();
+        fetchlimits::set({4000, 1 << 20});
+        Rig rig(false);
+        std::map<std::string, std::shared_ptr<DeviceModel>> models;
+        std::vector<DeviceInfo> devices;
+        for (const auto& [serial, firmware] :
+             std::map<std::string, int>{{"A", 3201}, {"B", 3201}, {"C", 3215}}) {
+            if (drip && serial != "A")
+                continue;
+            auto& m = models[serial] = std::make_shared<DeviceModel>();
+            m->setFirmwareNumber(std::uint16_t(firmware));
+            devices.push_back({rig.bus.plug(VirtualHidBus::deviceSpec(m, {}, serial)), serial, {}, true, {}});
+        }
+        StationOptions s;
+        s.platform = &rig.bus;
+        s.session.online = true;
+        s.session.source = {online::Road::Curl, QStringLiteral("127.0.0.1"), server.port()};
+        s.session.dataRoot = dir_.filePath(drip ? "drip" : "root");
+        s.session.timeoutMs = drip ? 1500 : 20000;
+        s.out = s.err = nullptr;
+        Station station(s);
+        QElapsedTimer clock;
+        clock.start();
+        station.flashAll(devices);
+        QVERIFY(!drip || clock.elapsed() < 3000);
+        std::map<std::string, int> status;
+        for (const Station::Result& r : station.results())
+            status[r.device.serial] = r.status;
+        const std::map<std::string, int> expected =
+            drip ? std::map<std::string, int>{{"A", Timeout}}
+                 : std::map<std::string, int>{{"A", Success}, {"B", Success}, {"C", UpToDate}};
+        QCOMPARE(status, expected);
+        for (const auto& [serial, m] : models) {
+            const bool written = status[serial] == Success;
+            QCOMPARE(m->count(DeviceModel::FrameKind::Start), std::size_t(written ? 1 : 0));
+            if (written)
+                QVERIFY(m->dspImage() == fwimage::dspImage(image) &&
+                        m->armImage() == fwimage::armImage(image));
+        }
+        const std::vector<std::string> commands = server.finish();
+        fetchlimits::set({});
+        // Each session its own download of the image.
+        QCOMPARE(std::count_if(commands.begin(), commands.end(),
+                               [](const std::string& c) {
+                                   const QByteArray command = QByteArray::fromStdString(c);
+                                   return command.startsWith("RETR") && command.endsWith("3215.bin");
+                               }),
+                 drip ? 1L : 2L);
+        QTest::qWait(100); // the cut fetch's result, posted back, reaches no one
+        QCOMPARE(models["A"]->count(DeviceModel::FrameKind::Start), std::size_t(drip ? 0 : 1));
+    }
 }
 
 void StationTest::rehearsal()

@@ -1,0 +1,114 @@
+#include "cli/clioptions.h"
+
+#include "cli/exitstatus.h"
+#include "core/commandline.h"
+#include "online/curlfetch.h"
+
+#include <QCommandLineParser>
+
+namespace unattended {
+
+void addOptions(QCommandLineParser& parser)
+{
+    cmdline::addStandardOptions(parser);
+    parser.addOption({"image", "The firmware image file to write.", "file"});
+    parser.addOption({"sha256",
+                      "With --image: the file's SHA-256 (64 hex digits); a file with another digest is not "
+                      "written.",
+                      "hex"});
+    parser.addOption({"fetch",
+                      "With --server: fetch the image through libcurl (curl, the default, as the window "
+                      "does) or through the updater's own FTP client (ftpclient).",
+                      "curl|ftpclient"});
+    parser.addOption(
+        {"timeout", "Give up after this many seconds (default: from the image size).", "seconds"});
+    parser.addOption(
+        {"version-timeout", "Wait this many seconds for the device's version (default 5).", "seconds"});
+    parser.addOption({"server",
+                      "Online road: check the version against the update server at HOST:PORT, download the "
+                      "newest image and write that instead of --image.",
+                      "HOST:PORT"});
+}
+
+bool readOptions(const QCommandLineParser& parser, Options* options, QString* error)
+{
+    options->imagePath = parser.value("image");
+    const struct {
+        const char* name;
+        int* target;
+    } numbers[] = {{"timeout", &options->timeoutMs}, {"version-timeout", &options->versionTimeoutMs}};
+    for (const auto& n : numbers) {
+        if (!parser.isSet(n.name))
+            continue;
+        bool ok = false;
+        const double seconds = parser.value(n.name).toDouble(&ok);
+        if (!ok || seconds <= 0 || seconds > 86400) {
+            *error = QStringLiteral("--%1 needs a positive number of seconds").arg(QLatin1String(n.name));
+            return false;
+        }
+        *n.target = int(seconds * 1000);
+    }
+    if (parser.isSet("server")) {
+        const QString server = parser.value("server");
+        const int colon = server.lastIndexOf(QLatin1Char(':'));
+        bool ok = false;
+        const int port = server.mid(colon + 1).toInt(&ok);
+        if (colon <= 0 || !ok || port < 1 || port > 65535) {
+            *error = QStringLiteral("--server needs HOST:PORT");
+            return false;
+        }
+        options->server = UpdateServer{server.left(colon), port};
+        options->online = true;
+    }
+    if (parser.isSet("sha256")) {
+        const QByteArray hex = parser.value("sha256").toLatin1();
+        const QByteArray digest = QByteArray::fromHex(hex);
+        if (hex.size() != 64 || digest.toHex() != hex.toLower()) {
+            *error = QStringLiteral("--sha256 needs 64 hex digits");
+            return false;
+        }
+        if (options->imagePath.isEmpty()) {
+            *error = QStringLiteral("--sha256 checks the file of --image");
+            return false;
+        }
+        options->sha256 = digest;
+    }
+    if (parser.isSet("fetch")) {
+        const QString road = parser.value("fetch");
+        if (road != QLatin1String("curl") && road != QLatin1String("ftpclient")) {
+            *error = QStringLiteral("--fetch needs curl or ftpclient");
+            return false;
+        }
+        options->fetch = road == QLatin1String("curl") ? Options::Fetch::Curl : Options::Fetch::FtpClient;
+    }
+    if (options->imagePath.isEmpty() && !options->online && !parser.optionNames().contains("list")) {
+        *error = QStringLiteral("--image or --server is required");
+        return false;
+    }
+    return true;
+}
+
+int usage(const char* program, const QString& message)
+{
+    std::fprintf(stderr, "%s: %s (see --help)\n", program, qPrintable(message));
+    return Usage;
+}
+
+int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* program,
+                     Options* options)
+{
+    const int status =
+        cmdline::handleStandardOptions(parser, parser.parse(arguments), QString::fromLatin1(program));
+    if (status >= 0)
+        return status;
+    // The protocol traces only on request: a normal run prints results,
+    // notices and errors.
+    setCurlTrace(cmdline::verbosity() == cmdline::Verbosity::Verbose);
+    cmdline::filterMessagesByVerbosity();
+    QString error;
+    if (!readOptions(parser, options, &error))
+        return usage(program, error);
+    return -1;
+}
+
+} // namespace unattended
