@@ -72,9 +72,9 @@ public:
         return int(std::count_if(lines_.begin(), lines_.end(),
                                  [&](const QString& l) { return l.startsWith(prefix); }));
     }
-    void command(const char* line)
+    void command(const QByteArray& line)
     {
-        process_.write(QByteArray(line) + '\n');
+        process_.write(line + '\n');
         process_.waitForBytesWritten(1000);
     }
     // SIGTERM: the program dumps its images and removes its devices.
@@ -95,53 +95,40 @@ private:
     QProcess process_;
 };
 
-class UhidProvider : public conformance::Provider {
+// The device program commanded as scripts/guest/device-control.py commands
+// it for the Windows guest; it dumps its images into the work directory.
+class Provider : public conformance::UhidProvider {
 public:
+    Provider()
+        : UhidProvider(g_paths.work.toStdString(), g_paths.work.toStdString() + "/")
+    {}
     HidPlatform& hid() override { return *nativeHidPlatform(); }
-    bool plug(const conformance::DeviceSetup& setup, std::string* why) override
-    {
-        dumpDir_ = g_paths.work + QStringLiteral("/images");
-        QDir(dumpDir_).removeRecursively();
-        QDir().mkpath(dumpDir_);
-        QStringList args;
-        for (const std::string& a : conformance::uhidArguments(setup, dumpDir_.toStdString()))
-            args << QString::fromStdString(a);
-        device_ = std::make_unique<UhidDevice>(args);
-        const bool up = device_->waitLine(QStringLiteral("created 0483:0525"));
-        *why = up ? std::string() : "virtual-hid-uhid did not create the device";
-        return up;
-    }
-    bool unplug() override
-    {
-        const int before = device_->lines(QStringLiteral("destroyed 0483:0525"));
-        device_->command("unplug");
-        return device_->waitLine(QStringLiteral("destroyed 0483:0525"), before + 1);
-    }
-    bool replug() override
-    {
-        const int before = device_->lines(QStringLiteral("created 0483:0525"));
-        device_->command("plug");
-        return device_->waitLine(QStringLiteral("created 0483:0525"), before + 1);
-    }
-    bool remove(protocol::Bytes* dsp, protocol::Bytes* arm) override
-    {
-        const bool clean = device_ && device_->stop();
-        device_.reset();
-        if (dsp)
-            *dsp = conformance::readFile((dumpDir_ + QStringLiteral("/dsp.bin")).toStdString());
-        if (arm)
-            *arm = conformance::readFile((dumpDir_ + QStringLiteral("/arm.bin")).toStdString());
-        return clean;
-    }
     void pump(int ms) override { ::pump(ms); }
-    bool registerNotices(HidPlatform::NoticeSink sink) override
+
+protected:
+    std::string ask(const std::string& line) override
     {
-        return hid().registerNotices(nullptr, sink);
+        const QStringList w = QString::fromStdString(line).split(' ');
+        bool ok = true;
+        if (w[0] == "start") {
+            device_ = std::make_unique<UhidDevice>(w.mid(1));
+            ok = device_->waitLine(QStringLiteral("created 0483:0525"));
+        } else if (!device_) {
+            ok = false;
+        } else if (w[0] == "send") {
+            device_->command(w[1].toUtf8());
+        } else if (w[0] == "wait") {
+            ok = device_->waitLine(w.mid(3).join(' '), w[1].toInt(), w[2].toInt());
+        } else if (w[0] == "stop") {
+            ok = device_->stop();
+            device_.reset();
+            return ok ? "ok 0" : "fail";
+        }
+        return ok ? "ok" : "fail " + line;
     }
 
 private:
     std::unique_ptr<UhidDevice> device_;
-    QString dumpDir_;
 };
 
 // ------------------------------------------------ the cli on uhid devices
@@ -267,7 +254,7 @@ int main(int argc, char** argv)
     QDir().mkpath(g_paths.work);
 
     conformance::Runner runner;
-    UhidProvider provider;
+    Provider provider;
     conformance::run(provider, runner, "hidraw-");
     runner.test("cli-unplug-during-dsp", cliUnplugDuringDsp);
     runner.test("cli-no-device", [] {

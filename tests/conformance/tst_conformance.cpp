@@ -1,7 +1,9 @@
 // The backend-conformance checks (conformance.h) against the in-process
-// virtual bus, as a CTest test.
+// virtual bus, as a CTest test; the device's options are read as
+// virtual-hid-uhid reads them.
 #include "conformance.h"
 
+#include "usb/backends/virtual/uhid/uhidoptions.h"
 #include "usb/backends/virtual/virtualbus.h"
 
 #include <QCoreApplication>
@@ -13,31 +15,27 @@ class VirtualProvider : public conformance::Provider {
 public:
     HidPlatform& hid() override { return bus_; }
 
-    bool plug(const conformance::DeviceSetup& s, std::string*) override
+    bool plug(const conformance::Args& args, std::string* why) override
     {
-        for (std::uint32_t other : s.others) {
+        UhidOptions o;
+        const UhidParseResult parsed = parseUhidOptions(args, &o);
+        *why = parsed.error;
+        if (!parsed.ok)
+            return false;
+        for (const UhidDeviceIds& other : o.others) {
             VirtualInterfaceSpec spec;
-            spec.vendorId = std::uint16_t(other >> 16);
-            spec.productId = std::uint16_t(other);
+            spec.vendorId = other.vendorId;
+            spec.productId = other.productId;
             paths_.push_back(bus_.plug(spec));
         }
         device_ = std::make_shared<DeviceModel>();
-        device_->setFirmwareNumber(s.firmware);
-        device_->setExpectedDspLength(s.dspLength);
-        DeviceModel::Faults& f = device_->faults();
-        f.refuseWrite = s.refuseWrite;
-        f.burstBefore = s.burstBefore;
-        f.unplugAfterFrames = s.unplugAfterFrames;
-        if (s.inputReportLength > 0)
-            f.inputReportLength = std::size_t(s.inputReportLength);
+        device_->setFirmwareNumber(o.firmware);
+        device_->setExpectedDspLength(o.expectedDspLength);
+        device_->faults() = o.faults;
         spec_ = VirtualHidBus::deviceSpec(device_);
-        // The lengths the descriptor declares, as virtual-hid-uhid declares them.
-        if (s.featureBytes > 0)
-            spec_.featureLength = std::uint16_t(s.featureBytes + 1);
-        if (s.inputBytes > 0 || s.inputReportLength > 0)
-            spec_.inputLength = std::uint16_t(s.inputBytes > 0 ? s.inputBytes + 1 : s.inputReportLength);
-        spec_.path = bus_.plug(spec_);
-        paths_.push_back(spec_.path);
+        spec_.featureLength = std::uint16_t(o.featureBytes + 1); // as the descriptor declares them
+        spec_.inputLength = std::uint16_t(o.inputBytes + 1);
+        paths_.push_back(spec_.path = bus_.plug(spec_));
         return true;
     }
     bool unplug() override { return bus_.unplug(spec_.path); }
@@ -57,10 +55,6 @@ public:
     {
         QCoreApplication::processEvents(QEventLoop::AllEvents, ms);
         QThread::msleep(2);
-    }
-    bool registerNotices(HidPlatform::NoticeSink sink) override
-    {
-        return bus_.registerNotices(nullptr, sink);
     }
 
 private:
