@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
@@ -24,12 +23,11 @@ using conformance::require;
 
 namespace {
 
-struct Paths {
-    QString uhid = QStringLiteral("/bin/virtual-hid-uhid");
-    QString cli = QStringLiteral("/bin/firmware-updater-cli");
-    QString image = QStringLiteral("/data/good.fw");
-    QString work = QStringLiteral("/tmp/guest-tests");
-} g_paths;
+// Where scripts/guest/mkguest.py puts the programs and the image.
+const QString kUhid = QStringLiteral("/bin/virtual-hid-uhid");
+const QString kCli = QStringLiteral("/bin/firmware-updater-cli");
+const QString kImage = QStringLiteral("/data/good.fw");
+const QString kWork = QStringLiteral("/tmp/guest-tests");
 
 void pump(int ms)
 {
@@ -60,7 +58,7 @@ public:
             while (process_.canReadLine())
                 lines_ << QString::fromUtf8(process_.readLine()).trimmed();
         });
-        process_.start(g_paths.uhid, args);
+        process_.start(kUhid, args);
     }
     ~UhidDevice() { stop(); }
     bool waitLine(const QString& prefix, int count = 1, int ms = 5000)
@@ -100,7 +98,7 @@ private:
 class Provider : public conformance::UhidProvider {
 public:
     Provider()
-        : UhidProvider(g_paths.work.toStdString(), g_paths.work.toStdString() + "/")
+        : UhidProvider(kWork.toStdString(), kWork.toStdString() + "/")
     {}
     HidPlatform& hid() override { return *nativeHidPlatform(); }
     void pump(int ms) override { ::pump(ms); }
@@ -159,7 +157,7 @@ QString expectCli(const QStringList& args, int status, std::initializer_list<con
     }
     p.setProcessChannelMode(QProcess::MergedChannels);
     QObject::connect(&p, &QProcess::readyRead, [&] { out += QString::fromUtf8(p.readAll()); });
-    p.start(g_paths.cli, QStringList{"--image", g_paths.image} + args);
+    p.start(kCli, QStringList{"--image", kImage} + args);
     require(p.waitForStarted(5000), "the cli did not start");
     require(waitUntil([&] { return p.state() == QProcess::NotRunning; }, ms),
             "the cli did not finish in time");
@@ -201,23 +199,22 @@ void cliPermissionDenied()
     require(dev->lines(QStringLiteral("frame")) == 0, "frames reached the device");
 }
 
-// Three devices with serials: --list shows them, nothing chosen is refused,
-// --all writes all three and each holds the image.
+// Three devices with serials: --list --json shows them with their firmware
+// numbers, nothing chosen is refused, --all writes all three and each holds
+// the image.
 void cliStationThreeDevices()
 {
-    const protocol::Bytes image = conformance::readFile(g_paths.image.toStdString());
+    const protocol::Bytes image = conformance::readFile(kImage.toStdString());
     const protocol::Bytes dsp = fwimage::dspImage(image), arm = fwimage::armImage(image);
     std::vector<std::unique_ptr<UhidDevice>> devices;
-    auto dir = [](int i) { return g_paths.work + QStringLiteral("/station%1").arg(i); };
+    auto dir = [](int i) { return kWork + QStringLiteral("/station%1").arg(i); };
     for (int i = 0; i < 3; ++i) {
-        QDir(dir(i)).removeRecursively();
         QDir().mkpath(dir(i));
         devices.push_back(
             uhid({"--serial", QStringLiteral("GUEST-%1").arg(i), "--firmware", QString::number(4990 + i),
                   "--dump-dir", dir(i), "--dsp-length", QString::number(dsp.size())},
                  std::size_t(i + 1)));
     }
-    const QString table = expectCli({"--list"}, unattended::Success, {"GUEST-0", "GUEST-1", "GUEST-2"});
     QMap<QString, int> firmware;
     for (const QString& line : expectCli({"--list", "--json"}, unattended::Success).split('\n')) {
         const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
@@ -243,15 +240,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     std::signal(SIGPIPE, SIG_IGN);
-    const QHash<QString, QString*> options = {{"--uhid", &g_paths.uhid},
-                                              {"--cli", &g_paths.cli},
-                                              {"--image", &g_paths.image},
-                                              {"--work", &g_paths.work}};
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2)
-        if (QString* value = options.value(args[i]))
-            *value = args[i + 1];
-    QDir().mkpath(g_paths.work);
+    QDir().mkpath(kWork);
 
     conformance::Runner runner;
     Provider provider;

@@ -26,7 +26,6 @@
 #include <QToolButton>
 #include <QtTest>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -288,19 +287,8 @@ void OnlineFlowTest::curlFetch()
     // No directory for the local file: libcurl's write error.
     QCOMPARE(fetch(QStringLiteral("KRV2000/KRV2000.txt"), local("nodir/")), 23);
 
-    // Unreachable: the code goes to the standard error stream.
-    QTemporaryFile err;
-    QVERIFY(err.open());
-    std::fflush(stderr);
-    const int saved = ::dup(2);
-    ::dup2(err.handle(), 2);
     services->server({QStringLiteral("127.0.0.1"), closedLoopbackPort()});
-    const int unreachable = fetch(QStringLiteral("KRV2000/KRV2000.txt"), local(""));
-    std::fflush(stderr);
-    ::dup2(saved, 2);
-    ::close(saved);
-    QVERIFY(unreachable != 0);
-    QVERIFY(readFile(err.fileName()).contains("curl told us " + QByteArray::number(unreachable) + '\n'));
+    QVERIFY(fetch(QStringLiteral("KRV2000/KRV2000.txt"), local("")) != 0);
 }
 
 void OnlineFlowTest::versionCheck_data()
