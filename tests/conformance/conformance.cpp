@@ -209,22 +209,18 @@ void awaitAnswers(OpenDevice& d)
 
 // ------------------------------------------------- the product's engine
 
-struct Run {
-    int result = -1; // 0 completed, else the numbered error; -1 neither in time
-    int framesWritten = 0;
-    int writesFailed = 0;
-    bool readsEnded = false; // before the run was over
-};
-
-// A whole upgrade of `file` by upgrade::Engine over the open device: the
+// A whole upgrade of a file by upgrade::Engine over the open device: the
 // engine's timers as deadlines (the stages' 2 ms, the start wait's 1 s), its
 // frames through the backend at the declared feature report length, the
 // replies from the device's reader.
-class EngineRun : public upgrade::Sink {
-public:
-    Run run(OpenDevice& d, const Bytes& file, int limitMs)
+struct EngineRun : upgrade::Sink {
+    int result = -1; // 0 completed, else the numbered error; -1 neither in time
+    int framesWritten = 0, writesFailed = 0;
+    bool readsEnded = false; // before the run was over
+
+    EngineRun(OpenDevice& d, const Bytes& file, int limitMs)
+        : d_(d)
     {
-        d_ = &d;
         HidCaps caps;
         if (d.hid.getCaps(d.w, &caps) && caps.featureReportByteLength > 0)
             featureLength_ = caps.featureReportByteLength;
@@ -249,8 +245,12 @@ public:
                     *this);
             }
         }
-        run_.readsEnded = d.ended();
-        return run_;
+        readsEnded = d.ended();
+    }
+    std::string counts() const
+    {
+        return " (" + std::to_string(framesWritten) + " frames written, " + std::to_string(writesFailed) +
+               " writes failed)";
     }
 
     void send(const frames::Frame& frame) override
@@ -258,22 +258,14 @@ public:
         // Exactly the declared feature report length goes out, zero-padded.
         Bytes report(featureLength_, 0);
         std::copy(frame.begin(), frame.begin() + std::min(frame.size(), featureLength_), report.begin());
-        ++(d_->hid.setFeature(d_->w, report.data(), featureLength_) ? run_.framesWritten : run_.writesFailed);
+        ++(d_.hid.setFeature(d_.w, report.data(), featureLength_) ? framesWritten : writesFailed);
     }
     void setTimer(upgrade::Timer t, bool on) override
     {
         due_[int(t)] = on ? Clock::now() + period(t) : Clock::time_point::max();
     }
-    void numberedError(int number) override
-    {
-        run_.result = number;
-        over_ = true;
-    }
-    bool completion() override
-    {
-        run_.result = 0;
-        return over_ = true;
-    }
+    void numberedError(int number) override { result = number, over_ = true; }
+    bool completion() override { return result = 0, over_ = true; }
 
 private:
     static milliseconds period(upgrade::Timer t)
@@ -281,10 +273,9 @@ private:
         return milliseconds(t == upgrade::Timer::Delay ? 1000 : 2);
     }
 
-    OpenDevice* d_ = nullptr;
+    OpenDevice& d_;
     std::size_t featureLength_ = protocol::kFeatureReportSize;
     upgrade::Engine engine_;
-    Run run_;
     bool over_ = false;
     Clock::time_point due_[3] = {Clock::time_point::max(), Clock::time_point::max(),
                                  Clock::time_point::max()};
@@ -424,9 +415,9 @@ void upgradeThroughTheEngine(Provider& p)
     Plugged dev(p, {"--other", "1234:5678", "--dsp-length", std::to_string(fwimage::dspImage(kFile).size())});
     OpenDevice d(p);
     awaitAnswers(d);
-    const Run run = EngineRun().run(d, kFile, 120000);
-    require(run.result == 0, "the upgrade ended in error " + std::to_string(run.result));
-    require(run.writesFailed == 0, std::to_string(run.writesFailed) + " writes failed");
+    const EngineRun run(d, kFile, 120000);
+    require(run.result == 0 && run.writesFailed == 0,
+            "the upgrade ended in error " + std::to_string(run.result) + run.counts());
     d.close();
     Bytes dsp, arm;
     require(dev.remove(&dsp, &arm), "the device did not end cleanly");
@@ -440,12 +431,10 @@ void unplugDuringDspEndsInError2(Provider& p)
     Plugged dev(p, {"--unplug-after-frames", "34", "--dsp-length", "512"});
     OpenDevice d(p);
     awaitAnswers(d);
-    const Run run = EngineRun().run(d, kFile, 60000);
-    const std::string counts = " (" + std::to_string(run.framesWritten) + " frames written, " +
-                               std::to_string(run.writesFailed) + " writes failed)";
-    require(run.result == 2, "ended in error " + std::to_string(run.result) + ", not 2" + counts);
-    require(noneOfOurs(p), "the device did not leave the bus" + counts);
-    require(run.readsEnded && d.removalError().empty(), "the reader did not see the removal" + counts);
+    const EngineRun run(d, kFile, 60000);
+    require(run.result == 2, "ended in error " + std::to_string(run.result) + ", not 2" + run.counts());
+    require(noneOfOurs(p), "the device did not leave the bus" + run.counts());
+    require(run.readsEnded && d.removalError().empty(), "the reader did not see the removal" + run.counts());
 }
 
 } // namespace

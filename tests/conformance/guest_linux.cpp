@@ -48,44 +48,45 @@ bool waitUntil(const std::function<bool()>& done, int ms = 5000)
 }
 
 // virtual-hid-uhid as a child process, commanded through its standard input
-// and followed through the lines it prints.
+// and followed through the lines it prints, in the commands of
+// scripts/guest/device-control.py: start ARGS, send LINE, wait N MS PREFIX
+// and stop (SIGTERM: the program dumps its images and removes its devices).
 class UhidDevice {
 public:
-    explicit UhidDevice(const QStringList& args)
+    ~UhidDevice() { ask("stop"); }
+    std::string ask(const std::string& line)
     {
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] {
-            while (process_.canReadLine())
-                lines_ << QString::fromUtf8(process_.readLine()).trimmed();
-        });
-        process_.start(kUhid, args);
-    }
-    ~UhidDevice() { stop(); }
-    bool waitLine(const QString& prefix, int count = 1, int ms = 5000)
-    {
-        return waitUntil([&] { return lines(prefix) >= count; }, ms);
-    }
-    int lines(const QString& prefix) const
-    {
-        return int(std::count_if(lines_.begin(), lines_.end(),
-                                 [&](const QString& l) { return l.startsWith(prefix); }));
-    }
-    void command(const QByteArray& line)
-    {
-        process_.write(line + '\n');
-        process_.waitForBytesWritten(1000);
-    }
-    // SIGTERM: the program dumps its images and removes its devices.
-    bool stop()
-    {
-        if (process_.state() == QProcess::NotRunning)
-            return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
-        process_.terminate();
-        if (process_.waitForFinished(5000))
-            return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
-        process_.kill();
-        process_.waitForFinished(2000);
-        return false;
+        const QStringList w = QString::fromStdString(line).split(' ');
+        if (w[0] == "start") {
+            process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] {
+                while (process_.canReadLine())
+                    lines_ << QString::fromUtf8(process_.readLine()).trimmed();
+            });
+            process_.start(kUhid, w.mid(1));
+            return ask("wait 1 5000 created 0483:0525");
+        }
+        if (w[0] == "send") {
+            process_.write(w[1].toUtf8() + '\n');
+            return process_.waitForBytesWritten(1000) ? "ok" : "fail";
+        }
+        if (w[0] == "wait") {
+            const auto seen = [&] {
+                return std::count_if(lines_.begin(), lines_.end(),
+                                     [&](const QString& l) { return l.startsWith(w.mid(3).join(' ')); });
+            };
+            return waitUntil([&] { return seen() >= w[1].toInt(); }, w[2].toInt()) ? "ok" : "fail";
+        }
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(5000)) {
+                process_.kill();
+                process_.waitForFinished(2000);
+                return "fail killed";
+            }
+        }
+        return process_.exitStatus() == QProcess::NormalExit ? "ok " + std::to_string(process_.exitCode())
+                                                             : "fail crashed";
     }
 
 private:
@@ -93,8 +94,8 @@ private:
     QProcess process_;
 };
 
-// The device program commanded as scripts/guest/device-control.py commands
-// it for the Windows guest; it dumps its images into the work directory.
+// The device program as the Windows guest has it; it dumps its images into
+// the work directory.
 class Provider : public conformance::UhidProvider {
 public:
     Provider()
@@ -106,23 +107,9 @@ public:
 protected:
     std::string ask(const std::string& line) override
     {
-        const QStringList w = QString::fromStdString(line).split(' ');
-        bool ok = true;
-        if (w[0] == "start") {
-            device_ = std::make_unique<UhidDevice>(w.mid(1));
-            ok = device_->waitLine(QStringLiteral("created 0483:0525"));
-        } else if (!device_) {
-            ok = false;
-        } else if (w[0] == "send") {
-            device_->command(w[1].toUtf8());
-        } else if (w[0] == "wait") {
-            ok = device_->waitLine(w.mid(3).join(' '), w[1].toInt(), w[2].toInt());
-        } else if (w[0] == "stop") {
-            ok = device_->stop();
-            device_.reset();
-            return ok ? "ok 0" : "fail";
-        }
-        return ok ? "ok" : "fail " + line;
+        if (line.compare(0, 6, "start ") == 0)
+            device_ = std::make_unique<UhidDevice>();
+        return device_ ? device_->ask(line) : "fail no device";
     }
 
 private:
@@ -175,8 +162,8 @@ QString expectCli(const QStringList& args, int status, std::initializer_list<con
 // A uhid device with `args`, up and listed beside `present - 1` others.
 std::unique_ptr<UhidDevice> uhid(const QStringList& args, std::size_t present = 1)
 {
-    auto d = std::make_unique<UhidDevice>(args);
-    require(d->waitLine(QStringLiteral("created 0483:0525")), "the device was not created");
+    auto d = std::make_unique<UhidDevice>();
+    require(d->ask(("start " + args.join(' ')).toStdString()) == "ok", "the device was not created");
     require(waitUntil([&] { return conformance::ourDevices(*nativeHidPlatform()).size() == present; }),
             "the device is not listed");
     return d;
@@ -188,7 +175,7 @@ void cliUnplugDuringDsp()
     // times out after the device left.
     auto dev = uhid({"--unplug-after-frames", "63", "--replug-after-ms", "1500"});
     expectCli({}, unattended::Error2, {"Error 2"});
-    require(dev->waitLine(QStringLiteral("created 0483:0525"), 2, 10000), "the device did not come back");
+    require(dev->ask("wait 2 10000 created 0483:0525") == "ok", "the device did not come back");
 }
 
 void cliPermissionDenied()
@@ -196,7 +183,7 @@ void cliPermissionDenied()
     auto dev = uhid({"--verbose"}); // a line per frame: none may come
     expectCli({"--wait-device", "1"}, unattended::LinkFailure,
               {"Permission denied", "70-firmware-updater.rules"}, 30000, true);
-    require(dev->lines(QStringLiteral("frame")) == 0, "frames reached the device");
+    require(dev->ask("wait 1 0 frame") != "ok", "frames reached the device");
 }
 
 // Three devices with serials: --list --json shows them with their firmware
@@ -227,7 +214,7 @@ void cliStationThreeDevices()
     // Three upgrades share the guest's one emulated CPU: a generous limit.
     expectCli({"--all", "--timeout", "150"}, unattended::Success, {"3 of 3 devices written"}, 200000);
     for (int i = 0; i < 3; ++i) {
-        require(devices[i]->stop(), "a device program did not end cleanly");
+        require(devices[i]->ask("stop") == "ok 0", "a device program did not end cleanly");
         require(conformance::readFile((dir(i) + "/dsp.bin").toStdString()) == dsp &&
                     conformance::readFile((dir(i) + "/arm.bin").toStdString()) == arm,
                 "device " + std::to_string(i) + " does not hold the image");
