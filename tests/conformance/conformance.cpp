@@ -469,7 +469,7 @@ bool UhidProvider::replug()
 
 bool UhidProvider::remove(Bytes* dsp, Bytes* arm)
 {
-    if (ask("send unplug") == "ok")
+    if (unplugBeforeStop_ && ask("send unplug") == "ok")
         noneOfOurs(*this);
     const bool clean = ask("stop") == "ok 0";
     if (dsp)

@@ -67,13 +67,15 @@ public:
     bool plug(const Args& args, std::string* why) override;
     bool unplug() override;
     bool replug() override;
-    // The device under test leaves first, and alone: Wine's HID bus has been
-    // seen to stop taking plugs for good after several devices left at once.
     bool remove(protocol::Bytes* dsp, protocol::Bytes* arm) override;
 
 protected:
     // One command; the answer line, "ok ..." or "fail ...".
     virtual std::string ask(const std::string& line) = 0;
+    // The device under test leaves first, and alone, before the program
+    // stops: Wine's HID bus has been seen to stop taking plugs for good
+    // after several devices left at once.
+    bool unplugBeforeStop_ = false;
 
 private:
     std::string dumpDir_, readDir_;

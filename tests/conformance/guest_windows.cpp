@@ -32,6 +32,7 @@ public:
     WineProvider()
         : UhidProvider("/tmp/windows-tests", "Z:\\tmp\\windows-tests\\")
     {
+        unplugBeforeStop_ = true;
         CreateDirectoryA("Z:\\tmp\\windows-tests", nullptr);
         // A message-only window for the notices, as the updater's window gets them.
         WNDCLASSW wc{};
