@@ -8,11 +8,11 @@ target_link_libraries(conformance_checks PUBLIC updater_upgrade updater_usb)
 find_package(Threads REQUIRED)
 target_link_libraries(conformance_checks PUBLIC Threads::Threads)
 
-updater_add_test(NAME tst_conformance SOURCES conformance/tst_conformance.cpp LIBS conformance_checks)
-
-# The program that runs the checks and the cli's guest checks inside the
-# Linux guest; not a CTest test of the host (it needs /dev/uhid and root).
+# The virtual bus reads the device's options as virtual-hid-uhid does. The
+# program that runs the checks and the cli's guest checks inside the Linux
+# guest is not a CTest test of the host (it needs /dev/uhid and root).
 if(UNIX AND NOT APPLE)
+  updater_add_test(NAME tst_conformance SOURCES conformance/tst_conformance.cpp LIBS conformance_checks updater_uhid)
   add_executable(guest-linux-tests conformance/guest_linux.cpp)
   target_link_libraries(guest-linux-tests PRIVATE conformance_checks updater_native)
 endif()

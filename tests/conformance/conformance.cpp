@@ -5,12 +5,13 @@
 #include "usb/discovery.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -34,36 +35,49 @@ std::string hex(protocol::ByteView bytes)
     return out;
 }
 
-std::string ids(std::uint16_t vendor, std::uint16_t product)
+// "vvvv:pppp" (lower case) from the ids a device path carries after "VID"
+// and "PID", in either case; empty if none.
+std::string idsInPath(std::string path)
 {
-    char b[10];
-    std::snprintf(b, sizeof b, "%04x:%04x", vendor, product);
-    return b;
+    for (char& c : path)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    std::string vendor, product;
+    if (!idsFromDevicePath(path, &vendor, &product))
+        return {};
+    std::string out = vendor + ":" + product;
+    for (char& c : out)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return out;
 }
 
-// "vvvv:pppp" from the attributes a probe open reads; empty when that fails.
-std::string idsOf(HidPlatform& hid, const std::string& path)
+// Runs the provider's notices until `done` holds or `ms` pass; true when done.
+bool waitUntil(Provider& p, const std::function<bool()>& done, int ms = 5000)
 {
-    const HidHandle h = hid.openProbe(path);
-    HidAttributes a;
-    const bool ok = h != kInvalidHidHandle && hid.getAttributes(h, &a);
-    if (h != kInvalidHidHandle)
-        hid.close(h);
-    return ok ? ids(a.vendorId, a.productId) : std::string();
+    const Clock::time_point end = Clock::now() + milliseconds(ms);
+    while (!done()) {
+        if (Clock::now() >= end)
+            return false;
+        p.pump(10);
+    }
+    return true;
 }
 
-// The device of `setup`, plugged once the interfaces of earlier checks are
+bool noneOfOurs(Provider& p)
+{
+    return waitUntil(
+        p, [&] { return ourDevices(p.hid()).empty(); }, p.listWaitMs());
+}
+
+// The device of `args`, plugged once the interfaces of earlier checks are
 // gone and listed once it is up; removed again at the end of its scope.
 class Plugged {
 public:
-    Plugged(Provider& p, const DeviceSetup& setup)
+    Plugged(Provider& p, const Args& args)
         : p_(p)
     {
-        require(waitUntil(
-                    p, [&] { return ourDevices(p.hid()).empty(); }, p.listWaitMs()),
-                "a device of an earlier test is still listed");
+        require(noneOfOurs(p), "a device of an earlier test is still listed");
         std::string why;
-        require(p.plug(setup, &why), "the device was not plugged: " + why);
+        require(p.plug(args, &why), "the device was not plugged: " + why);
         std::size_t n = 0;
         if (!waitUntil(
                 p, [&] { return (n = ourDevices(p.hid()).size()) == 1; }, p.listWaitMs())) {
@@ -74,12 +88,10 @@ public:
     ~Plugged() { remove(); }
     bool remove(Bytes* dsp = nullptr, Bytes* arm = nullptr)
     {
-        if (removed_)
+        if (std::exchange(removed_, true))
             return true;
-        removed_ = true;
         const bool clean = p_.remove(dsp, arm);
-        waitUntil(
-            p_, [&] { return ourDevices(p_.hid()).empty(); }, p_.listWaitMs());
+        noneOfOurs(p_);
         return clean;
     }
 
@@ -88,13 +100,13 @@ private:
     bool removed_ = false;
 };
 
-// The device opened for reading and for writing, as the updater opens it.
-struct OpenDevice {
-    HidPlatform& hid;
-    HidHandle r = kInvalidHidHandle;
-    HidHandle w = kInvalidHidHandle;
-    explicit OpenDevice(HidPlatform& h)
-        : hid(h)
+// The device opened for reading and for writing, as the updater opens it,
+// and a thread that reads its input reports (as the updater's reader reads
+// them) into a queue until a read fails.
+class OpenDevice {
+public:
+    explicit OpenDevice(Provider& p)
+        : hid(p.hid())
     {
         const std::vector<std::string> found = ourDevices(hid);
         require(found.size() == 1, "expected one 0483:0525 interface to open");
@@ -104,79 +116,81 @@ struct OpenDevice {
             close();
             require(false, "open failed: " + hid.lastError());
         }
+        reader_ = std::thread([this, &p, h = r] {
+            std::uint8_t buf[protocol::kInputReportSize];
+            for (int n = 1; n > 0;) {
+                n = hid.readInput(h, buf, sizeof buf);
+                const std::string why = n <= 0 ? p.removalError() : std::string();
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (n > 0)
+                    queue_.emplace_back(buf, buf + n);
+                else
+                    failure_ = n, removalError_ = why, ended_ = true;
+                cv_.notify_all();
+            }
+        });
     }
     ~OpenDevice() { close(); }
+    // Closes the handles, which ends a pending read, and joins the reader.
     void close()
     {
         for (HidHandle* h : {&r, &w})
             if (*h != kInvalidHidHandle)
                 hid.close(std::exchange(*h, kInvalidHidHandle));
+        if (reader_.joinable())
+            reader_.join();
     }
-};
-
-// One read of an input report on a thread of its own. Whoever lets it go
-// out of scope unfinished closes the handle first, which ends the read.
-class PendingRead {
-public:
-    PendingRead(Provider& p, HidHandle h)
-        : thread_([this, &p, h] {
-            const int n = p.hid().readInput(h, buf_, sizeof buf_);
-            const std::string why = n < 0 ? p.removalError() : std::string();
-            std::lock_guard<std::mutex> lock(mutex_);
-            n_ = n;
-            removalError_ = why;
-            done_ = true;
-            cv_.notify_all();
-        })
-    {}
-    ~PendingRead() { thread_.join(); }
-    bool wait(int ms)
+    // Writes a feature report of the device's 11 bytes starting with `frame`.
+    bool send(std::initializer_list<std::uint8_t> frame)
+    {
+        Bytes f(frame);
+        f.resize(protocol::kFeatureReportSize);
+        return hid.setFeature(w, f.data(), f.size());
+    }
+    // The next report read by `until`; empty when none came.
+    Bytes next(Clock::time_point until)
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        return cv_.wait_for(lock, milliseconds(ms), [this] { return done_; });
+        if (!cv_.wait_until(lock, until, [this] { return !queue_.empty(); }))
+            return {};
+        Bytes b = std::move(queue_.front());
+        queue_.pop_front();
+        return b;
     }
-    int n() const { return n_; }
-    Bytes bytes() const { return n_ > 0 ? Bytes(buf_, buf_ + n_) : Bytes(); }
+    Bytes next(int ms = 3000) { return next(Clock::now() + milliseconds(ms)); }
+    // Whether the reads have ended within `ms`; then how.
+    bool ended(int ms = 0)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return cv_.wait_for(lock, milliseconds(ms), [this] { return ended_; });
+    }
+    int failure() const { return failure_; }
     const std::string& removalError() const { return removalError_; }
 
+    HidPlatform& hid;
+    HidHandle r = kInvalidHidHandle;
+    HidHandle w = kInvalidHidHandle;
+
 private:
-    std::uint8_t buf_[protocol::kInputReportSize] = {}; // as the updater's reader reads
-    int n_ = 0;
-    std::string removalError_;
-    bool done_ = false;
     std::mutex mutex_;
     std::condition_variable cv_;
-    std::thread thread_;
+    std::deque<Bytes> queue_;
+    bool ended_ = false;
+    int failure_ = 0;
+    std::string removalError_;
+    std::thread reader_;
 };
-
-// Reads one report; gives up after `ms` by closing the device.
-Bytes readReport(Provider& p, OpenDevice& d, int ms = 3000)
-{
-    PendingRead read(p, d.r);
-    if (!read.wait(ms))
-        d.close();
-    read.wait(5000);
-    return read.bytes();
-}
 
 int firmwareIn(const Bytes& r)
 {
     return frames::decodeReply(r) == frames::Reply::Version ? frames::replyVersion(r) : -1;
 }
 
-// Writes a feature report of the device's 11 bytes starting with `frame`.
-bool send(OpenDevice& d, std::initializer_list<std::uint8_t> frame)
-{
-    Bytes f(frame);
-    f.resize(protocol::kFeatureReportSize);
-    return d.hid.setFeature(d.w, f.data(), f.size());
-}
-
 // Sends a frame and reads the next report: the reply when it is 20 bytes
 // long with the given code and sub-code (-1: any), otherwise nothing.
-Bytes ask(Provider& p, OpenDevice& d, std::initializer_list<std::uint8_t> f, int code, int sub = -1)
+Bytes ask(OpenDevice& d, std::initializer_list<std::uint8_t> f, int code, int sub = -1)
 {
-    const Bytes r = send(d, f) ? readReport(p, d) : Bytes();
+    const Bytes r = d.send(f) ? d.next() : Bytes();
     const bool ok = r.size() == protocol::kInputReportSize && r[0] == protocol::kReportId && r[1] == code &&
                     (sub < 0 || r[2] == sub);
     return ok ? r : Bytes();
@@ -185,71 +199,45 @@ Bytes ask(Provider& p, OpenDevice& d, std::initializer_list<std::uint8_t> f, int
 // A backend may list a new device a moment before it reads its reports (Wine
 // does), and a reply sent then is lost: asks for the version until one
 // comes, at most five times, before a check that must not lose one.
-void awaitAnswers(Provider& p, OpenDevice& d)
+void awaitAnswers(OpenDevice& d)
 {
-    PendingRead read(p, d.r);
-    for (int asked = 0; asked < 5 && !read.wait(0); ++asked) {
-        send(d, {0x80, 0x03, 0x01});
-        read.wait(1000);
-    }
-    const bool answered = read.wait(0);
-    if (!answered)
-        d.close(); // ends the pending read
-    require(answered && firmwareIn(read.bytes()) >= 0, "the device never answered a version query");
+    bool answered = false;
+    for (int asked = 0; asked < 5 && !answered; ++asked)
+        answered = d.send({0x80, 0x03, 0x01}) && firmwareIn(d.next(1000)) >= 0;
+    require(answered, "the device never answered a version query");
 }
 
 // ------------------------------------------------- the product's engine
 
-struct Run {
+// A whole upgrade of a file by upgrade::Engine over the open device: the
+// engine's timers as deadlines (the stages' 2 ms, the start wait's 1 s), its
+// frames through the backend at the declared feature report length, the
+// replies from the device's reader.
+struct EngineRun : upgrade::Sink {
     int result = -1; // 0 completed, else the numbered error; -1 neither in time
-    int framesWritten = 0;
-    int writesFailed = 0;
-    int readFailures = 0; // reads that failed before the run was over
-};
+    int framesWritten = 0, writesFailed = 0;
+    bool readsEnded = false; // before the run was over
 
-// A whole upgrade of `file` by upgrade::Engine over the open handles: the
-// engine's timers as deadlines (the stages' 2 ms, the start wait's 1 s),
-// its frames through the backend, the replies from a reader thread. `read`
-// is closed before it returns.
-class EngineRun : public upgrade::Sink {
-public:
-    EngineRun(HidPlatform& hid, HidHandle write)
-        : hid_(hid)
-        , write_(write)
+    EngineRun(OpenDevice& d, const Bytes& file, int limitMs)
+        : d_(d)
     {
         HidCaps caps;
-        if (hid.getCaps(write, &caps) && caps.featureReportByteLength > 0)
+        if (d.hid.getCaps(d.w, &caps) && caps.featureReportByteLength > 0)
             featureLength_ = caps.featureReportByteLength;
-    }
-
-    Run run(HidHandle read, const Bytes& file, int limitMs)
-    {
         fwimage::Header h;
         fwimage::parseHeader(file, &h);
         engine_.image.data = file;
         engine_.image.dspImageEnd = std::int32_t(h.dspLength + fwimage::kHeaderSize);
-        std::thread reader([&] { readAll(read); });
         engine_.carry(engine_.start(), *this);
         const Clock::time_point limit = Clock::now() + milliseconds(limitMs);
         while (!over_ && Clock::now() < limit) {
-            Clock::time_point next = Clock::now() + milliseconds(100);
-            for (int t = 0; t < 3; ++t)
-                if (running_[t])
-                    next = std::min(next, due_[t]);
-            std::deque<Bytes> replies;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                cv_.wait_until(lock, next, [this] { return !queue_.empty(); });
-                replies.swap(queue_);
-            }
-            for (const Bytes& r : replies)
-                if (!over_)
-                    engine_.carry(engine_.reply(r), *this);
-            const Clock::time_point now = Clock::now();
+            const Bytes r = d.next(std::min({Clock::now() + milliseconds(100), due_[0], due_[1], due_[2]}));
+            if (!r.empty())
+                engine_.carry(engine_.reply(r), *this);
             for (upgrade::Timer t : {upgrade::Timer::Delay, upgrade::Timer::Dsp, upgrade::Timer::Arm}) {
-                if (over_ || !running_[int(t)] || now < due_[int(t)])
+                if (over_ || Clock::now() < due_[int(t)])
                     continue;
-                due_[int(t)] = now + period(t);
+                due_[int(t)] = Clock::now() + period(t);
                 engine_.carry(
                     t == upgrade::Timer::Delay
                         ? engine_.startTick()
@@ -257,39 +245,27 @@ public:
                     *this);
             }
         }
-        stopping_ = true;
-        hid_.close(read);
-        reader.join();
-        return run_;
+        readsEnded = d.ended();
+    }
+    std::string counts() const
+    {
+        return " (" + std::to_string(framesWritten) + " frames written, " + std::to_string(writesFailed) +
+               " writes failed)";
     }
 
     void send(const frames::Frame& frame) override
     {
         // Exactly the declared feature report length goes out, zero-padded.
-        Bytes report(std::max<std::size_t>(featureLength_, 1), 0);
+        Bytes report(featureLength_, 0);
         std::copy(frame.begin(), frame.begin() + std::min(frame.size(), featureLength_), report.begin());
-        if (hid_.setFeature(write_, report.data(), featureLength_))
-            ++run_.framesWritten;
-        else
-            ++run_.writesFailed;
+        ++(d_.hid.setFeature(d_.w, report.data(), featureLength_) ? framesWritten : writesFailed);
     }
     void setTimer(upgrade::Timer t, bool on) override
     {
-        running_[int(t)] = on;
-        if (on)
-            due_[int(t)] = Clock::now() + period(t);
+        due_[int(t)] = on ? Clock::now() + period(t) : Clock::time_point::max();
     }
-    void numberedError(int number) override
-    {
-        run_.result = number;
-        over_ = true;
-    }
-    bool completion() override
-    {
-        run_.result = 0;
-        over_ = true;
-        return true;
-    }
+    void numberedError(int number) override { result = number, over_ = true; }
+    bool completion() override { return result = 0, over_ = true; }
 
 private:
     static milliseconds period(upgrade::Timer t)
@@ -297,44 +273,19 @@ private:
         return milliseconds(t == upgrade::Timer::Delay ? 1000 : 2);
     }
 
-    void readAll(HidHandle read)
-    {
-        std::uint8_t buf[protocol::kInputReportSize];
-        for (;;) {
-            const int n = hid_.readInput(read, buf, sizeof buf);
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (n <= 0) {
-                if (!stopping_)
-                    ++run_.readFailures;
-                return;
-            }
-            if (buf[0] == protocol::kReportId)
-                queue_.emplace_back(buf, buf + n);
-            cv_.notify_all();
-        }
-    }
-
-    HidPlatform& hid_;
-    HidHandle write_;
+    OpenDevice& d_;
     std::size_t featureLength_ = protocol::kFeatureReportSize;
     upgrade::Engine engine_;
-    Run run_;
     bool over_ = false;
-    bool running_[3] = {};
-    Clock::time_point due_[3];
-    std::atomic<bool> stopping_{false};
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::deque<Bytes> queue_;
+    Clock::time_point due_[3] = {Clock::time_point::max(), Clock::time_point::max(),
+                                 Clock::time_point::max()};
 };
 
 // ---------------------------------------------------------------- checks
 
 void enumerationByIds(Provider& p)
 {
-    DeviceSetup s;
-    s.others = {0x12345678, 0x04830526};
-    Plugged dev(p, s);
+    Plugged dev(p, {"--other", "1234:5678", "--other", "0483:0526"});
     HidPlatform& hid = p.hid();
     std::vector<std::string> paths;
     auto listed = [&](const std::string& which) {
@@ -347,10 +298,17 @@ void enumerationByIds(Provider& p)
         p.listWaitMs());
     std::string all;
     for (const std::string& path : paths) {
-        const std::string got = idsOf(hid, path);
-        require(!got.empty(), "attributes of " + path + " not read: " + hid.lastError());
+        // The ids a probe open reads are the ones the path carries.
+        const HidHandle h = hid.openProbe(path);
+        HidAttributes a;
+        const bool ok = h != kInvalidHidHandle && hid.getAttributes(h, &a);
+        if (h != kInvalidHidHandle)
+            hid.close(h);
+        char got[10];
+        std::snprintf(got, sizeof got, "%04x:%04x", a.vendorId, a.productId);
+        require(ok, "attributes of " + path + " not read: " + hid.lastError());
         require(idsInPath(path) == got, "path " + path + " does not carry the ids " + got);
-        all += " " + got;
+        all += std::string(" ") + got;
     }
     for (const char* which : {"0483:0525", "1234:5678", "0483:0526"})
         require(listed(which) == 1, std::string(which) + " not listed once:" + all);
@@ -360,14 +318,12 @@ void capsGiveReportLengths(Provider& p)
 {
     // Other descriptors, other lengths: they are read, not assumed.
     const struct {
-        int featureBytes, inputBytes, feature, input;
-    } cases[] = {{0, 0, 11, 20}, {15, 12, 16, 13}};
+        Args args;
+        int feature, input;
+    } cases[] = {{{}, 11, 20}, {{"--feature-bytes", "15", "--input-bytes", "12"}, 16, 13}};
     for (const auto& c : cases) {
-        DeviceSetup s;
-        s.featureBytes = c.featureBytes;
-        s.inputBytes = c.inputBytes;
-        Plugged dev(p, s);
-        OpenDevice d(p.hid());
+        Plugged dev(p, c.args);
+        OpenDevice d(p);
         HidCaps caps;
         require(p.hid().getCaps(d.w, &caps), "caps not read: " + p.hid().lastError());
         require(caps.featureReportByteLength == c.feature && caps.inputReportByteLength == c.input,
@@ -379,17 +335,14 @@ void capsGiveReportLengths(Provider& p)
 
 void framesAndReplies(Provider& p)
 {
-    DeviceSetup s;
-    s.firmware = 4321;
-    s.refuseWrite = 3;
-    Plugged dev(p, s);
-    OpenDevice d(p.hid());
-    require(firmwareIn(ask(p, d, {0x80, 0x03, 0x01}, 0x0A)) == 4321, "no version reply with firmware 4321");
-    require(!ask(p, d, {0x80, 0x0C, 0x54, 0x02}, 0x0C, 0x55).empty(), "no start acknowledgement");
+    Plugged dev(p, {"--firmware", "4321", "--refuse-write", "3"});
+    OpenDevice d(p);
+    require(firmwareIn(ask(d, {0x80, 0x03, 0x01}, 0x0A)) == 4321, "no version reply with firmware 4321");
+    require(!ask(d, {0x80, 0x0C, 0x54, 0x02}, 0x0C, 0x55).empty(), "no start acknowledgement");
     // The third write is refused by the device: the write reports failure.
-    require(!send(d, {0x80, 0x0C, 0x23, 0x01}), "a refused write reported success");
+    require(!d.send({0x80, 0x0C, 0x23, 0x01}), "a refused write reported success");
     // The next one goes through again and is answered (DSP handshake).
-    require(!ask(p, d, {0x80, 0x0C, 0x23, 0x01}, 0x0C, 0x56).empty(), "no DSP acknowledgement");
+    require(!ask(d, {0x80, 0x0C, 0x23, 0x01}, 0x0C, 0x56).empty(), "no DSP acknowledgement");
 }
 
 void backToBackReports(Provider& p)
@@ -397,19 +350,15 @@ void backToBackReports(Provider& p)
     // Eight reports queued at one moment before the reply, each 12 bytes,
     // shorter than the declared 20: a backend may hand them out at the
     // declared length, zero-padded; the 12 bytes sent come first.
-    DeviceSetup s;
-    s.burstBefore = 8;
-    s.inputReportLength = 12;
-    s.firmware = 1234;
-    Plugged dev(p, s);
-    OpenDevice d(p.hid());
-    require(send(d, {0x80, 0x03, 0x01}), "version query not written");
+    Plugged dev(p, {"--burst-before", "8", "--input-report-length", "12", "--firmware", "1234"});
+    OpenDevice d(p);
+    require(d.send({0x80, 0x03, 0x01}), "version query not written");
     for (int i = 0; i < 8; ++i) {
-        const Bytes b = readReport(p, d);
+        const Bytes b = d.next();
         require(b.size() >= 12 && b[0] == 0x80 && b[1] == 0x7E && b[2] == i,
                 "report " + std::to_string(i) + " is " + hex(b) + ", not 80 7e " + std::to_string(i));
     }
-    const Bytes reply = readReport(p, d);
+    const Bytes reply = d.next();
     require(reply.size() >= 12 && firmwareIn(reply) == 1234,
             "the version reply with firmware 1234 did not follow the burst: " + hex(reply));
 }
@@ -420,7 +369,7 @@ struct Notices {
     int removals = 0; // counted from the first arrival on
 };
 
-void noticesOnUnplugAndReplug(Provider& p, Notices& n)
+void unplugAndReplug(Provider& p, Notices& n)
 {
     require(n.registered, "registerNotices failed: " + p.hid().lastError());
     // Notices of the earlier checks' devices may still be on their way: let
@@ -432,11 +381,17 @@ void noticesOnUnplugAndReplug(Provider& p, Notices& n)
     }
     n.arrivals = n.removals = 0;
     {
-        DeviceSetup s;
-        s.others = {0x12345678};
-        Plugged dev(p, s);
+        Plugged dev(p, {"--other", "1234:5678"});
         require(waitUntil(p, [&] { return n.arrivals >= 1; }), "no arrival notice");
-        require(p.unplug(), "the device did not leave");
+        {
+            // A read pending when the device leaves ends, as a removal.
+            OpenDevice d(p);
+            require(d.next(300).empty() && !d.ended(), "the read returned without a report");
+            require(p.unplug(), "the device did not leave");
+            require(d.ended(5000), "a pending read survived the removal for 5 s");
+            require(d.failure() == -1, "the read did not fail");
+            require(d.removalError().empty(), d.removalError());
+        }
         require(waitUntil(p, [&] { return n.removals >= 1; }), "no removal notice");
         require(p.replug(), "the device did not come back");
         require(waitUntil(p, [&] { return n.arrivals >= 2; }), "no arrival notice on replug");
@@ -445,72 +400,41 @@ void noticesOnUnplugAndReplug(Provider& p, Notices& n)
         require(waitUntil(
                     p, [&] { return ourDevices(p.hid()).size() == 1; }, p.listWaitMs()),
                 "the replugged device is not listed");
-        OpenDevice d(p.hid());
-        require(!ask(p, d, {0x80, 0x03, 0x01}, 0x0A).empty(), "no version reply from the replugged device");
+        OpenDevice d(p);
+        require(!ask(d, {0x80, 0x03, 0x01}, 0x0A).empty(), "no version reply from the replugged device");
     }
     require(waitUntil(p, [&] { return n.removals >= 2; }), "no removal notice at the end");
     require(n.arrivals == 2, "more arrivals than plugs");
 }
 
-void removalEndsPendingRead(Provider& p)
-{
-    Plugged dev(p, DeviceSetup{});
-    OpenDevice d(p.hid());
-    PendingRead read(p, d.r);
-    const bool blocked = !read.wait(300);
-    require(p.unplug(), "the device did not leave");
-    const bool ended = read.wait(5000);
-    if (!ended)
-        d.close(); // ends the read, so the thread can be joined
-    require(blocked, "the read returned without a report");
-    require(ended, "a pending read survived the removal for 5 s");
-    require(read.n() == -1, "the read did not fail");
-    require(read.removalError().empty(), read.removalError());
-}
-
 // A 1 KiB image: 512 bytes for each stage.
-Bytes sampleFile()
-{
-    return fwimage::pack(fwimage::sampleBytes(512, 7), fwimage::sampleBytes(512, 8), 5001);
-}
+const Bytes kFile = fwimage::pack(fwimage::sampleBytes(512, 7), fwimage::sampleBytes(512, 8), 5001);
 
 void upgradeThroughTheEngine(Provider& p)
 {
-    const Bytes file = sampleFile();
-    DeviceSetup s;
-    s.others = {0x12345678};
-    s.dspLength = fwimage::dspImage(file).size();
-    Plugged dev(p, s);
-    OpenDevice d(p.hid());
-    awaitAnswers(p, d);
-    const Run run = EngineRun(p.hid(), d.w).run(std::exchange(d.r, kInvalidHidHandle), file, 120000);
-    require(run.result == 0, "the upgrade ended in error " + std::to_string(run.result));
-    require(run.writesFailed == 0, std::to_string(run.writesFailed) + " writes failed");
+    Plugged dev(p, {"--other", "1234:5678", "--dsp-length", std::to_string(fwimage::dspImage(kFile).size())});
+    OpenDevice d(p);
+    awaitAnswers(d);
+    const EngineRun run(d, kFile, 120000);
+    require(run.result == 0 && run.writesFailed == 0,
+            "the upgrade ended in error " + std::to_string(run.result) + run.counts());
     d.close();
     Bytes dsp, arm;
     require(dev.remove(&dsp, &arm), "the device did not end cleanly");
-    require(dsp == fwimage::dspImage(file), "the device's DSP image differs from the file's");
-    require(arm == fwimage::armImage(file), "the device's ARM image differs from the file's");
+    require(dsp == fwimage::dspImage(kFile), "the device's DSP image differs from the file's");
+    require(arm == fwimage::armImage(kFile), "the device's ARM image differs from the file's");
 }
 
 void unplugDuringDspEndsInError2(Provider& p)
 {
     // A version query, start, DSP handshake, then 31 of the 64 DSP blocks.
-    DeviceSetup s;
-    s.unplugAfterFrames = 34;
-    s.dspLength = 512;
-    Plugged dev(p, s);
-    OpenDevice d(p.hid());
-    awaitAnswers(p, d);
-    const Run run = EngineRun(p.hid(), d.w).run(std::exchange(d.r, kInvalidHidHandle), sampleFile(), 60000);
-    const std::string counts = " (" + std::to_string(run.framesWritten) + " frames written, " +
-                               std::to_string(run.writesFailed) + " writes and " +
-                               std::to_string(run.readFailures) + " reads failed)";
-    require(run.result == 2, "ended in error " + std::to_string(run.result) + ", not 2" + counts);
-    require(waitUntil(
-                p, [&] { return ourDevices(p.hid()).empty(); }, p.listWaitMs()),
-            "the device did not leave the bus" + counts);
-    require(run.readFailures == 1, "the reader did not see the removal" + counts);
+    Plugged dev(p, {"--unplug-after-frames", "34", "--dsp-length", "512"});
+    OpenDevice d(p);
+    awaitAnswers(d);
+    const EngineRun run(d, kFile, 60000);
+    require(run.result == 2, "ended in error " + std::to_string(run.result) + ", not 2" + run.counts());
+    require(noneOfOurs(p), "the device did not leave the bus" + run.counts());
+    require(run.readsEnded && d.removalError().empty(), "the reader did not see the removal" + run.counts());
 }
 
 } // namespace
@@ -521,22 +445,38 @@ void require(bool ok, const std::string& why)
         throw Failure{why};
 }
 
-std::vector<std::string> uhidArguments(const DeviceSetup& s, const std::string& dumpDir)
+bool UhidProvider::plug(const Args& args, std::string* why)
 {
-    std::vector<std::string> a = {"--firmware", std::to_string(s.firmware), "--dump-dir", dumpDir};
-    for (std::uint32_t other : s.others)
-        a.insert(a.end(), {"--other", ids(std::uint16_t(other >> 16), std::uint16_t(other))});
-    const std::pair<const char*, long> numbers[] = {{"--feature-bytes", s.featureBytes},
-                                                    {"--input-bytes", s.inputBytes},
-                                                    {"--refuse-write", s.refuseWrite},
-                                                    {"--burst-before", s.burstBefore},
-                                                    {"--input-report-length", s.inputReportLength},
-                                                    {"--unplug-after-frames", s.unplugAfterFrames},
-                                                    {"--dsp-length", long(s.dspLength)}};
-    for (const auto& [option, value] : numbers)
-        if (value > 0)
-            a.insert(a.end(), {option, std::to_string(value)});
-    return a;
+    std::string line = "start --dump-dir " + dumpDir_;
+    for (const std::string& a : args)
+        line += " " + a;
+    plugs_ = 1;
+    *why = ask(line);
+    return *why == "ok";
+}
+
+bool UhidProvider::unplug()
+{
+    return ask("send unplug") == "ok" &&
+           ask("wait " + std::to_string(plugs_) + " 5000 destroyed 0483:0525") == "ok";
+}
+
+bool UhidProvider::replug()
+{
+    return ask("send plug") == "ok" &&
+           ask("wait " + std::to_string(++plugs_) + " 5000 created 0483:0525") == "ok";
+}
+
+bool UhidProvider::remove(Bytes* dsp, Bytes* arm)
+{
+    if (unplugBeforeStop_ && ask("send unplug") == "ok")
+        noneOfOurs(*this);
+    const bool clean = ask("stop") == "ok 0";
+    if (dsp)
+        *dsp = readFile(readDir_ + "dsp.bin");
+    if (arm)
+        *arm = readFile(readDir_ + "arm.bin");
+    return clean;
 }
 
 void Runner::test(const std::string& name, const std::function<void()>& check)
@@ -574,56 +514,23 @@ void run(Provider& p, Runner& runner, const std::string& prefix)
         else if (notices.arrivals > 0)
             ++notices.removals;
     });
-    const std::pair<const char*, std::function<void()>> checks[] = {
-        {"enumeration-by-ids", [&] { enumerationByIds(p); }},
-        {"caps-give-report-lengths", [&] { capsGiveReportLengths(p); }},
-        {"frames-and-replies", [&] { framesAndReplies(p); }},
-        {"back-to-back-reports", [&] { backToBackReports(p); }},
-        {"notices-on-unplug-and-replug", [&] { noticesOnUnplugAndReplug(p, notices); }},
-        {"removal-ends-pending-read", [&] { removalEndsPendingRead(p); }},
-        {"upgrade-through-the-engine", [&] { upgradeThroughTheEngine(p); }},
-        {"unplug-during-dsp-is-error-2", [&] { unplugDuringDspEndsInError2(p); }},
+    const std::pair<const char*, void (*)(Provider&)> checks[] = {
+        {"enumeration-by-ids", enumerationByIds},
+        {"caps-give-report-lengths", capsGiveReportLengths},
+        {"frames-and-replies", framesAndReplies},
+        {"back-to-back-reports", backToBackReports},
+        {"unplug-ends-read-notices-replug", [](Provider& q) { unplugAndReplug(q, notices); }},
+        {"upgrade-through-the-engine", upgradeThroughTheEngine},
+        {"unplug-during-dsp-is-error-2", unplugDuringDspEndsInError2},
     };
     for (const auto& [name, check] : checks)
-        runner.test(prefix + name, check);
-}
-
-std::string idsInPath(const std::string& path)
-{
-    // Paths carry the ids after "VID" and "PID", in either case.
-    std::string upper = path;
-    for (char& c : upper)
-        c = char(std::toupper(static_cast<unsigned char>(c)));
-    std::string vendor, product;
-    if (!idsFromDevicePath(upper, &vendor, &product))
-        return {};
-    std::string out = vendor + ":" + product;
-    for (char& c : out)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-bool waitUntil(Provider& p, const std::function<bool()>& done, int ms)
-{
-    const Clock::time_point end = Clock::now() + milliseconds(ms);
-    while (!done()) {
-        if (Clock::now() >= end)
-            return false;
-        p.pump(10);
-    }
-    return true;
+        runner.test(prefix + name, [&, check = check] { check(p); });
 }
 
 Bytes readFile(const std::string& path)
 {
-    Bytes out;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) {
-        std::uint8_t buf[4096];
-        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0 && out.size() < (1u << 20);)
-            out.insert(out.end(), buf, buf + n);
-        std::fclose(f);
-    }
-    return out;
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::vector<std::string> ourDevices(HidPlatform& hid)

@@ -13,7 +13,6 @@
 #include "protocol/protocol.h"
 #include "usb/hidplatform.h"
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,32 +25,17 @@ struct Failure {
 // Ends the running check with `why` unless `ok`.
 void require(bool ok, const std::string& why);
 
-// The device a check plugs, and its faults.
-struct DeviceSetup {
-    std::uint16_t firmware = 5000;
-    std::vector<std::uint32_t> others; // vendor << 16 | product of foreign interfaces plugged first
-    int featureBytes = 0;              // the declared feature report, id not counted (0: 10)
-    // The declared input report, id not counted (0: 19, or one less than
-    // inputReportLength when that is given).
-    int inputBytes = 0;
-    int refuseWrite = 0;       // the Nth feature write is refused
-    int burstBefore = 0;       // reports 80 7E <n> queued before each reply
-    int inputReportLength = 0; // length of the reports it sends (0: the declared)
-    int unplugAfterFrames = 0; // leaves the bus after the Nth frame
-    std::size_t dspLength = 0; // the DSP image length it is told
-};
-
-// The command line of virtual-hid-uhid for `setup`, dumping its images into
-// `dumpDir` when it ends.
-std::vector<std::string> uhidArguments(const DeviceSetup& setup, const std::string& dumpDir);
+// The device a check plugs, and its faults, as virtual-hid-uhid's options
+// ("--firmware", "4321", "--refuse-write", "3", ...).
+using Args = std::vector<std::string>;
 
 // How a backend's device is plugged and pulled.
 class Provider {
 public:
     virtual ~Provider() = default;
     virtual HidPlatform& hid() = 0;
-    // Plugs the device of `setup` beside its others; false and why on failure.
-    virtual bool plug(const DeviceSetup& setup, std::string* why) = 0;
+    // Plugs the device of `args` beside its others; false and why on failure.
+    virtual bool plug(const Args& args, std::string* why) = 0;
     // The device leaves the bus; it comes back in the same place.
     virtual bool unplug() = 0;
     virtual bool replug() = 0;
@@ -60,12 +44,42 @@ public:
     virtual bool remove(protocol::Bytes* dsp = nullptr, protocol::Bytes* arm = nullptr) = 0;
     // Delivers the backend's notices for about `ms` milliseconds.
     virtual void pump(int ms) = 0;
-    virtual bool registerNotices(HidPlatform::NoticeSink sink) = 0;
+    virtual bool registerNotices(HidPlatform::NoticeSink sink)
+    {
+        return hid().registerNotices(nullptr, sink);
+    }
     // On the reading thread, right after a read failed because the device
     // left: empty when the backend reported a removal, else what it did.
     virtual std::string removalError() { return {}; }
     // How long the enumeration may take to follow a plug or an unplug.
     virtual int listWaitMs() const { return 5000; }
+};
+
+// virtual-hid-uhid as the device, driven by the line commands of
+// scripts/guest/device-control.py (start ARGS, send LINE, wait N MS PREFIX,
+// stop); it dumps its images into `dumpDir`, read back here as `readDir`.
+class UhidProvider : public Provider {
+public:
+    UhidProvider(std::string dumpDir, std::string readDir)
+        : dumpDir_(std::move(dumpDir))
+        , readDir_(std::move(readDir))
+    {}
+    bool plug(const Args& args, std::string* why) override;
+    bool unplug() override;
+    bool replug() override;
+    bool remove(protocol::Bytes* dsp, protocol::Bytes* arm) override;
+
+protected:
+    // One command; the answer line, "ok ..." or "fail ...".
+    virtual std::string ask(const std::string& line) = 0;
+    // The device under test leaves first, and alone, before the program
+    // stops: Wine's HID bus has been seen to stop taking plugs for good
+    // after several devices left at once.
+    bool unplugBeforeStop_ = false;
+
+private:
+    std::string dumpDir_, readDir_;
+    int plugs_ = 0; // "created 0483:0525" lines of the running device program
 };
 
 // Runs named checks, prints their results and the closing line.
@@ -87,13 +101,8 @@ private:
 // The backend-conformance checks through `provider`, their names prefixed.
 void run(Provider& provider, Runner& runner, const std::string& prefix);
 
-// Runs the provider's notices until `done` holds or `ms` pass; true when done.
-bool waitUntil(Provider& p, const std::function<bool()>& done, int ms = 5000);
-// The file's bytes, at most 1 MiB; empty when it cannot be read.
+// The bytes of a file the device program wrote; empty when it cannot be read.
 protocol::Bytes readFile(const std::string& path);
-
-// "vvvv:pppp" (lower case) from the ids a device path carries; empty if none.
-std::string idsInPath(const std::string& path);
 // Present interfaces whose paths carry 0483:0525.
 std::vector<std::string> ourDevices(HidPlatform& hid);
 

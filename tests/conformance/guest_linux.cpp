@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
@@ -24,12 +23,11 @@ using conformance::require;
 
 namespace {
 
-struct Paths {
-    QString uhid = QStringLiteral("/bin/virtual-hid-uhid");
-    QString cli = QStringLiteral("/bin/firmware-updater-cli");
-    QString image = QStringLiteral("/data/good.fw");
-    QString work = QStringLiteral("/tmp/guest-tests");
-} g_paths;
+// Where scripts/guest/mkguest.py puts the programs and the image.
+const QString kUhid = QStringLiteral("/bin/virtual-hid-uhid");
+const QString kCli = QStringLiteral("/bin/firmware-updater-cli");
+const QString kImage = QStringLiteral("/data/good.fw");
+const QString kWork = QStringLiteral("/tmp/guest-tests");
 
 void pump(int ms)
 {
@@ -50,44 +48,45 @@ bool waitUntil(const std::function<bool()>& done, int ms = 5000)
 }
 
 // virtual-hid-uhid as a child process, commanded through its standard input
-// and followed through the lines it prints.
+// and followed through the lines it prints, in the commands of
+// scripts/guest/device-control.py: start ARGS, send LINE, wait N MS PREFIX
+// and stop (SIGTERM: the program dumps its images and removes its devices).
 class UhidDevice {
 public:
-    explicit UhidDevice(const QStringList& args)
+    ~UhidDevice() { ask("stop"); }
+    std::string ask(const std::string& line)
     {
-        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] {
-            while (process_.canReadLine())
-                lines_ << QString::fromUtf8(process_.readLine()).trimmed();
-        });
-        process_.start(g_paths.uhid, args);
-    }
-    ~UhidDevice() { stop(); }
-    bool waitLine(const QString& prefix, int count = 1, int ms = 5000)
-    {
-        return waitUntil([&] { return lines(prefix) >= count; }, ms);
-    }
-    int lines(const QString& prefix) const
-    {
-        return int(std::count_if(lines_.begin(), lines_.end(),
-                                 [&](const QString& l) { return l.startsWith(prefix); }));
-    }
-    void command(const char* line)
-    {
-        process_.write(QByteArray(line) + '\n');
-        process_.waitForBytesWritten(1000);
-    }
-    // SIGTERM: the program dumps its images and removes its devices.
-    bool stop()
-    {
-        if (process_.state() == QProcess::NotRunning)
-            return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
-        process_.terminate();
-        if (process_.waitForFinished(5000))
-            return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
-        process_.kill();
-        process_.waitForFinished(2000);
-        return false;
+        const QStringList w = QString::fromStdString(line).split(' ');
+        if (w[0] == "start") {
+            process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] {
+                while (process_.canReadLine())
+                    lines_ << QString::fromUtf8(process_.readLine()).trimmed();
+            });
+            process_.start(kUhid, w.mid(1));
+            return ask("wait 1 5000 created 0483:0525");
+        }
+        if (w[0] == "send") {
+            process_.write(w[1].toUtf8() + '\n');
+            return process_.waitForBytesWritten(1000) ? "ok" : "fail";
+        }
+        if (w[0] == "wait") {
+            const auto seen = [&] {
+                return std::count_if(lines_.begin(), lines_.end(),
+                                     [&](const QString& l) { return l.startsWith(w.mid(3).join(' ')); });
+            };
+            return waitUntil([&] { return seen() >= w[1].toInt(); }, w[2].toInt()) ? "ok" : "fail";
+        }
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(5000)) {
+                process_.kill();
+                process_.waitForFinished(2000);
+                return "fail killed";
+            }
+        }
+        return process_.exitStatus() == QProcess::NormalExit ? "ok " + std::to_string(process_.exitCode())
+                                                             : "fail crashed";
     }
 
 private:
@@ -95,53 +94,26 @@ private:
     QProcess process_;
 };
 
-class UhidProvider : public conformance::Provider {
+// The device program as the Windows guest has it; it dumps its images into
+// the work directory.
+class Provider : public conformance::UhidProvider {
 public:
+    Provider()
+        : UhidProvider(kWork.toStdString(), kWork.toStdString() + "/")
+    {}
     HidPlatform& hid() override { return *nativeHidPlatform(); }
-    bool plug(const conformance::DeviceSetup& setup, std::string* why) override
-    {
-        dumpDir_ = g_paths.work + QStringLiteral("/images");
-        QDir(dumpDir_).removeRecursively();
-        QDir().mkpath(dumpDir_);
-        QStringList args;
-        for (const std::string& a : conformance::uhidArguments(setup, dumpDir_.toStdString()))
-            args << QString::fromStdString(a);
-        device_ = std::make_unique<UhidDevice>(args);
-        const bool up = device_->waitLine(QStringLiteral("created 0483:0525"));
-        *why = up ? std::string() : "virtual-hid-uhid did not create the device";
-        return up;
-    }
-    bool unplug() override
-    {
-        const int before = device_->lines(QStringLiteral("destroyed 0483:0525"));
-        device_->command("unplug");
-        return device_->waitLine(QStringLiteral("destroyed 0483:0525"), before + 1);
-    }
-    bool replug() override
-    {
-        const int before = device_->lines(QStringLiteral("created 0483:0525"));
-        device_->command("plug");
-        return device_->waitLine(QStringLiteral("created 0483:0525"), before + 1);
-    }
-    bool remove(protocol::Bytes* dsp, protocol::Bytes* arm) override
-    {
-        const bool clean = device_ && device_->stop();
-        device_.reset();
-        if (dsp)
-            *dsp = conformance::readFile((dumpDir_ + QStringLiteral("/dsp.bin")).toStdString());
-        if (arm)
-            *arm = conformance::readFile((dumpDir_ + QStringLiteral("/arm.bin")).toStdString());
-        return clean;
-    }
     void pump(int ms) override { ::pump(ms); }
-    bool registerNotices(HidPlatform::NoticeSink sink) override
+
+protected:
+    std::string ask(const std::string& line) override
     {
-        return hid().registerNotices(nullptr, sink);
+        if (line.compare(0, 6, "start ") == 0)
+            device_ = std::make_unique<UhidDevice>();
+        return device_ ? device_->ask(line) : "fail no device";
     }
 
 private:
     std::unique_ptr<UhidDevice> device_;
-    QString dumpDir_;
 };
 
 // ------------------------------------------------ the cli on uhid devices
@@ -172,7 +144,7 @@ QString expectCli(const QStringList& args, int status, std::initializer_list<con
     }
     p.setProcessChannelMode(QProcess::MergedChannels);
     QObject::connect(&p, &QProcess::readyRead, [&] { out += QString::fromUtf8(p.readAll()); });
-    p.start(g_paths.cli, QStringList{"--image", g_paths.image} + args);
+    p.start(kCli, QStringList{"--image", kImage} + args);
     require(p.waitForStarted(5000), "the cli did not start");
     require(waitUntil([&] { return p.state() == QProcess::NotRunning; }, ms),
             "the cli did not finish in time");
@@ -190,8 +162,8 @@ QString expectCli(const QStringList& args, int status, std::initializer_list<con
 // A uhid device with `args`, up and listed beside `present - 1` others.
 std::unique_ptr<UhidDevice> uhid(const QStringList& args, std::size_t present = 1)
 {
-    auto d = std::make_unique<UhidDevice>(args);
-    require(d->waitLine(QStringLiteral("created 0483:0525")), "the device was not created");
+    auto d = std::make_unique<UhidDevice>();
+    require(d->ask(("start " + args.join(' ')).toStdString()) == "ok", "the device was not created");
     require(waitUntil([&] { return conformance::ourDevices(*nativeHidPlatform()).size() == present; }),
             "the device is not listed");
     return d;
@@ -203,7 +175,7 @@ void cliUnplugDuringDsp()
     // times out after the device left.
     auto dev = uhid({"--unplug-after-frames", "63", "--replug-after-ms", "1500"});
     expectCli({}, unattended::Error2, {"Error 2"});
-    require(dev->waitLine(QStringLiteral("created 0483:0525"), 2, 10000), "the device did not come back");
+    require(dev->ask("wait 2 10000 created 0483:0525") == "ok", "the device did not come back");
 }
 
 void cliPermissionDenied()
@@ -211,26 +183,25 @@ void cliPermissionDenied()
     auto dev = uhid({"--verbose"}); // a line per frame: none may come
     expectCli({"--wait-device", "1"}, unattended::LinkFailure,
               {"Permission denied", "70-firmware-updater.rules"}, 30000, true);
-    require(dev->lines(QStringLiteral("frame")) == 0, "frames reached the device");
+    require(dev->ask("wait 1 0 frame") != "ok", "frames reached the device");
 }
 
-// Three devices with serials: --list shows them, nothing chosen is refused,
-// --all writes all three and each holds the image.
+// Three devices with serials: --list --json shows them with their firmware
+// numbers, nothing chosen is refused, --all writes all three and each holds
+// the image.
 void cliStationThreeDevices()
 {
-    const protocol::Bytes image = conformance::readFile(g_paths.image.toStdString());
+    const protocol::Bytes image = conformance::readFile(kImage.toStdString());
     const protocol::Bytes dsp = fwimage::dspImage(image), arm = fwimage::armImage(image);
     std::vector<std::unique_ptr<UhidDevice>> devices;
-    auto dir = [](int i) { return g_paths.work + QStringLiteral("/station%1").arg(i); };
+    auto dir = [](int i) { return kWork + QStringLiteral("/station%1").arg(i); };
     for (int i = 0; i < 3; ++i) {
-        QDir(dir(i)).removeRecursively();
         QDir().mkpath(dir(i));
         devices.push_back(
             uhid({"--serial", QStringLiteral("GUEST-%1").arg(i), "--firmware", QString::number(4990 + i),
                   "--dump-dir", dir(i), "--dsp-length", QString::number(dsp.size())},
                  std::size_t(i + 1)));
     }
-    const QString table = expectCli({"--list"}, unattended::Success, {"GUEST-0", "GUEST-1", "GUEST-2"});
     QMap<QString, int> firmware;
     for (const QString& line : expectCli({"--list", "--json"}, unattended::Success).split('\n')) {
         const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
@@ -243,7 +214,7 @@ void cliStationThreeDevices()
     // Three upgrades share the guest's one emulated CPU: a generous limit.
     expectCli({"--all", "--timeout", "150"}, unattended::Success, {"3 of 3 devices written"}, 200000);
     for (int i = 0; i < 3; ++i) {
-        require(devices[i]->stop(), "a device program did not end cleanly");
+        require(devices[i]->ask("stop") == "ok 0", "a device program did not end cleanly");
         require(conformance::readFile((dir(i) + "/dsp.bin").toStdString()) == dsp &&
                     conformance::readFile((dir(i) + "/arm.bin").toStdString()) == arm,
                 "device " + std::to_string(i) + " does not hold the image");
@@ -256,18 +227,10 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     std::signal(SIGPIPE, SIG_IGN);
-    const QHash<QString, QString*> options = {{"--uhid", &g_paths.uhid},
-                                              {"--cli", &g_paths.cli},
-                                              {"--image", &g_paths.image},
-                                              {"--work", &g_paths.work}};
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2)
-        if (QString* value = options.value(args[i]))
-            *value = args[i + 1];
-    QDir().mkpath(g_paths.work);
+    QDir().mkpath(kWork);
 
     conformance::Runner runner;
-    UhidProvider provider;
+    Provider provider;
     conformance::run(provider, runner, "hidraw-");
     runner.test("cli-unplug-during-dsp", cliUnplugDuringDsp);
     runner.test("cli-no-device", [] {

@@ -25,14 +25,26 @@
 
 namespace {
 
-// Where virtual-hid-uhid (a Linux program) dumps its images, and the same
-// folder as Wine sees it.
-const char* const kDumpDir = "/tmp/windows-tests/images";
-const char* const kDumpDirWine = "Z:\\tmp\\windows-tests\\images\\";
-
-// The control connection to device-control.py.
-class Control {
+// virtual-hid-uhid (a Linux program) dumps its images into /tmp/windows-tests,
+// which Wine sees as Z:\tmp\windows-tests.
+class WineProvider : public conformance::UhidProvider {
 public:
+    WineProvider()
+        : UhidProvider("/tmp/windows-tests", "Z:\\tmp\\windows-tests\\")
+    {
+        unplugBeforeStop_ = true;
+        CreateDirectoryA("Z:\\tmp\\windows-tests", nullptr);
+        // A message-only window for the notices, as the updater's window gets them.
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = &WineProvider::windowProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"guest-windows-tests";
+        RegisterClassW(&wc);
+        window_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  wc.hInstance, nullptr);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    // The connection to device-control.py, which commands the device.
     bool connect(int port)
     {
         // device-control.py may still be starting: retry for up to 20 s.
@@ -54,77 +66,7 @@ public:
         }
         return false;
     }
-    // Sends a command line; the answer line ("ok ..." or "fail ...").
-    std::string ask(const std::string& line)
-    {
-        const std::string out = line + "\n";
-        if (send(sock_, out.data(), int(out.size()), 0) != int(out.size()))
-            return "fail control connection lost";
-        std::string answer;
-        char c;
-        while (answer.size() < 4096 && recv(sock_, &c, 1, 0) == 1 && c != '\n')
-            answer += c;
-        return answer.empty() ? "fail no answer from device-control" : answer;
-    }
-
-private:
-    SOCKET sock_ = INVALID_SOCKET;
-};
-
-class WineProvider : public conformance::Provider {
-public:
-    explicit WineProvider(Control& control)
-        : control_(control)
-    {
-        // A message-only window for the notices, as the updater's window gets them.
-        WNDCLASSW wc{};
-        wc.lpfnWndProc = &WineProvider::windowProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"guest-windows-tests";
-        RegisterClassW(&wc);
-        window_ = CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  wc.hInstance, nullptr);
-        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    }
     HidPlatform& hid() override { return *nativeHidPlatform(); }
-    bool plug(const conformance::DeviceSetup& setup, std::string* why) override
-    {
-        CreateDirectoryA("Z:\\tmp\\windows-tests", nullptr);
-        CreateDirectoryA("Z:\\tmp\\windows-tests\\images", nullptr);
-        DeleteFileA((std::string(kDumpDirWine) + "dsp.bin").c_str());
-        DeleteFileA((std::string(kDumpDirWine) + "arm.bin").c_str());
-        std::string line = "start";
-        for (const std::string& a : conformance::uhidArguments(setup, kDumpDir))
-            line += " " + a;
-        const std::string answer = control_.ask(line);
-        *why = answer;
-        plugs_ = 1;
-        return answer == "ok";
-    }
-    bool unplug() override
-    {
-        return control_.ask("send unplug") == "ok" &&
-               control_.ask("wait " + std::to_string(plugs_) + " 5000 destroyed 0483:0525") == "ok";
-    }
-    bool replug() override
-    {
-        ++plugs_;
-        return control_.ask("send plug") == "ok" &&
-               control_.ask("wait " + std::to_string(plugs_) + " 5000 created 0483:0525") == "ok";
-    }
-    // The device under test leaves first, and alone: Wine's HID bus has been
-    // seen to stop taking plugs for good after several devices left at once.
-    bool remove(protocol::Bytes* dsp, protocol::Bytes* arm) override
-    {
-        if (control_.ask("send unplug") == "ok")
-            waitGone();
-        const bool clean = control_.ask("stop") == "ok 0";
-        if (dsp)
-            *dsp = conformance::readFile(std::string(kDumpDirWine) + "dsp.bin");
-        if (arm)
-            *arm = conformance::readFile(std::string(kDumpDirWine) + "arm.bin");
-        return clean;
-    }
     // Runs the thread's window messages: the notices come as sent
     // WM_DEVICECHANGE messages, handled while waiting here.
     void pump(int ms) override
@@ -153,12 +95,19 @@ public:
     // Wine may take a while to follow the bus (on a loaded machine, seconds).
     int listWaitMs() const override { return 30000; }
 
-private:
-    void waitGone()
+    std::string ask(const std::string& line) override
     {
-        for (int i = 0; i < 1500 && !conformance::ourDevices(hid()).empty(); ++i)
-            pump(10);
+        const std::string out = line + "\n";
+        if (send(sock_, out.data(), int(out.size()), 0) != int(out.size()))
+            return "fail control connection lost";
+        std::string answer;
+        char c;
+        while (answer.size() < 4096 && recv(sock_, &c, 1, 0) == 1 && c != '\n')
+            answer += c;
+        return answer.empty() ? "fail no answer from device-control" : answer;
     }
+
+private:
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
     {
         auto* self = reinterpret_cast<WineProvider*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
@@ -174,10 +123,9 @@ private:
         return message == WM_DEVICECHANGE ? TRUE : DefWindowProcW(hwnd, message, wParam, lParam);
     }
 
-    Control& control_;
+    SOCKET sock_ = INVALID_SOCKET;
     HWND window_ = nullptr;
     HidPlatform::NoticeSink sink_;
-    int plugs_ = 0; // "created 0483:0525" lines of the running device program
 };
 
 // Waits until the service `name` runs; Wine starts its HID bus (winebus)
@@ -215,23 +163,20 @@ int main(int argc, char** argv)
             only = argv[i + 1];
     }
     conformance::Runner runner(only);
-    Control control;
+    WineProvider provider;
     WSADATA wsa;
-    if (port <= 0 || WSAStartup(MAKEWORD(2, 2), &wsa) != 0 || !control.connect(port)) {
-        runner.test("control", [port] {
-            conformance::require(false, "no connection to device-control on port " + std::to_string(port));
-        });
-        return runner.summary();
-    }
     const ULONGLONG busStart = GetTickCount64();
-    if (!waitForService(L"winebus", 60000)) {
-        runner.test("hid-bus",
-                    [] { conformance::require(false, "Wine's HID bus did not start within 60 s"); });
+    const std::string why = port <= 0 || WSAStartup(MAKEWORD(2, 2), &wsa) != 0 || !provider.connect(port)
+                                ? "no connection to device-control on port " + std::to_string(port)
+                            : !waitForService(L"winebus", 60000) ? "Wine's HID bus did not start within 60 s"
+                                                                 : std::string();
+    if (!why.empty()) {
+        runner.test("setup", [&] { conformance::require(false, why); });
         return runner.summary();
     }
-    std::printf("GUEST-INFO Wine's HID bus running after %llu ms\n", GetTickCount64() - busStart);
-    WineProvider provider(control);
+    std::printf("GUEST-INFO device-control connected and Wine's HID bus running after %llu ms\n",
+                GetTickCount64() - busStart);
     conformance::run(provider, runner, "win-");
-    control.ask("quit");
+    provider.ask("quit");
     return runner.summary();
 }

@@ -1,43 +1,51 @@
 // The backend-conformance checks (conformance.h) against the in-process
-// virtual bus, as a CTest test.
+// virtual bus, as a CTest test; the device's options are read as
+// virtual-hid-uhid reads them. Then that program's command line, checked
+// here where it cannot run (it needs /dev/uhid); the report descriptor it
+// declares is read back by the kernel and by Wine in the guests' checks of
+// the report lengths.
 #include "conformance.h"
 
+#include "usb/backends/virtual/faulttable.h"
+#include "usb/backends/virtual/uhid/uhidoptions.h"
 #include "usb/backends/virtual/virtualbus.h"
 
 #include <QCoreApplication>
 #include <QThread>
 
+#include <iterator>
+#include <sstream>
+#include <tuple>
+
 namespace {
+
+using conformance::require;
 
 class VirtualProvider : public conformance::Provider {
 public:
     HidPlatform& hid() override { return bus_; }
 
-    bool plug(const conformance::DeviceSetup& s, std::string*) override
+    bool plug(const conformance::Args& args, std::string* why) override
     {
-        for (std::uint32_t other : s.others) {
+        UhidOptions o;
+        const UhidParseResult parsed = parseUhidOptions(args, &o);
+        *why = parsed.error;
+        if (!parsed.ok)
+            return false;
+        for (const UhidDeviceIds& other : o.others) {
             VirtualInterfaceSpec spec;
-            spec.vendorId = std::uint16_t(other >> 16);
-            spec.productId = std::uint16_t(other);
+            spec.vendorId = other.vendorId;
+            spec.productId = other.productId;
             paths_.push_back(bus_.plug(spec));
         }
         device_ = std::make_shared<DeviceModel>();
-        device_->setFirmwareNumber(s.firmware);
-        device_->setExpectedDspLength(s.dspLength);
-        DeviceModel::Faults& f = device_->faults();
-        f.refuseWrite = s.refuseWrite;
-        f.burstBefore = s.burstBefore;
-        f.unplugAfterFrames = s.unplugAfterFrames;
-        if (s.inputReportLength > 0)
-            f.inputReportLength = std::size_t(s.inputReportLength);
+        device_->setFirmwareNumber(o.firmware);
+        device_->setExpectedDspLength(o.expectedDspLength);
+        device_->faults() = o.faults;
         spec_ = VirtualHidBus::deviceSpec(device_);
-        // The lengths the descriptor declares, as virtual-hid-uhid declares them.
-        if (s.featureBytes > 0)
-            spec_.featureLength = std::uint16_t(s.featureBytes + 1);
-        if (s.inputBytes > 0 || s.inputReportLength > 0)
-            spec_.inputLength = std::uint16_t(s.inputBytes > 0 ? s.inputBytes + 1 : s.inputReportLength);
-        spec_.path = bus_.plug(spec_);
-        paths_.push_back(spec_.path);
+        spec_.featureLength = std::uint16_t(o.featureBytes + 1); // as the descriptor declares them
+        spec_.inputLength = std::uint16_t(o.inputBytes + 1);
+        paths_.push_back(spec_.path = bus_.plug(spec_));
         return true;
     }
     bool unplug() override { return bus_.unplug(spec_.path); }
@@ -58,10 +66,6 @@ public:
         QCoreApplication::processEvents(QEventLoop::AllEvents, ms);
         QThread::msleep(2);
     }
-    bool registerNotices(HidPlatform::NoticeSink sink) override
-    {
-        return bus_.registerNotices(nullptr, sink);
-    }
 
 private:
     VirtualHidBus bus_;
@@ -69,6 +73,49 @@ private:
     VirtualInterfaceSpec spec_;
     std::vector<std::string> paths_;
 };
+
+// "--a 1 --b" as arguments.
+conformance::Args words(const char* text)
+{
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
+void uhidOptions()
+{
+    // The options the checks above give their devices are not repeated here.
+    for (const char* args :
+         {"--reboot-ms -1", "--unplug-after-frames", "--frobnicate 1", "--firmware 12x", "--firmware 65536",
+          "--ids 04830525", "--ids 10483:0525", "--input-report-length 0", "--input-bytes 20"}) {
+        UhidOptions o;
+        const UhidParseResult r = parseUhidOptions(words(args), &o);
+        require(!r.ok && !r.help && !r.error.empty(), std::string(args) + " was taken");
+    }
+    UhidOptions o;
+    UhidParseResult r = parseUhidOptions(
+        words("--ids 1234:abCD --replug-after-ms 300 --reply-delay-ms 7 --drop-start-ack --drop-dsp-ack 3 "
+              "--refuse-write 0x10 --arm-ack-second-form --reboot-ms 800 --no-return --reboot-old-version "
+              "--next-firmware 5001 --dump-dir /x"),
+        &o);
+    const DeviceModel::Faults& f = o.faults;
+    require(r.ok && o.ids.vendorId == 0x1234 && o.ids.productId == 0xabcd && o.replugAfterMs == 300 &&
+                f.replyDelayMs == 7 && f.dropStartAck && f.dropDspAck == 3 && f.refuseWrite == 16 &&
+                f.armAckSecondForm && f.rebootMs == 800 && f.noReturn && f.rebootOldVersion &&
+                o.nextFirmware == 5001 && o.dumpDir == "/x",
+            "options not taken as given: " + r.error);
+    // Short reports are declared as short as they are sent, unless
+    // --input-bytes says otherwise.
+    for (const auto& [args, length, declared] : {std::tuple{"--input-report-length 12", 12u, 11},
+                                                 {"--input-report-length 1", 1u, 1},
+                                                 {"--input-report-length 8 --input-bytes 15", 8u, 15}}) {
+        r = parseUhidOptions(words(args), &o);
+        require(r.ok && o.faults.inputReportLength == length && o.inputBytes == declared,
+                std::string(args) + ": input report " + std::to_string(o.inputBytes));
+    }
+    require(parseUhidOptions({"--help"}, &o).help, "--help");
+    for (const FaultOption& fault : deviceFaultOptions()) // every fault is offered
+        require(uhidUsage().find(std::string("--") + fault.name + ' ') != std::string::npos, fault.name);
+}
 
 } // namespace
 
@@ -78,5 +125,6 @@ int main(int argc, char** argv)
     VirtualProvider provider;
     conformance::Runner runner(argc > 1 ? argv[1] : "");
     conformance::run(provider, runner, "virtual-");
+    runner.test("uhid-options", uhidOptions);
     return runner.summary();
 }

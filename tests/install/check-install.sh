@@ -94,8 +94,6 @@ rows=(
   "firmware-updater|--bogus|64|^$|firmware-updater: Unknown option 'bogus'"
   "firmware-updater|--server nonsense|64|^$|--server needs HOST:PORT"
   "firmware-updater-cli|--version|0|^firmware-updater-cli [0-9.]+$|"
-  "firmware-updater-cli|--help|0|^Usage: .*--wait-device|"
-  "firmware-updater-cli||64|^$|--image or --server is required"
   "firmware-updater-cli|-q -v --image x|64|^$|exclude each other"
   "firmware-updater-sim|--version|0|^firmware-updater-sim [0-9.]+$|"
   "firmware-updater-sim|--help|0|^Usage: .*--device-version|"
