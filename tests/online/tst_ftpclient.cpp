@@ -75,6 +75,10 @@ void FtpClientTest::download()
     // No local directory: the data are dropped, and that shows in the count.
     QCOMPARE(client.DownloadFile(name.toStdString(), local.filePath("nodir").toStdString(), &written), 1);
     QCOMPARE(written, std::int64_t(0));
+    // A cap below the announced size holds: the transfer is cut there.
+    client.SetTransferCap(1000);
+    QCOMPARE(client.DownloadFile(name.toStdString(), local.path().toStdString(), &written), 1);
+    QVERIFY(written <= 1000 && (size <= 1000 || client.LastTransfer().overLimit));
 }
 
 void FtpClientTest::scriptedServer_data()
