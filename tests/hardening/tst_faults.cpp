@@ -1,16 +1,21 @@
 // The fault matrix of the README: every fault the virtual device and the
 // virtual bus can inject, run through a whole upgrade from the file button
 // to the end, with what the user is shown and the state the window is left
-// in. A stage run with no checked image or past the end of a shorter one
-// (found by fuzzing the dispatcher): tst_upgrade_engine stalls.
+// in. A run that succeeds is also checked frame by frame, with its progress,
+// its completion box in the row's language and the link left closed. A
+// stage run with no checked image or past the end of a shorter one (found by
+// fuzzing the dispatcher): tst_upgrade_engine stalls.
 #include "support/rig.h"
 #include "support/ticker.h"
 
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
+#include "qtbridge/noticetext.h"
 #include "upgrade/frames.h"
+#include "widgets/progressbarcolor.h"
 #include "widgets/roundcircle.h"
 
+#include <QLabel>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -44,6 +49,7 @@ struct Row {
     int armFrames; // ARM data frames, -1: all
     int version;   // the device version read, -1: no version reply at all
     Left left;
+    QLocale::Language language = QLocale::English;
 };
 
 using notices::Id;
@@ -54,6 +60,7 @@ constexpr int kUnplugAt = 20;
 
 const Row kRows[] = {
     {"no fault", [](auto&, auto&, auto&) {}, done, 0, -1, -1, 5000, Left::Done},
+    {"no fault, zh", [](auto&, auto&, auto&) {}, done, 0, -1, -1, 5000, Left::Done, QLocale::Chinese},
     {"start never acknowledged", [](auto& f, auto&, auto&) { f.dropStartAck = true; }, error1, -1, 0, 0, 5000,
      Left::NotStarted},
     {"handshake never acknowledged", [](auto& f, auto&, auto&) { f.dropDspAck = 1; }, error2, -1, 0, 0, 5000,
@@ -115,9 +122,29 @@ const Row kRows[] = {
 
 // What a run ended with.
 struct Outcome {
-    Ids ids;         // every box, in order
-    int status = -1; // exit status, -1 when the process would go on
+    QList<BoxRequest> boxes; // every box, in order
+    int status = -1;         // exit status, -1 when the process would go on
+    bool linkClosedAtExit = false;
+    QList<int> progress;
 };
+
+// Every frame a whole upgrade writes, spelled out here byte by byte.
+std::vector<std::vector<std::uint8_t>> expectedFrames(const QByteArray& file, int dspEnd)
+{
+    std::vector<std::vector<std::uint8_t>> out;
+    auto add = [&](const char* hex, const QByteArray& block = {}) {
+        const QByteArray f = (QByteArray::fromHex(hex) + block).leftJustified(11, '\0');
+        out.emplace_back(f.begin(), f.end());
+    };
+    add("800301"), add("800c5402"), add("800c2301");
+    for (int at = 16; at < dspEnd; at += 8)
+        add("800d", file.mid(at, 8));
+    add("800d2103"), add("800f2501");
+    for (int at = dspEnd; at < file.size(); at += 8)
+        add("800e", file.mid(at, 8));
+    add("800f0103");
+    return out;
+}
 
 } // namespace
 
@@ -142,7 +169,13 @@ Outcome FaultTest::run(MainWindow& w, const QByteArray& file)
     ScopedServices services;
     Ticker ticker = windowTicker(w);
     const QString path = writeFile(dir, "image.fw", file);
-    services.exit([&](int s) { out.status = s; }).files([path](const OpenFileRequest&) { return path; });
+    services.exit([&](int s) {
+        out.status = s;
+        out.linkClosedAtExit = !currentReader && hReadHandle == kInvalidHidHandle;
+    });
+    services.files([path](const OpenFileRequest&) { return path; });
+    const QMetaObject::Connection progress = connect(w.ui->progressBarColor, &ProgressBarColor::valueChanged,
+                                                     [&](double v) { out.progress << int(v); });
     w.ui->TBFlush->click();
     w.ui->toolButton_2->click();
     ticker.run([&] {
@@ -151,7 +184,8 @@ Outcome FaultTest::run(MainWindow& w, const QByteArray& file)
                 return true;
         return out.status >= 0;
     });
-    out.ids = boxes.ids();
+    disconnect(progress);
+    out.boxes = boxes.seen;
     return out;
 }
 
@@ -171,7 +205,7 @@ void FaultTest::faultMatrix()
     r.setup(rig.device->faults(), desc, rig.bus);
     rig.device->setExpectedDspLength(408); // tells the end frame from a block
     rig.path = rig.bus.plug(desc);
-    rig.services.language(QLocale::English);
+    rig.services.language(r.language);
     MainWindow w;
     Boxes versionBoxes; // the version query goes out a second after start-up
     QTest::qWait(1100);
@@ -180,14 +214,38 @@ void FaultTest::faultMatrix()
     const QByteArray file = sampleImage(408, 1000, 5001);
     const Outcome out = run(w, file);
 
-    QCOMPARE(versionBoxes.ids() + out.ids, r.ids);
+    Ids ids = versionBoxes.ids();
+    for (const BoxRequest& b : out.boxes)
+        ids << b.notice;
+    QCOMPARE(ids, r.ids);
     QCOMPARE(out.status, r.status);
     QCOMPARE(rig.sent(Kind::DspData), r.dspFrames < 0 ? std::size_t(408 / 8) : std::size_t(r.dspFrames));
     QCOMPARE(rig.sent(Kind::ArmData), r.armFrames < 0 ? std::size_t(1000 / 8) : std::size_t(r.armFrames));
     if (r.status == 0) {
         QVERIFY(rig.device->dspImage() == fwimage::dspImage(file));
         QVERIFY(rig.device->armImage() == fwimage::armImage(file));
+        QVERIFY(rig.device->frames() == expectedFrames(file, 16 + 408));
+        QList<int> offsets;
+        for (int at = 16; at < file.size(); at += 8)
+            offsets << at;
+        QCOMPARE(out.progress, offsets);
+        QCOMPARE(w.ui->progressBarColor->getMaxValue(), double(file.size()));
+        QVERIFY(out.linkClosedAtExit);
+        const BoxRequest& box = out.boxes.last();
+        const bool zh = r.language == QLocale::Chinese;
+        QCOMPARE(int(box.form), int(BoxRequest::Form::Completion));
+        QCOMPARE(box.title + box.text,
+                 notices::title(Id::Completion, zh) + notices::text(Id::Completion, zh));
+        QCOMPARE(box.buttonText, notices::completionButton(zh));
+        QVERIFY(box.moved && !box.parent);
+        QCOMPARE(box.position, w.frameGeometry().topLeft() + QPoint(150, 70));
     }
+    if (r.version == 5000)
+        QCOMPARE(w.ui->LB_VersionTip->text(),
+                 (r.language == QLocale::Chinese
+                      ? QStringLiteral("版本信息:  所选文件版本:5001")
+                      : QStringLiteral("Version Message: Selected File Version:5001")) +
+                     QStringLiteral("  设备版本:5000"));
     if (r.version < 0)
         QVERIFY(w.versionReply.isEmpty());
     else

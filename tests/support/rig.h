@@ -12,13 +12,10 @@
 #include "upgrade/notices.h"
 #include "usb/backends/virtual/virtualbus.h"
 #include "usb/linkstate.h"
-#include "usb/usbevent.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QMetaType>
 #include <QTemporaryDir>
-#include <QtEndian>
 
 #include <functional>
 #include <memory>
@@ -81,28 +78,9 @@ inline QString writeFile(const QTemporaryDir& dir, const QString& name, const QB
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? f.fileName() : QString();
 }
 
-// A file written here: the big-endian header `dsp`, `version`, `arm`, then `body`.
-inline QByteArray rawImage(quint32 dsp, quint32 version, quint32 arm, const QByteArray& body)
-{
-    QByteArray f(16, '\0');
-    qToBigEndian(dsp, f.data());
-    qToBigEndian(version, f.data() + 4);
-    qToBigEndian(arm, f.data() + 8);
-    return f + body;
-}
-
 // Packed by the project's own tool; seeds 11 and 12: fwimage::sampleBytes(size, 11/12) are the images inside.
 inline QByteArray sampleImage(int dspSize, int armSize, quint32 version)
 {
     return toQByteArray(
         fwimage::pack(fwimage::sampleBytes(dspSize, 11), fwimage::sampleBytes(armSize, 12), version));
-}
-
-// Delivers one input report to the window as the reader would.
-inline void deliver(QObject* window, const QByteArray& hex, std::uint8_t reportId = 0x80)
-{
-    USBEvent event;
-    event.reportData = QByteArray::fromHex(hex).leftJustified(20, '\0', true);
-    event.reportId = reportId;
-    QCoreApplication::sendEvent(window, &event);
 }

@@ -1,6 +1,6 @@
 // The window's side of the upgrade that needs no timing: choosing and
 // checking the image file and its notices in both languages, the family
-// rule, reading the device's replies.
+// rule. The replies through the window: tst_hardening_faults.
 #include "support/rig.h"
 
 #include "app/mainwindow.h"
@@ -40,7 +40,6 @@ private slots:
     void familyRule_data();
     void familyRule();
     void startLoadsTheFileFilePathNames();
-    void replies();
 
 private:
     QTemporaryDir dir;
@@ -65,8 +64,12 @@ void WindowTest::fileChecks_data()
         {"empty DSP image", {sampleImage(0, 1000, 5001), 0x0525, 5000, Format, false}},
         {"empty ARM image", {sampleImage(400, 0, 5001), 0x0525, 5000, Format, false}},
         {"15 bytes", {QByteArray(15, '\0'), 0x0525, 5000, Format, false}},
-        {"lengths wrap at 32 bits",
-         {rawImage(0xFFFFFFF0u, 5001, 32, QByteArray(16, 'x')), 0x0525, 5000, Format, false}},
+        {"DSP length wraps at 32 bits",
+         {QByteArray::fromHex("fffffff0000013890000002000000000").leftJustified(32, 'x'), 0x0525, 5000,
+          Format, false}},
+        {"ARM length wraps at 32 bits",
+         {QByteArray::fromHex("0000002000001389fffffff000000000").leftJustified(32, 'x'), 0x0525, 5000,
+          Format, false}},
         {"first file cannot be opened", {"none", 0x0525, 5000, Format, false}},
         {"wheel 3399 refuses 3400", {sampleImage(8, 8, 3400), 0x0524, 3399, Mismatch, false}},
         {"wheel 4000 is no family", {sampleImage(8, 8, 3500), 0x0524, 4000, SoftwareType, false}},
@@ -216,31 +219,6 @@ void WindowTest::startLoadsTheFileFilePathNames()
     QCOMPARE(boxes.ids(), Ids{notices::Id::LowerVersion});
     QCOMPARE(rig.sent(Kind::Start), 3u);
     QCOMPARE(w.fileVersion, 4000);
-}
-
-void WindowTest::replies()
-{
-    // The reports reach the engine (its own test decodes every reply) and
-    // its actions reach the device and the timers.
-    Rig rig;
-    MainWindow w;
-    deliver(&w, "800a00000000ac0d");
-    QCOMPARE(int(w.deviceVersion), 3500);
-    deliver(&w, "800a00000000ffff", 0x81); // not our report id
-    QEvent other(QEvent::Type(USBEventType + 1));
-    QCoreApplication::sendEvent(&w, &other);
-    QCOMPARE(int(w.deviceVersion), 3500);
-
-    w.delayTimer->start();
-    deliver(&w, "800c55");
-    deliver(&w, "800c55");
-    QCOMPARE(rig.sent(Kind::DspHandshake), 1u);
-    QVERIFY(w.upgradeRunning && w.handshakeGuard && w.dspTimer->isActive() && !w.delayTimer->isActive());
-    w.dspEndSent = true;
-    deliver(&w, "800c56"); // closes the DSP stage
-    QVERIFY(!w.dspEndSent && w.dspMaySend && !w.dspTimer->isActive() && w.armTimer->isActive());
-    QCOMPARE(rig.sent(Kind::ArmHandshake), 1u);
-    w.armTimer->stop();
 }
 
 QTEST_MAIN(WindowTest)
