@@ -1,30 +1,24 @@
-// The update server's side of the fault matrix: what a download through the
-// updater's own FTP client shows when the server misbehaves, through the
-// window's LoadFile slot against a scripted server on loopback; the whole
-// online road on both fetch roads through the unattended driver against a
-// server that streams without end, sends more than it announced, drips,
-// cuts the data connection, names a path through URL syntax, or serves a
-// wrong digest or signature, and every attack of docs/security.md (rollback,
-// wrong model, swapped or planted files, stale lists, endless lists); and
-// the version check with no server to reach.
+// The update server's side of the fault matrix: the whole online road on
+// both fetch roads through the unattended driver against a server that
+// streams without end, sends more than it announced, drips, cuts the data
+// connection, names a path through URL syntax, or serves a wrong digest or
+// signature, and every attack of docs/security.md (rollback, wrong model,
+// swapped or planted files, stale lists, endless lists). The window's own
+// downloads against a misbehaving server are in tst_onlineflow.
 #include "online/testserver.h"
 #include "qtbridge/bytes.h"
 #include "support/rig.h"
 
 #include "app/mainwindow.h"
-#include "app/ui_mainwindow.h"
 #include "online/fetchlimits.h"
 #include "online/imageverify.h"
 #include "online/release.h"
-#include "online/updateserver.h"
 #include "sim/unattended.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QToolButton>
 #include <QtTest>
 
 #include <memory>
@@ -34,9 +28,6 @@ constexpr notices::Id kFailed = notices::Id::FetchFailed;
 constexpr notices::Id kSucceeded = notices::Id::DownloadSucceeded;
 constexpr notices::Id kFailure = notices::Id::DownloadFailed;
 constexpr notices::Id kNetwork = notices::Id::NetworkWarning;
-// What the server sends for RETR: a well-formed image of 32 bytes.
-const std::string kImage =
-    toQByteArray(fwimage::pack(QByteArray(8, 'd'), QByteArray(8, 'a'), 2015)).toStdString();
 
 // A whole online run: what the server does, the road, what must follow.
 using ServerScript = std::function<void(ScriptedServer&)>;
@@ -51,8 +42,8 @@ struct Road {
     bool imageKept; // the image is in the download directory, and in the device
     // What a local attacker or an earlier run left in the download tree
     // (the tree's root given); those files must stay as they are.
-    std::function<void(const QString&)> local = {};
-    bool swapAfterDownload = false; // another image replaces the saved file
+    std::function<void(const QString&)> local;
+    bool swapAfterDownload; // another image replaces the saved file
 };
 
 // Release metadata for `image`, signed with `key`.
@@ -72,7 +63,6 @@ void putRelease(ScriptedServer& s, const QByteArray& image, const QByteArray& ke
 }
 
 } // namespace
-Q_DECLARE_METATYPE(ServerScript)
 Q_DECLARE_METATYPE(Road)
 
 class FtpFaultTest : public QObject {
@@ -80,9 +70,6 @@ class FtpFaultTest : public QObject {
 private slots:
     void initTestCase() { QVERIFY(imageverify::makeKeyPair(&publicKey, &secretKey)); }
     void init();
-    void download_data();
-    void download();
-    void versionCheckWithTheServerUnreachable();
     void onlineRoad_data();
     void onlineRoad();
 
@@ -103,86 +90,6 @@ std::unique_ptr<MainWindow> FtpFaultTest::makeWindow()
     w->appDirPath = appDir->path();
     w->Slot_CheckFile();
     return w;
-}
-
-void FtpFaultTest::download_data()
-{
-    QTest::addColumn<ServerScript>("fault");
-    QTest::addColumn<notices::Id>("notice");
-    const auto size = [](std::string reply) {
-        return [=](ScriptedServer& s) { s.replies["SIZE"] = {reply, ""}; };
-    };
-    const auto passive = [](int port, int host) {
-        return [=](ScriptedServer& s) {
-            s.passiveReply = [=](int listening) {
-                const int p = port ? port : listening;
-                return "227 Entering Passive Mode (" + std::to_string(host) + ",0,0,1," +
-                       std::to_string(p / 256 + (port ? 0 : 256)) + "," + std::to_string(p % 256) + ")\r\n";
-            };
-            // Nothing can arrive through a refused port, so no completion follows.
-            if (port)
-                s.replies["RETR"] = s.replies["LIST"] = {"150 sending\r\n", ""};
-        };
-    };
-    QTest::newRow("no fault") << ServerScript() << kSucceeded;
-    QTest::newRow("SIZE reply of 1000 bytes")
-        << ServerScript(size("213 32" + std::string(992, ' ') + "\r\n")) << kFailed;
-    QTest::newRow("SIZE refused (550)") << ServerScript(size("550 no such file\r\n")) << kFailed;
-    QTest::newRow("SIZE of 0") << ServerScript(size("213 0\r\n")) << kFailed;
-    QTest::newRow("data connection refused") << ServerScript(passive(closedLoopbackPort(), 127)) << kFailed;
-    QTest::newRow("150 and 226 in one receive") << ServerScript([](ScriptedServer& s) {
-        s.replies["RETR"] = {"150 sending\r\n226 sent\r\n", ""};
-    }) << kSucceeded;
-    QTest::newRow("PASV port past 16 bits") << ServerScript(passive(0, 10)) << kSucceeded;
-    QTest::newRow("multi-line greeting") << ServerScript([](ScriptedServer& s) {
-        s.greeting = "220-welcome\r\n220-to the update server\r\n220 ready\r\n";
-    }) << kSucceeded;
-}
-
-void FtpFaultTest::download()
-{
-    QFETCH(ServerScript, fault);
-    QFETCH(notices::Id, notice);
-    ScriptedServer server;
-    server.replies["SIZE"] = {"213 32\r\n", ""};
-    server.data = kImage;
-    if (fault)
-        fault(server);
-    server.start();
-    Rig rig(false);
-    rig.services.language(QLocale::English).server({QStringLiteral("127.0.0.1"), server.port()});
-    Boxes boxes;
-    auto w = makeWindow();
-    const QString local = appDir->filePath(QStringLiteral("file/KRV2000/2015.bin"));
-    QVERIFY(QMetaObject::invokeMethod(w.get(), "LoadFile", Qt::DirectConnection,
-                                      Q_ARG(QString, QStringLiteral("KRV2000/2015.bin")),
-                                      Q_ARG(QString, appDir->filePath(QStringLiteral("file")))));
-    server.finish();
-
-    QCOMPARE(boxes.ids(), QList<notices::Id>{notice});
-    QCOMPARE(w->ui->toolButton_2->isEnabled(), notice == kSucceeded);
-    QCOMPARE(QFileInfo::exists(local) ? int(QFileInfo(local).size()) : -1, notice == kSucceeded ? 32 : -1);
-}
-
-void FtpFaultTest::versionCheckWithTheServerUnreachable()
-{
-    Rig rig(false);
-    rig.services.language(QLocale::English).server({QStringLiteral("127.0.0.1"), closedLoopbackPort()});
-    Boxes boxes;
-    auto w = makeWindow();
-    QByteArray reply(20, '\0');
-    reply[0] = char(0x80);
-    reply[1] = 0x0A;
-    reply[6] = char(3215 & 0xff);
-    reply[7] = char(3215 >> 8);
-    w->versionReply = reply;
-
-    QCOMPARE(w->Slot_GetRobotVersion(true), -1);
-    QCOMPARE(boxes.ids(), QList<notices::Id>{notices::Id::NetworkWarning});
-    // The check does not run again, and the file button stays off.
-    QVERIFY(w->versionChecked && !w->ui->TBFlush->isEnabled());
-    QCOMPARE(w->Slot_GetRobotVersion(true), -1);
-    QCOMPARE(boxes.seen.size(), 1);
 }
 
 void FtpFaultTest::onlineRoad_data()

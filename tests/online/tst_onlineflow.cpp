@@ -1,7 +1,8 @@
 // The window's online update against an update server on loopback: the
-// download through the updater's FTP client, the libcurl fetch, the version
-// check and the download of the newest image, and the server layout they use.
-// Message boxes are read and answered by the box recorder.
+// download through the updater's FTP client (and against a scripted server
+// that misbehaves), the libcurl fetch, the version check and the download
+// of the newest image, and the server layout they use. Message boxes are
+// read and answered by the box recorder.
 #include "app/checkupdate.h"
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
@@ -42,6 +43,8 @@ QByteArray versionReplyFor(int number)
            QByteArray(12, '\0');
 }
 
+using ServerScript = std::function<void(ScriptedServer&)>;
+
 struct Check {
     int number;
     QByteArray list;
@@ -51,6 +54,7 @@ struct Check {
     QString image; // server path of the image that must arrive
 };
 } // namespace
+Q_DECLARE_METATYPE(ServerScript)
 Q_DECLARE_METATYPE(Check)
 Q_DECLARE_METATYPE(Ids)
 
@@ -205,12 +209,49 @@ void OnlineFlowTest::loadFile_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<Ids>("ids");
     QTest::addColumn<int>("localSize"); // -1: no local file
-    QTest::addColumn<int>("server");    // 1: SIZE 2000, then 1000 bytes; -1: none listening
-    QTest::newRow("image") << "KRV2000/2015.bin" << Ids{kSuccess} << 112 << 0;
-    QTest::newRow("text file") << "KRV2000/KRV2000.txt" << Ids{} << 10 << 0;
-    QTest::newRow("missing") << "KRV2000/9999.bin" << Ids{kFailed} << -1 << 0;
-    QTest::newRow("short download") << "KRV2000/2015.bin" << Ids{kFailed} << -1 << 1;
-    QTest::newRow("server unreachable") << "KRV2000/2015.bin" << Ids{kFailed} << -1 << -1;
+    QTest::addColumn<int>("server");    // 0: the update server; 1: a scripted one; -1: none listening
+    QTest::addColumn<ServerScript>("fault");
+    const QString bin = "KRV2000/2015.bin";
+    const auto size = [](std::string reply, int sent = 32) -> ServerScript {
+        return [=](ScriptedServer& s) {
+            s.replies["SIZE"] = {reply, ""};
+            s.data.resize(std::size_t(sent), 'x');
+        };
+    };
+    const auto passive = [](int port, int host) -> ServerScript {
+        return [=](ScriptedServer& s) {
+            s.passiveReply = [=](int listening) {
+                const int p = port ? port : listening;
+                return "227 Entering Passive Mode (" + std::to_string(host) + ",0,0,1," +
+                       std::to_string(p / 256 + (port ? 0 : 256)) + "," + std::to_string(p % 256) + ")\r\n";
+            };
+            // Nothing can arrive through a refused port, so no completion follows.
+            if (port)
+                s.replies["RETR"] = s.replies["LIST"] = {"150 sending\r\n", ""};
+        };
+    };
+    const ServerScript none;
+    QTest::newRow("image") << bin << Ids{kSuccess} << 112 << 0 << none;
+    QTest::newRow("text file") << "KRV2000/KRV2000.txt" << Ids{} << 10 << 0 << none;
+    QTest::newRow("missing") << "KRV2000/9999.bin" << Ids{kFailed} << -1 << 0 << none;
+    QTest::newRow("server unreachable") << bin << Ids{kFailed} << -1 << -1 << none;
+    QTest::newRow("no fault") << bin << Ids{kSuccess} << 32 << 1 << none;
+    QTest::newRow("short download") << bin << Ids{kFailed} << -1 << 1 << size("213 2000\r\n", 1000);
+    QTest::newRow("SIZE reply of 1000 bytes")
+        << bin << Ids{kFailed} << -1 << 1 << size("213 32" + std::string(992, ' ') + "\r\n");
+    QTest::newRow("SIZE refused (550)") << bin << Ids{kFailed} << -1 << 1 << size("550 no such file\r\n");
+    QTest::newRow("SIZE of 0") << bin << Ids{kFailed} << -1 << 1 << size("213 0\r\n");
+    QTest::newRow("data connection refused")
+        << bin << Ids{kFailed} << -1 << 1 << passive(closedLoopbackPort(), 127);
+    QTest::newRow("150 and 226 in one receive")
+        << bin << Ids{kSuccess} << 32 << 1 << ServerScript([](ScriptedServer& s) {
+               s.replies["RETR"] = {"150 sending\r\n226 sent\r\n", ""};
+           });
+    QTest::newRow("PASV port past 16 bits") << bin << Ids{kSuccess} << 32 << 1 << passive(0, 10);
+    QTest::newRow("multi-line greeting")
+        << bin << Ids{kSuccess} << 32 << 1 << ServerScript([](ScriptedServer& s) {
+               s.greeting = "220-welcome\r\n220-to the update server\r\n220 ready\r\n";
+           });
 }
 
 void OnlineFlowTest::loadFile()
@@ -219,9 +260,12 @@ void OnlineFlowTest::loadFile()
     QFETCH(Ids, ids);
     QFETCH(int, localSize);
     QFETCH(int, server);
+    QFETCH(ServerScript, fault);
     ScriptedServer scripted;
-    scripted.replies["SIZE"] = {"213 2000\r\n", ""};
-    scripted.data = std::string(1000, 'x');
+    scripted.replies["SIZE"] = {"213 32\r\n", ""};
+    scripted.data = toQByteArray(fwimage::pack(QByteArray(8, 'd'), QByteArray(8, 'a'), 2015)).toStdString();
+    if (fault)
+        fault(scripted);
     if (server > 0) {
         scripted.start();
         QVERIFY(QDir().mkpath(local(QStringLiteral("KRV2000"))));
@@ -243,7 +287,8 @@ void OnlineFlowTest::loadFile()
     }
     QCOMPARE(QFileInfo::exists(local(name)), localSize >= 0);
     if (localSize >= 0)
-        QCOMPARE(readFile(local(name)), readFile(onServer(name)));
+        QCOMPARE(readFile(local(name)),
+                 server ? QByteArray::fromStdString(scripted.data) : readFile(onServer(name)));
     QCOMPARE(w->ui->toolButton_2->isEnabled(), ids == Ids{kSuccess});
 }
 
@@ -287,6 +332,7 @@ void OnlineFlowTest::versionCheck_data()
     // A copy of 3299.bin from an earlier run lies in the download directory.
     QTest::newRow("image not on the server")
         << Check{3201, "3299\n", false, yes, 0, {kQuestion, kFailure}, ""};
+    QTest::newRow("server unreachable") << Check{3201, {}, true, no, -1, network, ""};
     QTest::newRow("outside the table")
         << Check{999, "1000\n", true, yes, -1, {notices::Id::UnknownModel}, ""};
 }
@@ -297,6 +343,8 @@ void OnlineFlowTest::versionCheck()
     const QString model = modelDirectory(c.number);
     const QString listPath = versionListPath(model.isEmpty() ? QStringLiteral("KRV1000") : model);
     QVERIFY(writeFile(onServer(listPath), c.list));
+    if (c.list.isNull())
+        services->server({QStringLiteral("127.0.0.1"), closedLoopbackPort()});
     QVERIFY(writeFile(local("KRV3200/3299.bin"), "stale"));
     questionAnswer = c.answer;
     auto w = makeWindow();
