@@ -69,28 +69,12 @@ class FtpFaultTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() { QVERIFY(imageverify::makeKeyPair(&publicKey, &secretKey)); }
-    void init();
     void onlineRoad_data();
     void onlineRoad();
 
 private:
-    std::unique_ptr<MainWindow> makeWindow();
-    std::unique_ptr<QTemporaryDir> appDir;
     QByteArray publicKey, secretKey;
 };
-
-void FtpFaultTest::init()
-{
-    appDir = std::make_unique<QTemporaryDir>();
-}
-
-std::unique_ptr<MainWindow> FtpFaultTest::makeWindow()
-{
-    auto w = std::make_unique<MainWindow>();
-    w->appDirPath = appDir->path();
-    w->Slot_CheckFile();
-    return w;
-}
 
 void FtpFaultTest::onlineRoad_data()
 {
@@ -233,17 +217,20 @@ void FtpFaultTest::onlineRoad()
 
     Rig rig;
     rig.device->setFirmwareNumber(3201);
-    auto w = makeWindow();
+    const QTemporaryDir dir;
+    MainWindow w;
+    w.appDirPath = dir.path();
+    w.Slot_CheckFile();
     const auto tree = [&] {
         QStringList files;
-        for (QDirIterator it(appDir->filePath("file"), QDir::Files | QDir::Hidden | QDir::System,
+        for (QDirIterator it(dir.filePath("file"), QDir::Files | QDir::Hidden | QDir::System,
                              QDirIterator::Subdirectories);
              it.hasNext();)
-            files << it.next().mid(appDir->path().size());
+            files << it.next().mid(dir.path().size());
         return files.sort(), files;
     };
     if (road.local)
-        road.local(appDir->path());
+        road.local(dir.path());
     const QStringList planted = tree();
     unattended::Options options;
     options.online = true;
@@ -255,15 +242,15 @@ void FtpFaultTest::onlineRoad()
     };
     if (road.swapAfterDownload)
         options.downloaded = [&](const QString& path) {
-            QFile::remove(path);
-            QVERIFY(writeFile(path, toQByteArray(fwimage::pack(fwimage::sampleBytes(400, 7),
+            QVERIFY(QFile::remove(path) &&
+                    writeFile(path, toQByteArray(fwimage::pack(fwimage::sampleBytes(400, 7),
                                                                fwimage::sampleBytes(1000, 8), 3216))));
         };
     options.out = stderr;
     QElapsedTimer clock;
     clock.start();
     unattended::Driver driver(options);
-    const int status = driver.run(*w);
+    const int status = driver.run(w);
     const qint64 elapsed = clock.elapsed();
     const std::vector<std::string> commands = server.finish();
     qInfo("run %lld ms, server done after %lld ms", elapsed, clock.elapsed());
@@ -286,9 +273,9 @@ void FtpFaultTest::onlineRoad()
         expected << "/file/KRV3200/3215.bin";
     expected.sort();
     QCOMPARE(tree(), expected);
-    QVERIFY(!QFileInfo::exists(appDir->filePath("victim")) || readFile(appDir->filePath("victim")) == "mine");
+    QVERIFY(!QFileInfo::exists(dir.filePath("victim")) || readFile(dir.filePath("victim")) == "mine");
     if (road.imageKept && !road.swapAfterDownload)
-        QCOMPARE(readFile(appDir->filePath("file/KRV3200/3215.bin")), image);
+        QCOMPARE(readFile(dir.filePath("file/KRV3200/3215.bin")), image);
     QCOMPARE(rig.sent(DeviceModel::FrameKind::Start), std::size_t(road.imageKept ? 1 : 0));
     // The escaped name never reached the server as a path.
     for (const std::string& c : commands)
