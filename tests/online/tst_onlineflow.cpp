@@ -10,7 +10,6 @@
 #include "core/language.h"
 #include "online/curlfetch.h"
 #include "online/imageverify.h"
-#include "online/onlinefetch.h"
 #include "online/serverlayout.h"
 #include "online/updateserver.h"
 #include "qtbridge/noticetext.h"
@@ -74,7 +73,6 @@ private slots:
     void versionCheck();
     void dataRootAndLocalWriteErrors();
     void checkUpdateOption();
-    void fetchWithoutWindow();
 
 private:
     std::unique_ptr<MainWindow> makeWindow();
@@ -158,6 +156,7 @@ void OnlineFlowTest::imageVerification()
     const QByteArray digest =
         QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex() + "  3215.bin\n";
     const QString hexKey = publicKey.toHex();
+    const QByteArray upper = digest.toUpper().replace("  3215.BIN", " *3215.bin");
     const struct {
         const char* name;
         qint64 announced;
@@ -170,13 +169,7 @@ void OnlineFlowTest::imageVerification()
         {"nothing beside it", -1, {}, {}, "", 3215, V::Ok},
         {"fewer bytes than announced", 113, {}, {}, "", 3215, V::Incomplete},
         {"digest, as many bytes as announced", 112, digest, {}, "", 3215, V::Ok},
-        {"digest, upper case, binary mark",
-         -1,
-         digest.toUpper().replace("  3215.BIN", " *3215.bin"),
-         {},
-         "",
-         3215,
-         V::Ok},
+        {"digest, upper case, binary mark", -1, upper, {}, "", 3215, V::Ok},
         {"63 digits", -1, digest.mid(1), {}, "", 3215, V::DigestUnreadable},
         {"digits alone", -1, digest.left(64), {}, "", 3215, V::DigestUnreadable},
         {"digest file not fetched", -1, "fail", {}, "", 3215, V::CompanionFailed},
@@ -447,27 +440,6 @@ void OnlineFlowTest::checkUpdateOption()
     QCOMPARE(readFile(w->filePath), image(3215));
     w.reset();
     bus->unplug(path);
-}
-
-void OnlineFlowTest::fetchWithoutWindow()
-{
-    // The road a session without a window takes: list and image of the
-    // device's model, on either fetch road, no scratch left behind, and
-    // nothing for an up-to-date device or one of no model.
-    QVERIFY(writeFile(onServer("KRV3200/KRV3200.txt"), "3215\n"));
-    for (online::Road road : {online::Road::Curl, online::Road::FtpClient}) {
-        bool upToDate = true;
-        const auto fetch = [&](int firmware) {
-            return online::fetchNewest(online::updateSource(road), appDir->path(), firmware, {}, &upToDate);
-        };
-        QFile::remove(local("KRV3200/3215.bin"));
-        const online::ImageResult got = fetch(3201);
-        QVERIFY2(got.ok && !upToDate && got.image == image(3215) && readFile(got.savedPath) == image(3215),
-                 qPrintable(got.why));
-        QCOMPARE(QDir(local("")).entryList(QDir::Hidden | QDir::AllEntries).filter(".fetch"), QStringList());
-        QVERIFY(!fetch(3215).ok && upToDate);
-        QVERIFY(!fetch(999).ok && !upToDate);
-    }
 }
 
 QTEST_MAIN(OnlineFlowTest)
