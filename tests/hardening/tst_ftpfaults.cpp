@@ -50,14 +50,9 @@ struct Road {
 void putRelease(ScriptedServer& s, const QByteArray& image, const QByteArray& key,
                 std::uint64_t counter = 3215, qint64 expiresIn = 86400, const QString& model = "KRV3200")
 {
-    release::Metadata m{model,
-                        "3215",
-                        "3215.bin",
-                        image.size(),
-                        QCryptographicHash::hash(image, QCryptographicHash::Sha256),
-                        counter,
-                        QDateTime::currentSecsSinceEpoch() + expiresIn};
-    const QByteArray text = release::format(m);
+    const QByteArray text = release::format({model, "3215", "3215.bin", image.size(),
+                                             QCryptographicHash::hash(image, QCryptographicHash::Sha256),
+                                             counter, QDateTime::currentSecsSinceEpoch() + expiresIn});
     s.files["KRV3200/KRV3200.release"] = text.toStdString();
     s.files["KRV3200/KRV3200.release.sig"] = imageverify::sign(text, key).toStdString();
 }

@@ -9,6 +9,7 @@
 #define __USE_MINGW_ANSI_STDIO 1 // %lld in printf
 #include "online/ftpclient.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,10 +36,7 @@ std::string g_local; // where downloads go, as a Windows path
 
 bool traced(const std::string& line)
 {
-    for (const std::string& t : g_trace)
-        if (t == line)
-            return true;
-    return false;
+    return std::find(g_trace.begin(), g_trace.end(), line) != g_trace.end();
 }
 
 // The file's bytes (at most 4 MiB), or "missing" when it cannot be opened.
