@@ -1,35 +1,27 @@
 // The window's online update against an update server on loopback: the
-// download through the updater's FTP client, the libcurl fetch, the version
-// check and the download of the newest image, and the server layout they use.
-// Message boxes are read and answered by the box recorder.
+// download through the updater's FTP client (and against a scripted server
+// that misbehaves), the libcurl fetch, the version check and the download
+// of the newest image, and the server layout they use. Message boxes are
+// read and answered by the box recorder.
 #include "app/checkupdate.h"
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
 #include "core/dataroot.h"
 #include "core/language.h"
-#include "core/messagebox.h"
-#include "core/services.h"
-#include "image/firmwareimage.h"
 #include "online/curlfetch.h"
 #include "online/imageverify.h"
-#include "online/onlinefetch.h"
 #include "online/serverlayout.h"
 #include "online/updateserver.h"
-#include "qtbridge/bytes.h"
 #include "qtbridge/noticetext.h"
 #include "support/rig.h"
 #include "testserver.h"
-#include "usb/backends/virtual/devicemodel.h"
-#include "usb/backends/virtual/virtualbus.h"
 
-#include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
 
 #include <unistd.h>
 
 #include <cerrno>
-#include <memory>
 
 namespace {
 using Ids = QList<notices::Id>;
@@ -50,6 +42,8 @@ QByteArray versionReplyFor(int number)
            QByteArray(12, '\0');
 }
 
+using ServerScript = std::function<void(ScriptedServer&)>;
+
 struct Check {
     int number;
     QByteArray list;
@@ -59,6 +53,7 @@ struct Check {
     QString image; // server path of the image that must arrive
 };
 } // namespace
+Q_DECLARE_METATYPE(ServerScript)
 Q_DECLARE_METATYPE(Check)
 Q_DECLARE_METATYPE(Ids)
 
@@ -78,7 +73,6 @@ private slots:
     void versionCheck();
     void dataRootAndLocalWriteErrors();
     void checkUpdateOption();
-    void fetchWithoutWindow();
 
 private:
     std::unique_ptr<MainWindow> makeWindow();
@@ -162,6 +156,7 @@ void OnlineFlowTest::imageVerification()
     const QByteArray digest =
         QCryptographicHash::hash(file, QCryptographicHash::Sha256).toHex() + "  3215.bin\n";
     const QString hexKey = publicKey.toHex();
+    const QByteArray upper = digest.toUpper().replace("  3215.BIN", " *3215.bin");
     const struct {
         const char* name;
         qint64 announced;
@@ -174,13 +169,7 @@ void OnlineFlowTest::imageVerification()
         {"nothing beside it", -1, {}, {}, "", 3215, V::Ok},
         {"fewer bytes than announced", 113, {}, {}, "", 3215, V::Incomplete},
         {"digest, as many bytes as announced", 112, digest, {}, "", 3215, V::Ok},
-        {"digest, upper case, binary mark",
-         -1,
-         digest.toUpper().replace("  3215.BIN", " *3215.bin"),
-         {},
-         "",
-         3215,
-         V::Ok},
+        {"digest, upper case, binary mark", -1, upper, {}, "", 3215, V::Ok},
         {"63 digits", -1, digest.mid(1), {}, "", 3215, V::DigestUnreadable},
         {"digits alone", -1, digest.left(64), {}, "", 3215, V::DigestUnreadable},
         {"digest file not fetched", -1, "fail", {}, "", 3215, V::CompanionFailed},
@@ -213,12 +202,49 @@ void OnlineFlowTest::loadFile_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<Ids>("ids");
     QTest::addColumn<int>("localSize"); // -1: no local file
-    QTest::addColumn<int>("server");    // 1: SIZE 2000, then 1000 bytes; -1: none listening
-    QTest::newRow("image") << "KRV2000/2015.bin" << Ids{kSuccess} << 112 << 0;
-    QTest::newRow("text file") << "KRV2000/KRV2000.txt" << Ids{} << 10 << 0;
-    QTest::newRow("missing") << "KRV2000/9999.bin" << Ids{kFailed} << -1 << 0;
-    QTest::newRow("short download") << "KRV2000/2015.bin" << Ids{kFailed} << -1 << 1;
-    QTest::newRow("server unreachable") << "KRV2000/2015.bin" << Ids{kFailed} << -1 << -1;
+    QTest::addColumn<int>("server");    // 0: the update server; 1: a scripted one; -1: none listening
+    QTest::addColumn<ServerScript>("fault");
+    const QString bin = "KRV2000/2015.bin";
+    const auto size = [](std::string reply, int sent = 32) -> ServerScript {
+        return [=](ScriptedServer& s) {
+            s.replies["SIZE"] = {reply, ""};
+            s.data.resize(std::size_t(sent), 'x');
+        };
+    };
+    const auto passive = [](int port, int host) -> ServerScript {
+        return [=](ScriptedServer& s) {
+            s.passiveReply = [=](int listening) {
+                const int p = port ? port : listening;
+                return "227 Entering Passive Mode (" + std::to_string(host) + ",0,0,1," +
+                       std::to_string(p / 256 + (port ? 0 : 256)) + "," + std::to_string(p % 256) + ")\r\n";
+            };
+            // Nothing can arrive through a refused port, so no completion follows.
+            if (port)
+                s.replies["RETR"] = s.replies["LIST"] = {"150 sending\r\n", ""};
+        };
+    };
+    const ServerScript none;
+    QTest::newRow("image") << bin << Ids{kSuccess} << 112 << 0 << none;
+    QTest::newRow("text file") << "KRV2000/KRV2000.txt" << Ids{} << 10 << 0 << none;
+    QTest::newRow("missing") << "KRV2000/9999.bin" << Ids{kFailed} << -1 << 0 << none;
+    QTest::newRow("server unreachable") << bin << Ids{kFailed} << -1 << -1 << none;
+    QTest::newRow("no fault") << bin << Ids{kSuccess} << 32 << 1 << none;
+    QTest::newRow("short download") << bin << Ids{kFailed} << -1 << 1 << size("213 2000\r\n", 1000);
+    QTest::newRow("SIZE reply of 1000 bytes")
+        << bin << Ids{kFailed} << -1 << 1 << size("213 32" + std::string(992, ' ') + "\r\n");
+    QTest::newRow("SIZE refused (550)") << bin << Ids{kFailed} << -1 << 1 << size("550 no such file\r\n");
+    QTest::newRow("SIZE of 0") << bin << Ids{kFailed} << -1 << 1 << size("213 0\r\n");
+    QTest::newRow("data connection refused")
+        << bin << Ids{kFailed} << -1 << 1 << passive(closedLoopbackPort(), 127);
+    QTest::newRow("150 and 226 in one receive")
+        << bin << Ids{kSuccess} << 32 << 1 << ServerScript([](ScriptedServer& s) {
+               s.replies["RETR"] = {"150 sending\r\n226 sent\r\n", ""};
+           });
+    QTest::newRow("PASV port past 16 bits") << bin << Ids{kSuccess} << 32 << 1 << passive(0, 10);
+    QTest::newRow("multi-line greeting")
+        << bin << Ids{kSuccess} << 32 << 1 << ServerScript([](ScriptedServer& s) {
+               s.greeting = "220-welcome\r\n220-to the update server\r\n220 ready\r\n";
+           });
 }
 
 void OnlineFlowTest::loadFile()
@@ -227,9 +253,12 @@ void OnlineFlowTest::loadFile()
     QFETCH(Ids, ids);
     QFETCH(int, localSize);
     QFETCH(int, server);
+    QFETCH(ServerScript, fault);
     ScriptedServer scripted;
-    scripted.replies["SIZE"] = {"213 2000\r\n", ""};
-    scripted.data = std::string(1000, 'x');
+    scripted.replies["SIZE"] = {"213 32\r\n", ""};
+    scripted.data = toQByteArray(fwimage::pack(QByteArray(8, 'd'), QByteArray(8, 'a'), 2015)).toStdString();
+    if (fault)
+        fault(scripted);
     if (server > 0) {
         scripted.start();
         QVERIFY(QDir().mkpath(local(QStringLiteral("KRV2000"))));
@@ -251,29 +280,30 @@ void OnlineFlowTest::loadFile()
     }
     QCOMPARE(QFileInfo::exists(local(name)), localSize >= 0);
     if (localSize >= 0)
-        QCOMPARE(readFile(local(name)), readFile(onServer(name)));
+        QCOMPARE(readFile(local(name)),
+                 server ? QByteArray::fromStdString(scripted.data) : readFile(onServer(name)));
     QCOMPARE(w->ui->toolButton_2->isEnabled(), ids == Ids{kSuccess});
 }
 
 void OnlineFlowTest::curlFetch()
 {
+    // The image arrives byte for byte; an empty file makes no local file; no
+    // folder for the local file is libcurl's write error; no server, a failure.
     auto w = makeWindow();
-    auto fetch = [&](const QString& path, const QString& into) {
+    const auto fetch = [&](const char* path, const char* into, int port = 0) {
+        if (port)
+            services->server({QStringLiteral("127.0.0.1"), port});
         int result = -100;
-        QMetaObject::invokeMethod(w.get(), "Slot_CurlTest", Q_RETURN_ARG(int, result), Q_ARG(QString, path),
-                                  Q_ARG(QString, into));
+        QMetaObject::invokeMethod(w.get(), "Slot_CurlTest", Q_RETURN_ARG(int, result),
+                                  Q_ARG(QString, QString(path)), Q_ARG(QString, local(into)));
         return result;
     };
-    QCOMPARE(fetch(QStringLiteral("KRV3200/3215.bin"), local("")), 0);
+    QCOMPARE(fetch("KRV3200/3215.bin", ""), 0);
     QCOMPARE(readFile(local(QStringLiteral("KRV3200/3215.bin"))), image(3215));
-    // An empty file brings no data, so no local file is made.
-    QCOMPARE(fetch(QStringLiteral("empty.txt"), local("")), 0);
+    QCOMPARE(fetch("empty.txt", ""), 0);
     QVERIFY(!QFileInfo::exists(local(QStringLiteral("empty.txt"))));
-    // No directory for the local file: libcurl's write error.
-    QCOMPARE(fetch(QStringLiteral("KRV2000/KRV2000.txt"), local("nodir/")), 23);
-
-    services->server({QStringLiteral("127.0.0.1"), closedLoopbackPort()});
-    QVERIFY(fetch(QStringLiteral("KRV2000/KRV2000.txt"), local("")) != 0);
+    QCOMPARE(fetch("KRV2000/KRV2000.txt", "nodir/"), 23);
+    QVERIFY(fetch("KRV2000/KRV2000.txt", "", closedLoopbackPort()) != 0);
 }
 
 void OnlineFlowTest::versionCheck_data()
@@ -295,6 +325,7 @@ void OnlineFlowTest::versionCheck_data()
     // A copy of 3299.bin from an earlier run lies in the download directory.
     QTest::newRow("image not on the server")
         << Check{3201, "3299\n", false, yes, 0, {kQuestion, kFailure}, ""};
+    QTest::newRow("server unreachable") << Check{3201, {}, true, no, -1, network, ""};
     QTest::newRow("outside the table")
         << Check{999, "1000\n", true, yes, -1, {notices::Id::UnknownModel}, ""};
 }
@@ -305,6 +336,8 @@ void OnlineFlowTest::versionCheck()
     const QString model = modelDirectory(c.number);
     const QString listPath = versionListPath(model.isEmpty() ? QStringLiteral("KRV1000") : model);
     QVERIFY(writeFile(onServer(listPath), c.list));
+    if (c.list.isNull())
+        services->server({QStringLiteral("127.0.0.1"), closedLoopbackPort()});
     QVERIFY(writeFile(local("KRV3200/3299.bin"), "stale"));
     questionAnswer = c.answer;
     auto w = makeWindow();
@@ -407,31 +440,6 @@ void OnlineFlowTest::checkUpdateOption()
     QCOMPARE(readFile(w->filePath), image(3215));
     w.reset();
     bus->unplug(path);
-}
-
-void OnlineFlowTest::fetchWithoutWindow()
-{
-    // The road a session without a window takes: list and image of the
-    // device's model, on either fetch road, and nothing for an up-to-date
-    // device or one of no model.
-    QVERIFY(writeFile(onServer("KRV3200/KRV3200.txt"), "3215\n"));
-    for (online::Road road : {online::Road::Curl, online::Road::FtpClient}) {
-        bool upToDate = true;
-        const auto fetch = [&](int firmware) {
-            return online::fetchNewest(online::updateSource(road), appDir->path(), firmware, QString(),
-                                       &upToDate);
-        };
-        QFile::remove(local("KRV3200/3215.bin"));
-        const online::ImageResult got = fetch(3201);
-        QVERIFY2(got.ok && !upToDate, qPrintable(got.why));
-        QVERIFY(got.image == image(3215) && readFile(got.savedPath) == image(3215));
-        QCOMPARE(QDir(local(""))
-                     .entryList(QDir::Hidden | QDir::AllEntries | QDir::NoDotAndDotDot)
-                     .filter(".fetch"),
-                 QStringList());
-        QVERIFY(!fetch(3215).ok && upToDate);
-        QVERIFY(!fetch(999).ok && !upToDate);
-    }
 }
 
 QTEST_MAIN(OnlineFlowTest)
