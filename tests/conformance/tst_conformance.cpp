@@ -33,10 +33,10 @@ public:
         if (!parsed.ok)
             return false;
         for (const UhidDeviceIds& other : o.others) {
-            VirtualInterfaceSpec spec;
-            spec.vendorId = other.vendorId;
-            spec.productId = other.productId;
-            paths_.push_back(bus_.plug(spec));
+            VirtualInterfaceSpec iface;
+            iface.vendorId = other.vendorId;
+            iface.productId = other.productId;
+            paths_.push_back(bus_.plug(iface));
         }
         device_ = std::make_shared<DeviceModel>();
         device_->setFirmwareNumber(o.firmware);
