@@ -1,9 +1,11 @@
-// Several devices of the model on the virtual bus: the listing with serials,
-// places and firmware numbers, the choice by path or serial and the refusal
-// when nothing was chosen, a window bound to one device, and the station
-// (--all, --watch, one device) with sessions in this process, online ones
-// fetching their own images from a loopback server, its JSON records read
-// back with a JSON parser.
+// The cli's look for its device on the virtual bus (found, missing, other
+// ids, present but not openable, the bounded wait for one plugged later) and
+// its command-line manners; several devices of the model: the listing with
+// serials, places and firmware numbers, the choice by path or serial and the
+// refusal when nothing was chosen, a window bound to one device, and the
+// station (--all, --watch, one device) with sessions in this process, online
+// ones fetching their own images from a loopback server, its JSON records
+// read back with a JSON parser.
 #include "app/mainwindow.h"
 #include "cli/devicepresence.h"
 #include "cli/eventlog.h"
@@ -31,6 +33,10 @@ using namespace unattended;
 class StationTest : public QObject {
     Q_OBJECT
 private slots:
+    void look_data();
+    void look();
+    void waits();
+    void cliCommandLine();
     void listAndSelect();
     void windowBoundToOnePath();
     void sessionsInOneLoop();
@@ -42,19 +48,10 @@ private slots:
 
 private:
     QTemporaryDir dir_;
-    QString writeImage();
+    QString writeImage() { return writeFile(dir_, "image.fw", sampleImage(400, 1000, 5001)); }
     StationOptions options(HidPlatform* bus, EventLog* events = nullptr, const QString& log = {});
     static std::vector<QJsonObject> records(const QString& path);
 };
-
-QString StationTest::writeImage()
-{
-    const QString path = dir_.filePath("image.fw");
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly))
-        f.write(sampleImage(400, 1000, 5001));
-    return path;
-}
 
 // Quiet sessions on `bus` writing the sample image, recording into `log`
 // through `events` when given.
@@ -459,7 +456,6 @@ void StationTest::rehearsal()
         int interruptMs = 0; // Ctrl-C after this long (0: none)
     } rows[] = {
         {"--list", 0, "SIM-1@/dev/hidraw0=5000 SIM-2@/dev/hidraw1=5000 SIM-3@/dev/hidraw2=5000"},
-        {"--all", 0, "SIM-1=0/-/- SIM-2=0/-/- SIM-3=0/-/-"},
         {"--all --confirm=3 --fault 2:no-return --fault 3:reboot-old-version", int(SomeDevicesFailed),
          "SIM-1=0/5001/1 SIM-2=36/null/0 SIM-3=37/5000/0"},
         // One device through the window, chosen by the shown path.
@@ -530,6 +526,116 @@ void StationTest::textForPeople()
     QVERIFY((Selection{"/dev/hidraw0", {}}.matches(hidraw)));
     QCOMPARE(progressLine(50, 100, 1000, 4), QStringLiteral("[##..]  50%  50/100 B  ETA 1 s"));
     QCOMPARE(progressLine(250, 100, 1000, 4), QStringLiteral("[####] 100%  100/100 B  ETA 0 s"));
+}
+
+// The interfaces plugged in order, as "vid:pid" with "!" when nobody may
+// open it and "r" when only for reading; the one found (-1: none).
+void StationTest::look_data()
+{
+    QTest::addColumn<QStringList>("interfaces");
+    QTest::addColumn<int>("found");
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("among others") << QStringList{"1234:5678", "0483:0526", "0483:0525"} << 2 << true;
+    QTest::newRow("none") << QStringList{} << -1 << false;
+    QTest::newRow("another product") << QStringList{"0483:0526"} << -1 << false;
+    QTest::newRow("no access at all: known by its path") << QStringList{"0483:0525!r"} << 0 << false;
+    QTest::newRow("read-only access") << QStringList{"0483:0525r"} << 0 << false;
+    QTest::newRow("a foreign one nobody may open") << QStringList{"1234:5678!"} << -1 << false;
+    // Two devices, none chosen: no pick at random, even when only one opens.
+    QTest::newRow("beside an unopenable one: two devices")
+        << QStringList{"0483:0525!", "0483:0525"} << -1 << false;
+}
+
+void StationTest::look()
+{
+    QFETCH(QStringList, interfaces);
+    QFETCH(int, found);
+    QFETCH(bool, writable);
+    VirtualHidBus bus;
+    std::vector<std::string> paths;
+    for (const QString& i : interfaces) {
+        VirtualInterfaceSpec s = VirtualHidBus::deviceSpec(std::make_shared<DeviceModel>());
+        s.vendorId = std::uint16_t(i.left(4).toUInt(nullptr, 16));
+        s.productId = std::uint16_t(i.mid(5, 4).toUInt(nullptr, 16));
+        s.probeFails = i.contains('!');
+        s.writeOpenFails = i.contains('r');
+        paths.push_back(bus.plug(s));
+    }
+    const Presence p = lookForDevice(bus, 0x0483, 0x0525);
+    QCOMPARE(p.path, found < 0 ? std::string() : paths[found]);
+    QCOMPARE(p.writable, writable);
+    // Not writable though found: the reason is given.
+    QCOMPARE(p.error.empty(), found < 0 || writable);
+    QCOMPARE(bus.openHandleCount(), 0); // every probe and test open closed again
+}
+
+void StationTest::waits()
+{
+    // A device plugged later is waited for, once told of; one present from
+    // the start needs no wait. Bounded: 0 looks once; a device that stays
+    // unopenable is reported once the time is up.
+    VirtualHidBus bus, empty;
+    std::string plugged;
+    QTimer::singleShot(
+        300, &bus, [&] { plugged = bus.plug(VirtualHidBus::deviceSpec(std::make_shared<DeviceModel>())); });
+    static int waitingCalls = 0;
+    const auto wait = [](VirtualHidBus& b, double s) {
+        return waitForDevice(b, 0x0483, 0x0525, s, 50, [] { ++waitingCalls; });
+    };
+    const Presence p = wait(bus, 20);
+    QVERIFY(p.path == plugged && p.writable);
+    QVERIFY(wait(bus, 20).writable);
+    QVERIFY(wait(empty, 0).path.empty() && wait(empty, 0.4).path.empty());
+    QCOMPARE(waitingCalls, 2); // told only when it waits: the first and the 0.4 s look
+    VirtualInterfaceSpec locked = VirtualHidBus::deviceSpec(std::make_shared<DeviceModel>());
+    locked.writeOpenFails = true;
+    const std::string path = empty.plug(locked);
+    const Presence q = wait(empty, 0.3);
+    QVERIFY(q.path == path && !q.writable);
+}
+
+void StationTest::cliCommandLine()
+{
+    // Results on stdout, errors on stderr. An image file that cannot be used
+    // is refused before any device is waited for (the wait asked for here is
+    // 30 s). The rows of --list assume no device of the model is attached.
+    QTemporaryDir dir;
+    const QString empty = writeFile(dir, "empty.fw", {}),
+                  shortFile = writeFile(dir, "short.fw", "0123456789");
+    const QStringList wait{"--wait-device", "30"};
+    const struct {
+        QStringList args;
+        int status;
+        const char* out; // the whole of stdout
+        bool err;        // something on stderr
+    } rows[] = {
+        {{"--help"}, 0, nullptr, false},
+        {{}, unattended::Usage, "", true},
+        {{"--image", "x.fw", "--wait-device", "soon"}, unattended::Usage, "", true},
+        {{"--server", "nohost"}, unattended::Usage, "", true},
+        {{"--all", "--watch", "--image", "x.fw"}, unattended::Usage, "", true},
+        {{"--all", "--serial", "S", "--image", "x.fw"}, unattended::Usage, "", true},
+        {{"--image", "x.fw", "--log", "/nonexistent-dir/log"}, unattended::Usage, "", true},
+        {QStringList{"--image", dir.filePath("missing.fw")} + wait, unattended::FileFormat, "", true},
+        {QStringList{"--image", dir.path()} + wait, unattended::FileFormat, "", true},
+        {QStringList{"--image", empty, "-q"} + wait, unattended::FileFormat, "", true},
+        {QStringList{"--image", shortFile, "--all"}, unattended::FileFormat, "", true},
+        {{"--list", "--json"}, 0, "[]\n", false},
+    };
+    for (const auto& row : rows) {
+        QProcess p;
+        p.start(QStringLiteral(FIRMWARE_UPDATER_CLI), row.args);
+        const QString name = row.args.join(' ');
+        QVERIFY2(p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit &&
+                     p.exitCode() == row.status,
+                 qPrintable(name));
+        const QByteArray out = p.readAllStandardOutput();
+        if (row.out)
+            QVERIFY2(out == row.out, qPrintable(name + ": " + out));
+        else
+            QVERIFY(!out.contains("--station-child")); // the station's own, not the user's
+        QVERIFY2(p.readAllStandardError().isEmpty() != row.err, qPrintable(name));
+    }
 }
 
 QTEST_MAIN(StationTest)

@@ -33,12 +33,6 @@ int listenLoopback(int* port)
     return s;
 }
 
-bool readable(int s)
-{
-    pollfd p{s, POLLIN, 0};
-    return ::poll(&p, 1, kWaitMs) == 1;
-}
-
 void sendAll(int s, const std::string& bytes)
 {
     for (std::size_t done = 0; done < bytes.size();) {
@@ -278,10 +272,10 @@ void ScriptedServer::serveClient(int control)
                 sendAll(control, "502 not here\r\n");
             } else {
                 sendScripted(control, reply->second.before);
-                const int dataSocket =
-                    (verb == "LIST" || verb == "RETR") && dataListener >= 0 && readable(dataListener)
-                        ? ::accept(dataListener, nullptr, nullptr)
-                        : -1;
+                const int dataSocket = (verb == "LIST" || verb == "RETR") && dataListener >= 0 &&
+                                               readableUnlessStopped(dataListener, stop_)
+                                           ? ::accept(dataListener, nullptr, nullptr)
+                                           : -1;
                 if (dataSocket >= 0) {
                     if (fromFiles)
                         sendFile(dataSocket, path);

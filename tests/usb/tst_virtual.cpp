@@ -1,7 +1,8 @@
 // The virtual device and bus the other tests stand on: the device's reading
 // of an end-like DSP block (its faults show in tst_hardening_faults and the
 // link tests, which also end blocked reads by close and unplug); the bus's
-// delayed replies, handles, and notices on the registering thread.
+// writes, reads into short buffers, handles, and notices on the registering
+// thread.
 #include "usb/backends/virtual/devicemodel.h"
 #include "usb/backends/virtual/virtualbus.h"
 
@@ -106,39 +107,28 @@ void VirtualTest::transfer()
 
 void VirtualTest::busRepliesAndHandles()
 {
+    // Replies, their order and the declared lengths as a backend gives them:
+    // tst_conformance.
     VirtualHidBus bus;
     auto dev = std::make_shared<DeviceModel>();
-    dev->faults().replyDelayMs = 50;
     const std::string path = bus.plug(VirtualHidBus::deviceSpec(dev));
     const HidHandle r = bus.openRead(path);
     const HidHandle w = bus.openWrite(path);
-    QVERIFY(bus.setFeature(w, kVersionQuery, 11));
     // A write of another length than the declared one fails, like the OS's;
     // read handles take no writes.
     QVERIFY(!bus.setFeature(w, kVersionQuery, 3));
     QVERIFY(!bus.setFeature(r, kVersionQuery, 11));
-    std::uint8_t buffer[20] = {};
-    QCOMPARE(bus.readInput(r, buffer, sizeof buffer), 20);
-    QCOMPARE(int(buffer[1]), 0x0A);
-    // Injected reports keep their order; a small buffer is never overrun.
-    bus.inject(path, {{0x80, 1}, {0x80, 2, 2}, {0x80, 3}});
-    std::uint8_t two[2];
-    QCOMPARE(bus.readInput(r, two, 2), 2);
-    QCOMPARE(int(two[1]), 1);
-    QCOMPARE(bus.readInput(r, two, 2), 2);
-    QCOMPARE(int(two[1]), 2);
-    QCOMPARE(bus.readInput(r, buffer, sizeof buffer), 2);
-    QCOMPARE(int(buffer[1]), 3);
+    // A small buffer is never overrun: the report is cut to it.
+    bus.inject(path, {{0x80, 1, 2}});
+    std::uint8_t two[3] = {0, 0, 0x55};
+    QVERIFY(bus.readInput(r, two, 2) == 2 && two[1] == 1 && two[2] == 0x55);
 
-    VirtualInterfaceSpec desc;
-    desc.featureLength = 16;
-    const std::string locked = bus.plug(desc);
-    const HidHandle a = bus.openRead(locked);
+    const std::string other = bus.plug(VirtualInterfaceSpec{});
+    const HidHandle a = bus.openRead(other);
     HidCaps caps;
     QVERIFY(bus.getCaps(a, &caps));
-    QCOMPARE(int(caps.featureReportByteLength), 16);
     bus.close(a);
-    const HidHandle b = bus.openRead(locked);
+    const HidHandle b = bus.openRead(other);
     QVERIFY(b != a); // never reused
     QVERIFY(!bus.getCaps(a, &caps));
     QCOMPARE(bus.openHandleCount(), 3);
