@@ -30,10 +30,8 @@ namespace {
 // The largest image file the header can describe that fits one byte array
 // (the window's bound).
 constexpr qint64 kMaxImageFile = qint64(std::numeric_limits<int>::max()) - 64;
-// The stages' tick, and how many ticks a late wake-up may make up for: one
-// window of data frames at most.
+// How often the writer's progress is looked at while the last frames go out.
 constexpr int kTickMs = 2;
-constexpr qint64 kMaxCatchUp = frames::kWindowFrames;
 // The window asks for the version this long after it opened the device.
 constexpr int kVersionQueryDelayMs = 1000;
 // A run's time limit when none is given: the start-up, and half the
@@ -81,62 +79,6 @@ bool loadSessionImage(const QString& path, SessionOptions* options, QString* err
     if (!why.isEmpty() && error)
         *error = QStringLiteral("image %1: %2").arg(path, why);
     return why.isEmpty();
-}
-
-// --- the shared tick ---
-
-SessionTicker::SessionTicker(QObject* parent)
-    : QObject(parent)
-{
-    timer_ = new QTimer(this);
-    timer_->setInterval(kTickMs);
-    timer_->setTimerType(Qt::PreciseTimer);
-    connect(timer_, &QTimer::timeout, this, &SessionTicker::tick);
-}
-
-void SessionTicker::update(DeviceSession* session)
-{
-    auto it = std::find(sessions_.begin(), sessions_.end(), session);
-    if (session->ticking() && it == sessions_.end())
-        sessions_.emplace_back(session);
-    else if (!session->ticking() && it != sessions_.end())
-        it->clear(); // dropped at the next tick: the list may be being walked
-    const bool any =
-        std::any_of(sessions_.begin(), sessions_.end(), [](const auto& s) { return !s.isNull(); });
-    if (any && !timer_->isActive()) {
-        clock_.start();
-        rounds_ = 0;
-        timer_->start();
-    } else if (!any)
-        timer_->stop();
-}
-
-void SessionTicker::tick()
-{
-    const qint64 due = clock_.elapsed() / kTickMs;
-    // Ticks that fell due more than a few ticks ago are dropped, as a late
-    // timer drops them.
-    if (due - rounds_ > kMaxCatchUp)
-        rounds_ = due - kMaxCatchUp;
-    while (rounds_ < due && !sessions_.empty()) {
-        ++rounds_;
-        round();
-    }
-    if (sessions_.empty())
-        timer_->stop();
-}
-
-void SessionTicker::round()
-{
-    // By index: a session's tick may add another session to the list.
-    for (std::size_t i = 0; i < sessions_.size(); ++i) {
-        QPointer<DeviceSession> s = sessions_[i];
-        if (s && s->ticking())
-            s->tick();
-    }
-    sessions_.erase(std::remove_if(sessions_.begin(), sessions_.end(),
-                                   [](const auto& s) { return s.isNull() || !s->ticking(); }),
-                    sessions_.end());
 }
 
 // --- the session ---
@@ -193,7 +135,9 @@ DeviceSession::DeviceSession(HidPlatform& platform, DeviceInfo device, const Ses
     , options_(options)
     , events_(events)
     , ticker_(ticker)
+    , sink_(std::make_unique<Sink>(*this))
 {
+    setSink(sink_.get());
     delayTimer_ = new QTimer(this);
     delayTimer_->setInterval(1000);
     connect(delayTimer_, &QTimer::timeout, this, [this] { carry(engine.startTick()); });
@@ -408,26 +352,6 @@ void DeviceSession::fetched(const online::ImageResult& result, bool upToDate)
     if (options_.timeoutMs <= 0)
         armLimit(kStartUpMs + options_.image.size() / 2);
     startUpgrade();
-}
-
-void DeviceSession::carry(const upgrade::Actions& actions)
-{
-    Sink sink(*this);
-    Session::carry(actions, sink);
-}
-
-void DeviceSession::tick()
-{
-    if (done())
-        return;
-    // The window's two timers tick their own stage. A timer this tick
-    // starts has its first tick at the next one, as a QTimer would.
-    const bool dsp = dspTicking;
-    const bool arm = armTicking;
-    if (dsp)
-        carry(engine.tick(upgrade::Stage::Dsp));
-    if (arm && armTicking && !done())
-        carry(engine.tick(upgrade::Stage::Arm));
 }
 
 void DeviceSession::send(const frames::Frame& frame)

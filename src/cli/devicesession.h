@@ -38,6 +38,7 @@
 #include "cli/devicelist.h"
 #include "online/onlinefetch.h"
 #include "session/session.h"
+#include "session/ticker.h"
 #include "upgrade/engine.h"
 #include "upgrade/notices.h"
 
@@ -49,6 +50,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QTimer;
@@ -56,30 +58,7 @@ class QTimer;
 namespace unattended {
 
 class EventLog;
-class DeviceSession;
-
-// The one 2 ms tick every session's running stage shares. One thread does
-// the work of every device here, so a wake-up that comes late (a busy
-// machine, many devices) would cost every device its ticks: the ticker gives
-// the ticks that fell due meanwhile, up to one window of 25 at once, so each stage
-// still gets one tick per 2 ms of real time. A stage therefore never sends
-// faster than the window's timer would, and its 2500-tick time-out is never
-// shorter than 5 s.
-class SessionTicker : public QObject {
-    Q_OBJECT
-public:
-    explicit SessionTicker(QObject* parent = nullptr);
-    // A session whose stage timer started or stopped.
-    void update(DeviceSession* session);
-
-private:
-    void tick();
-    void round();
-    QTimer* timer_ = nullptr;
-    QElapsedTimer clock_;                           // since the timer started
-    qint64 rounds_ = 0;                             // ticks given since then
-    std::vector<QPointer<DeviceSession>> sessions_; // with a stage timer running
-};
+using session::SessionTicker;
 
 struct SessionOptions {
     QString imagePath;           // for the records and the path check
@@ -151,13 +130,9 @@ public:
     void beginConfirm();
 
     const DeviceInfo& device() const { return device_; }
-    bool ticking() const { return !done() && (dspTicking || armTicking); }
     qint64 transferMs() const { return transferMs_; }
     // --confirm: the version the device answered after its restart; -1: none.
     int firmwareAfter() const { return firmwareAfter_; }
-
-    // One tick of the shared 2 ms timer: the running stage's tick.
-    void tick();
 
 private:
     class Sink;
@@ -169,7 +144,6 @@ private:
     void startFetch();
     void fetched(const online::ImageResult& result, bool upToDate);
     void armLimit(int ms);
-    void carry(const upgrade::Actions& actions);
     void send(const frames::Frame& frame);
     void say(notices::Id id, int status); // emits notice() and records it
     void finish(int status);
@@ -191,6 +165,7 @@ private:
     SessionOptions options_;
     EventLog* events_;
     SessionTicker& ticker_;
+    std::unique_ptr<Sink> sink_;   // the engine's actions, into this session
     QTimer* writeWatch_ = nullptr; // the write deadline's check
     QTimer* delayTimer_ = nullptr; // the 1 s start wait
     QTimer* limitTimer_ = nullptr; // the run's time limit

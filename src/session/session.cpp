@@ -26,6 +26,26 @@ int Session::write(const std::uint8_t* frame)
     return link_.writeNow(frame, protocol::kFeatureReportSize);
 }
 
+void Session::carry(const upgrade::Actions& actions)
+{
+    if (sink_)
+        engine.carry(actions, *sink_);
+}
+
+void Session::tick()
+{
+    if (done())
+        return;
+    // Like two timers, each ticks its own stage. A stage this tick starts
+    // has its first tick at the next one, as a QTimer's would.
+    const bool dsp = dspTicking;
+    const bool arm = armTicking;
+    if (dsp)
+        carry(engine.tick(upgrade::Stage::Dsp));
+    if (arm && armTicking && !done())
+        carry(engine.tick(upgrade::Stage::Arm));
+}
+
 bool Session::end(int status, bool abandonWrite)
 {
     if (done())

@@ -42,12 +42,19 @@ public:
     int write(const std::uint8_t* frame);
     int write(const frames::Frame& frame) { return write(frame.data()); }
 
-    // Carries the engine's actions out into `sink`.
+    // Carries the engine's actions out into `sink`, or into the sink the
+    // owner set (a session ticked by a SessionTicker carries its ticks there).
     void carry(const upgrade::Actions& actions, upgrade::Sink& sink) { engine.carry(actions, sink); }
+    void carry(const upgrade::Actions& actions);
+    void setSink(upgrade::Sink* sink) { sink_ = sink; }
 
-    // The stages' 2 ms ticks of a session ticked by a shared timer.
+    // The stages' 2 ms ticks of a session ticked by a shared timer
+    // (session/ticker.h), which ticks it while ticking() holds.
     bool dspTicking = false;
     bool armTicking = false;
+    bool ticking() const { return !done() && (dspTicking || armTicking); }
+    // One tick of that timer: the running stages' ticks, carried out.
+    void tick();
 
     int status() const { return status_; } // -1 while running
     bool done() const { return status_ >= 0; }
@@ -68,6 +75,7 @@ signals:
 
 private:
     Link link_;
+    upgrade::Sink* sink_ = nullptr;
     int status_ = -1;
 };
 
