@@ -18,7 +18,9 @@
 namespace session {
 
 namespace {
-// Input reports longer than this are cut; the replies need 20 bytes.
+// The blocking reader's buffer: at least this, the device's input report
+// length when it is longer, cut at the bound (the replies need 20 bytes).
+constexpr std::size_t kMinInputRead = 64;
 constexpr std::size_t kMaxInputReport = 4096;
 // How long a stop waits for the posting reader's thread.
 constexpr int kStopWaitMs = 2000;
@@ -66,11 +68,12 @@ bool Link::open(const std::string& path)
     // Any handle open on the device will do for its capabilities.
     const HidHandle capsHandle = h.hWriteHandle != kInvalidHidHandle ? h.hWriteHandle : h.hReadHandle;
     HidCaps caps;
+    inputLength_ = kMinInputRead;
     const bool capsRead = capsHandle != kInvalidHidHandle && p->getCaps(capsHandle, &caps);
     if (capsRead) {
         h.hidCaps = caps;
-        inputLength_ =
-            std::min<std::size_t>(std::max<std::size_t>(64, caps.inputReportByteLength), kMaxInputReport);
+        inputLength_ = std::min<std::size_t>(std::max<std::size_t>(kMinInputRead, caps.inputReportByteLength),
+                                             kMaxInputReport);
     }
     const bool both = h.hReadHandle != kInvalidHidHandle && h.hWriteHandle != kInvalidHidHandle;
     if (both && mode_ == WriteMode::WriterThread) {
@@ -248,23 +251,25 @@ void Link::stopPostingReader()
 void Link::startBlockingReader(QObject* context, std::function<void(const QByteArray&)> onReport,
                                std::function<void()> onEnded)
 {
+    HidPlatform* p = platform();
+    if (!p || reader_.joinable())
+        return;
     // The reader sleeps in the blocking read; closing the handle ends it.
-    reader_ =
-        std::thread([p = platform(), context, onReport = std::move(onReport), onEnded = std::move(onEnded),
-                     length = inputLength_, handle = handles().hReadHandle] {
-            std::vector<std::uint8_t> buffer(length);
-            for (;;) {
-                const int n = p->readInput(handle, buffer.data(), buffer.size());
-                if (n <= 0) {
-                    // Closed, or the device left.
-                    QMetaObject::invokeMethod(context, onEnded, Qt::QueuedConnection);
-                    return;
-                }
-                const QByteArray r(reinterpret_cast<const char*>(buffer.data()), n);
-                QMetaObject::invokeMethod(
-                    context, [onReport, r] { onReport(r); }, Qt::QueuedConnection);
+    reader_ = std::thread([p, context, onReport = std::move(onReport), onEnded = std::move(onEnded),
+                           length = inputLength_, handle = handles().hReadHandle] {
+        std::vector<std::uint8_t> buffer(length);
+        for (;;) {
+            const int n = p->readInput(handle, buffer.data(), buffer.size());
+            if (n <= 0) {
+                // Closed, or the device left.
+                QMetaObject::invokeMethod(context, onEnded, Qt::QueuedConnection);
+                return;
             }
-        });
+            const QByteArray r(reinterpret_cast<const char*>(buffer.data()), n);
+            QMetaObject::invokeMethod(
+                context, [onReport, r] { onReport(r); }, Qt::QueuedConnection);
+        }
+    });
 }
 
 } // namespace session

@@ -104,7 +104,7 @@ private:
     LinkHandles own_;
     LinkHandles* handles_;
     HidPlatform* platform_;
-    std::size_t inputLength_ = 64;
+    std::size_t inputLength_ = 0; // set when the link opens
     std::shared_ptr<Writer> writer_;
     std::thread writerThread_;
     std::thread reader_;
