@@ -42,11 +42,12 @@ public:
     session::Session deviceSession{session::WriteMode::CallingThread, &processLink};
 
     // The upgrade engine: the session's, with its state and the image it
-    // writes. The members below that carry the upgrade's state and the loaded image's DSP end are
-    // references into it, so the slots, the engine and whoever reads the
-    // members see one set of values at every moment, also from inside a box
-    // that a step's action opened. The engine keeps its own copy of the
-    // image's bytes, taken with imageData when the file is read.
+    // writes. The members below that carry the upgrade's state and the
+    // loaded image's DSP end are references into it, so the slots, the
+    // engine and whoever reads the members see one set of values at every
+    // moment, also from inside a box that a step's action opened. The engine
+    // keeps its own copy of the image's bytes, taken with imageData when the
+    // file is read.
     upgrade::Engine& engine = deviceSession.engine;
 
     // Members in declaration order with the values the constructor gives

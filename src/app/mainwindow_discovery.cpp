@@ -1,5 +1,5 @@
-// The window's side of the device link: opening the device, device notices,
-// the indicator's colour, and the reader's start and stop.
+// The window's side of the device link: finding and opening the device
+// through its session's link, device notices and the indicator's colour.
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
 #include "usb/discovery.h"
