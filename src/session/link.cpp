@@ -262,7 +262,8 @@ void Link::startBlockingReader(QObject* context, std::function<void(const QByteA
             const int n = p->readInput(handle, buffer.data(), buffer.size());
             if (n <= 0) {
                 // Closed, or the device left.
-                QMetaObject::invokeMethod(context, onEnded, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(
+                    context, [onEnded] { onEnded(); }, Qt::QueuedConnection);
                 return;
             }
             const QByteArray r(reinterpret_cast<const char*>(buffer.data()), n);
