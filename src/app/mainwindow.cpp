@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/mainwindow_notices.h"
 #include "app/titles.h"
 #include "app/ui_mainwindow.h"
 #include "core/dataroot.h"
@@ -21,6 +22,12 @@ MainWindow::MainWindow(QWidget* parent)
     , ui(new Ui_MainWindow)
     , locale(QLocale::system())
 {
+    // The session's notices (a write with no device or no write handle)
+    // are the window's boxes, shown before the write returns.
+    connect(
+        &deviceSession, &session::Session::notice, this,
+        [this](notices::Id id, int) { notices::languageNotice(*this, id); }, Qt::DirectConnection);
+
     ui->setupUi(this);
 
     // No system frame: the rounded background picture is the window.

@@ -5,6 +5,7 @@
 // decisions they make live in plain functions beside them.
 #pragma once
 
+#include "session/session.h"
 #include "upgrade/engine.h"
 #include "usb/hidplatform.h"
 
@@ -33,13 +34,21 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // The upgrade engine: its state and the image it writes. The members
-    // below that carry the upgrade's state and the loaded image's DSP end are
-    // references into it, so the slots, the engine and whoever reads the
-    // members see one set of values at every moment, also from inside a box
-    // that a step's action opened. The engine keeps its own copy of the
-    // image's bytes, taken with imageData when the file is read.
-    upgrade::Engine engine;
+    // The window's device: its session writes on this (the GUI) thread into
+    // the process-wide link (usb/linkstate.h), whose handles, capabilities,
+    // reader and send latch are hReadHandle, hWriteHandle, hidCaps,
+    // currentReader and sendInProgress. Declared first: the members below
+    // refer into it.
+    session::Session deviceSession{session::WriteMode::CallingThread, &processLink};
+
+    // The upgrade engine: the session's, with its state and the image it
+    // writes. The members below that carry the upgrade's state and the
+    // loaded image's DSP end are references into it, so the slots, the
+    // engine and whoever reads the members see one set of values at every
+    // moment, also from inside a box that a step's action opened. The engine
+    // keeps its own copy of the image's bytes, taken with imageData when the
+    // file is read.
+    upgrade::Engine& engine = deviceSession.engine;
 
     // Members in declaration order with the values the constructor gives
     // them. They are public so the tests and the unattended driver can read
@@ -52,7 +61,7 @@ public:
     QPoint mousePressPos{0, 0};
     QLocale locale;
     bool blMousePressed = false;
-    bool MyDevFound = false;
+    bool& MyDevFound = deviceSession.link().found;
     bool blDeviceArrived = false;
     bool blDeviceRemoved = false;
     bool& dspMaySend = engine.state.dsp.maySend;
@@ -108,9 +117,10 @@ public:
 
     // Creates a reader for the current read handle, makes it currentReader,
     // enables and starts it. Never leaves two readers reading the device.
-    void startReader();
-    // Stops the reader in use, if any, waits for its thread and releases it.
-    void stopReader();
+    void startReader() { deviceSession.link().startPostingReader(this); }
+    // Stops the reader in use, if any, closes the read handle, waits for its
+    // thread and releases it.
+    void stopReader() { deviceSession.link().stopPostingReader(); }
 
     // Carries out the actions of one engine step: frames to the device,
     // timers, progress, notices, buttons.

@@ -1,5 +1,5 @@
-// The window's side of the device link: opening the device, device notices,
-// the indicator's colour, and the reader's start and stop.
+// The window's side of the device link: finding and opening the device
+// through its session's link, device notices and the indicator's colour.
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
 #include "usb/discovery.h"
@@ -10,10 +10,6 @@
 #include <QDebug>
 #include <QPointer>
 
-namespace {
-constexpr int kStopWaitMs = 2000;
-} // namespace
-
 USBThread::USBThread(MainWindow* w, HidHandle hReadHandle, bool MyDevFound, QObject* parent)
     : USBThread(static_cast<QObject*>(w), hReadHandle, MyDevFound, parent)
 {}
@@ -21,13 +17,12 @@ USBThread::USBThread(MainWindow* w, HidHandle hReadHandle, bool MyDevFound, QObj
 int MainWindow::OpenUSBHandle()
 {
     HidPlatform* platform = hidPlatform();
+    session::Link& link = deviceSession.link();
     MyDevFound = false;
     // The old write handle belongs to a device that has gone; the reader
     // never uses it, so it can be released here instead of leaking.
-    if (hWriteHandle != kInvalidHidHandle && platform)
-        platform->close(hWriteHandle);
+    link.closeWrite();
     hReadHandle = kInvalidHidHandle;
-    hWriteHandle = kInvalidHidHandle;
 
     const std::vector<std::string> paths = platform ? platform->enumerate() : std::vector<std::string>{};
     for (const std::string& path : paths) {
@@ -42,9 +37,10 @@ int MainWindow::OpenUSBHandle()
         if (!read || attributes.vendorId != vendorId || attributes.productId != productId)
             continue;
 
+        // Both handles and the capabilities (a failed read of them leaves
+        // hidCaps as it was).
         MyDevFound = true;
-        hReadHandle = platform->openRead(path);
-        hWriteHandle = platform->openWrite(path);
+        link.open(path);
         if (hWriteHandle == kInvalidHidHandle)
             sendInProgress = false;
         break;
@@ -55,12 +51,6 @@ int MainWindow::OpenUSBHandle()
         SetRoundCircleColor(false, red);
         return -1;
     }
-    // Any handle open on the device will do for its capabilities; a failed
-    // read leaves hidCaps as it was.
-    const HidHandle capsHandle = hWriteHandle != kInvalidHidHandle ? hWriteHandle : hReadHandle;
-    HidCaps caps;
-    if (capsHandle != kInvalidHidHandle && platform->getCaps(capsHandle, &caps))
-        hidCaps = caps;
     QColor blue(0, 0, 255, 255);
     SetRoundCircleColor(true, blue);
     return 0;
@@ -141,44 +131,4 @@ void MainWindow::handleDeviceNotice(HidNoticeKind kind, const std::string& path)
     QColor blue(0, 0, 255, 255);
     SetRoundCircleColor(true, blue);
     Slot_SengReadCommand();
-}
-
-void MainWindow::startReader()
-{
-    if (currentReader && currentReader->isRunning())
-        return; // never two readers on the device
-    delete currentReader;
-    currentReader = new USBThread(this, hReadHandle, MyDevFound, this);
-    currentReader->StopOrStart(true);
-    currentReader->start(QThread::InheritPriority);
-}
-
-void MainWindow::stopReader()
-{
-    USBThread* reader = currentReader;
-    currentReader = nullptr;
-    if (reader)
-        reader->StopOrStart(false);
-    // Closing the read handle ends the stopped reader's pending read.
-    if (hReadHandle != kInvalidHidHandle) {
-        if (HidPlatform* platform = hidPlatform())
-            platform->close(hReadHandle);
-        hReadHandle = kInvalidHidHandle;
-    }
-    readerHandle.store(kInvalidHidHandle);
-    wakeReaders();
-    if (!reader)
-        return;
-    if (reader->wait(kStopWaitMs)) {
-        delete reader;
-        return;
-    }
-    // A platform whose read did not end on close. The stopped reader posts
-    // nothing more to this window; it must not die with the window while its
-    // thread runs, and deletes itself once the thread has finished. Its own
-    // connection to `finished` runs on this thread after this returns, so a
-    // thread that ends at any moment from here on is caught.
-    qDebug() << "reader did not stop in time";
-    reader->setParent(nullptr);
-    reader->deleteWhenFinished.store(true);
 }

@@ -63,7 +63,7 @@ private:
 void MainWindow::carry(const upgrade::Actions& actions)
 {
     WindowSink sink(*this);
-    engine.carry(actions, sink);
+    deviceSession.carry(actions, sink);
 }
 
 int MainWindow::SendDSPData()

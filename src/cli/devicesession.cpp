@@ -9,7 +9,6 @@
 #include "qtbridge/noticetext.h"
 #include "upgrade/devicecheck.h"
 #include "upgrade/notices.h"
-#include "usb/featurereport.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -21,12 +20,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <limits>
-#include <mutex>
 
 namespace unattended {
 
@@ -35,12 +30,8 @@ namespace {
 // The largest image file the header can describe that fits one byte array
 // (the window's bound).
 constexpr qint64 kMaxImageFile = qint64(std::numeric_limits<int>::max()) - 64;
-// Input reports longer than this are cut; the replies need 20 bytes.
-constexpr std::size_t kMaxInputReport = 4096;
-// The stages' tick, and how many ticks a late wake-up may make up for: one
-// window of data frames at most.
+// How often the writer's progress is looked at while the last frames go out.
 constexpr int kTickMs = 2;
-constexpr qint64 kMaxCatchUp = frames::kWindowFrames;
 // The window asks for the version this long after it opened the device.
 constexpr int kVersionQueryDelayMs = 1000;
 // A run's time limit when none is given: the start-up, and half the
@@ -90,74 +81,7 @@ bool loadSessionImage(const QString& path, SessionOptions* options, QString* err
     return why.isEmpty();
 }
 
-// --- the shared tick ---
-
-SessionTicker::SessionTicker(QObject* parent)
-    : QObject(parent)
-{
-    timer_ = new QTimer(this);
-    timer_->setInterval(kTickMs);
-    timer_->setTimerType(Qt::PreciseTimer);
-    connect(timer_, &QTimer::timeout, this, &SessionTicker::tick);
-}
-
-void SessionTicker::update(DeviceSession* session)
-{
-    auto it = std::find(sessions_.begin(), sessions_.end(), session);
-    if (session->ticking() && it == sessions_.end())
-        sessions_.emplace_back(session);
-    else if (!session->ticking() && it != sessions_.end())
-        it->clear(); // dropped at the next tick: the list may be being walked
-    const bool any =
-        std::any_of(sessions_.begin(), sessions_.end(), [](const auto& s) { return !s.isNull(); });
-    if (any && !timer_->isActive()) {
-        clock_.start();
-        rounds_ = 0;
-        timer_->start();
-    } else if (!any)
-        timer_->stop();
-}
-
-void SessionTicker::tick()
-{
-    const qint64 due = clock_.elapsed() / kTickMs;
-    // Ticks that fell due more than a few ticks ago are dropped, as a late
-    // timer drops them.
-    if (due - rounds_ > kMaxCatchUp)
-        rounds_ = due - kMaxCatchUp;
-    while (rounds_ < due && !sessions_.empty()) {
-        ++rounds_;
-        round();
-    }
-    if (sessions_.empty())
-        timer_->stop();
-}
-
-void SessionTicker::round()
-{
-    // By index: a session's tick may add another session to the list.
-    for (std::size_t i = 0; i < sessions_.size(); ++i) {
-        QPointer<DeviceSession> s = sessions_[i];
-        if (s && s->ticking())
-            s->tick();
-    }
-    sessions_.erase(std::remove_if(sessions_.begin(), sessions_.end(),
-                                   [](const auto& s) { return s.isNull() || !s->ticking(); }),
-                    sessions_.end());
-}
-
 // --- the session ---
-
-// The frames on their way to the device, and the thread that writes them.
-struct DeviceSession::Writer {
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::deque<std::vector<std::uint8_t>> queue;
-    bool stop = false;
-    bool refused = false; // after a refused write nothing more goes out
-    bool busy = false;    // a write is in progress
-    std::chrono::steady_clock::time_point since;
-};
 
 class DeviceSession::Sink : public upgrade::Sink {
 public:
@@ -176,7 +100,7 @@ public:
                 s_.delayTimer_->stop();
             return;
         }
-        (timer == upgrade::Timer::Dsp ? s_.dspTimer_ : s_.armTimer_) = running;
+        (timer == upgrade::Timer::Dsp ? s_.dspTicking : s_.armTicking) = running;
         s_.ticker_.update(&s_);
     }
     void progress(int offset) override
@@ -193,7 +117,7 @@ public:
     {
         // The engine completes once the last frames are handed over: the
         // run ends when the writer has put them on the wire.
-        s_.dspTimer_ = s_.armTimer_ = false;
+        s_.dspTicking = s_.armTicking = false;
         s_.ticker_.update(&s_);
         s_.awaitWritten();
         return true;
@@ -205,16 +129,18 @@ private:
 
 DeviceSession::DeviceSession(HidPlatform& platform, DeviceInfo device, const SessionOptions& options,
                              EventLog* events, SessionTicker& ticker, QObject* parent)
-    : QObject(parent)
+    : session::Session(session::WriteMode::WriterThread, nullptr, &platform, parent)
     , platform_(platform)
     , device_(std::move(device))
     , options_(options)
     , events_(events)
     , ticker_(ticker)
+    , sink_(std::make_unique<Sink>(*this))
 {
+    setSink(sink_.get());
     delayTimer_ = new QTimer(this);
     delayTimer_->setInterval(1000);
-    connect(delayTimer_, &QTimer::timeout, this, [this] { carry(engine_.startTick()); });
+    connect(delayTimer_, &QTimer::timeout, this, [this] { carry(engine.startTick()); });
     limitTimer_ = new QTimer(this);
     limitTimer_->setSingleShot(true);
     connect(limitTimer_, &QTimer::timeout, this, [this] {
@@ -225,7 +151,8 @@ DeviceSession::DeviceSession(HidPlatform& platform, DeviceInfo device, const Ses
 
 DeviceSession::~DeviceSession()
 {
-    closeHandles();
+    // The reader's reports are queued to this session: end it first.
+    link().close();
 }
 
 void DeviceSession::progressTo(qint64 offset)
@@ -253,65 +180,22 @@ QJsonObject DeviceSession::context() const
 }
 
 // Opens `path` for the session: its read and write handles, the report
-// lengths, the writer thread and the reader thread.
+// lengths, the writer thread, the write deadline's check and the reader.
 bool DeviceSession::openHandles(const std::string& path)
 {
-    read_ = platform_.openRead(path);
-    write_ = platform_.openWrite(path);
-    if (read_ == kInvalidHidHandle || write_ == kInvalidHidHandle) {
-        closeHandles();
+    if (!link().open(path)) {
+        link().close();
         return false;
     }
-    HidCaps caps;
-    std::size_t inputLength = 64;
-    if (platform_.getCaps(write_, &caps)) {
-        featureLength_ = caps.featureReportByteLength;
-        inputLength = std::max<std::size_t>(inputLength, caps.inputReportByteLength);
+    if (!writeWatch_) {
+        writeWatch_ = new QTimer(this);
+        writeWatch_->setInterval(std::clamp(options_.writeDeadlineMs / 4, 10, 500));
+        connect(writeWatch_, &QTimer::timeout, this, &DeviceSession::checkWrites);
     }
-    inputLength = std::min(inputLength, kMaxInputReport);
-    writer_ = std::make_shared<Writer>();
-    // The writer owns nothing but its queue: the handle stays the session's,
-    // and a backend's handle may be closed while a write on it runs.
-    writerThread_ = std::thread([&platform = platform_, w = writer_, handle = write_] {
-        std::unique_lock<std::mutex> lock(w->mutex);
-        for (;;) {
-            w->wake.wait(lock, [&] { return w->stop || !w->queue.empty(); });
-            if (w->stop)
-                return;
-            std::vector<std::uint8_t> report = std::move(w->queue.front());
-            w->queue.pop_front();
-            if (w->refused)
-                continue;
-            w->busy = true;
-            w->since = std::chrono::steady_clock::now();
-            lock.unlock();
-            const bool ok = platform.setFeature(handle, report.data(), report.size());
-            lock.lock();
-            w->busy = false;
-            w->refused = w->refused || !ok;
-            w->wake.notify_all();
-        }
-    });
-    writeWatch_ = new QTimer(this);
-    writeWatch_->setInterval(std::clamp(options_.writeDeadlineMs / 4, 10, 500));
-    connect(writeWatch_, &QTimer::timeout, this, &DeviceSession::checkWrites);
     writeWatch_->start();
-    // The reader sleeps in the blocking read; closing the handle ends it.
-    reader_ = std::thread([this, inputLength, handle = read_] {
-        std::vector<std::uint8_t> buffer(inputLength);
-        for (;;) {
-            const int n = platform_.readInput(handle, buffer.data(), buffer.size());
-            if (n <= 0) {
-                // Closed, or the device left: the stage times out.
-                QMetaObject::invokeMethod(
-                    this, [this] { readerEnded(); }, Qt::QueuedConnection);
-                return;
-            }
-            const QByteArray r(reinterpret_cast<const char*>(buffer.data()), n);
-            QMetaObject::invokeMethod(
-                this, [this, r] { report(r); }, Qt::QueuedConnection);
-        }
-    });
+    // A read that ends (closed, or the device left) lets the stage time out.
+    link().startBlockingReader(
+        this, [this](const QByteArray& r) { report(r); }, [this] { readerEnded(); });
     return true;
 }
 
@@ -362,16 +246,16 @@ void DeviceSession::report(const QByteArray& r)
         return;
     if (confirming_)
         return confirmReport(r);
-    const bool hadVersion = !engine_.state.versionReply.empty();
-    carry(engine_.reply(r));
-    if (!hadVersion && !started_ && !engine_.state.versionReply.empty())
+    const bool hadVersion = !engine.state.versionReply.empty();
+    carry(engine.reply(r));
+    if (!hadVersion && !started_ && !engine.state.versionReply.empty())
         startUpgrade();
 }
 
 void DeviceSession::startUpgrade()
 {
     started_ = true;
-    versionBefore_ = engine_.state.deviceVersion;
+    versionBefore_ = engine.state.deviceVersion;
     if (options_.online)
         return startFetch();
     fwimage::Header header;
@@ -386,7 +270,7 @@ void DeviceSession::startUpgrade()
     const notices::Id verdict =
         devicecheck::check({!options_.imagePath.isEmpty(),
                             options_.imageRead && fwimage::checkImage(options_.image) == fwimage::Check::Ok,
-                            options_.productId, engine_.state.deviceVersion, std::int32_t(header.version)});
+                            options_.productId, engine.state.deviceVersion, std::int32_t(header.version)});
     const struct {
         notices::Id id;
         int status;
@@ -402,7 +286,7 @@ void DeviceSession::startUpgrade()
     }
     // Versions compared as numbers: no downgrade and no rewrite of the same
     // firmware unless asked for.
-    const qint64 device = engine_.state.deviceVersion;
+    const qint64 device = engine.state.deviceVersion;
     const qint64 file = header.version;
     if (file < device) {
         say(notices::Id::LowerVersion, options_.allowOlder ? -1 : int(ImageOlder));
@@ -411,11 +295,11 @@ void DeviceSession::startUpgrade()
     }
     if (file == device && !options_.allowReinstall)
         return finish(ImageSame);
-    engine_.image.data = toBytes(options_.image);
-    engine_.image.dspImageEnd = std::int32_t(header.dspLength + fwimage::kHeaderSize);
-    engine_.image.blockSize = fwimage::kBlockSize;
+    engine.image.data = toBytes(options_.image);
+    engine.image.dspImageEnd = std::int32_t(header.dspLength + fwimage::kHeaderSize);
+    engine.image.blockSize = fwimage::kBlockSize;
     transferTime_.start();
-    carry(engine_.start());
+    carry(engine.start());
 }
 
 void DeviceSession::startFetch()
@@ -426,7 +310,7 @@ void DeviceSession::startFetch()
     // the time the fetch ends, and the result then reaches no one.
     const QPointer<DeviceSession> self(this);
     std::thread([self, source = options_.source, root = options_.dataRoot, key = options_.keyText,
-                 firmware = int(engine_.state.deviceVersion)] {
+                 firmware = int(engine.state.deviceVersion)] {
         bool upToDate = false;
         const online::ImageResult result = online::fetchNewest(source, root, firmware, key, &upToDate);
         if (QCoreApplication* app = QCoreApplication::instance())
@@ -470,51 +354,18 @@ void DeviceSession::fetched(const online::ImageResult& result, bool upToDate)
     startUpgrade();
 }
 
-void DeviceSession::carry(const upgrade::Actions& actions)
-{
-    Sink sink(*this);
-    engine_.carry(actions, sink);
-}
-
-void DeviceSession::tick()
-{
-    if (done())
-        return;
-    // The window's two timers tick their own stage. A timer this tick
-    // starts has its first tick at the next one, as a QTimer would.
-    const bool dsp = dspTimer_;
-    const bool arm = armTimer_;
-    if (dsp)
-        carry(engine_.tick(upgrade::Stage::Dsp));
-    if (arm && armTimer_ && !done())
-        carry(engine_.tick(upgrade::Stage::Arm));
-}
-
 void DeviceSession::send(const frames::Frame& frame)
 {
-    if (done() || !writer_)
-        return;
-    {
-        std::lock_guard<std::mutex> lock(writer_->mutex);
-        if (writer_->refused)
-            return;
-        writer_->queue.push_back(featureReport(frame.data(), frame.size(), featureLength_));
-    }
-    writer_->wake.notify_all();
+    if (!done())
+        write(frame);
 }
 
 void DeviceSession::awaitWritten()
 {
-    if (done() || !writer_)
+    if (done() || !link().writing())
         return;
-    bool written = false;
-    bool refused = false;
-    {
-        std::lock_guard<std::mutex> lock(writer_->mutex);
-        written = writer_->queue.empty() && !writer_->busy;
-        refused = writer_->refused;
-    }
-    if (!written) {
+    const bool refused = link().anyRefused();
+    if (!link().allWritten()) {
         // A write that hangs is ended by checkWrites().
         QTimer::singleShot(kTickMs, this, &DeviceSession::awaitWritten);
         return;
@@ -528,12 +379,7 @@ void DeviceSession::awaitWritten()
 
 void DeviceSession::checkWrites()
 {
-    if (done() || !writer_)
-        return;
-    std::lock_guard<std::mutex> lock(writer_->mutex);
-    const bool stalled = writer_->busy && std::chrono::steady_clock::now() - writer_->since >
-                                              std::chrono::milliseconds(options_.writeDeadlineMs);
-    if (stalled)
+    if (!done() && link().writeStalled(options_.writeDeadlineMs))
         QTimer::singleShot(0, this, [this] { finish(WriteStalled); });
 }
 
@@ -563,17 +409,17 @@ void DeviceSession::finish(int status)
     // window's progress said.
     if (status == Success)
         progressTo(options_.image.size());
-    status_ = status;
+    // The link closes: a write in progress is given a moment (one past its
+    // deadline none: it is left to its thread, which ends when it returns).
+    end(status, status == WriteStalled);
     if (transferTime_.isValid())
         transferMs_ = transferTime_.elapsed();
-    dspTimer_ = armTimer_ = false;
     confirming_ = false;
     delayTimer_->stop();
     limitTimer_->stop();
     if (writeWatch_)
         writeWatch_->stop();
     ticker_.update(this);
-    closeHandles();
 
     if (events_) {
         ResultFacts facts;
@@ -589,34 +435,6 @@ void DeviceSession::finish(int status)
         events_->write(resultRecord(facts));
     }
     emit finished(status);
-}
-
-void DeviceSession::closeHandles()
-{
-    if (writer_) {
-        std::unique_lock<std::mutex> lock(writer_->mutex);
-        writer_->stop = true;
-        writer_->wake.notify_all();
-        // A write in progress is given a moment (one past its deadline
-        // none): a write that hangs in the device is left to its thread,
-        // which ends when the write returns.
-        const auto grace = std::chrono::milliseconds(status_ == WriteStalled ? 0 : 50);
-        const bool idle = writer_->wake.wait_for(lock, grace, [&] { return !writer_->busy; });
-        lock.unlock();
-        if (idle)
-            writerThread_.join();
-        else
-            writerThread_.detach();
-        writer_.reset();
-    }
-    if (read_ != kInvalidHidHandle)
-        platform_.close(read_); // ends the reader's blocked read
-    if (reader_.joinable())
-        reader_.join();
-    read_ = kInvalidHidHandle;
-    if (write_ != kInvalidHidHandle)
-        platform_.close(write_);
-    write_ = kInvalidHidHandle;
 }
 
 } // namespace unattended

@@ -13,6 +13,10 @@
 // offers a blocking read on every backend (hidraw, hid.dll, the virtual
 // bus) and a blocked read costs no CPU.
 //
+// The engine, the device's handles, the reader and the writer thread are
+// those of the session type every road shares (session/session.h); this
+// layer adds what a run without a window does around them.
+//
 // Writes: each session hands its frames to a writer thread of its own, in
 // the order the engine makes them; the shared tick never waits for a
 // device. A device that is slow to take a feature write delays only its own
@@ -33,6 +37,8 @@
 
 #include "cli/devicelist.h"
 #include "online/onlinefetch.h"
+#include "session/session.h"
+#include "session/ticker.h"
 #include "upgrade/engine.h"
 #include "upgrade/notices.h"
 
@@ -45,7 +51,6 @@
 
 #include <functional>
 #include <memory>
-#include <thread>
 #include <vector>
 
 class QTimer;
@@ -53,30 +58,7 @@ class QTimer;
 namespace unattended {
 
 class EventLog;
-class DeviceSession;
-
-// The one 2 ms tick every session's running stage shares. One thread does
-// the work of every device here, so a wake-up that comes late (a busy
-// machine, many devices) would cost every device its ticks: the ticker gives
-// the ticks that fell due meanwhile, up to one window of 25 at once, so each stage
-// still gets one tick per 2 ms of real time. A stage therefore never sends
-// faster than the window's timer would, and its 2500-tick time-out is never
-// shorter than 5 s.
-class SessionTicker : public QObject {
-    Q_OBJECT
-public:
-    explicit SessionTicker(QObject* parent = nullptr);
-    // A session whose stage timer started or stopped.
-    void update(DeviceSession* session);
-
-private:
-    void tick();
-    void round();
-    QTimer* timer_ = nullptr;
-    QElapsedTimer clock_;                           // since the timer started
-    qint64 rounds_ = 0;                             // ticks given since then
-    std::vector<QPointer<DeviceSession>> sessions_; // with a stage timer running
-};
+using session::SessionTicker;
 
 struct SessionOptions {
     QString imagePath;           // for the records and the path check
@@ -131,7 +113,7 @@ constexpr int kConfirmMaxSeconds = 600;
 // empty or shorter than an image's header.
 bool loadSessionImage(const QString& path, SessionOptions* options, QString* error = nullptr);
 
-class DeviceSession : public QObject {
+class DeviceSession : public session::Session {
     Q_OBJECT
 public:
     DeviceSession(HidPlatform& platform, DeviceInfo device, const SessionOptions& options, EventLog* events,
@@ -148,28 +130,12 @@ public:
     void beginConfirm();
 
     const DeviceInfo& device() const { return device_; }
-    int status() const { return status_; } // -1 while running
-    bool ticking() const { return !done() && (dspTimer_ || armTimer_); }
     qint64 transferMs() const { return transferMs_; }
     // --confirm: the version the device answered after its restart; -1: none.
     int firmwareAfter() const { return firmwareAfter_; }
 
-    // One tick of the shared 2 ms timer: the running stage's tick.
-    void tick();
-
-signals:
-    void progress(qint64 bytes, qint64 total);
-    // A notice of the run, by identity, with the status it leads to (-1:
-    // the run goes on).
-    void notice(notices::Id id, int status);
-    // What went wrong, for people: the path or peer and the reason.
-    void detail(const QString& text);
-    void finished(int status);
-
 private:
     class Sink;
-    struct Writer;
-    bool done() const { return status_ >= 0; }
     QJsonObject context() const;
     void queryVersion();
     void progressTo(qint64 offset);
@@ -178,12 +144,10 @@ private:
     void startFetch();
     void fetched(const online::ImageResult& result, bool upToDate);
     void armLimit(int ms);
-    void carry(const upgrade::Actions& actions);
     void send(const frames::Frame& frame);
     void say(notices::Id id, int status); // emits notice() and records it
     void finish(int status);
     bool openHandles(const std::string& path);
-    void closeHandles();
     void checkWrites();
     void awaitWritten();
 
@@ -201,21 +165,12 @@ private:
     SessionOptions options_;
     EventLog* events_;
     SessionTicker& ticker_;
-    upgrade::Engine engine_;
-    HidHandle read_ = kInvalidHidHandle;
-    HidHandle write_ = kInvalidHidHandle;
-    std::size_t featureLength_ = frames::kFrameSize;
-    std::shared_ptr<Writer> writer_;
-    std::thread writerThread_;
+    std::unique_ptr<Sink> sink_;   // the engine's actions, into this session
     QTimer* writeWatch_ = nullptr; // the write deadline's check
-    std::thread reader_;
     QTimer* delayTimer_ = nullptr; // the 1 s start wait
     QTimer* limitTimer_ = nullptr; // the run's time limit
     bool fetching_ = false;        // an online fetch is on its way
-    bool dspTimer_ = false;
-    bool armTimer_ = false;
-    bool started_ = false; // the start frame is out
-    int status_ = -1;
+    bool started_ = false;         // the start frame is out
     int lastPercent_ = -1;
     int versionBefore_ = -1;
     QElapsedTimer time_;

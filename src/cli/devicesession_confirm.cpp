@@ -58,7 +58,7 @@ void DeviceSession::startConfirm()
 {
     confirming_ = true;
     confirmAsked_ = true;
-    dspTimer_ = armTimer_ = false;
+    dspTicking = armTicking = false;
     delayTimer_->stop();
     ticker_.update(this);
     confirmTimer_ = new QTimer(this);
@@ -120,7 +120,7 @@ void DeviceSession::confirmPoll()
 
 bool DeviceSession::openConfirmed(const std::string& path)
 {
-    closeHandles();
+    link().close();
     return openHandles(path);
 }
 

@@ -6,11 +6,12 @@
 #include <condition_variable>
 #include <mutex>
 
-HidHandle hReadHandle = kInvalidHidHandle;
-HidHandle hWriteHandle = kInvalidHidHandle;
-HidCaps hidCaps;
-USBThread* currentReader = nullptr;
-bool sendInProgress = false;
+LinkHandles processLink;
+HidHandle& hReadHandle = processLink.hReadHandle;
+HidHandle& hWriteHandle = processLink.hWriteHandle;
+HidCaps& hidCaps = processLink.hidCaps;
+USBThread*& currentReader = processLink.currentReader;
+bool& sendInProgress = processLink.sendInProgress;
 
 namespace {
 std::string g_boundPath;
@@ -75,11 +76,7 @@ bool linkAcceptsPath(const std::string& path)
 void resetLinkState()
 {
     g_boundPath.clear();
-    hReadHandle = kInvalidHidHandle;
-    hWriteHandle = kInvalidHidHandle;
-    hidCaps = HidCaps{};
-    currentReader = nullptr;
-    sendInProgress = false;
+    processLink = LinkHandles{};
     readerHandle.store(kInvalidHidHandle);
     readerEnabled.store(false);
     wakeReaders();

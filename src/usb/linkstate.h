@@ -10,12 +10,25 @@
 
 class USBThread;
 
-// Written and read on the GUI thread only.
-extern HidHandle hReadHandle;    // device opened for reading input reports
-extern HidHandle hWriteHandle;   // device opened for writing feature reports
-extern HidCaps hidCaps;          // capabilities of the open device
-extern USBThread* currentReader; // the reader in use, or null
-extern bool sendInProgress;      // the send latch of SendDataToUsb
+// One device's link: its handles, capabilities, the reader reading it and
+// the send latch. A session holds one (session/link.h); the window's
+// session uses the process-wide one below, whose members are the names the
+// window and its tests know. Written and read on the owner's thread only.
+struct LinkHandles {
+    HidHandle hReadHandle = kInvalidHidHandle;  // device opened for reading input reports
+    HidHandle hWriteHandle = kInvalidHidHandle; // device opened for writing feature reports
+    HidCaps hidCaps;                            // capabilities of the open device
+    USBThread* currentReader = nullptr;         // the reader in use, or null
+    bool sendInProgress = false;                // the send latch
+};
+
+// The process-wide link (the window's), and its members by name.
+extern LinkHandles processLink;
+extern HidHandle& hReadHandle;
+extern HidHandle& hWriteHandle;
+extern HidCaps& hidCaps;
+extern USBThread*& currentReader;
+extern bool& sendInProgress;
 
 // Shared with the reader thread: single atomic values, no lock.
 extern std::atomic<HidHandle> readerHandle; // the reader's copy of hReadHandle
