@@ -361,10 +361,7 @@ void StationTest::watchFlashesArrivals()
         }
     });
     poll.start(50);
-    QTimer::singleShot(60000, &station, [&] {
-        station.interrupt();
-        station.interrupt();
-    });
+    QTimer::singleShot(60000, &station, [&] { station.interrupt(), station.interrupt(); });
     QCOMPARE(station.watch(rig.bus, 0x0483, 0x0525, 200), int(Success));
     QCOMPARE(phase, 2);
     QStringList order;
@@ -432,12 +429,11 @@ void StationTest::onlineSessions()
         // Each session its own download of the image.
         const std::vector<std::string> commands = server.finish();
         fetchlimits::set({});
-        QCOMPARE(std::count_if(commands.begin(), commands.end(),
-                               [](const std::string& c) {
-                                   return QByteArray::fromStdString(c).startsWith("RETR") &&
-                                          QByteArray::fromStdString(c).endsWith("3215.bin");
-                               }),
-                 drip ? 1L : 2L);
+        const auto retr = [](const std::string& c) {
+            const QByteArray b = QByteArray::fromStdString(c);
+            return b.startsWith("RETR") && b.endsWith("3215.bin");
+        };
+        QCOMPARE(std::count_if(commands.begin(), commands.end(), retr), drip ? 1L : 2L);
     }
 }
 
