@@ -1,4 +1,4 @@
-// The display widgets: the setters' rules and the rotation. How they look
+// The display widgets: the setters' rules and where the rotation wraps. How they look
 // is checked by the pictures of tst_app_mainwindow.
 #include "widgets/progressbarcolor.h"
 #include "widgets/roundcircle.h"
@@ -21,15 +21,6 @@ void WidgetsTest::roundCircle()
     // The angle wraps at a full turn.
     for (const QPointF& turn : {QPointF(0, 5), QPointF(355, 360), QPointF(360, 0), QPointF(358, 0)})
         QCOMPARE(nextAngle(turn.x(), 5), turn.y());
-
-    RoundCircle circle;
-    // It turns on its own from construction; the direction flips at once.
-    QVERIFY(circle.getClockWise());
-    QTRY_VERIFY(circle.currentAngle() > 0);
-    circle.setClockWise(false);
-    QVERIFY(!circle.getClockWise());
-    const double before = circle.currentAngle();
-    QTRY_VERIFY(circle.currentAngle() != before);
 }
 
 void WidgetsTest::valueRules()

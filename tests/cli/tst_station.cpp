@@ -33,7 +33,6 @@ using namespace unattended;
 class StationTest : public QObject {
     Q_OBJECT
 private slots:
-    void look_data();
     void look();
     void waits();
     void cliCommandLine();
@@ -362,10 +361,7 @@ void StationTest::watchFlashesArrivals()
         }
     });
     poll.start(50);
-    QTimer::singleShot(60000, &station, [&] {
-        station.interrupt();
-        station.interrupt();
-    });
+    QTimer::singleShot(60000, &station, [&] { station.interrupt(), station.interrupt(); });
     QCOMPARE(station.watch(rig.bus, 0x0483, 0x0525, 200), int(Success));
     QCOMPARE(phase, 2);
     QStringList order;
@@ -433,12 +429,11 @@ void StationTest::onlineSessions()
         // Each session its own download of the image.
         const std::vector<std::string> commands = server.finish();
         fetchlimits::set({});
-        QCOMPARE(std::count_if(commands.begin(), commands.end(),
-                               [](const std::string& c) {
-                                   return QByteArray::fromStdString(c).startsWith("RETR") &&
-                                          QByteArray::fromStdString(c).endsWith("3215.bin");
-                               }),
-                 drip ? 1L : 2L);
+        const auto retr = [](const std::string& c) {
+            const QByteArray b = QByteArray::fromStdString(c);
+            return b.startsWith("RETR") && b.endsWith("3215.bin");
+        };
+        QCOMPARE(std::count_if(commands.begin(), commands.end(), retr), drip ? 1L : 2L);
     }
 }
 
@@ -528,45 +523,43 @@ void StationTest::textForPeople()
     QCOMPARE(progressLine(250, 100, 1000, 4), QStringLiteral("[####] 100%  100/100 B  ETA 0 s"));
 }
 
-// The interfaces plugged in order, as "vid:pid" with "!" when nobody may
-// open it and "r" when only for reading; the one found (-1: none).
-void StationTest::look_data()
-{
-    QTest::addColumn<QStringList>("interfaces");
-    QTest::addColumn<int>("found");
-    QTest::addColumn<bool>("writable");
-    QTest::newRow("among others") << QStringList{"1234:5678", "0483:0526", "0483:0525"} << 2 << true;
-    QTest::newRow("none") << QStringList{} << -1 << false;
-    QTest::newRow("another product") << QStringList{"0483:0526"} << -1 << false;
-    QTest::newRow("no access at all: known by its path") << QStringList{"0483:0525!r"} << 0 << false;
-    QTest::newRow("read-only access") << QStringList{"0483:0525r"} << 0 << false;
-    QTest::newRow("a foreign one nobody may open") << QStringList{"1234:5678!"} << -1 << false;
-    // Two devices, none chosen: no pick at random, even when only one opens.
-    QTest::newRow("beside an unopenable one: two devices")
-        << QStringList{"0483:0525!", "0483:0525"} << -1 << false;
-}
-
 void StationTest::look()
 {
-    QFETCH(QStringList, interfaces);
-    QFETCH(int, found);
-    QFETCH(bool, writable);
-    VirtualHidBus bus;
-    std::vector<std::string> paths;
-    for (const QString& i : interfaces) {
-        VirtualInterfaceSpec s = VirtualHidBus::deviceSpec(std::make_shared<DeviceModel>());
-        s.vendorId = std::uint16_t(i.left(4).toUInt(nullptr, 16));
-        s.productId = std::uint16_t(i.mid(5, 4).toUInt(nullptr, 16));
-        s.probeFails = i.contains('!');
-        s.writeOpenFails = i.contains('r');
-        paths.push_back(bus.plug(s));
+    // The interfaces plugged in order, as "vid:pid" with "!" when nobody may
+    // open it and "r" when only for reading; the one found (-1: none).
+    const struct {
+        QStringList interfaces;
+        int found;
+        bool writable;
+    } rows[] = {
+        {{"1234:5678", "0483:0526", "0483:0525"}, 2, true}, // among others
+        {{}, -1, false},
+        {{"0483:0526"}, -1, false},  // another product
+        {{"0483:0525!r"}, 0, false}, // no access at all: known by its path
+        {{"0483:0525r"}, 0, false},  // read-only access
+        {{"1234:5678!"}, -1, false}, // a foreign one nobody may open
+        // Two devices, none chosen: no pick at random, even when only one opens.
+        {{"0483:0525!", "0483:0525"}, -1, false},
+    };
+    for (const auto& row : rows) {
+        VirtualHidBus bus;
+        std::vector<std::string> paths;
+        for (const QString& i : row.interfaces) {
+            VirtualInterfaceSpec s = VirtualHidBus::deviceSpec(std::make_shared<DeviceModel>());
+            s.vendorId = std::uint16_t(i.left(4).toUInt(nullptr, 16));
+            s.productId = std::uint16_t(i.mid(5, 4).toUInt(nullptr, 16));
+            s.probeFails = i.contains('!');
+            s.writeOpenFails = i.contains('r');
+            paths.push_back(bus.plug(s));
+        }
+        const Presence p = lookForDevice(bus, 0x0483, 0x0525);
+        const QByteArray name = row.interfaces.join(' ').toUtf8();
+        QVERIFY2(p.path == (row.found < 0 ? std::string() : paths[row.found]) && p.writable == row.writable,
+                 name);
+        // Not writable though found: the reason is given.
+        QVERIFY2(p.error.empty() == (row.found < 0 || row.writable), name);
+        QVERIFY2(bus.openHandleCount() == 0, name); // every probe and test open closed again
     }
-    const Presence p = lookForDevice(bus, 0x0483, 0x0525);
-    QCOMPARE(p.path, found < 0 ? std::string() : paths[found]);
-    QCOMPARE(p.writable, writable);
-    // Not writable though found: the reason is given.
-    QCOMPARE(p.error.empty(), found < 0 || writable);
-    QCOMPARE(bus.openHandleCount(), 0); // every probe and test open closed again
 }
 
 void StationTest::waits()

@@ -185,38 +185,20 @@ void ScriptedServer::sendFile(int dataSocket, const std::string& path)
     ::setsockopt(dataSocket, SOL_SOCKET, SO_SNDTIMEO, &sendWait, sizeof sendWait);
     const Stream how = path == faultFile ? stream : Stream::Whole;
     const auto started = std::chrono::steady_clock::now();
-    const auto within = [&](int seconds) {
-        return !stop_ && std::chrono::steady_clock::now() - started < std::chrono::seconds(seconds);
+    const auto more = [&](const char* bytes, std::size_t n) {
+        return !stop_ && std::chrono::steady_clock::now() - started < std::chrono::seconds(30) &&
+               ::send(dataSocket, bytes, n, MSG_NOSIGNAL) > 0;
     };
-    auto sendSome = [&](const char* bytes, std::size_t n) {
-        return ::send(dataSocket, bytes, n, MSG_NOSIGNAL) > 0;
-    };
-    switch (how) {
-    case Stream::Whole:
-        sendAll(dataSocket, content);
-        break;
-    case Stream::Cut:
-        sendAll(dataSocket, content.substr(0, content.size() / 2));
-        break;
-    case Stream::Extra:
-    case Stream::Endless: {
-        sendAll(dataSocket, content);
-        const std::string zeros(64 * 1024, '\0');
-        for (long long sent = 0; within(30) && (how == Stream::Endless || sent < 10 * 1000 * 1000);
-             sent += long(zeros.size())) {
-            if (!sendSome(zeros.data(), zeros.size()))
-                break;
-        }
-        break;
-    }
-    case Stream::Drip:
-        for (std::size_t i = 0; i < content.size() && within(30); ++i) {
-            if (!sendSome(content.data() + i, 1))
-                break;
+    if (how == Stream::Drip) {
+        for (std::size_t i = 0; i < content.size() && more(content.data() + i, 1); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
-        }
-        break;
+        return;
     }
+    sendAll(dataSocket, how == Stream::Cut ? content.substr(0, content.size() / 2) : content);
+    const std::string zeros(64 * 1024, '\0');
+    for (long long sent = 0; (how == Stream::Endless || (how == Stream::Extra && sent < 10 * 1000 * 1000)) &&
+                             more(zeros.data(), zeros.size());)
+        sent += long(zeros.size());
 }
 
 void ScriptedServer::serveClient(int control)
@@ -239,11 +221,10 @@ void ScriptedServer::serveClient(int control)
                 continue;
             const std::string path = normalPath(cwd, argument);
             const bool fromFiles = !files.empty() && (verb == "SIZE" || verb == "RETR");
-            const bool isAbsent =
-                files.empty() && (verb == "SIZE" || verb == "RETR") &&
-                std::any_of(absent.begin(), absent.end(), [&](const std::string& e) {
-                    return path.size() >= e.size() && path.compare(path.size() - e.size(), e.size(), e) == 0;
-                });
+            // Without `files`, no companion file (digest, signature) is on the server.
+            const QByteArray name = QByteArray::fromStdString(path);
+            const bool isAbsent = files.empty() && (verb == "SIZE" || verb == "RETR") &&
+                                  (name.endsWith(".sha256") || name.endsWith(".sig"));
             if (verb == "PASV") {
                 if (dataListener >= 0)
                     ::close(dataListener);

@@ -49,7 +49,8 @@ struct TraceCapture {
 // its verb; a kSegment byte in a greeting or reply splits it into segments
 // sent 150 ms apart. PASV opens a data listener; LIST and RETR send their
 // reply, then `data` on the data connection, close it and send the `after`
-// bytes. With `files` set, CWD, PWD, SIZE and RETR answer from that tree
+// bytes (names of companion files, ".sha256" and ".sig", are not there).
+// With `files` set, CWD, PWD, SIZE and RETR answer from that tree
 // instead, and RETR of `faultFile` misbehaves as `stream` says. A silent
 // server accepts and never answers. Everything it waits for is bounded.
 class ScriptedServer {
@@ -85,8 +86,6 @@ public:
                std::to_string(port % 256) + ")\r\n";
     };
 
-    // Without `files`: names with these endings are not on the server.
-    std::vector<std::string> absent{".sha256", ".sig"};
     std::map<std::string, std::string> files; // path below the root -> content
     std::string faultFile;
     Stream stream = Stream::Whole;

@@ -34,8 +34,7 @@ constexpr notices::Id kQuestion = notices::Id::NewFirmware, kNetwork = notices::
 // A 16-byte header, then 32 bytes of DSP and 64 of ARM image.
 QByteArray image(int version)
 {
-    return toQByteArray(
-        fwimage::pack(fwimage::sampleBytes(32, version), fwimage::sampleBytes(64, version + 1), version));
+    return sampleImage(32, 64, quint32(version));
 }
 
 QByteArray versionReplyFor(int number)

@@ -39,79 +39,67 @@ struct Recorder : upgrade::Sink {
     void progress(int offset) override { offsets.push_back(offset); }
 };
 
-// What a stalled stage is left with, and what its 2500th idle tick does.
-struct Stall {
-    Stage stage;
-    bool endSent, finish, window;
-    int image; // 0 none loaded, 1 the whole image sent, 2 counter past a shorter image
-    std::vector<Action> actions;
-    bool runningAfter;
-};
-
 } // namespace
-Q_DECLARE_METATYPE(Stall)
 
 class EngineTest : public QObject {
     Q_OBJECT
 private slots:
-    void stalls_data();
     void stalls();
     void replies();
     void startWait();
     void eventsWhileCarrying();
 };
 
-void EngineTest::stalls_data()
-{
-    QTest::addColumn<Stall>("c");
-    const Action stopDsp = timer(Type::StopTimer, Timer::Dsp), stopArm = timer(Type::StopTimer, Timer::Arm);
-    QTest::newRow("DSP window never acknowledged")
-        << Stall{Stage::Dsp, false, false, false, 1, {error(2)}, false};
-    QTest::newRow("DSP end frame unanswered")
-        << Stall{Stage::Dsp, true, false, false, 1, {stopDsp, error(4)}, true};
-    QTest::newRow("DSP end, completion seen") << Stall{Stage::Dsp, true, true, false, 1, {error(2)}, false};
-    QTest::newRow("ARM window never acknowledged")
-        << Stall{Stage::Arm, false, false, false, 1, {stopArm, error(5)}, false};
-    QTest::newRow("ARM end frame unanswered")
-        << Stall{Stage::Arm, true, false, false, 1, {stopArm, error(4)}, true};
-    QTest::newRow("ARM end, completion seen")
-        << Stall{Stage::Arm, true, true, false, 1, {stopArm, error(5)}, false};
-    // A window open with nothing left to send idles: the device closes the stage.
-    QTest::newRow("ARM all sent, window open") << Stall{Stage::Arm, false, false, true, 1, {}, true};
-    // A window open with no whole block inside the image must not idle for ever.
-    QTest::newRow("DSP window, no image loaded")
-        << Stall{Stage::Dsp, false, false, true, 0, {error(2)}, false};
-    QTest::newRow("DSP window, counter past the image")
-        << Stall{Stage::Dsp, false, false, true, 2, {error(2)}, false};
-    QTest::newRow("ARM window, counter past the image")
-        << Stall{Stage::Arm, false, false, true, 2, {stopArm, error(5)}, false};
-}
-
 void EngineTest::stalls()
 {
-    QFETCH(Stall, c);
-    upgrade::Engine e;
+    // What a stalled stage is left with (end frame sent, completion seen,
+    // window open, image: 0 none loaded, 1 the whole image sent, 2 counter
+    // past a shorter image), what its 2500th idle tick does, and whether the
+    // upgrade still runs.
+    const Action stopDsp = timer(Type::StopTimer, Timer::Dsp), stopArm = timer(Type::StopTimer, Timer::Arm);
+    const struct {
+        Stage stage;
+        bool endSent, finish, window;
+        int image;
+        std::vector<Action> actions;
+        bool runningAfter;
+    } rows[] = {
+        {Stage::Dsp, false, false, false, 1, {error(2)}, false},        // window never acknowledged
+        {Stage::Dsp, true, false, false, 1, {stopDsp, error(4)}, true}, // end frame unanswered
+        {Stage::Dsp, true, true, false, 1, {error(2)}, false},          // end, completion seen
+        {Stage::Arm, false, false, false, 1, {stopArm, error(5)}, false},
+        {Stage::Arm, true, false, false, 1, {stopArm, error(4)}, true},
+        {Stage::Arm, true, true, false, 1, {stopArm, error(5)}, false},
+        // A window open with nothing left to send idles: the device closes the stage.
+        {Stage::Arm, false, false, true, 1, {}, true},
+        // A window open with no whole block inside the image must not idle for ever.
+        {Stage::Dsp, false, false, true, 0, {error(2)}, false},
+        {Stage::Dsp, false, false, true, 2, {error(2)}, false},
+        {Stage::Arm, false, false, true, 2, {stopArm, error(5)}, false},
+    };
     const protocol::Bytes file = fwimage::pack(fwimage::sampleBytes(40, 1), fwimage::sampleBytes(40, 2), 1);
-    upgrade::StageState& st = e.state.stage(c.stage);
-    if (c.image > 0) {
-        e.image.data = file;
-        e.image.dspImageEnd = 56;
-        st.blockIndex = c.image == 1 ? 5 : 6;
+    for (const auto& c : rows) {
+        const QByteArray name = QByteArray::number(int(&c - rows));
+        upgrade::Engine e;
+        upgrade::StageState& st = e.state.stage(c.stage);
+        if (c.image > 0) {
+            e.image.data = file;
+            e.image.dspImageEnd = 56;
+            st.blockIndex = c.image == 1 ? 5 : 6;
+        }
+        e.state.upgradeRunning = true;
+        e.state.finishReceived = c.finish;
+        st.endSent = c.endSent;
+        st.maySend = c.window;
+        for (int i = 1; i < frames::kAckTimeoutTicks; ++i)
+            QVERIFY2(e.tick(c.stage).list.empty(), name);
+        const upgrade::Actions last = e.tick(c.stage);
+        QVERIFY2(last.list == c.actions && last.result == (c.actions.empty() ? 0 : -1), name);
+        QVERIFY2(e.state.upgradeRunning == c.runningAfter, name);
+        QVERIFY2(st.endSent == (c.endSent && !(last.list.size() == 2 && last.list[1].value == 4)), name);
+        QVERIFY2(st.blockIndex == (c.image == 2 ? 6 : c.image == 1 ? 5 : 0), name);
+        QVERIFY2(c.runningAfter || e.tick(c.stage).result == -1, name);
     }
-    e.state.upgradeRunning = true;
-    e.state.finishReceived = c.finish;
-    st.endSent = c.endSent;
-    st.maySend = c.window;
-    for (int i = 1; i < frames::kAckTimeoutTicks; ++i)
-        QVERIFY(e.tick(c.stage).list.empty());
-    const upgrade::Actions last = e.tick(c.stage);
-    QVERIFY(last.list == c.actions);
-    QCOMPARE(last.result, c.actions.empty() ? 0 : -1);
-    QCOMPARE(e.state.upgradeRunning, c.runningAfter);
-    QCOMPARE(st.endSent, c.endSent && !(last.list.size() == 2 && last.list[1].value == 4));
-    QCOMPARE(st.blockIndex, c.image == 2 ? 6 : c.image == 1 ? 5 : 0);
-    if (!c.runningAfter)
-        QCOMPARE(e.tick(c.stage).result, -1);
 }
 
 void EngineTest::replies()

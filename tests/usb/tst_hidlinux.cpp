@@ -12,7 +12,6 @@
 
 using namespace hidlinux;
 using Bytes = std::vector<std::uint8_t>;
-Q_DECLARE_METATYPE(Bytes)
 
 namespace {
 // The updater's device: vendor page, report 0x80 with 19 input bytes and 10
@@ -43,7 +42,6 @@ const Bytes kMulti = {0x06, 0x00, 0xFF, 0x09, 0x01, 0xA1, 0x01,       // vendor 
 class HidLinuxTest : public QObject {
     Q_OBJECT
 private slots:
-    void descriptor_data();
     void descriptor();
     void truncatedDescriptor();
     void uevents();
@@ -51,37 +49,34 @@ private slots:
     void nativeBackend();
 };
 
-void HidLinuxTest::descriptor_data()
-{
-    QTest::addColumn<Bytes>("descriptor");
-    QTest::addColumn<int>("reportId");
-    QTest::addColumn<bool>("usesIds");
-    QTest::addColumn<int>("feature");
-    QTest::addColumn<int>("input");
-    QTest::addColumn<int>("output");
-    QTest::newRow("the device") << kDevice << 0x80 << true << 11 << 20 << 0;
-    QTest::newRow("keyboard") << kKeyboard << 0x80 << false << 0 << 9 << 2;
-    QTest::newRow("multi, 0x80") << kMulti << 0x80 << true << 11 << 20 << 0;
-    QTest::newRow("multi, id 1") << kMulti << 1 << true << 0 << 4 << 4;
-    QTest::newRow("multi, id 2") << kMulti << 2 << true << 6 << 0 << 0;
-    QTest::newRow("multi, absent id: longest") << kMulti << 7 << true << 11 << 20 << 4;
-    QTest::newRow("empty") << Bytes{} << 0x80 << false << 0 << 0 << 0;
-}
-
 void HidLinuxTest::descriptor()
 {
-    QFETCH(Bytes, descriptor);
-    QFETCH(int, reportId);
-    // A copy of exactly the descriptor's size: any read past it is caught
-    // by the address sanitizer.
-    std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[descriptor.size() + 1]);
-    std::copy(descriptor.begin(), descriptor.end(), exact.get());
-    const DescriptorInfo info = parseReportDescriptor(exact.get(), descriptor.size());
-    QVERIFY(info.complete);
-    QTEST(info.usesReportIds, "usesIds");
-    QTEST(int(featureLength(info, reportId)), "feature");
-    QTEST(int(inputLength(info, reportId)), "input");
-    QTEST(int(outputLength(info, reportId)), "output");
+    const struct {
+        const char* name;
+        Bytes descriptor;
+        int reportId;
+        bool usesIds;
+        int feature, input, output;
+    } rows[] = {
+        {"the device", kDevice, 0x80, true, 11, 20, 0},
+        {"keyboard", kKeyboard, 0x80, false, 0, 9, 2},
+        {"multi, 0x80", kMulti, 0x80, true, 11, 20, 0},
+        {"multi, id 1", kMulti, 1, true, 0, 4, 4},
+        {"multi, id 2", kMulti, 2, true, 6, 0, 0},
+        {"multi, absent id: longest", kMulti, 7, true, 11, 20, 4},
+        {"empty", {}, 0x80, false, 0, 0, 0},
+    };
+    for (const auto& r : rows) {
+        // A copy of exactly the descriptor's size: any read past it is caught
+        // by the address sanitizer.
+        std::unique_ptr<std::uint8_t[]> exact(new std::uint8_t[r.descriptor.size() + 1]);
+        std::copy(r.descriptor.begin(), r.descriptor.end(), exact.get());
+        const DescriptorInfo info = parseReportDescriptor(exact.get(), r.descriptor.size());
+        QVERIFY2(info.complete && info.usesReportIds == r.usesIds, r.name);
+        const int got[] = {int(featureLength(info, r.reportId)), int(inputLength(info, r.reportId)),
+                           int(outputLength(info, r.reportId))};
+        QVERIFY2(got[0] == r.feature && got[1] == r.input && got[2] == r.output, r.name);
+    }
 }
 
 void HidLinuxTest::truncatedDescriptor()

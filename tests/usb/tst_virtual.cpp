@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <thread>
+#include <tuple>
 
 using Report = DeviceModel::Report;
 using Kind = DeviceModel::FrameKind;
@@ -42,67 +43,50 @@ struct Host {
 class VirtualTest : public QObject {
     Q_OBJECT
 private slots:
-    void transfer_data();
     void transfer();
     void busRepliesAndHandles();
     void noticesOnRegisteringThread();
 };
 
-void VirtualTest::transfer_data()
-{
-    QTest::addColumn<int>("dspBlocks");
-    QTest::addColumn<int>("armBlocks");
-    QTest::addColumn<int>("endLikeBlock"); // DSP block with the end frame's bytes, -1 none
-    QTest::addColumn<bool>("lengthKnown");
-    // A DSP block with the end frame's bytes, inside a window, filling one,
-    // and last with the length known (whole runs: tst_hardening_faults).
-    QTest::newRow("end-like block inside") << 51 << 26 << 7 << false;
-    QTest::newRow("end-like 25th block") << 30 << 3 << 24 << false;
-    QTest::newRow("end-like last block, length known") << 40 << 3 << 39 << true;
-}
-
 void VirtualTest::transfer()
 {
-    QFETCH(int, dspBlocks);
-    QFETCH(int, armBlocks);
-    QFETCH(int, endLikeBlock);
-    QFETCH(bool, lengthKnown);
-    std::vector<std::uint8_t> dsp(dspBlocks * 8), arm(armBlocks * 8);
-    for (size_t i = 0; i < dsp.size(); ++i)
-        dsp[i] = std::uint8_t(i * 7 + 1);
-    for (size_t i = 0; i < arm.size(); ++i)
-        arm[i] = std::uint8_t(i * 13 + 5);
-    if (endLikeBlock >= 0)
+    // A DSP block with the end frame's bytes, inside a window, filling one,
+    // and last with the length known (whole runs: tst_hardening_faults).
+    for (const auto& [dspBlocks, armBlocks, endLikeBlock, lengthKnown] :
+         {std::tuple{51, 26, 7, false}, {30, 3, 24, false}, {40, 3, 39, true}}) {
+        std::vector<std::uint8_t> dsp(dspBlocks * 8), arm(armBlocks * 8);
+        for (size_t i = 0; i < dsp.size(); ++i)
+            dsp[i] = std::uint8_t(i * 7 + 1);
+        for (size_t i = 0; i < arm.size(); ++i)
+            arm[i] = std::uint8_t(i * 13 + 5);
         std::copy(kEndBlock, kEndBlock + 8, dsp.begin() + endLikeBlock * 8);
+        Host h;
+        if (lengthKnown)
+            h.dev.setExpectedDspLength(dsp.size());
+        h.send({0x80, 0x0C, 0x54, 0x02});
+        QCOMPARE(h.countReply(0x0C, 0x55), 1);
+        h.send({0x80, 0x0C, 0x23, 0x01});
+        for (int b = 0; b < dspBlocks; ++b)
+            h.send({0x80, 0x0D}, dsp.data() + b * 8);
+        h.send({0x80, 0x0D, 0x21, 0x03});
+        const int dspAcks = h.countReply(0x0C, 0x56);
+        h.send({0x80, 0x0F, 0x25, 0x01});
+        for (int b = 0; b < armBlocks; ++b)
+            h.send({0x80, 0x0E}, arm.data() + b * 8);
+        h.send({0x80, 0x0F, 0x01, 0x03});
 
-    Host h;
-    if (lengthKnown)
-        h.dev.setExpectedDspLength(dsp.size());
-    h.send({0x80, 0x0C, 0x54, 0x02});
-    QCOMPARE(h.countReply(0x0C, 0x55), 1);
-    h.send({0x80, 0x0C, 0x23, 0x01});
-    for (int b = 0; b < dspBlocks; ++b)
-        h.send({0x80, 0x0D}, dsp.data() + b * 8);
-    h.send({0x80, 0x0D, 0x21, 0x03});
-    const int dspAcks = h.countReply(0x0C, 0x56);
-    h.send({0x80, 0x0F, 0x25, 0x01});
-    for (int b = 0; b < armBlocks; ++b)
-        h.send({0x80, 0x0E}, arm.data() + b * 8);
-    h.send({0x80, 0x0F, 0x01, 0x03});
-
-    QVERIFY(h.dev.dspImage() == dsp);
-    QVERIFY(h.dev.armImage() == arm);
-    QVERIFY(h.dev.dspEnded() && h.dev.armEnded());
-    QCOMPARE(h.dev.count(Kind::DspEnd), size_t(1));
-    QCOMPARE(h.dev.count(Kind::DspData), size_t(dspBlocks));
-    // Handshake, one per full window, the end frame; an unknown length adds
-    // one for an end-like block that turned out to be data, unless that
-    // block filled a window and its one ack served both readings.
-    const int extra = (!lengthKnown && endLikeBlock >= 0 && (endLikeBlock + 1) % 25 != 0) ? 1 : 0;
-    QCOMPARE(dspAcks, 1 + dspBlocks / 25 + 1 + extra);
-    QCOMPARE(h.countReply(0x0C, 0x54), 1 + armBlocks / 25);
-    QCOMPARE(h.countReply(0x0C, 0x59), 1);
-    QCOMPARE(h.dev.frames().size(), size_t(dspBlocks + armBlocks + 5));
+        QVERIFY(h.dev.dspImage() == dsp && h.dev.armImage() == arm && h.dev.dspEnded() && h.dev.armEnded());
+        QCOMPARE(h.dev.count(Kind::DspEnd), size_t(1));
+        QCOMPARE(h.dev.count(Kind::DspData), size_t(dspBlocks));
+        // Handshake, one per full window, the end frame; an unknown length adds
+        // one for an end-like block that turned out to be data, unless that
+        // block filled a window and its one ack served both readings.
+        const int extra = (!lengthKnown && (endLikeBlock + 1) % 25 != 0) ? 1 : 0;
+        QCOMPARE(dspAcks, 1 + dspBlocks / 25 + 1 + extra);
+        QCOMPARE(h.countReply(0x0C, 0x54), 1 + armBlocks / 25);
+        QCOMPARE(h.countReply(0x0C, 0x59), 1);
+        QCOMPARE(h.dev.frames().size(), size_t(dspBlocks + armBlocks + 5));
+    }
 }
 
 void VirtualTest::busRepliesAndHandles()
