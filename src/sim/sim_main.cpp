@@ -121,8 +121,8 @@ int main(int argc, char* argv[])
     int count = 1;
     if (rehearsal && !readNumber(parser, "devices", 1, kMaxDevices, &count))
         return usage(QStringLiteral("--devices needs a number from 1 to %1").arg(kMaxDevices));
-    // The station's online road runs a child process per device, and a
-    // child has devices of its own, not these.
+    // The simulator's online road is the window's, one device; its
+    // station writes a local image.
     if (options.online && (station.all || station.watch))
         return usage(QStringLiteral("--all and --watch write a local image here (--image)"));
     int number = 5000;
