@@ -2,23 +2,31 @@
 // virtual bus can inject, run through a whole upgrade from the file button
 // to the end, with what the user is shown and the state the window is left
 // in. A run that succeeds is also checked frame by frame, with its progress,
-// its completion box in the row's language and the link left closed. A
-// stage run with no checked image or past the end of a shorter one (found by
-// fuzzing the dispatcher): tst_upgrade_engine stalls.
+// its completion box in the row's language and the link left closed. Rows
+// with a `printed` text take the unattended driver's road through the same
+// window instead of the buttons pressed here: its exit status, its
+// --sha256 check and its check of what the device holds. A stage run with
+// no checked image or past the end of a shorter one (found by fuzzing the
+// dispatcher): tst_upgrade_engine stalls.
 #include "support/rig.h"
 #include "support/ticker.h"
 
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
+#include "cli/exitstatus.h"
 #include "qtbridge/noticetext.h"
-#include "upgrade/frames.h"
+#include "sim/deviceverify.h"
+#include "sim/unattended.h"
 #include "widgets/progressbarcolor.h"
 #include "widgets/roundcircle.h"
 
+#include <QCryptographicHash>
 #include <QLabel>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
+
+#include <cstdio>
 
 using Kind = DeviceModel::FrameKind;
 
@@ -38,29 +46,42 @@ enum class Left {
     NoCompletion, // the device has the whole image but never said so
     Unplugged,    // the removal was noticed
     Unnoticed,    // nobody told the window of the removal
+    Idle,         // no timer runs: the driver stopped them all
 };
+// The --sha256 the driver is given: none, the file's, another file's.
+enum class Digest { None, Same, Other };
 
 struct Row {
     const char* name;
-    void (*setup)(Faults&, Iface&, VirtualHidBus&);
+    void (*setup)(Faults&, Iface&, Rig&);
     Ids ids;       // every box, the version query's included, in order
-    int status;    // exit status, -1 when the process would go on
+    int status;    // exit status (the window's, or the driver's), -1 when the process would go on
     int dspFrames; // DSP data frames the device got, -1: all
     int armFrames; // ARM data frames, -1: all
     int version;   // the device version read, -1: no version reply at all
     Left left;
     QLocale::Language language = QLocale::English;
+    const char* printed = nullptr; // the driver's road: a text its output holds
+    Digest digest = Digest::None;
+    int cut = 0; // the file cut to this many bytes
 };
 
 using notices::Id;
+using namespace unattended;
 const Ids done{Id::Completion}, error1{Id::Error1}, error2{Id::Error2}, error4{Id::Error4},
-    error5{Id::Error5};
+    error5{Id::Error5}, noWrite{Id::WriteHandleInvalid, Id::WriteHandleInvalid};
+const Ids lower{Id::LowerVersion}, format{Id::FileFormat}, silent;
+const auto en = QLocale::English;
+void none(Faults&, Iface&, Rig&) {}
 // Version query, start, DSP handshake, then DSP blocks 0 to 16.
 constexpr int kUnplugAt = 20;
+// The ARM end frame: after the query, the start, the DSP handshake, 51
+// blocks, the DSP end, the ARM handshake and 125 blocks.
+constexpr int kArmEndFrame = 182;
 
 const Row kRows[] = {
-    {"no fault", [](auto&, auto&, auto&) {}, done, 0, -1, -1, 5000, Left::Done},
-    {"no fault, zh", [](auto&, auto&, auto&) {}, done, 0, -1, -1, 5000, Left::Done, QLocale::Chinese},
+    {"no fault", none, done, 0, -1, -1, 5000, Left::Done},
+    {"no fault, zh", none, done, 0, -1, -1, 5000, Left::Done, QLocale::Chinese},
     {"start never acknowledged", [](auto& f, auto&, auto&) { f.dropStartAck = true; }, error1, -1, 0, 0, 5000,
      Left::NotStarted},
     {"handshake never acknowledged", [](auto& f, auto&, auto&) { f.dropDspAck = 1; }, error2, -1, 0, 0, 5000,
@@ -80,9 +101,9 @@ const Row kRows[] = {
     {"unplugged mid-transfer", [](auto& f, auto&, auto&) { f.unplugAfterFrames = kUnplugAt; }, error2, -1, 17,
      0, 5000, Left::Unplugged},
     {"no device notices, unplugged",
-     [](auto& f, auto&, auto& bus) {
+     [](auto& f, auto&, auto& rig) {
          f.unplugAfterFrames = kUnplugAt;
-         bus.setRegistrationFails(true);
+         rig.bus.setRegistrationFails(true);
      },
      error2, -1, 17, 0, 5000, Left::Unnoticed},
     {"reports with another id", [](auto& f, auto&, auto&) { f.foreignReportId = 0x01; }, done, 0, -1, -1,
@@ -98,34 +119,39 @@ const Row kRows[] = {
      Left::Done},
     {"replies 20 ms late", [](auto& f, auto&, auto&) { f.replyDelayMs = 20; }, done, 0, -1, -1, 5000,
      Left::Done},
-    {"probe open fails",
-     [](auto&, auto& d, auto&) { d.probeFails = true; },
-     {Id::DeviceNotFound, Id::Error1},
-     -1,
-     0,
-     0,
-     -1,
-     Left::NotStarted},
+    {"probe open fails", [](auto&, auto& d, auto&) { d.probeFails = true; }, Ids{Id::DeviceNotFound} + error1,
+     -1, 0, 0, -1, Left::NotStarted},
     {"read open fails", [](auto&, auto& d, auto&) { d.readOpenFails = true; }, error1, -1, 0, 0, -1,
      Left::NotStarted},
-    {"write open fails",
-     [](auto&, auto& d, auto&) { d.writeOpenFails = true; },
-     {Id::WriteHandleInvalid, Id::WriteHandleInvalid, Id::Error1},
-     -1,
-     0,
-     0,
-     -1,
-     Left::NotStarted},
+    {"write open fails", [](auto&, auto& d, auto&) { d.writeOpenFails = true; }, noWrite + error1, -1, 0, 0,
+     -1, Left::NotStarted},
     {"64-byte feature report", [](auto&, auto& d, auto&) { d.featureLength = 64; }, done, 0, -1, -1, 5000,
      Left::Done},
+    // The unattended driver's road.
+    {"driver: written, --sha256 matches", none, done, Success, -1, -1, 5000, Left::Idle, en,
+     "device holds exactly", Digest::Same},
+    {"driver: --sha256 differs", none, silent, ImageDigest, 0, 0, 5000, Left::Idle, en,
+     "differs from --sha256", Digest::Other},
+    {"driver: older file goes on", [](auto&, auto&, auto& rig) { rig.device->setFirmwareNumber(5002); },
+     lower + done, Success, -1, -1, 5002, Left::Idle, en, "device holds exactly"},
+    {"driver: malformed file", none, format, FileFormat, 0, 0, 5000, Left::Idle, en, "notice: ", Digest::None,
+     900},
+    {"driver: ARM end frame refused", [](auto& f, auto&, auto&) { f.refuseWrite = kArmEndFrame; }, done,
+     ImageMismatch, -1, -1, 5000, Left::Idle, en, "(no end frame)"},
+    {"driver: probe open fails", [](auto&, auto& d, auto&) { d.probeFails = true; }, silent, NoDevice, 0, 0,
+     -1, Left::Idle, en, "no device found"},
+    {"driver: no version reply", [](auto& f, auto&, auto&) { f.refuseAllWrites = true; }, silent,
+     NoVersionReply, 0, 0, -1, Left::Idle, en, ""},
 };
 
 // What a run ended with.
 struct Outcome {
-    QList<BoxRequest> boxes; // every box, in order
-    int status = -1;         // exit status, -1 when the process would go on
+    Ids ids;         // every box after the version query's, in order
+    BoxRequest last; // the last of them
+    int status = -1; // exit status, -1 when the process would go on
     bool linkClosedAtExit = false;
     QList<int> progress;
+    QByteArray printed; // the driver's output
 };
 
 // Every frame a whole upgrade writes, spelled out here byte by byte.
@@ -155,20 +181,38 @@ private slots:
     void faultMatrix();
 
 private:
-    // Picks `file` with the file button, presses start, and ticks the timers
-    // by hand until the process would exit, an error box is shown, or no
-    // timer runs any more.
-    Outcome run(MainWindow& w, const QByteArray& file);
+    // Runs the row's road on `file`. By hand: picks it with the file button,
+    // presses start, and ticks the timers until the process would exit, an
+    // error box is shown, or no timer runs any more.
+    Outcome run(MainWindow& w, const Row& r, const QByteArray& file, const DeviceModel& device);
     QTemporaryDir dir;
 };
 
-Outcome FaultTest::run(MainWindow& w, const QByteArray& file)
+Outcome FaultTest::run(MainWindow& w, const Row& r, const QByteArray& file, const DeviceModel& device)
 {
     Outcome out;
+    const QString path = writeFile(dir, "image.fw", r.cut ? file.left(r.cut) : file);
+    if (r.printed) {
+        Options o;
+        o.imagePath = path;
+        o.versionTimeoutMs = 200;
+        if (r.digest != Digest::None)
+            o.sha256 = QCryptographicHash::hash(r.digest == Digest::Same ? file : file + 'x',
+                                                QCryptographicHash::Sha256);
+        std::FILE* text = o.out = std::tmpfile();
+        o.verify = [&] { return verifyDevice(device, path, text); };
+        Driver driver(o);
+        out.status = driver.run(w);
+        out.ids = driver.notices();
+        std::rewind(text);
+        out.printed.resize(1 << 16);
+        out.printed.resize(int(std::fread(out.printed.data(), 1, size_t(out.printed.size()), text)));
+        std::fclose(text);
+        return out;
+    }
     Boxes boxes;
     ScopedServices services;
     Ticker ticker = windowTicker(w);
-    const QString path = writeFile(dir, "image.fw", file);
     services.exit([&](int s) {
         out.status = s;
         out.linkClosedAtExit = !currentReader && hReadHandle == kInvalidHidHandle;
@@ -185,7 +229,9 @@ Outcome FaultTest::run(MainWindow& w, const QByteArray& file)
         return out.status >= 0;
     });
     disconnect(progress);
-    out.boxes = boxes.seen;
+    out.ids = boxes.ids();
+    if (!boxes.seen.isEmpty())
+        out.last = boxes.seen.last();
     return out;
 }
 
@@ -202,7 +248,7 @@ void FaultTest::faultMatrix()
     const Row& r = kRows[row];
     Rig rig(false);
     VirtualInterfaceSpec desc = VirtualHidBus::deviceSpec(rig.device);
-    r.setup(rig.device->faults(), desc, rig.bus);
+    r.setup(rig.device->faults(), desc, rig);
     rig.device->setExpectedDspLength(408); // tells the end frame from a block
     rig.path = rig.bus.plug(desc);
     rig.services.language(r.language);
@@ -212,16 +258,14 @@ void FaultTest::faultMatrix()
     // 51 DSP blocks: the last one opens no window, so only the end frame's
     // own acknowledgement closes the stage.
     const QByteArray file = sampleImage(408, 1000, 5001);
-    const Outcome out = run(w, file);
+    const Outcome out = run(w, r, file, *rig.device);
 
-    Ids ids = versionBoxes.ids();
-    for (const BoxRequest& b : out.boxes)
-        ids << b.notice;
-    QCOMPARE(ids, r.ids);
+    QCOMPARE(versionBoxes.ids() + out.ids, r.ids);
     QCOMPARE(out.status, r.status);
+    QVERIFY2(out.printed.contains(r.printed ? r.printed : ""), out.printed.constData());
     QCOMPARE(rig.sent(Kind::DspData), r.dspFrames < 0 ? std::size_t(408 / 8) : std::size_t(r.dspFrames));
     QCOMPARE(rig.sent(Kind::ArmData), r.armFrames < 0 ? std::size_t(1000 / 8) : std::size_t(r.armFrames));
-    if (r.status == 0) {
+    if (r.status == 0 && !r.printed) {
         QVERIFY(rig.device->dspImage() == fwimage::dspImage(file));
         QVERIFY(rig.device->armImage() == fwimage::armImage(file));
         QVERIFY(rig.device->frames() == expectedFrames(file, 16 + 408));
@@ -231,16 +275,15 @@ void FaultTest::faultMatrix()
         QCOMPARE(out.progress, offsets);
         QCOMPARE(w.ui->progressBarColor->getMaxValue(), double(file.size()));
         QVERIFY(out.linkClosedAtExit);
-        const BoxRequest& box = out.boxes.last();
         const bool zh = r.language == QLocale::Chinese;
-        QCOMPARE(int(box.form), int(BoxRequest::Form::Completion));
-        QCOMPARE(box.title + box.text,
+        QCOMPARE(int(out.last.form), int(BoxRequest::Form::Completion));
+        QCOMPARE(out.last.title + out.last.text,
                  notices::title(Id::Completion, zh) + notices::text(Id::Completion, zh));
-        QCOMPARE(box.buttonText, notices::completionButton(zh));
-        QVERIFY(box.moved && !box.parent);
-        QCOMPARE(box.position, w.frameGeometry().topLeft() + QPoint(150, 70));
+        QCOMPARE(out.last.buttonText, notices::completionButton(zh));
+        QVERIFY(out.last.moved && !out.last.parent);
+        QCOMPARE(out.last.position, w.frameGeometry().topLeft() + QPoint(150, 70));
     }
-    if (r.version == 5000)
+    if (r.version == 5000 && !r.printed)
         QCOMPARE(w.ui->LB_VersionTip->text(),
                  (r.language == QLocale::Chinese
                       ? QStringLiteral("版本信息:  所选文件版本:5001")
@@ -279,6 +322,10 @@ void FaultTest::faultMatrix()
     case Left::Unnoticed: // it still shows the device as there
         QVERIFY(!w.blDeviceRemoved && currentReader);
         QCOMPARE(w.ui->roundCircle->getPieColor1Start(), QColor(0, 0, 255));
+        break;
+    case Left::Idle: // and nothing was started that sent no block
+        QVERIFY(!w.dspTimer->isActive() && !w.armTimer->isActive() && !w.delayTimer->isActive());
+        QCOMPARE(rig.sent(Kind::Start) > 0, r.dspFrames != 0);
         break;
     }
 }
