@@ -172,6 +172,43 @@ std::vector<std::vector<std::uint8_t>> expectedFrames(const QByteArray& file, in
     return out;
 }
 
+// The window's timers, ticked through its slots. The timers are given an
+// interval that never elapses, so only the ticker ticks them. After a stage
+// tick that sent nothing it waits 2 ms for the device's answer, up to 50
+// ticks in a row, then ticks on at full speed towards the time-outs; the
+// start wait gets up to 100 ms (a loaded machine is slow to deliver) for
+// the answer to the start frame, which stops it.
+Ticker windowTicker(MainWindow& w)
+{
+    for (QTimer* t : {w.dspTimer, w.armTimer, w.delayTimer})
+        t->setInterval(3600 * 1000);
+    Ticker k;
+    k.running = [&w](upgrade::Timer t) {
+        return (t == upgrade::Timer::Dsp   ? w.dspTimer
+                : t == upgrade::Timer::Arm ? w.armTimer
+                                           : w.delayTimer)
+            ->isActive();
+    };
+    k.fire = [&w](upgrade::Timer t) {
+        if (t == upgrade::Timer::Dsp)
+            w.SendDSPData();
+        else if (t == upgrade::Timer::Arm)
+            w.SendARMData();
+        else
+            w.UpgradeDelayTimer();
+    };
+    k.progress = [&w] { return long(w.dspBlockIndex) + w.armBlockIndex; };
+    k.idle = [&w](int idleTicks) {
+        for (int i = 0; idleTicks == 0 && i < 20 && w.delayTimer->isActive(); ++i)
+            QTest::qWait(5);
+        if (idleTicks > 0 && idleTicks < 50)
+            QTest::qWait(2);
+        else if (idleTicks > 0)
+            QCoreApplication::processEvents();
+    };
+    return k;
+}
+
 } // namespace
 
 class FaultTest : public QObject {
