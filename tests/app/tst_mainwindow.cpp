@@ -65,16 +65,14 @@ int difference(const QImage& reference, const QImage& actual)
 {
     const QImage a = reference.convertToFormat(QImage::Format_ARGB32);
     const QImage b = actual.convertToFormat(QImage::Format_ARGB32);
+    const auto far = [](int x, int y) { return std::abs(x - y) > kChannelTolerance; };
     int differing = 0;
-    for (int y = 0; y < a.height(); ++y) {
+    for (int y = 0; y < a.height(); ++y)
         for (int x = 0; x < a.width(); ++x) {
             const QRgb pa = a.pixel(x, y), pb = b.pixel(x, y);
-            differing += std::abs(qRed(pa) - qRed(pb)) > kChannelTolerance ||
-                         std::abs(qGreen(pa) - qGreen(pb)) > kChannelTolerance ||
-                         std::abs(qBlue(pa) - qBlue(pb)) > kChannelTolerance ||
-                         std::abs(qAlpha(pa) - qAlpha(pb)) > kChannelTolerance;
+            differing += far(qRed(pa), qRed(pb)) || far(qGreen(pa), qGreen(pb)) ||
+                         far(qBlue(pa), qBlue(pb)) || far(qAlpha(pa), qAlpha(pb));
         }
-    }
     return differing;
 }
 } // namespace

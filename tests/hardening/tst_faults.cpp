@@ -18,7 +18,6 @@
 #include "sim/deviceverify.h"
 #include "sim/unattended.h"
 #include "widgets/progressbarcolor.h"
-#include "widgets/roundcircle.h"
 
 #include <QCryptographicHash>
 #include <QLabel>
@@ -36,30 +35,18 @@ using Ids = QList<notices::Id>;
 using Faults = DeviceModel::Faults;
 using Iface = VirtualInterfaceSpec;
 
-// The state a run leaves the window in, beyond its notices.
-enum class Left {
-    Done,         // nothing more to check
-    NotStarted,   // the start never got through: nothing runs, the buttons stay off
-    DspWindow,    // the DSP stage timed out waiting for a window
-    DspEnd,       // the DSP end frame was not answered: no ARM stage
-    ArmStopped,   // the ARM handshake went out and was not answered
-    NoCompletion, // the device has the whole image but never said so
-    Unplugged,    // the removal was noticed
-    Unnoticed,    // nobody told the window of the removal
-    Idle,         // no timer runs: the driver stopped them all
-};
 // The --sha256 the driver is given: none, the file's, another file's.
 enum class Digest { None, Same, Other };
 
 struct Row {
     const char* name;
     void (*setup)(Faults&, Iface&, Rig&);
-    Ids ids;       // every box, the version query's included, in order
-    int status;    // exit status (the window's, or the driver's), -1 when the process would go on
-    int dspFrames; // DSP data frames the device got, -1: all
-    int armFrames; // ARM data frames, -1: all
-    int version;   // the device version read, -1: no version reply at all
-    Left left;
+    Ids ids;           // every box, the version query's included, in order
+    int status;        // exit status (the window's, or the driver's), -1 when the process would go on
+    int dspFrames;     // DSP data frames the device got, -1: all
+    int armFrames;     // ARM data frames, -1: all
+    int version;       // the device version read, -1: no version reply at all
+    const char* state; // stateOf() afterwards
     QLocale::Language language = QLocale::English;
     const char* printed = nullptr; // the driver's road: a text its output holds
     Digest digest = Digest::None;
@@ -78,71 +65,100 @@ constexpr int kUnplugAt = 20;
 // The ARM end frame: after the query, the start, the DSP handshake, 51
 // blocks, the DSP end, the ARM handshake and 125 blocks.
 constexpr int kArmEndFrame = 182;
+// After the completion box the process would end: nothing more was stopped.
+const char* const written = "running arm-timer started dsp-handshake arm-handshake arm-ended";
 
 const Row kRows[] = {
-    {"no fault", none, done, 0, -1, -1, 5000, Left::Done},
-    {"no fault, zh", none, done, 0, -1, -1, 5000, Left::Done, QLocale::Chinese},
+    {"no fault", none, done, 0, -1, -1, 5000, written},
+    {"no fault, zh", none, done, 0, -1, -1, 5000, written, QLocale::Chinese},
     {"start never acknowledged", [](auto& f, auto&, auto&) { f.dropStartAck = true; }, error1, -1, 0, 0, 5000,
-     Left::NotStarted},
+     "started reading"},
     {"handshake never acknowledged", [](auto& f, auto&, auto&) { f.dropDspAck = 1; }, error2, -1, 0, 0, 5000,
-     Left::DspWindow},
+     "dsp-timer started dsp-handshake reading"},
     {"second DSP window never opened", [](auto& f, auto&, auto&) { f.dropDspAck = 2; }, error2, -1, 25, 0,
-     5000, Left::DspWindow},
+     5000, "dsp-timer started dsp-handshake reading"},
     {"DSP end frame unanswered", [](auto& f, auto&, auto&) { f.dropDspEndAck = true; }, error4, -1, -1, 0,
-     5000, Left::DspEnd},
+     5000, "running started dsp-handshake reading"},
     {"ARM handshake never acknowledged", [](auto& f, auto&, auto&) { f.dropArmAck = 1; }, error5, -1, -1, 0,
-     5000, Left::ArmStopped},
+     5000, "started dsp-handshake arm-handshake reading"},
     {"no completion reply", [](auto& f, auto&, auto&) { f.dropCompletion = true; }, done, 0, -1, -1, 5000,
-     Left::NoCompletion},
+     written},
     {"tenth write refused", [](auto& f, auto&, auto&) { f.refuseWrite = 10; }, error2, -1, 6, 0, 5000,
-     Left::DspWindow},
+     "dsp-timer started dsp-handshake reading"},
     {"every write refused", [](auto& f, auto&, auto&) { f.refuseAllWrites = true; }, error1, -1, 0, 0, -1,
-     Left::NotStarted},
+     "reading"},
     {"unplugged mid-transfer", [](auto& f, auto&, auto&) { f.unplugAfterFrames = kUnplugAt; }, error2, -1, 17,
-     0, 5000, Left::Unplugged},
+     0, 5000, "dsp-timer started dsp-handshake removed"},
     {"no device notices, unplugged",
      [](auto& f, auto&, auto& rig) {
          f.unplugAfterFrames = kUnplugAt;
          rig.bus.setRegistrationFails(true);
      },
-     error2, -1, 17, 0, 5000, Left::Unnoticed},
+     error2, -1, 17, 0, 5000, "dsp-timer started dsp-handshake reading"},
     {"reports with another id", [](auto& f, auto&, auto&) { f.foreignReportId = 0x01; }, done, 0, -1, -1,
-     5000, Left::Done},
+     5000, written},
     {"reports with unknown codes", [](auto& f, auto&, auto&) { f.unknownCode = 0x33; }, done, 0, -1, -1, 5000,
-     Left::Done},
-    {"bursts of reports", [](auto& f, auto&, auto&) { f.burstBefore = 3; }, done, 0, -1, -1, 5000,
-     Left::Done},
+     written},
+    {"bursts of reports", [](auto& f, auto&, auto&) { f.burstBefore = 3; }, done, 0, -1, -1, 5000, written},
     // The version reply loses its firmware number with the cut.
     {"3-byte input reports", [](auto& f, auto&, auto&) { f.inputReportLength = 3; }, done, 0, -1, -1, 0,
-     Left::Done},
+     written},
     {"ARM acks as 0F 54", [](auto& f, auto&, auto&) { f.armAckSecondForm = true; }, done, 0, -1, -1, 5000,
-     Left::Done},
+     written},
     {"replies 20 ms late", [](auto& f, auto&, auto&) { f.replyDelayMs = 20; }, done, 0, -1, -1, 5000,
-     Left::Done},
+     written},
     {"probe open fails", [](auto&, auto& d, auto&) { d.probeFails = true; }, Ids{Id::DeviceNotFound} + error1,
-     -1, 0, 0, -1, Left::NotStarted},
+     -1, 0, 0, -1, ""},
     {"read open fails", [](auto&, auto& d, auto&) { d.readOpenFails = true; }, error1, -1, 0, 0, -1,
-     Left::NotStarted},
+     "started"},
     {"write open fails", [](auto&, auto& d, auto&) { d.writeOpenFails = true; }, noWrite + error1, -1, 0, 0,
-     -1, Left::NotStarted},
+     -1, "reading"},
     {"64-byte feature report", [](auto&, auto& d, auto&) { d.featureLength = 64; }, done, 0, -1, -1, 5000,
-     Left::Done},
+     written},
     // The unattended driver's road.
-    {"driver: written, --sha256 matches", none, done, Success, -1, -1, 5000, Left::Idle, en,
-     "device holds exactly", Digest::Same},
-    {"driver: --sha256 differs", none, silent, ImageDigest, 0, 0, 5000, Left::Idle, en,
+    {"driver: written, --sha256 matches", none, done, Success, -1, -1, 5000,
+     "running started dsp-handshake arm-handshake arm-ended", en, "device holds exactly", Digest::Same},
+    {"driver: --sha256 differs", none, silent, ImageDigest, 0, 0, 5000, "reading file-button", en,
      "differs from --sha256", Digest::Other},
     {"driver: older file goes on", [](auto&, auto&, auto& rig) { rig.device->setFirmwareNumber(5002); },
-     lower + done, Success, -1, -1, 5002, Left::Idle, en, "device holds exactly"},
-    {"driver: malformed file", none, format, FileFormat, 0, 0, 5000, Left::Idle, en, "notice: ", Digest::None,
-     900},
+     lower + done, Success, -1, -1, 5002, "running started dsp-handshake arm-handshake arm-ended", en,
+     "device holds exactly"},
+    {"driver: malformed file", none, format, FileFormat, 0, 0, 5000, "reading file-button", en,
+     "notice: ", Digest::None, 900},
     {"driver: ARM end frame refused", [](auto& f, auto&, auto&) { f.refuseWrite = kArmEndFrame; }, done,
-     ImageMismatch, -1, -1, 5000, Left::Idle, en, "(no end frame)"},
+     ImageMismatch, -1, -1, 5000, "running started dsp-handshake arm-handshake", en, "(no end frame)"},
     {"driver: probe open fails", [](auto&, auto& d, auto&) { d.probeFails = true; }, silent, NoDevice, 0, 0,
-     -1, Left::Idle, en, "no device found"},
+     -1, "file-button", en, "no device found"},
     {"driver: no version reply", [](auto& f, auto&, auto&) { f.refuseAllWrites = true; }, silent,
-     NoVersionReply, 0, 0, -1, Left::Idle, en, ""},
+     NoVersionReply, 0, 0, -1, "reading file-button", en, ""},
 };
+
+// The window and the device after a run, as words: what runs, what was
+// sent, what is open, which buttons are on.
+QString stateOf(const MainWindow& w, const Rig& rig)
+{
+    const std::pair<bool, const char*> facts[] = {
+        {w.upgradeRunning, "running"},
+        {w.dspTimer->isActive(), "dsp-timer"},
+        {w.armTimer->isActive(), "arm-timer"},
+        {w.delayTimer->isActive(), "start-wait"},
+        {rig.sent(Kind::Start) > 0, "started"},
+        {w.dspHandshakeSent, "dsp-handshake"},
+        {w.dspEndSent, "dsp-end"},
+        {rig.sent(Kind::ArmHandshake) > 0, "arm-handshake"},
+        {rig.device->armEnded(), "arm-ended"},
+        {w.finishReceived, "finished"},
+        {w.blDeviceRemoved, "removed"},
+        {currentReader && hReadHandle != kInvalidHidHandle, "reading"},
+        {w.ui->TBFlush->isEnabled(), "file-button"},
+        {w.ui->toolButton_2->isEnabled(), "start-button"},
+    };
+    QStringList words;
+    for (const auto& [fact, word] : facts)
+        if (fact)
+            words << QLatin1String(word);
+    return words.join(' ');
+}
 
 // What a run ended with.
 struct Outcome {
@@ -330,41 +346,7 @@ void FaultTest::faultMatrix()
         QVERIFY(w.versionReply.isEmpty());
     else
         QCOMPARE(int(w.deviceVersion), r.version);
-    switch (r.left) {
-    case Left::Done:
-        break;
-    case Left::NotStarted:
-        QVERIFY(!w.upgradeRunning && !w.delayTimer->isActive() && !w.dspHandshakeSent);
-        QVERIFY(!w.ui->toolButton_2->isEnabled() && !w.ui->TBFlush->isEnabled());
-        break;
-    case Left::DspWindow:
-        QVERIFY(!w.upgradeRunning && w.dspTimer->isActive() && !w.armTimer->isActive());
-        break;
-    case Left::DspEnd:
-        QVERIFY(w.upgradeRunning && !w.dspTimer->isActive() && !w.dspEndSent);
-        QCOMPARE(rig.sent(Kind::ArmHandshake), 0u);
-        break;
-    case Left::ArmStopped:
-        QVERIFY(!w.upgradeRunning && !w.armTimer->isActive());
-        QCOMPARE(rig.sent(Kind::ArmHandshake), 1u);
-        break;
-    case Left::NoCompletion:
-        QVERIFY(!w.finishReceived && rig.device->armEnded());
-        break;
-    case Left::Unplugged: // reader stopped, read handle closed, red
-        QVERIFY(w.blDeviceRemoved && !currentReader && hReadHandle == kInvalidHidHandle);
-        QCOMPARE(w.ui->roundCircle->getPieColor1Start(), QColor(255, 0, 0));
-        QVERIFY(!w.upgradeRunning);
-        break;
-    case Left::Unnoticed: // it still shows the device as there
-        QVERIFY(!w.blDeviceRemoved && currentReader);
-        QCOMPARE(w.ui->roundCircle->getPieColor1Start(), QColor(0, 0, 255));
-        break;
-    case Left::Idle: // and nothing was started that sent no block
-        QVERIFY(!w.dspTimer->isActive() && !w.armTimer->isActive() && !w.delayTimer->isActive());
-        QCOMPARE(rig.sent(Kind::Start) > 0, r.dspFrames != 0);
-        break;
-    }
+    QCOMPARE(stateOf(w, rig), QString::fromLatin1(r.state));
 }
 
 QTEST_MAIN(FaultTest)
