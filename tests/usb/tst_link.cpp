@@ -13,14 +13,12 @@
 #include "usb/usbthread.h"
 #include "widgets/roundcircle.h"
 
+#include <QSemaphore>
 #include <QtTest>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <utility>
 
 using Kind = DeviceModel::FrameKind;
@@ -53,41 +51,24 @@ protected:
     }
 };
 
-// A bus whose reads, once `hold` is set, ignore close() and end only at
-// release(), with one report: a platform on which stopping a reader times out.
+// A bus whose reads, once `hold` is set, ignore close() and end only when
+// `released` gives them leave, with one report each: a platform on which
+// stopping a reader times out. Each read that starts holding adds to `held`.
 class HangingBus : public VirtualHidBus {
 public:
     bool hold = false;
+    QSemaphore held, released;
     int readInput(HidHandle handle, std::uint8_t* buffer, std::size_t capacity) override
     {
         if (!hold)
             return VirtualHidBus::readInput(handle, buffer, capacity);
-        std::unique_lock<std::mutex> lock(mutex);
-        ++held;
-        changed.notify_all();
-        changed.wait(lock, [this] { return released; });
+        held.release();
+        released.acquire();
         std::memset(buffer, 0, capacity);
         buffer[0] = 0x80;
         buffer[1] = 0x0A;
         return int(capacity);
     }
-    void waitUntilHeld()
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait_for(lock, std::chrono::seconds(5), [this] { return held > 0; });
-    }
-    void release()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        released = true;
-        changed.notify_all();
-    }
-
-private:
-    std::mutex mutex;
-    std::condition_variable changed;
-    int held = 0;
-    bool released = false;
 };
 
 // An 11-byte version query on the heap: a read past it is caught by the
@@ -458,10 +439,10 @@ void LinkTest::readerThatOutlivesItsStop()
     recorder = new ReportRecorder(window.get());
     QPointer<USBThread> reader = currentReader;
     QVERIFY(reader);
-    hanging->waitUntilHeld();
+    QVERIFY(hanging->held.tryAcquire(1, 5000));
     static std::function<void()> onGiveUp;
     onGiveUp = [&] {
-        hanging->release();
+        hanging->released.release(100); // this read and any that follows
         QVERIFY(reader->wait(5000));
     };
     const QtMessageHandler previous =
