@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <memory>
 #include <tuple>
+#include <utility>
 
 namespace {
 // A mouse move as the platform delivers it while `held` is down. (QTest's
@@ -37,11 +38,7 @@ void moveMouse(QWidget* widget, const QPoint& local, Qt::MouseButtons held)
 
 // Drags the shown window with `button` from `grab` by `delta`: how far it
 // moved, and whether it stayed put on a move after the release.
-struct Drag {
-    QPoint moved;
-    bool stillAfterRelease;
-};
-Drag drag(QWidget& w, Qt::MouseButton button, QPoint grab, QPoint delta)
+std::pair<QPoint, bool> drag(QWidget& w, Qt::MouseButton button, QPoint grab, QPoint delta)
 {
     const QPoint start = w.pos();
     QTest::mousePress(&w, button, Qt::NoModifier, grab);
@@ -227,14 +224,9 @@ void MainWindowTest::dragging()
     const QPoint onWindow(300, 100), onTitleBar(300, 20); // clear of the buttons
     for (QWidget* target : {static_cast<QWidget*>(&w), static_cast<QWidget*>(&dialog)}) {
         const QPoint grab = target == &w ? onWindow : onTitleBar;
-        Drag d = drag(*target, Qt::LeftButton, grab, QPoint(25, -10));
-        QCOMPARE(d.moved, QPoint(25, -10));
-        QVERIFY(d.stillAfterRelease);
-        for (Qt::MouseButton other : {Qt::RightButton, Qt::MiddleButton}) {
-            d = drag(*target, other, grab, QPoint(40, 40));
-            QCOMPARE(d.moved, QPoint());
-            QVERIFY(d.stillAfterRelease);
-        }
+        QCOMPARE(drag(*target, Qt::LeftButton, grab, QPoint(25, -10)), std::make_pair(QPoint(25, -10), true));
+        for (Qt::MouseButton other : {Qt::RightButton, Qt::MiddleButton})
+            QCOMPARE(drag(*target, other, grab, QPoint(40, 40)), std::make_pair(QPoint(), true));
     }
     // A release of another button ends a left-button drag too.
     QTest::mousePress(&w, Qt::LeftButton, Qt::NoModifier, onWindow);

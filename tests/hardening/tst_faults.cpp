@@ -137,27 +137,20 @@ const Row kRows[] = {
 // sent, what is open, which buttons are on.
 QString stateOf(const MainWindow& w, const Rig& rig)
 {
-    const std::pair<bool, const char*> facts[] = {
-        {w.upgradeRunning, "running"},
-        {w.dspTimer->isActive(), "dsp-timer"},
-        {w.armTimer->isActive(), "arm-timer"},
-        {w.delayTimer->isActive(), "start-wait"},
-        {rig.sent(Kind::Start) > 0, "started"},
-        {w.dspHandshakeSent, "dsp-handshake"},
-        {w.dspEndSent, "dsp-end"},
-        {rig.sent(Kind::ArmHandshake) > 0, "arm-handshake"},
-        {rig.device->armEnded(), "arm-ended"},
-        {w.finishReceived, "finished"},
-        {w.blDeviceRemoved, "removed"},
-        {currentReader != nullptr, "reader"},
-        {hReadHandle != kInvalidHidHandle, "read-handle"},
-        {w.ui->TBFlush->isEnabled(), "file-button"},
-        {w.ui->toolButton_2->isEnabled(), "start-button"},
-    };
     QStringList words;
-    for (const auto& [fact, word] : facts)
+    const auto note = [&](bool fact, const char* word) {
         if (fact)
             words << QLatin1String(word);
+    };
+    note(w.upgradeRunning, "running"), note(w.dspTimer->isActive(), "dsp-timer"),
+        note(w.armTimer->isActive(), "arm-timer"), note(w.delayTimer->isActive(), "start-wait"),
+        note(rig.sent(Kind::Start) > 0, "started"), note(w.dspHandshakeSent, "dsp-handshake"),
+        note(w.dspEndSent, "dsp-end"), note(rig.sent(Kind::ArmHandshake) > 0, "arm-handshake"),
+        note(rig.device->armEnded(), "arm-ended"), note(w.finishReceived, "finished"),
+        note(w.blDeviceRemoved, "removed"), note(currentReader != nullptr, "reader"),
+        note(hReadHandle != kInvalidHidHandle, "read-handle"),
+        note(w.ui->TBFlush->isEnabled(), "file-button"),
+        note(w.ui->toolButton_2->isEnabled(), "start-button");
     return words.join(' ');
 }
 
@@ -310,6 +303,7 @@ void FaultTest::faultMatrix()
     const QByteArray file = sampleImage(408, 1000, 5001);
     const Outcome out = run(w, r, file, *rig.device);
 
+    const bool zh = r.language == QLocale::Chinese;
     QCOMPARE(versionBoxes.ids() + out.ids, r.ids);
     QCOMPARE(out.status, r.status);
     QVERIFY2(out.printed.contains(r.printed ? r.printed : ""), out.printed.constData());
@@ -324,7 +318,6 @@ void FaultTest::faultMatrix()
             offsets << at;
         QCOMPARE(out.progress, offsets);
         QCOMPARE(w.ui->progressBarColor->getMaxValue(), double(file.size()));
-        const bool zh = r.language == QLocale::Chinese;
         QCOMPARE(int(out.last.form), int(BoxRequest::Form::Completion));
         QCOMPARE(out.last.title + out.last.text,
                  notices::title(Id::Completion, zh) + notices::text(Id::Completion, zh));
@@ -333,11 +326,9 @@ void FaultTest::faultMatrix()
         QCOMPARE(out.last.position, w.frameGeometry().topLeft() + QPoint(150, 70));
     }
     if (r.version == 5000 && !r.printed)
-        QCOMPARE(w.ui->LB_VersionTip->text(),
-                 (r.language == QLocale::Chinese
-                      ? QStringLiteral("版本信息:  所选文件版本:5001")
-                      : QStringLiteral("Version Message: Selected File Version:5001")) +
-                     QStringLiteral("  设备版本:5000"));
+        QCOMPARE(w.ui->LB_VersionTip->text(), QString(zh ? "版本信息:  所选文件版本:5001"
+                                                         : "Version Message: Selected File Version:5001") +
+                                                  "  设备版本:5000");
     if (r.version < 0)
         QVERIFY(w.versionReply.isEmpty());
     else
