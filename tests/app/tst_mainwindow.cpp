@@ -15,20 +15,17 @@
 #include "widgets/roundcircle.h"
 
 #include <QGridLayout>
-#include <QProcess>
 #include <QPushButton>
 #include <QTextEdit>
 #include <QtTest>
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <tuple>
+#include <utility>
 
 namespace {
-const char* const kExitChild = "--exit-child";
-
 // A mouse move as the platform delivers it while `held` is down. (QTest's
 // mouseMove moves the cursor instead, which reaches a widget without mouse
 // tracking only when the platform also knows the button is down.)
@@ -41,11 +38,7 @@ void moveMouse(QWidget* widget, const QPoint& local, Qt::MouseButtons held)
 
 // Drags the shown window with `button` from `grab` by `delta`: how far it
 // moved, and whether it stayed put on a move after the release.
-struct Drag {
-    QPoint moved;
-    bool stillAfterRelease;
-};
-Drag drag(QWidget& w, Qt::MouseButton button, QPoint grab, QPoint delta)
+std::pair<QPoint, bool> drag(QWidget& w, Qt::MouseButton button, QPoint grab, QPoint delta)
 {
     const QPoint start = w.pos();
     QTest::mousePress(&w, button, Qt::NoModifier, grab);
@@ -69,16 +62,14 @@ int difference(const QImage& reference, const QImage& actual)
 {
     const QImage a = reference.convertToFormat(QImage::Format_ARGB32);
     const QImage b = actual.convertToFormat(QImage::Format_ARGB32);
+    const auto far = [](int x, int y) { return std::abs(x - y) > kChannelTolerance; };
     int differing = 0;
-    for (int y = 0; y < a.height(); ++y) {
+    for (int y = 0; y < a.height(); ++y)
         for (int x = 0; x < a.width(); ++x) {
             const QRgb pa = a.pixel(x, y), pb = b.pixel(x, y);
-            differing += std::abs(qRed(pa) - qRed(pb)) > kChannelTolerance ||
-                         std::abs(qGreen(pa) - qGreen(pb)) > kChannelTolerance ||
-                         std::abs(qBlue(pa) - qBlue(pb)) > kChannelTolerance ||
-                         std::abs(qAlpha(pa) - qAlpha(pb)) > kChannelTolerance;
+            differing += far(qRed(pa), qRed(pb)) || far(qGreen(pa), qGreen(pb)) ||
+                         far(qBlue(pa), qBlue(pb)) || far(qAlpha(pa), qAlpha(pb));
         }
-    }
     return differing;
 }
 } // namespace
@@ -189,8 +180,7 @@ void MainWindowTest::labelsAndTitles()
     } rows[] = {{QLocale::Chinese, false, "下载|文件路径"},
                 {QLocale::German, false, "DownLoad|File Path"},
                 {QLocale::Chinese, true, "开始下载|更新"},
-                {QLocale::English, true, "DownLoad|File Path"},
-                {QLocale::Japanese, true, "DownLoad|File Path"}};
+                {QLocale::English, true, "DownLoad|File Path"}};
     for (const auto& r : rows) {
         services->language(r.language);
         if (r.slot)
@@ -208,12 +198,9 @@ void MainWindowTest::labelsAndTitles()
     } products[] = {{0x0525, QLocale::Chinese, "QVNBOOTLOADER", "Updater_Ch.jpg"},
                     {0x0525, QLocale::English, "QVNBOOTLOADER", "Updater_En.jpg"},
                     {0x0524, QLocale::English, "WheelupdateOffLine", "Wheel_En.jpg"},
-                    {0x0524, QLocale::Chinese, "方向盘离线更新", "Wheel_Ch.jpg"},
                     {0x0524, QLocale::German, "方向盘离线更新", "Wheel_En.jpg"},
                     {0x0523, QLocale::English, "0523", "Updater_En.jpg"},
-                    {0x0523, QLocale::Chinese, "0523", "Updater_Ch.jpg"},
                     {0x0522, QLocale::Chinese, "Q52离线更新", "Base_Ch.jpg"},
-                    {0x0522, QLocale::English, "Q52UpdateOffLine", "Base_En.jpg"},
                     {0x0522, QLocale::French, "Q52UpdateOffLine", "Base_En.jpg"}};
     for (const auto& p : products) {
         const QString context = QString::asprintf("%04x/%d", p.productId, int(p.language));
@@ -237,14 +224,9 @@ void MainWindowTest::dragging()
     const QPoint onWindow(300, 100), onTitleBar(300, 20); // clear of the buttons
     for (QWidget* target : {static_cast<QWidget*>(&w), static_cast<QWidget*>(&dialog)}) {
         const QPoint grab = target == &w ? onWindow : onTitleBar;
-        Drag d = drag(*target, Qt::LeftButton, grab, QPoint(25, -10));
-        QCOMPARE(d.moved, QPoint(25, -10));
-        QVERIFY(d.stillAfterRelease);
-        for (Qt::MouseButton other : {Qt::RightButton, Qt::MiddleButton}) {
-            d = drag(*target, other, grab, QPoint(40, 40));
-            QCOMPARE(d.moved, QPoint());
-            QVERIFY(d.stillAfterRelease);
-        }
+        QCOMPARE(drag(*target, Qt::LeftButton, grab, QPoint(25, -10)), std::make_pair(QPoint(25, -10), true));
+        for (Qt::MouseButton other : {Qt::RightButton, Qt::MiddleButton})
+            QCOMPARE(drag(*target, other, grab, QPoint(40, 40)), std::make_pair(QPoint(), true));
     }
     // A release of another button ends a left-button drag too.
     QTest::mousePress(&w, Qt::LeftButton, Qt::NoModifier, onWindow);
@@ -260,16 +242,14 @@ void MainWindowTest::closeAndExit()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QVERIFY(w.close());
     QVERIFY(!w.isVisible());
-
-    // The child is this binary, pressing the close button (onExit) with the
-    // process exit left as it is.
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    child.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(kExitChild)});
-    QVERIFY(child.waitForFinished(30000));
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), 0);
-    QVERIFY(child.readAllStandardOutput().contains("clicking close"));
+    // The close button ends the process with status 0, also with a timer
+    // running as during an upgrade.
+    int status = -1;
+    services->exit([&](int s) { status = s; });
+    w.armTimer->start();
+    QTest::mouseClick(w.ui->toolButton_4, Qt::LeftButton);
+    QCOMPARE(status, 0);
+    QVERIFY(!w.armTimer->isActive());
 }
 
 void MainWindowTest::helpDialog()
@@ -278,7 +258,7 @@ void MainWindowTest::helpDialog()
     Ui_HelpText* ui = w.helpDialog->ui;
 
     // The picture by product id and system language, shown once however often
-    // the button is pressed, chosen anew at each press.
+    // the button is pressed.
     w.productId = 1316;
     const bool chinese = systemIsChinese();
     const QString expected = QCoreApplication::applicationDirPath() + QStringLiteral("/file/Help/") +
@@ -288,9 +268,6 @@ void MainWindowTest::helpDialog()
     QVERIFY(w.helpDialog->isVisible());
     QCOMPARE(ui->textEdit->toHtml().count(QStringLiteral("<img")), 1);
     QVERIFY2(ui->textEdit->toHtml().contains(expected), qPrintable(ui->textEdit->toHtml()));
-    services->language(chinese ? QLocale::English : QLocale::Chinese);
-    w.onInitHelp();
-    QVERIFY(ui->textEdit->toHtml().contains(chinese ? "Wheel_En.jpg" : "Wheel_Ch.jpg"));
 
     // Closing hides it with its content, and it can be shown again.
     QTest::mouseClick(ui->TB_Close, Qt::LeftButton);
@@ -300,27 +277,8 @@ void MainWindowTest::helpDialog()
     QVERIFY(w.helpDialog->isVisible());
 }
 
-// Builds the window and clicks its close button, with a timer running as
-// during an upgrade. Returns only if the click did not end the process.
-static int runExitChild(int argc, char** argv)
-{
-    QApplication app(argc, argv);
-    VirtualHidBus bus;
-    ScopedServices services;
-    services.hid(&bus);
-    MainWindow w;
-    w.show();
-    w.armTimer->start();
-    std::printf("clicking close\n");
-    std::fflush(stdout);
-    QTest::mouseClick(w.ui->toolButton_4, Qt::LeftButton);
-    return 3;
-}
-
 int main(int argc, char** argv)
 {
-    if (argc > 1 && std::strcmp(argv[1], kExitChild) == 0)
-        return runExitChild(argc, argv);
     QString error;
     if (!rendering::pinFonts(&error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));

@@ -41,11 +41,10 @@ struct Rig {
 };
 
 // Records every box and answers it with Yes where it has one, else OK,
-// unless `answer` gives the button; `hook` runs first. Restores the
-// presenter before it when it goes.
+// unless `answer` gives the button. Restores the presenter before it when
+// it goes.
 struct Boxes {
     QList<BoxRequest> seen;
-    std::function<void(const BoxRequest&)> hook;
     std::function<int(const BoxRequest&)> answer;
     ScopedServices services;
 
@@ -53,8 +52,6 @@ struct Boxes {
     {
         services.boxes([this](const BoxRequest& box) {
             seen << box;
-            if (hook)
-                hook(box);
             if (answer)
                 return answer(box);
             return box.buttons.testFlag(QMessageBox::Yes) ? int(QMessageBox::Yes) : int(QMessageBox::Ok);

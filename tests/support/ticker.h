@@ -1,15 +1,13 @@
 // Runs the upgrade's three timers by hand, as fast as frames flow, instead of
 // waiting for 2 ms and 1 s intervals: the DSP timer ticks while it runs,
-// else the ARM timer, else the start wait. For the window (windowTicker) and
-// for a bare engine whose timers the caller keeps (the dispatcher fuzz
-// driver).
+// else the ARM timer, else the start wait. For the window (the fault
+// matrix) and for a bare engine whose timers the caller keeps (the
+// dispatcher fuzz driver).
 #pragma once
 
 #include "upgrade/engine.h"
 
 #include <functional>
-
-class MainWindow;
 
 struct Ticker {
     std::function<bool(upgrade::Timer)> running; // is this timer running
@@ -23,10 +21,3 @@ struct Ticker {
     // `limitMs` of wall time.
     void run(const std::function<bool()>& done, int limitMs = 30000);
 };
-
-// The window's timers, ticked through its slots. The timers are given an
-// interval that never elapses, so only the ticker ticks them. After a
-// stage tick that sent nothing it waits 2 ms for the device's answer, up to
-// 50 ticks in a row, then ticks on at full speed towards the time-outs; the
-// start wait gets up to 100 ms for the answer to the start frame.
-Ticker windowTicker(MainWindow& window);
