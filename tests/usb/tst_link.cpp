@@ -19,6 +19,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <tuple>
 #include <utility>
 
 using Kind = DeviceModel::FrameKind;
@@ -75,11 +76,7 @@ public:
 // address sanitizer.
 std::unique_ptr<std::uint8_t[]> versionQuery()
 {
-    auto f = std::make_unique<std::uint8_t[]>(11);
-    f[0] = 0x80;
-    f[1] = 0x03;
-    f[2] = 0x01;
-    return f;
+    return std::unique_ptr<std::uint8_t[]>(new std::uint8_t[11]{0x80, 0x03, 0x01});
 }
 } // namespace
 
@@ -117,9 +114,9 @@ private:
     void checkIndicator(bool open)
     {
         const QColor colour = open ? QColor(0, 0, 255) : QColor(255, 0, 0);
-        QCOMPARE(window->ui->roundCircle->getClockWise(), open);
-        QCOMPARE(window->ui->roundCircle->getPieColor1Start(), colour);
-        QCOMPARE(window->ui->roundCircle->getPieColor1End(), colour);
+        const RoundCircle* c = window->ui->roundCircle;
+        QCOMPARE(std::tuple(c->getClockWise(), c->getPieColor1Start(), c->getPieColor1End()),
+                 std::tuple(open, colour, colour));
     }
 
     std::unique_ptr<VirtualHidBus> bus;
@@ -189,8 +186,8 @@ void LinkTest::firstMatchingInterfaceWins()
     // Only the read and write handles stay open: probes are closed.
     QCOMPARE(bus->openHandleCount(), 2);
     QCOMPARE(window->SendDataToUsb(versionQuery().get()), 1);
-    QCOMPARE(dev->count(Kind::VersionQuery), size_t(1));
-    QCOMPARE(second->count(Kind::VersionQuery), size_t(0));
+    QCOMPARE(std::pair(dev->count(Kind::VersionQuery), second->count(Kind::VersionQuery)),
+             std::pair(size_t(1), size_t(0)));
 }
 
 void LinkTest::repeatedAndForeignNotices()
@@ -225,8 +222,7 @@ void LinkTest::repeatedAndForeignNotices()
     QCOMPARE(dev->count(Kind::VersionQuery), size_t(1));
 
     window->handleDeviceNotice(HidNoticeKind::Removal, a);
-    QVERIFY(!currentReader);
-    QCOMPARE(hReadHandle, kInvalidHidHandle);
+    QVERIFY(!currentReader && hReadHandle == kInvalidHidHandle);
     checkIndicator(false);
     window->handleDeviceNotice(HidNoticeKind::Removal, b); // repeated kind
     QVERIFY(window->blDeviceRemoved && !window->blDeviceArrived);
@@ -243,9 +239,8 @@ void LinkTest::unplugAndReplug()
     QVERIFY(!window->blDeviceArrived);
     checkIndicator(false);
     QVERIFY(!currentReader);
-    QCOMPARE(hReadHandle, kInvalidHidHandle);
-    QCOMPARE(readerHandle.load(), kInvalidHidHandle);
-    QCOMPARE(bus->blockedReads(), 0);
+    QCOMPARE(std::tuple(hReadHandle, readerHandle.load(), bus->blockedReads()),
+             std::tuple(kInvalidHidHandle, kInvalidHidHandle, 0));
     QVERIFY(window->MyDevFound); // left as it was, like the write handle
 
     bus->plug(VirtualHidBus::deviceSpec(dev, path));
@@ -268,9 +263,7 @@ void LinkTest::nativeMessageReachesTheNoticeHandler()
     path = bus->plug(VirtualHidBus::deviceSpec(dev));
     auto* w = new NativeWindow;
     window.reset(w);
-    VirtualHidBus::NativeMessage message;
-    message.kind = HidNoticeKind::Removal;
-    message.path = path;
+    VirtualHidBus::NativeMessage message{VirtualHidBus::kNativeMagic, HidNoticeKind::Removal, path};
     long result = 12345;
     // Messages of non-Windows types are never handed to the platform.
     QVERIFY(!w->nativeEvent("xcb_generic_event_t", &message, &result));
@@ -328,9 +321,8 @@ void LinkTest::refusedWriteLatchesAcrossReplug()
     QTRY_VERIFY(window->blDeviceArrived);
     QVERIFY(hWriteHandle != kInvalidHidHandle);
     QCOMPARE(window->SendDataToUsb(versionQuery().get()), -1);
-    QCOMPARE(bus->featureWrites(), 1);
-    QCOMPARE(dev->frames().size(), size_t(0));
-    QVERIFY(boxes.seen.isEmpty());
+    QCOMPARE(std::tuple(bus->featureWrites(), dev->frames().size(), boxes.seen.size()),
+             std::tuple(1, size_t(0), 0));
 }
 
 void LinkTest::featureLength()
@@ -366,11 +358,10 @@ void LinkTest::reportsArriveWholeInOrder()
     }
     bus->inject(path, burst);
     QTRY_COMPARE(recorder->reports.size(), 200);
-    for (int i = 0; i < 200; ++i) {
-        const int length = 1 + i % 20;
-        QCOMPARE(recorder->reports[i],
-                 QByteArray(reinterpret_cast<const char*>(burst[i].data()), length).leftJustified(20, '\0'));
-    }
+    for (int i = 0; i < 200; ++i)
+        QCOMPARE(
+            recorder->reports[i],
+            QByteArray(reinterpret_cast<const char*>(burst[i].data()), 1 + i % 20).leftJustified(20, '\0'));
 }
 
 void LinkTest::noEventAfterStopAndClose()
@@ -385,9 +376,8 @@ void LinkTest::noEventAfterStopAndClose()
     const int reads = reader->readsDone.load();
     bus->inject(path, {{0x80, 0x0C, 0x55}});
     QTest::qWait(50);
-    QVERIFY(recorder->reports.isEmpty());
-    QCOMPARE(reader->readsDone.load(), reads);
-    QCOMPARE(bus->blockedReads(), 0);
+    QCOMPARE(std::tuple(recorder->reports.size(), reader->readsDone.load(), bus->blockedReads()),
+             std::tuple(0, reads, 0));
 }
 
 void LinkTest::readerSleepsWhileDisabledOrFailing()
