@@ -365,8 +365,7 @@ void LinkTest::noEventAfterStopAndClose()
     USBThread* reader = currentReader;
     // The window's own order: stop the reader, then close the read handle.
     reader->StopOrStart(false);
-    bus->close(hReadHandle);
-    hReadHandle = kInvalidHidHandle;
+    bus->close(std::exchange(hReadHandle, kInvalidHidHandle));
     QVERIFY(reader->wait(5000));
     const int reads = reader->readsDone.load();
     bus->inject(path, {{0x80, 0x0C, 0x55}});
@@ -416,8 +415,7 @@ void LinkTest::readerThatOutlivesItsStop()
     window = std::make_unique<MainWindow>();
     recorder = new ReportRecorder(window.get());
     QPointer<USBThread> reader = currentReader;
-    QVERIFY(reader);
-    QVERIFY(hanging->held.tryAcquire(1, 5000));
+    QVERIFY(reader && hanging->held.tryAcquire(1, 5000));
     static std::function<void()> onGiveUp;
     onGiveUp = [&] {
         hanging->released.release(100); // this read and any that follows
