@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <utility>
 
@@ -35,30 +36,22 @@ std::string hex(protocol::ByteView bytes)
     return out;
 }
 
-// "vvvv:pppp" (lower case) from the ids a device path carries after "VID"
+// "VVVV:PPPP" (upper case) from the ids a device path carries after "VID"
 // and "PID", in either case; empty if none.
 std::string idsInPath(std::string path)
 {
     for (char& c : path)
         c = char(std::toupper(static_cast<unsigned char>(c)));
     std::string vendor, product;
-    if (!idsFromDevicePath(path, &vendor, &product))
-        return {};
-    std::string out = vendor + ":" + product;
-    for (char& c : out)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return out;
+    return idsFromDevicePath(path, &vendor, &product) ? vendor + ":" + product : std::string();
 }
 
 // Runs the provider's notices until `done` holds or `ms` pass; true when done.
 bool waitUntil(Provider& p, const std::function<bool()>& done, int ms = 5000)
 {
-    const Clock::time_point end = Clock::now() + milliseconds(ms);
-    while (!done()) {
+    for (const Clock::time_point end = Clock::now() + milliseconds(ms); !done(); p.pump(10))
         if (Clock::now() >= end)
             return false;
-        p.pump(10);
-    }
     return true;
 }
 
@@ -125,7 +118,7 @@ public:
                 if (n > 0)
                     queue_.emplace_back(buf, buf + n);
                 else
-                    failure_ = n, removalError_ = why, ended_ = true;
+                    failure = n, removalError = why, ended_ = true;
                 cv_.notify_all();
             }
         });
@@ -158,26 +151,25 @@ public:
         return b;
     }
     Bytes next(int ms = 3000) { return next(Clock::now() + milliseconds(ms)); }
-    // Whether the reads have ended within `ms`; then how.
+    // Whether the reads have ended within `ms`; then `failure` and
+    // `removalError` say how.
     bool ended(int ms = 0)
     {
         std::unique_lock<std::mutex> lock(mutex_);
         return cv_.wait_for(lock, milliseconds(ms), [this] { return ended_; });
     }
-    int failure() const { return failure_; }
-    const std::string& removalError() const { return removalError_; }
 
     HidPlatform& hid;
     HidHandle r = kInvalidHidHandle;
     HidHandle w = kInvalidHidHandle;
+    int failure = 0;          // the failed read's result
+    std::string removalError; // the provider's removalError() right after it
 
 private:
     std::mutex mutex_;
     std::condition_variable cv_;
     std::deque<Bytes> queue_;
     bool ended_ = false;
-    int failure_ = 0;
-    std::string removalError_;
     std::thread reader_;
 };
 
@@ -305,7 +297,7 @@ void enumerationByIds(Provider& p)
         if (h != kInvalidHidHandle)
             hid.close(h);
         char got[10];
-        std::snprintf(got, sizeof got, "%04x:%04x", a.vendorId, a.productId);
+        std::snprintf(got, sizeof got, "%04X:%04X", a.vendorId, a.productId);
         require(ok, "attributes of " + path + " not read: " + hid.lastError());
         require(idsInPath(path) == got, "path " + path + " does not carry the ids " + got);
         all += std::string(" ") + got;
@@ -326,10 +318,9 @@ void capsGiveReportLengths(Provider& p)
         OpenDevice d(p);
         HidCaps caps;
         require(p.hid().getCaps(d.w, &caps), "caps not read: " + p.hid().lastError());
-        require(caps.featureReportByteLength == c.feature && caps.inputReportByteLength == c.input,
-                "feature " + std::to_string(caps.featureReportByteLength) + ", input " +
-                    std::to_string(caps.inputReportByteLength) + ", not " + std::to_string(c.feature) +
-                    " and " + std::to_string(c.input));
+        const int got[] = {caps.featureReportByteLength, caps.inputReportByteLength};
+        require(got[0] == c.feature && got[1] == c.input,
+                "feature and input " + std::to_string(got[0]) + " and " + std::to_string(got[1]));
     }
 }
 
@@ -389,8 +380,7 @@ void unplugAndReplug(Provider& p, Notices& n)
             require(d.next(300).empty() && !d.ended(), "the read returned without a report");
             require(p.unplug(), "the device did not leave");
             require(d.ended(5000), "a pending read survived the removal for 5 s");
-            require(d.failure() == -1, "the read did not fail");
-            require(d.removalError().empty(), d.removalError());
+            require(d.failure == -1 && d.removalError.empty(), "the read did not fail: " + d.removalError);
         }
         require(waitUntil(p, [&] { return n.removals >= 1; }), "no removal notice");
         require(p.replug(), "the device did not come back");
@@ -434,7 +424,7 @@ void unplugDuringDspEndsInError2(Provider& p)
     const EngineRun run(d, kFile, 60000);
     require(run.result == 2, "ended in error " + std::to_string(run.result) + ", not 2" + run.counts());
     require(noneOfOurs(p), "the device did not leave the bus" + run.counts());
-    require(run.readsEnded && d.removalError().empty(), "the reader did not see the removal" + run.counts());
+    require(run.readsEnded && d.removalError.empty(), "the reader did not see the removal" + run.counts());
 }
 
 } // namespace
@@ -442,7 +432,7 @@ void unplugDuringDspEndsInError2(Provider& p)
 void require(bool ok, const std::string& why)
 {
     if (!ok)
-        throw Failure{why};
+        throw std::runtime_error(why);
 }
 
 bool UhidProvider::plug(const Args& args, std::string* why)
@@ -489,9 +479,9 @@ void Runner::test(const std::string& name, const std::function<void()>& check)
         ++passed_;
         const long long ms = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
         std::printf("GUEST-TEST %s PASS (%lld ms)\n", name.c_str(), ms);
-    } catch (const Failure& f) {
+    } catch (const std::runtime_error& f) {
         ++failed_;
-        std::printf("GUEST-TEST %s FAIL: %s\n", name.c_str(), f.message.c_str());
+        std::printf("GUEST-TEST %s FAIL: %s\n", name.c_str(), f.what());
     }
     std::fflush(stdout);
 }

@@ -19,10 +19,7 @@
 
 namespace conformance {
 
-struct Failure {
-    std::string message;
-};
-// Ends the running check with `why` unless `ok`.
+// Ends the running check with `why` (a std::runtime_error) unless `ok`.
 void require(bool ok, const std::string& why);
 
 // The device a check plugs, and its faults, as virtual-hid-uhid's options

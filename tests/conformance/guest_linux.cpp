@@ -7,8 +7,8 @@
 #include "image/firmwareimage.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
@@ -37,13 +37,9 @@ void pump(int ms)
 
 bool waitUntil(const std::function<bool()>& done, int ms = 5000)
 {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
+    for (const QDeadlineTimer deadline(ms); !done(); pump(10))
+        if (deadline.hasExpired())
             return false;
-        pump(10);
-    }
     return true;
 }
 

@@ -84,14 +84,13 @@ conformance::Args words(const char* text)
 void uhidOptions()
 {
     // The options the checks above give their devices are not repeated here.
+    UhidOptions o;
     for (const char* args :
          {"--reboot-ms -1", "--unplug-after-frames", "--frobnicate 1", "--firmware 12x", "--firmware 65536",
           "--ids 04830525", "--ids 10483:0525", "--input-report-length 0", "--input-bytes 20"}) {
-        UhidOptions o;
         const UhidParseResult r = parseUhidOptions(words(args), &o);
         require(!r.ok && !r.help && !r.error.empty(), std::string(args) + " was taken");
     }
-    UhidOptions o;
     UhidParseResult r = parseUhidOptions(
         words("--ids 1234:abCD --replug-after-ms 300 --reply-delay-ms 7 --drop-start-ack --drop-dsp-ack 3 "
               "--refuse-write 0x10 --arm-ack-second-form --reboot-ms 800 --no-return --reboot-old-version "

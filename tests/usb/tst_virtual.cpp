@@ -3,6 +3,7 @@
 // link tests, which also end blocked reads by close and unplug); the bus's
 // writes, reads into short buffers, handles, and notices on the registering
 // thread.
+#include "image/firmwareimage.h"
 #include "usb/backends/virtual/devicemodel.h"
 #include "usb/backends/virtual/virtualbus.h"
 
@@ -54,11 +55,7 @@ void VirtualTest::transfer()
     // and last with the length known (whole runs: tst_hardening_faults).
     for (const auto& [dspBlocks, armBlocks, endLikeBlock, lengthKnown] :
          {std::tuple{51, 26, 7, false}, {30, 3, 24, false}, {40, 3, 39, true}}) {
-        std::vector<std::uint8_t> dsp(dspBlocks * 8), arm(armBlocks * 8);
-        for (size_t i = 0; i < dsp.size(); ++i)
-            dsp[i] = std::uint8_t(i * 7 + 1);
-        for (size_t i = 0; i < arm.size(); ++i)
-            arm[i] = std::uint8_t(i * 13 + 5);
+        Report dsp = fwimage::sampleBytes(dspBlocks * 8, 1), arm = fwimage::sampleBytes(armBlocks * 8, 2);
         std::copy(kEndBlock, kEndBlock + 8, dsp.begin() + endLikeBlock * 8);
         Host h;
         if (lengthKnown)
@@ -76,16 +73,14 @@ void VirtualTest::transfer()
         h.send({0x80, 0x0F, 0x01, 0x03});
 
         QVERIFY(h.dev.dspImage() == dsp && h.dev.armImage() == arm && h.dev.dspEnded() && h.dev.armEnded());
-        QCOMPARE(h.dev.count(Kind::DspEnd), size_t(1));
-        QCOMPARE(h.dev.count(Kind::DspData), size_t(dspBlocks));
-        // Handshake, one per full window, the end frame; an unknown length adds
-        // one for an end-like block that turned out to be data, unless that
-        // block filled a window and its one ack served both readings.
+        // DSP acks: handshake, one per full window, the end frame; an unknown
+        // length adds one for an end-like block that turned out to be data,
+        // unless that block filled a window and its one ack served both readings.
         const int extra = (!lengthKnown && (endLikeBlock + 1) % 25 != 0) ? 1 : 0;
-        QCOMPARE(dspAcks, 1 + dspBlocks / 25 + 1 + extra);
-        QCOMPARE(h.countReply(0x0C, 0x54), 1 + armBlocks / 25);
-        QCOMPARE(h.countReply(0x0C, 0x59), 1);
-        QCOMPARE(h.dev.frames().size(), size_t(dspBlocks + armBlocks + 5));
+        QCOMPARE(std::tuple(h.dev.count(Kind::DspEnd), h.dev.count(Kind::DspData), h.dev.frames().size(),
+                            dspAcks, h.countReply(0x0C, 0x54), h.countReply(0x0C, 0x59)),
+                 std::tuple(size_t(1), size_t(dspBlocks), size_t(dspBlocks + armBlocks + 5),
+                            1 + dspBlocks / 25 + 1 + extra, 1 + armBlocks / 25, 1));
     }
 }
 
@@ -113,8 +108,7 @@ void VirtualTest::busRepliesAndHandles()
     QVERIFY(bus.getCaps(a, &caps));
     bus.close(a);
     const HidHandle b = bus.openRead(other);
-    QVERIFY(b != a); // never reused
-    QVERIFY(!bus.getCaps(a, &caps));
+    QVERIFY(b != a && !bus.getCaps(a, &caps)); // never reused
     QCOMPARE(bus.openHandleCount(), 3);
     for (HidHandle h : {r, w, b})
         bus.close(h);
@@ -135,8 +129,7 @@ void VirtualTest::noticesOnRegisteringThread()
     other.join();
     QVERIFY(notices.isEmpty()); // queued, not called from the plugging thread
     QTRY_COMPARE(notices.size(), 1);
-    QCOMPARE(notices[0].first, int(HidNoticeKind::Arrival));
-    QCOMPARE(notices[0].second, path);
+    QCOMPARE(notices[0], qMakePair(int(HidNoticeKind::Arrival), path));
     QCOMPARE(threads[0], QThread::currentThreadId());
 
     // Unplugging by the device's own fault removes every interface of it.
