@@ -536,12 +536,11 @@ void StationTest::look()
             paths.push_back(bus.plug(s));
         }
         const Presence p = lookForDevice(bus, 0x0483, 0x0525);
-        const QByteArray name = row.interfaces.join(' ').toUtf8();
         // Not writable though found: the reason is given. Every probe and test
         // open is closed again.
         QVERIFY2(p.path == (row.found < 0 ? std::string() : paths[row.found]) && p.writable == row.writable &&
                      p.error.empty() == (row.found < 0 || row.writable) && bus.openHandleCount() == 0,
-                 name);
+                 qPrintable(row.interfaces.join(' ')));
     }
 }
 
