@@ -4,8 +4,7 @@
 #   check-install.sh BUILD_DIR SOURCE_DIR PREFIX UDEV_RULES_DIR APP_ID
 set -uo pipefail
 build=$1 src=$2 prefix=$3 udev=$4 app=$5
-stage=$(mktemp -d)
-home=$(mktemp -d)
+stage=$(mktemp -d) home=$(mktemp -d)
 server_pid=
 trap '[ -n "$server_pid" ] && kill $server_pid 2>/dev/null; rm -rf "$stage" "$home"' EXIT
 failed=0
@@ -27,15 +26,12 @@ files=(
 )
 for size in 16 22 24 32 48 64 128 256; do files+=("$root/share/icons/hicolor/${size}x$size/apps/$app.png"); done
 for p in Base_En Base_Ch Wheel_En Wheel_Ch Updater_En Updater_Ch; do files+=("$root/share/firmware-updater/Help/$p.jpg"); done
-for p in firmware-updater firmware-updater-cli firmware-updater-sim fwimage; do
-  files+=("$root/share/man/man1/$p.1.gz")
-done
 for f in "${files[@]}"; do [ -s "$f" ] || fail "not installed: ${f#"$stage"}"; done
 desktop-file-validate "$root/share/applications/$app.desktop" || fail "desktop-file-validate"
 appstreamcli validate --no-net --explain "$root/share/metainfo/$app.metainfo.xml" >"$home/as.log" 2>&1 ||
   { cat "$home/as.log"; fail "appstreamcli validate"; }
 for p in firmware-updater firmware-updater-cli firmware-updater-sim fwimage; do
-  page=$(zcat "$root/share/man/man1/$p.1.gz")
+  page=$(zcat "$root/share/man/man1/$p.1.gz") || fail "not installed: $p.1.gz"
   grep -q verbose <<<"$page" || fail "$p.1 lacks --verbose"
   [ "$(grep -cE '^\.SH ("EXIT STATUS"|FILES|EXAMPLES)$' <<<"$page")" = 3 ] || fail "$p.1: $(grep '^\.SH' <<<"$page")"
 done
@@ -124,11 +120,8 @@ for row in "${rows[@]}"; do
   flat_out=$(tr '\n' ' ' <"$home/out" | sed 's/ $//')
   [ "$got" = "$status" ] || { fail "$prog $args: status $got, not $status"; cat "$home/err"; continue; }
   grep -Eq -- "$out" <<<"$flat_out" || fail "$prog $args: stdout: $flat_out"
-  if [ -z "$err" ]; then
-    [ ! -s "$home/err" ] || fail "$prog $args: stderr: $(head -c 400 "$home/err")"
-  else
-    grep -Eq -- "$err" "$home/err" || fail "$prog $args: stderr: $(head -c 400 "$home/err")"
-  fi
+  if [ -z "$err" ]; then [ ! -s "$home/err" ]; else grep -Eq -- "$err" "$home/err"; fi ||
+    fail "$prog $args: stderr: $(head -c 400 "$home/err")"
 done
 [ "$failed" -eq 0 ] && echo "install and ${#rows[@]} manner rows: all good"
 exit $((failed > 0))

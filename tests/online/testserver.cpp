@@ -118,8 +118,7 @@ ScriptedServer::ScriptedServer()
 ScriptedServer::~ScriptedServer()
 {
     finish();
-    if (listener_ >= 0)
-        ::close(listener_);
+    ::close(listener_); // closing -1 does no harm
 }
 
 std::vector<std::string> ScriptedServer::finish()
@@ -159,22 +158,17 @@ void sendScripted(int s, const std::string& bytes)
 
 std::string normalPath(const std::string& cwd, const std::string& name)
 {
-    std::string path = name.rfind('/', 0) == 0 ? name : cwd + "/" + name;
-    while (path.rfind('/', 0) == 0)
-        path.erase(0, 1);
-    return path;
+    const std::string path = name.rfind('/', 0) == 0 ? name : cwd + "/" + name;
+    return path.substr(std::min(path.find_first_not_of('/'), path.size()));
 }
 } // namespace
 
 void ScriptedServer::serve()
 {
     // The first client may take its time; later ones follow at once.
-    while (readableUnlessStopped(listener_, stop_)) {
-        const int control = ::accept(listener_, nullptr, nullptr);
-        if (control < 0)
-            return;
+    for (int control;
+         readableUnlessStopped(listener_, stop_) && (control = ::accept(listener_, nullptr, nullptr)) >= 0;)
         serveClient(control);
-    }
 }
 
 void ScriptedServer::sendFile(int dataSocket, const std::string& path)
@@ -184,6 +178,8 @@ void ScriptedServer::sendFile(int dataSocket, const std::string& path)
     const timeval sendWait{2, 0};
     ::setsockopt(dataSocket, SOL_SOCKET, SO_SNDTIMEO, &sendWait, sizeof sendWait);
     const Stream how = path == faultFile ? stream : Stream::Whole;
+    const linger reset{how == Stream::Cut, 0}; // a cut connection is dropped, not ended
+    ::setsockopt(dataSocket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
     const auto started = std::chrono::steady_clock::now();
     const auto more = [&](const char* bytes, std::size_t n) {
         return !stop_ && std::chrono::steady_clock::now() - started < std::chrono::seconds(30) &&
@@ -226,21 +222,19 @@ void ScriptedServer::serveClient(int control)
             const bool isAbsent = files.empty() && (verb == "SIZE" || verb == "RETR") &&
                                   (name.endsWith(".sha256") || name.endsWith(".sig"));
             if (verb == "PASV") {
-                if (dataListener >= 0)
-                    ::close(dataListener);
+                ::close(dataListener);
                 int dataPort = 0;
                 dataListener = listenLoopback(&dataPort);
                 sendAll(control, passiveReply(dataPort));
             } else if (!files.empty() && verb == "PWD") {
                 sendAll(control, "257 \"/" + cwd + "\" is the current directory\r\n");
             } else if (!files.empty() && verb == "CWD") {
-                const std::string dir = normalPath(cwd, argument);
                 const bool exists =
-                    dir.empty() || std::any_of(files.begin(), files.end(), [&](const auto& f) {
-                        return f.first.rfind(dir + "/", 0) == 0;
+                    path.empty() || std::any_of(files.begin(), files.end(), [&](const auto& f) {
+                        return f.first.rfind(path + "/", 0) == 0;
                     });
                 if (exists)
-                    cwd = dir;
+                    cwd = path;
                 sendAll(control, exists ? "250 directory changed\r\n" : "550 no such directory\r\n");
             } else if (isAbsent || (fromFiles && !files.count(path))) {
                 sendAll(control, "550 no such file\r\n");
@@ -262,20 +256,13 @@ void ScriptedServer::serveClient(int control)
                         sendFile(dataSocket, path);
                     else
                         sendAll(dataSocket, data);
-                    if (fromFiles && path == faultFile && stream == Stream::Cut) {
-                        const linger reset{1, 0}; // dropped, not ended
-                        ::setsockopt(dataSocket, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-                    }
                     ::close(dataSocket);
                 }
-                if (!(fromFiles && path == faultFile && stream != Stream::Whole))
-                    sendScripted(control, reply->second.after);
-                else
-                    sendAll(control, "426 transfer aborted\r\n");
+                const bool aborted = fromFiles && path == faultFile && stream != Stream::Whole;
+                sendScripted(control, aborted ? "426 transfer aborted\r\n" : reply->second.after);
             }
         }
     }
-    if (dataListener >= 0)
-        ::close(dataListener);
+    ::close(dataListener);
     ::close(control);
 }
