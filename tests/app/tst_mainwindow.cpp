@@ -188,10 +188,9 @@ void MainWindowTest::labelsAndTitles()
                     {0x0522, QLocale::Chinese, "Q52离线更新", "Base_Ch.jpg"},
                     {0x0522, QLocale::French, "Q52UpdateOffLine", "Base_En.jpg"}};
     for (const auto& p : products) {
-        const QString context = QString::asprintf("%04x/%d", p.productId, int(p.language));
-        QCOMPARE(productTitle(p.productId, p.language) + ' ' + context,
-                 QString::fromUtf8(p.title) + ' ' + context);
-        QCOMPARE(helpPictureName(p.productId, p.language), QString::fromLatin1(p.picture));
+        const QString in = QString::asprintf("%04x/%d: ", p.productId, int(p.language));
+        QCOMPARE(in + productTitle(p.productId, p.language) + ' ' + helpPictureName(p.productId, p.language),
+                 in + QString::fromUtf8(p.title) + ' ' + p.picture);
     }
 }
 
