@@ -78,9 +78,10 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    // A bus with nothing plugged: the window starts as without a device.
+    void initTestCase() { caseServices.hid(new VirtualHidBus(this)); }
+    void init() { services = std::make_unique<ScopedServices>(); }
+    void cleanup() { services.reset(); }
     void rendering();
     void labelsAndTitles();
     void dragging();
@@ -91,22 +92,6 @@ private:
     ScopedServices caseServices;              // for every test
     std::unique_ptr<ScopedServices> services; // for one test
 };
-
-void MainWindowTest::initTestCase()
-{
-    // A bus with nothing plugged: the window starts as without a device.
-    caseServices.hid(new VirtualHidBus(this));
-}
-
-void MainWindowTest::init()
-{
-    services = std::make_unique<ScopedServices>();
-}
-
-void MainWindowTest::cleanup()
-{
-    services.reset();
-}
 
 void MainWindowTest::rendering()
 {
@@ -203,10 +188,9 @@ void MainWindowTest::labelsAndTitles()
                     {0x0522, QLocale::Chinese, "Q52离线更新", "Base_Ch.jpg"},
                     {0x0522, QLocale::French, "Q52UpdateOffLine", "Base_En.jpg"}};
     for (const auto& p : products) {
-        const QString context = QString::asprintf("%04x/%d", p.productId, int(p.language));
-        QCOMPARE(productTitle(p.productId, p.language) + ' ' + context,
-                 QString::fromUtf8(p.title) + ' ' + context);
-        QCOMPARE(helpPictureName(p.productId, p.language), QString::fromLatin1(p.picture));
+        const QString in = QString::asprintf("%04x/%d: ", p.productId, int(p.language));
+        QCOMPARE(in + productTitle(p.productId, p.language) + ' ' + helpPictureName(p.productId, p.language),
+                 in + QString::fromUtf8(p.title) + ' ' + p.picture);
     }
 }
 
@@ -240,16 +224,14 @@ void MainWindowTest::closeAndExit()
     MainWindow w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    QVERIFY(w.close());
-    QVERIFY(!w.isVisible());
+    QVERIFY(w.close() && !w.isVisible());
     // The close button ends the process with status 0, also with a timer
     // running as during an upgrade.
     int status = -1;
     services->exit([&](int s) { status = s; });
     w.armTimer->start();
     QTest::mouseClick(w.ui->toolButton_4, Qt::LeftButton);
-    QCOMPARE(status, 0);
-    QVERIFY(!w.armTimer->isActive());
+    QVERIFY(status == 0 && !w.armTimer->isActive());
 }
 
 void MainWindowTest::helpDialog()
@@ -271,8 +253,7 @@ void MainWindowTest::helpDialog()
 
     // Closing hides it with its content, and it can be shown again.
     QTest::mouseClick(ui->TB_Close, Qt::LeftButton);
-    QVERIFY(!w.helpDialog->isVisible());
-    QVERIFY(ui->textEdit->toHtml().contains(QStringLiteral("Wheel_")));
+    QVERIFY(!w.helpDialog->isVisible() && ui->textEdit->toHtml().contains(QStringLiteral("Wheel_")));
     w.helpDialog->onOpenHelpTextWidget();
     QVERIFY(w.helpDialog->isVisible());
 }

@@ -24,26 +24,31 @@
 #include <memory>
 
 namespace {
-constexpr notices::Id kFailed = notices::Id::FetchFailed;
-constexpr notices::Id kSucceeded = notices::Id::DownloadSucceeded;
-constexpr notices::Id kFailure = notices::Id::DownloadFailed;
-constexpr notices::Id kNetwork = notices::Id::NetworkWarning;
+constexpr notices::Id kFailed = notices::Id::FetchFailed, kSucceeded = notices::Id::DownloadSucceeded,
+                      kFailure = notices::Id::DownloadFailed, kNetwork = notices::Id::NetworkWarning;
 
-// A whole online run: what the server does, the road, what must follow.
 using ServerScript = std::function<void(ScriptedServer&)>;
+using Local = std::function<void(const QString&)>;
 using Fetch = unattended::Options::Fetch;
+// What the server does; with the key built in or not; the last notice on
+// libcurl's road (the window's own) and on the updater's FTP client's; the
+// exit status; what a local attacker or an earlier run left in the download
+// tree (the tree's root given; those files must stay as they are); another
+// image replacing the saved file after its check.
+struct Row {
+    const char* name;
+    ServerScript server;
+    bool key;
+    notices::Id curl, ftp;
+    int status;
+    Local local = {};
+    bool swap = false;
+};
+// A whole online run: the row on one road, with that road's last notice.
 struct Road {
     Fetch fetch;
-    ServerScript server;
-    bool keyBuiltIn;
-    int deadlineMs;     // the download's deadline for this run
-    notices::Id notice; // the last notice shown
-    int status;
-    bool imageKept; // the image is in the download directory, and in the device
-    // What a local attacker or an earlier run left in the download tree
-    // (the tree's root given); those files must stay as they are.
-    std::function<void(const QString&)> local;
-    bool swapAfterDownload; // another image replaces the saved file
+    notices::Id notice;
+    Row row;
 };
 
 // Release metadata for `image`, signed with `key`.
@@ -74,7 +79,6 @@ private:
 void FtpFaultTest::onlineRoad_data()
 {
     using Stream = ScriptedServer::Stream;
-    using Local = std::function<void(const QString&)>;
     QTest::addColumn<Road>("road");
     const auto stream = [](Stream how, long long announce = -1) -> ServerScript {
         return [=](ScriptedServer& s) { s.stream = how, s.announce = announce; };
@@ -115,20 +119,8 @@ void FtpFaultTest::onlineRoad_data()
     };
     const notices::Id no = notices::Id::None; // the row does not run on that road
     const int failed = unattended::DownloadFailed, ok = unattended::Success;
-    // Faults of the server, then the attacks of docs/security.md. The last
-    // notice on libcurl's road (the window's own) and on the updater's FTP
-    // client's; with the key built in or not; what lies in the download
-    // tree before (it must stay as it is); another image replacing the saved
-    // file after its check.
-    const struct {
-        const char* name;
-        ServerScript server;
-        bool key;
-        notices::Id curl, ftp;
-        int status;
-        Local local = {};
-        bool swap = false;
-    } rows[] = {
+    // Faults of the server, then the attacks of docs/security.md.
+    const Row rows[] = {
         {"no SIZE, endless stream", stream(Stream::Endless, -2), false, kFailure, no, failed},
         {"SIZE 1000, 10 MB sent", stream(Stream::Extra, 1000), false, kFailure, kFailed, failed},
         {"SIZE 1000, endless stream", stream(Stream::Endless, 1000), false, no, kFailed, failed},
@@ -169,22 +161,23 @@ void FtpFaultTest::onlineRoad_data()
          plant("/file/.fetch-2147483647-0/KRV3200/3215.bin", "part")},
         {"file swapped after its check", nullptr, true, kSucceeded, kSucceeded, ok, nullptr, true},
     };
-    for (const auto& r : rows) {
-        // Short for the faults a deadline must end; a verified run gets time.
-        const int deadline = r.status == ok || r.key ? 30000 : 3000;
-        const bool good = r.status == ok;
+    for (const Row& r : rows) {
         if (r.curl != no)
-            QTest::addRow("curl: %s", r.name)
-                << Road{Fetch::Curl, r.server, r.key, deadline, r.curl, r.status, good, r.local, r.swap};
+            QTest::addRow("curl: %s", r.name) << Road{Fetch::Curl, r.curl, r};
         if (r.ftp != no)
-            QTest::addRow("ftpclient: %s", r.name)
-                << Road{Fetch::FtpClient, r.server, r.key, deadline, r.ftp, r.status, good, r.local, r.swap};
+            QTest::addRow("ftpclient: %s", r.name) << Road{Fetch::FtpClient, r.ftp, r};
     }
 }
 
 void FtpFaultTest::onlineRoad()
 {
     QFETCH(Road, road);
+    const Row& r = road.row;
+    // The image is kept (in the download directory and in the device) only
+    // by a good run. Short for the faults a deadline must end; a verified
+    // run gets time.
+    const bool kept = r.status == unattended::Success;
+    const int deadlineMs = kept || r.key ? 30000 : 3000;
     const QByteArray image = sampleImage(400, 1000, 3215);
     ScriptedServer server;
     server.faultFile = "KRV3200/3215.bin";
@@ -192,13 +185,13 @@ void FtpFaultTest::onlineRoad()
                     {server.faultFile, image.toStdString()},
                     {server.faultFile + ".sig", imageverify::sign(image, secretKey).toStdString()}};
     putRelease(server, image, secretKey);
-    if (road.server)
-        road.server(server);
+    if (r.server)
+        r.server(server);
     server.start();
     ScopedServices services;
     services.server({QStringLiteral("127.0.0.1"), server.port()});
-    fetchlimits::set({road.deadlineMs, 1 << 20});
-    imageverify::setTrustedKeyText(road.keyBuiltIn ? QString::fromLatin1(publicKey.toHex()) : QString());
+    fetchlimits::set({deadlineMs, 1 << 20});
+    imageverify::setTrustedKeyText(r.key ? QString::fromLatin1(publicKey.toHex()) : QString());
 
     Rig rig;
     rig.device->setFirmwareNumber(3201);
@@ -214,8 +207,8 @@ void FtpFaultTest::onlineRoad()
             files << it.next().mid(dir.path().size());
         return files.sort(), files;
     };
-    if (road.local)
-        road.local(dir.path());
+    if (r.local)
+        r.local(dir.path());
     const QStringList planted = tree();
     unattended::Options options;
     options.online = true;
@@ -225,7 +218,7 @@ void FtpFaultTest::onlineRoad()
                    ? unattended::Success
                    : unattended::ImageMismatch;
     };
-    if (road.swapAfterDownload)
+    if (r.swap)
         options.downloaded = [&](const QString& path) {
             QVERIFY(QFile::remove(path) &&
                     writeFile(path, toQByteArray(fwimage::pack(fwimage::sampleBytes(400, 7),
@@ -242,26 +235,26 @@ void FtpFaultTest::onlineRoad()
     fetchlimits::set({});
     imageverify::setTrustedKeyText(QString());
 
-    QCOMPARE(status, road.status);
+    QCOMPARE(status, r.status);
     // The driver answers every notice; the success notice only for a good run.
     QList<notices::Id> notices = driver.notices();
     notices.removeAll(notices::Id::Completion);
     QVERIFY(!notices.isEmpty() && notices.last() == road.notice);
-    QCOMPARE(notices.contains(kSucceeded), road.imageKept);
+    QCOMPARE(notices.contains(kSucceeded), kept);
     // Generous: the deadline, plus the login pauses and a loaded machine.
-    QVERIFY2(elapsed < road.deadlineMs + 8000, qPrintable(QString::number(elapsed)));
+    QVERIFY2(elapsed < deadlineMs + 8000, qPrintable(QString::number(elapsed)));
     // Nothing but the whole, verified image stays; no scratch files.
     // Planted files stay (a link at the image's name is replaced, its
     // target untouched), a killed run's partial download goes.
     QStringList expected = planted.filter(QRegularExpression("^(?!.*/\\.fetch-)"));
-    if (road.imageKept && !expected.contains("/file/KRV3200/3215.bin"))
+    if (kept && !expected.contains("/file/KRV3200/3215.bin"))
         expected << "/file/KRV3200/3215.bin";
     expected.sort();
     QCOMPARE(tree(), expected);
     QVERIFY(!QFileInfo::exists(dir.filePath("victim")) || readFile(dir.filePath("victim")) == "mine");
-    if (road.imageKept && !road.swapAfterDownload)
+    if (kept && !r.swap)
         QCOMPARE(readFile(dir.filePath("file/KRV3200/3215.bin")), image);
-    QCOMPARE(rig.sent(DeviceModel::FrameKind::Start), std::size_t(road.imageKept ? 1 : 0));
+    QCOMPARE(rig.sent(DeviceModel::FrameKind::Start), std::size_t(kept ? 1 : 0));
     // The escaped name never reached the server as a path.
     for (const std::string& c : commands)
         QVERIFY2(c.find("9999") == std::string::npos && c.find("..") == std::string::npos, c.c_str());
