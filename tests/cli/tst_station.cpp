@@ -289,6 +289,12 @@ void StationTest::sessionsInOneLoop()
     QCOMPARE(models["OLDER"]->count(DeviceModel::FrameKind::Start), std::size_t(1));
     s.session.sha256 = QByteArray(32, '\0');
     QCOMPARE(Station(s).flashAll({devices[0]}), int(ImageDigest));
+    // A wheel base whose firmware belongs to no wheel family is refused
+    // before the start, though the image is newer.
+    s.session.sha256.clear();
+    s.session.productId = 0x0524;
+    QCOMPARE(Station(s).flashAll({plug("WHEEL", 3000)}), int(SoftwareTypeMismatch));
+    QCOMPARE(models["WHEEL"]->count(DeviceModel::FrameKind::Start), std::size_t(0));
 }
 
 // Ctrl-C: the first lets the running devices finish; the second stops them,
