@@ -320,7 +320,8 @@ void capsGiveReportLengths(Provider& p)
         require(p.hid().getCaps(d.w, &caps), "caps not read: " + p.hid().lastError());
         const int got[] = {caps.featureReportByteLength, caps.inputReportByteLength};
         require(got[0] == c.feature && got[1] == c.input,
-                "feature and input " + std::to_string(got[0]) + " and " + std::to_string(got[1]));
+                "feature and input " + std::to_string(got[0]) + " and " + std::to_string(got[1]) + ", not " +
+                    std::to_string(c.feature) + " and " + std::to_string(c.input));
     }
 }
 
