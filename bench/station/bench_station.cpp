@@ -123,11 +123,11 @@ Figures run(int n, const QString& image, const QString& dir, bool hung = false)
 {
     const QString log = dir + QStringLiteral("/bench-%1.jsonl").arg(n);
     QFile::remove(log);
-    unattended::EventLog events;
+    cli::EventLog events;
     QString error;
     if (!events.openLog(log, &error))
         std::fprintf(stderr, "%s\n", qPrintable(error));
-    std::vector<unattended::DeviceInfo> devices(static_cast<std::size_t>(n));
+    std::vector<cli::DeviceInfo> devices(static_cast<std::size_t>(n));
     VirtualHidBus bus;
     for (int i = 0; i < n; ++i) {
         devices[i].path = "bench-" + std::to_string(i);
@@ -136,24 +136,24 @@ Figures run(int n, const QString& image, const QString& dir, bool hung = false)
         if (!g_processes) {
             auto model = std::make_shared<DeviceModel>();
             model->setExpectedDspLength(std::size_t(kImageBytes / 4));
-            devices[i].path = bus.plug(VirtualHidBus::deviceSpec(model, {}, devices[i].serial));
+            devices[i].path = bus.plug(VirtualHidBus::deviceInterface(model, {}, devices[i].serial));
         }
     }
     HangingWrites hanging(bus, devices[0].path);
-    unattended::StationOptions s;
+    cli::StationOptions s;
     s.platform = hung ? static_cast<HidPlatform*>(&hanging) : &bus;
-    unattended::loadSessionImage(image, &s.session);
+    cli::loadSessionImage(image, &s.session);
     s.session.timeoutMs = 600000;
     if (g_processes)
         s.program = QStringLiteral(FIRMWARE_UPDATER_SIM);
-    s.arguments = [image](const unattended::DeviceInfo& d) {
+    s.arguments = [image](const cli::DeviceInfo& d) {
         return QStringList{
             "--json", "--image", image, "--timeout", "600", "--serial", QString::fromStdString(d.serial)};
     };
     s.out = nullptr;
     s.err = nullptr;
     s.events = &events;
-    unattended::Station station(s);
+    cli::Station station(s);
 
     const double cpuBefore = cpuSeconds();
     QElapsedTimer wall;

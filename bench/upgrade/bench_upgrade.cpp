@@ -48,7 +48,7 @@ bool flash(int imageKiB, const QString& dir)
     const int dspSize = imageKiB * 1024 / 4;
     const int armSize = imageKiB * 1024 - dspSize;
     device->setExpectedDspLength(std::size_t(dspSize));
-    bus.plug(VirtualHidBus::deviceSpec(device));
+    bus.plug(VirtualHidBus::deviceInterface(device));
 
     const QByteArray file =
         toQByteArray(fwimage::pack(fwimage::sampleBytes(dspSize, 1), fwimage::sampleBytes(armSize, 2), 5001));

@@ -85,7 +85,7 @@ int main(int argc, char** argv)
     ScopedServices services;
     services.hid(&bus);
     auto device = std::make_shared<DeviceModel>();
-    const std::string path = bus.plug(VirtualHidBus::deviceSpec(device));
+    const std::string path = bus.plug(VirtualHidBus::deviceInterface(device));
 
     MainWindow window;
     app.processEvents();

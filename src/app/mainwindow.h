@@ -5,6 +5,7 @@
 // decisions they make live in plain functions beside them.
 #pragma once
 
+#include "protocol/protocol.h"
 #include "session/session.h"
 #include "upgrade/engine.h"
 #include "usb/hidplatform.h"
@@ -82,8 +83,8 @@ public:
     const std::uint8_t dspAckSubCode = frames::kDspAckSub;
     const std::uint8_t armAckSubCode = frames::kArmAckSub;
     const std::uint8_t startAckSubCode = frames::kStartAckSub;
-    std::int32_t vendorId = 0x0483;
-    std::int32_t productId = 0x0525;
+    std::int32_t vendorId = protocol::kVendorId;
+    std::int32_t productId = protocol::kProductId;
     QString loadedFilePath; // the copy of filePath taken when the image file is opened
     // Size and modification time of that file when it was read: the start
     // button reads it again only when they changed.

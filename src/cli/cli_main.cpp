@@ -5,6 +5,7 @@
 // text and one exit status per outcome. Online (--server) each session
 // fetches its own image. Runs on a QCoreApplication: no window, no
 // QtWidgets.
+#include "protocol/protocol.h"
 #include "cli/devicesession.h"
 #include "cli/exitstatus.h"
 #include "cli/stationcli.h"
@@ -21,13 +22,11 @@
 
 namespace {
 
-constexpr std::uint16_t kVendorId = 0x0483;
-constexpr std::uint16_t kProductId = 0x0525;
 constexpr int kDefaultWaitSeconds = 5;
 
 int usage(const QString& message)
 {
-    return unattended::usage("firmware-updater-cli", message);
+    return cli::usage("firmware-updater-cli", message);
 }
 
 } // namespace
@@ -45,29 +44,29 @@ int main(int argc, char* argv[])
                        "image is a local file (--image) or the newest one on the update server "
                        "(--server). Results go to standard output, notices and errors to standard "
                        "error.\n\n") +
-        unattended::statusHelp("the image suited the device's firmware number and every frame of it was "
+        cli::statusHelp("the image suited the device's firmware number and every frame of it was "
                                "written, the device acknowledging each full window of 25 frames and the end "
                                "of the DSP stage. Not checked: the device's answer to the ARM end frame, its "
                                "firmware number afterwards; nothing is read back",
                                // Nothing reads the device back here: no image mismatch.
-                               {unattended::ImageMismatch}));
-    unattended::addOptions(parser);
+                               {cli::ImageMismatch}));
+    cli::addOptions(parser);
     parser.addOption({"wait-device",
                       QStringLiteral("Wait this many seconds for the device to appear (default %1; 0: do not "
                                      "wait).")
                           .arg(kDefaultWaitSeconds),
                       "seconds"});
-    unattended::addStationOptions(parser);
-    unattended::Options options;
-    if (const int status = unattended::parseCommandLine(
-            parser, unattended::withConfirmDefault(app.arguments()), "firmware-updater-cli", &options);
+    cli::addStationOptions(parser);
+    cli::Options options;
+    if (const int status = cli::parseCommandLine(
+            parser, cli::withConfirmDefault(app.arguments()), "firmware-updater-cli", &options);
         status >= 0)
         return status;
 
-    unattended::StationCommand station;
-    unattended::EventLog events;
+    cli::StationCommand station;
+    cli::EventLog events;
     QString error;
-    if (!unattended::readStationOptions(parser, &station, &error))
+    if (!cli::readStationOptions(parser, &station, &error))
         return usage(error);
     if (parser.isSet("wait-device")) {
         bool ok = false;
@@ -76,9 +75,9 @@ int main(int argc, char* argv[])
             return usage(QStringLiteral("--wait-device needs a number of seconds from 0 to 86400"));
     }
     options.confirmMs = station.confirmMs;
-    if (!unattended::openRecords(station, &events, &options, &error)) {
+    if (!cli::openRecords(station, &events, &options, &error)) {
         std::fprintf(stderr, "firmware-updater-cli: %s\n", qPrintable(error));
-        return unattended::Usage;
+        return cli::Usage;
     }
     // Run by a station: Ctrl-C on the terminal is the station's to handle;
     // this device's run finishes or is stopped by it.
@@ -88,18 +87,18 @@ int main(int argc, char* argv[])
     HidPlatform* platform = nativeHidPlatform();
     if (!platform) {
         std::fprintf(stderr, "firmware-updater-cli: this build has no HID backend for the platform\n");
-        return unattended::NoDevice;
+        return cli::NoDevice;
     }
-    int status = unattended::Usage;
+    int status = cli::Usage;
     {
         ScopedServices services;
         services.hid(platform).server(options.server);
-        status = unattended::runStation(*platform, kVendorId, kProductId, station, options, &events);
+        status = cli::runStation(*platform, protocol::kVendorId, protocol::kProductId, station, options, &events);
     }
     // A session stopped (Ctrl-C, its time limit) while its fetch still ran
     // has left that fetch to end on its thread, bounded; its result goes
     // nowhere. The results are out: end without unloading what it uses.
-    if (unattended::fetchesRunning() > 0) {
+    if (cli::fetchesRunning() > 0) {
         std::fflush(stdout);
         std::fflush(stderr);
         std::_Exit(status);

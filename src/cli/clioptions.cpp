@@ -6,7 +6,7 @@
 
 #include <QCommandLineParser>
 
-namespace unattended {
+namespace cli {
 
 void addOptions(QCommandLineParser& parser)
 {
@@ -111,4 +111,4 @@ int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, c
     return -1;
 }
 
-} // namespace unattended
+} // namespace cli

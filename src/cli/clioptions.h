@@ -14,7 +14,7 @@
 
 class QCommandLineParser;
 
-namespace unattended {
+namespace cli {
 
 class EventLog;
 
@@ -68,4 +68,4 @@ int usage(const char* program, const QString& message);
 int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* program,
                      Options* options);
 
-} // namespace unattended
+} // namespace cli

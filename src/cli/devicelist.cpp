@@ -15,7 +15,7 @@
 #include <set>
 #include <thread>
 
-namespace unattended {
+namespace cli {
 
 namespace {
 
@@ -194,4 +194,4 @@ bool severalDevices(const std::vector<DeviceInfo>& devices)
     return seen.size() > 1;
 }
 
-} // namespace unattended
+} // namespace cli

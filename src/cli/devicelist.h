@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace unattended {
+namespace cli {
 
 struct DeviceInfo {
     std::string path;
@@ -57,4 +57,4 @@ struct Selection {
 // same non-empty serial number belong to one device.
 bool severalDevices(const std::vector<DeviceInfo>& devices);
 
-} // namespace unattended
+} // namespace cli

@@ -4,7 +4,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
-namespace unattended {
+namespace cli {
 
 Presence lookForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
                        const Selection& selection)
@@ -56,4 +56,4 @@ Presence waitForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint1
     return p;
 }
 
-} // namespace unattended
+} // namespace cli

@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-namespace unattended {
+namespace cli {
 
 struct Presence {
     std::string path;      // empty: no interface with the ids
@@ -42,4 +42,4 @@ Presence waitForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint1
                        int recheckMs = 250, void (*waiting)() = nullptr, const Selection& selection = {},
                        const std::function<bool()>& stop = {});
 
-} // namespace unattended
+} // namespace cli

@@ -23,7 +23,7 @@
 #include <cstring>
 #include <limits>
 
-namespace unattended {
+namespace cli {
 
 namespace {
 
@@ -437,4 +437,4 @@ void DeviceSession::finish(int status)
     emit finished(status);
 }
 
-} // namespace unattended
+} // namespace cli

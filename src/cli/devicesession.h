@@ -35,6 +35,7 @@
 // among them ends the run in LinkFailure rather than a success.
 #pragma once
 
+#include "protocol/protocol.h"
 #include "cli/devicelist.h"
 #include "online/onlinefetch.h"
 #include "session/session.h"
@@ -55,7 +56,7 @@
 
 class QTimer;
 
-namespace unattended {
+namespace cli {
 
 class EventLog;
 using session::SessionTicker;
@@ -67,7 +68,7 @@ struct SessionOptions {
     int versionTimeoutMs = 5000; // for the version reply, from begin()
     int timeoutMs = 0;           // whole run; 0: from the image size
     int writeDeadlineMs = 6000;  // one feature write; longer ends the run (above the kernel's 5 s)
-    int productId = 0x0525;
+    int productId = protocol::kProductId;
     // An image older than the device's firmware, or the same version, is
     // refused (ImageOlder, ImageSame) unless allowed: nothing is written.
     bool allowOlder = false;
@@ -85,7 +86,7 @@ struct SessionOptions {
     // without --confirm, which must not take a restarting device for a new
     // one). Then only for a device with a serial number.
     bool confirmJudges = true;
-    int vendorId = 0x0483;
+    int vendorId = protocol::kVendorId;
     // Online road: no image is given; once the device answered its version
     // the session fetches the newest image for it (online::fetchNewest,
     // into a private directory of that fetch below `dataRoot`) and writes
@@ -185,4 +186,4 @@ private:
     QTimer* confirmTimer_ = nullptr;
 };
 
-} // namespace unattended
+} // namespace cli

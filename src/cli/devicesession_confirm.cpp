@@ -13,7 +13,7 @@
 
 #include <algorithm>
 
-namespace unattended {
+namespace cli {
 
 namespace {
 
@@ -136,4 +136,4 @@ void DeviceSession::confirmReport(const QByteArray& r)
     finish(same || !options_.confirmJudges ? Success : OtherVersion);
 }
 
-} // namespace unattended
+} // namespace cli

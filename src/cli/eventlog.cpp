@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-namespace unattended {
+namespace cli {
 
 bool EventLog::openLog(const QString& path, QString* error)
 {
@@ -94,4 +94,4 @@ QString progressLine(qint64 bytes, qint64 total, qint64 elapsedMs, int barWidth)
         .arg(eta);
 }
 
-} // namespace unattended
+} // namespace cli

@@ -11,7 +11,7 @@
 
 #include <cstdio>
 
-namespace unattended {
+namespace cli {
 
 class EventLog {
 public:
@@ -57,4 +57,4 @@ QJsonObject resultRecord(const ResultFacts& facts);
 // "[##########..........]  50%  32768/65536 B  ETA 8 s".
 QString progressLine(qint64 bytes, qint64 total, qint64 elapsedMs, int barWidth = 24);
 
-} // namespace unattended
+} // namespace cli

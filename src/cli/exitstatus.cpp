@@ -1,6 +1,6 @@
 #include "cli/exitstatus.h"
 
-namespace unattended {
+namespace cli {
 
 namespace {
 
@@ -63,4 +63,4 @@ QString statusMeaning(int status)
     return QStringLiteral("exit status %1").arg(status);
 }
 
-} // namespace unattended
+} // namespace cli

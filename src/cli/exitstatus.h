@@ -5,7 +5,7 @@
 #include <QList>
 #include <QString>
 
-namespace unattended {
+namespace cli {
 
 enum ExitStatus : int {
     Success = 0,               // every frame written and the end acknowledged (see statusHelp)
@@ -46,4 +46,4 @@ QString statusHelp(const char* success = nullptr, const QList<int>& omitted = {}
 // for a number outside the table).
 QString statusMeaning(int status);
 
-} // namespace unattended
+} // namespace cli

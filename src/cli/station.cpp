@@ -15,7 +15,7 @@
 #include <sys/ioctl.h>
 #endif
 
-namespace unattended {
+namespace cli {
 
 namespace {
 
@@ -415,4 +415,4 @@ void Station::interrupt()
         stopLoop_->quit();
 }
 
-} // namespace unattended
+} // namespace cli

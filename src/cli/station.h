@@ -34,7 +34,7 @@ class QEventLoop;
 class QProcess;
 class QTimer;
 
-namespace unattended {
+namespace cli {
 
 class EventLog;
 
@@ -136,4 +136,4 @@ private:
     SessionTicker ticker_;
 };
 
-} // namespace unattended
+} // namespace cli

@@ -26,7 +26,7 @@
 #include <windows.h>
 #endif
 
-namespace unattended {
+namespace cli {
 
 namespace {
 
@@ -386,4 +386,4 @@ void onInterruptSignal(std::function<void()> onInterrupt)
 #endif
 }
 
-} // namespace unattended
+} // namespace cli

@@ -12,7 +12,7 @@
 
 class QCommandLineParser;
 
-namespace unattended {
+namespace cli {
 
 struct StationCommand {
     bool list = false;
@@ -69,4 +69,4 @@ void onInterruptSignal(std::function<void()> onInterrupt);
 // safe from any thread.
 int interruptSignals();
 
-} // namespace unattended
+} // namespace cli

@@ -12,6 +12,11 @@
 
 namespace protocol {
 
+// The USB ids the updater's device enumerates with (HID, vendor and
+// product); every program and the virtual device take them from here.
+constexpr std::uint16_t kVendorId = 0x0483;
+constexpr std::uint16_t kProductId = 0x0525;
+
 // Every report of the updater's device starts with this report id.
 constexpr std::uint8_t kReportId = 0x80;
 // A command frame: one feature report, report id and ten bytes.

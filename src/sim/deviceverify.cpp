@@ -6,7 +6,7 @@
 
 #include <QFile>
 
-namespace unattended {
+namespace cli {
 
 int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE* out, const std::string& who)
 {
@@ -38,4 +38,4 @@ int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE*
     return ImageMismatch;
 }
 
-} // namespace unattended
+} // namespace cli

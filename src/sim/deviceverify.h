@@ -9,7 +9,7 @@
 
 class DeviceModel;
 
-namespace unattended {
+namespace cli {
 
 // Success when the device received both images whole and both end frames,
 // ImageMismatch (with what differs printed on `out`) otherwise. The lines
@@ -17,4 +17,4 @@ namespace unattended {
 int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE* out,
                  const std::string& who = {});
 
-} // namespace unattended
+} // namespace cli

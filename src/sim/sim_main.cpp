@@ -4,6 +4,7 @@
 // station of N devices that takes the cli's station options (--list, --all,
 // --watch, --device, --serial, --confirm). Exits 0 only when every device
 // written ends up holding exactly the file's DSP and ARM images.
+#include "protocol/protocol.h"
 #include "app/mainwindow.h"
 #include "cli/devicepresence.h"
 #include "cli/station.h"
@@ -30,8 +31,6 @@
 
 namespace {
 
-constexpr std::uint16_t kVendorId = 0x0483;
-constexpr std::uint16_t kProductId = 0x0525;
 constexpr int kMaxDevices = 64;
 // The simulator's devices restart into what they received after the
 // completion, as the real ones do (--reboot-ms 0: they stay on the bus).
@@ -39,7 +38,7 @@ constexpr int kRebootMs = 800;
 
 int usage(const QString& message)
 {
-    return unattended::usage("firmware-updater-sim", message);
+    return cli::usage("firmware-updater-sim", message);
 }
 
 bool readNumber(const QCommandLineParser& parser, const QString& name, int low, int high, int* out)
@@ -58,9 +57,9 @@ bool readNumber(const QCommandLineParser& parser, const QString& name, int low, 
 std::string devicePath(int index)
 {
 #ifdef Q_OS_LINUX
-    return QString::asprintf("/dev/hidraw%d?VID_%04X&PID_%04X", index, kVendorId, kProductId).toStdString();
+    return QString::asprintf("/dev/hidraw%d?VID_%04X&PID_%04X", index, protocol::kVendorId, protocol::kProductId).toStdString();
 #else
-    return VirtualHidBus::makePath(kVendorId, kProductId, index + 1);
+    return VirtualHidBus::makePath(protocol::kVendorId, protocol::kProductId, index + 1);
 #endif
 }
 
@@ -82,17 +81,17 @@ int main(int argc, char* argv[])
                        "rehearsal station that takes the options of firmware-updater-cli's station. The "
                        "devices restart into the firmware they received after the completion. Without "
                        "--devices the one device reports the serial number of --serial.\n\n") +
-        unattended::statusHelp(
+        cli::statusHelp(
             "every frame of the image was written and the virtual device holds exactly the "
             "file's DSP and ARM images"));
-    unattended::addOptions(parser);
+    cli::addOptions(parser);
     parser.addOption({"device-version", "Firmware number the virtual devices report (default 5000).", "N"});
     parser.addOption({"devices", "Present N virtual devices (serials SIM-1 to SIM-N; default 1).", "N"});
     parser.addOption({"fault",
                       "Give device K (from 1) a fault: --fault K:NAME or --fault K:NAME=VALUE, NAME one of "
                       "the fault options below (repeatable).",
                       "K:fault"});
-    unattended::addStationOptions(parser);
+    cli::addStationOptions(parser);
     // The simulator only: a product build takes the key from its build
     // setting and from nowhere else.
     parser.addOption({"trusted-key",
@@ -106,15 +105,15 @@ int main(int argc, char* argv[])
         else
             parser.addOption({f.name, help});
     }
-    unattended::Options options;
-    if (const int status = unattended::parseCommandLine(
-            parser, unattended::withConfirmDefault(app.arguments()), "firmware-updater-sim", &options);
+    cli::Options options;
+    if (const int status = cli::parseCommandLine(
+            parser, cli::withConfirmDefault(app.arguments()), "firmware-updater-sim", &options);
         status >= 0)
         return status;
 
-    unattended::StationCommand station;
+    cli::StationCommand station;
     QString error;
-    if (!unattended::readStationOptions(parser, &station, &error))
+    if (!cli::readStationOptions(parser, &station, &error))
         return usage(error);
     options.confirmMs = station.confirmMs;
     const bool rehearsal = parser.isSet("devices");
@@ -156,10 +155,10 @@ int main(int argc, char* argv[])
             return usage(QStringLiteral("--fault %1: %2").arg(k).arg(QString::fromStdString(why)));
     }
 
-    unattended::EventLog events;
-    if (!unattended::openRecords(station, &events, &options, &error)) {
+    cli::EventLog events;
+    if (!cli::openRecords(station, &events, &options, &error)) {
         std::fprintf(stderr, "firmware-updater-sim: %s\n", qPrintable(error));
-        return unattended::Usage;
+        return cli::Usage;
     }
     // Run by a station: Ctrl-C on the terminal is the station's to handle.
     if (station.child)
@@ -177,7 +176,7 @@ int main(int argc, char* argv[])
         device->faults() = faults[std::size_t(i)];
         // Without --devices the one device reports the serial of --serial.
         const std::string serial = rehearsal ? "SIM-" + std::to_string(i + 1) : station.selection.serial;
-        models[bus.plug(VirtualHidBus::deviceSpec(device, devicePath(i), serial))] = device;
+        models[bus.plug(VirtualHidBus::deviceInterface(device, devicePath(i), serial))] = device;
     }
 
     // The devices know where the DSP image ends, as the boot firmware does
@@ -200,30 +199,30 @@ int main(int argc, char* argv[])
         options.imagePath = path;
         tellDevices(path);
     };
-    auto verify = [&](const unattended::DeviceInfo& d) {
-        return unattended::verifyDevice(*models.at(d.path), options.imagePath, text,
+    auto verify = [&](const cli::DeviceInfo& d) {
+        return cli::verifyDevice(*models.at(d.path), options.imagePath, text,
                                         rehearsal ? d.serial : "");
     };
 
     if (station.list || station.all || station.watch) {
-        return unattended::runStation(bus, kVendorId, kProductId, station, options, &events, verify);
+        return cli::runStation(bus, protocol::kVendorId, protocol::kProductId, station, options, &events, verify);
     }
 
-    const unattended::Presence presence =
-        unattended::lookForDevice(bus, kVendorId, kProductId, station.selection);
-    int status = unattended::NoDevice;
+    const cli::Presence presence =
+        cli::lookForDevice(bus, protocol::kVendorId, protocol::kProductId, station.selection);
+    int status = cli::NoDevice;
     if (presence.ambiguous) {
         std::fprintf(text, "more than one device is attached: choose one with --device PATH or --serial S\n");
-        unattended::printDevices(presence.devices, station, &events);
-        status = unattended::SeveralDevices;
+        cli::printDevices(presence.devices, station, &events);
+        status = cli::SeveralDevices;
     } else if (presence.path.empty()) {
-        std::fprintf(text, "no device %04x:%04x matches\n", kVendorId, kProductId);
+        std::fprintf(text, "no device %04x:%04x matches\n", protocol::kVendorId, protocol::kProductId);
     } else {
         const auto chosen =
             std::find_if(presence.devices.begin(), presence.devices.end(),
-                         [&](const unattended::DeviceInfo& d) { return d.path == presence.path; });
+                         [&](const cli::DeviceInfo& d) { return d.path == presence.path; });
         options.verify = [&] { return verify(*chosen); };
-        status = unattended::flashDevice(*chosen, options, &events, count > 1 || station.child);
+        status = cli::flashDevice(*chosen, options, &events, count > 1 || station.child);
     }
     std::fprintf(text, "exit status %d\n", status);
     return status;

@@ -33,7 +33,7 @@
 
 #include <unistd.h>
 
-namespace unattended {
+namespace cli {
 
 namespace {
 
@@ -449,4 +449,4 @@ void Driver::finish(int status)
         loop_->quit();
 }
 
-} // namespace unattended
+} // namespace cli

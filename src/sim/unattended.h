@@ -25,7 +25,7 @@ class MainWindow;
 class QEventLoop;
 struct BoxRequest;
 
-namespace unattended {
+namespace cli {
 
 class EventLog;
 
@@ -101,4 +101,4 @@ private:
     QList<notices::Id> notices_;
 };
 
-} // namespace unattended
+} // namespace cli

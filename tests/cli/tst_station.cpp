@@ -28,7 +28,7 @@
 #include <set>
 #include <thread>
 
-using namespace unattended;
+using namespace cli;
 
 class StationTest : public QObject {
     Q_OBJECT
@@ -88,11 +88,11 @@ void StationTest::listAndSelect()
     for (int i = 0; i < 3; ++i) {
         models.push_back(std::make_shared<DeviceModel>());
         models.back()->setFirmwareNumber(std::uint16_t(3201 + i));
-        paths.push_back(rig.bus.plug(VirtualHidBus::deviceSpec(models.back(), {}, "SN" + std::to_string(i))));
+        paths.push_back(rig.bus.plug(VirtualHidBus::deviceInterface(models.back(), {}, "SN" + std::to_string(i))));
     }
     // A device of the model that never answers.
-    paths.push_back(rig.bus.plug(VirtualHidBus::deviceSpec(nullptr, {}, "SILENT")));
-    VirtualInterfaceSpec other; // another product: not listed
+    paths.push_back(rig.bus.plug(VirtualHidBus::deviceInterface(nullptr, {}, "SILENT")));
+    VirtualHidInterface other; // another product: not listed
     other.productId = 0x0526;
     rig.bus.plug(other);
 
@@ -134,8 +134,8 @@ void StationTest::listAndSelect()
     // Interfaces reporting one serial are one device: no ambiguity.
     Rig twin(false);
     auto model = std::make_shared<DeviceModel>();
-    const std::string first = twin.bus.plug(VirtualHidBus::deviceSpec(model, {}, "ONE"));
-    twin.bus.plug(VirtualHidBus::deviceSpec(model, {}, "ONE"));
+    const std::string first = twin.bus.plug(VirtualHidBus::deviceInterface(model, {}, "ONE"));
+    twin.bus.plug(VirtualHidBus::deviceInterface(model, {}, "ONE"));
     QCOMPARE(lookForDevice(twin.bus, 0x0483, 0x0525).path, first); // an ambiguous look picks none
 }
 
@@ -144,8 +144,8 @@ void StationTest::windowBoundToOnePath()
     Rig rig(false);
     auto a = std::make_shared<DeviceModel>();
     auto b = std::make_shared<DeviceModel>();
-    const std::string pathA = rig.bus.plug(VirtualHidBus::deviceSpec(a, {}, "A"));
-    const std::string pathB = rig.bus.plug(VirtualHidBus::deviceSpec(b, {}, "B"));
+    const std::string pathA = rig.bus.plug(VirtualHidBus::deviceInterface(a, {}, "A"));
+    const std::string pathB = rig.bus.plug(VirtualHidBus::deviceInterface(b, {}, "B"));
     QCoreApplication::processEvents();
     bindLinkToDevice(pathB);
     MainWindow window;
@@ -157,7 +157,7 @@ void StationTest::windowBoundToOnePath()
     rig.bus.unplug(pathA);
     QTest::qWait(50);
     QVERIFY(!window.blDeviceRemoved);
-    rig.bus.plug(VirtualHidBus::deviceSpec(a, pathA, "A"));
+    rig.bus.plug(VirtualHidBus::deviceInterface(a, pathA, "A"));
     QTest::qWait(50);
     QCOMPARE(b->count(DeviceModel::FrameKind::VersionQuery), std::size_t(1)); // no query for a stranger
     QCOMPARE(a->writes(), 0);
@@ -198,7 +198,7 @@ void StationTest::sessionsInOneLoop()
             m->setExpectedDspLength(400);
             m->setFirmwareNumber(std::uint16_t(firmware));
         }
-        return DeviceInfo{bus.plug(VirtualHidBus::deviceSpec(m, {}, serial)), serial, {}, true, {}};
+        return DeviceInfo{bus.plug(VirtualHidBus::deviceInterface(m, {}, serial)), serial, {}, true, {}};
     };
     const DeviceInfo reference = plug("REF");
     Options windowRun;
@@ -304,7 +304,7 @@ void StationTest::interruptTwice()
     Rig rig(false);
     std::vector<DeviceInfo> devices(2);
     for (DeviceInfo& d : devices) {
-        d.path = rig.bus.plug(VirtualHidBus::deviceSpec(std::make_shared<DeviceModel>()));
+        d.path = rig.bus.plug(VirtualHidBus::deviceInterface(std::make_shared<DeviceModel>()));
         d.writable = true;
     }
     const QString log = dir_.filePath("interrupt.jsonl");
@@ -340,7 +340,7 @@ void StationTest::watchFlashesArrivals()
     std::vector<std::string> paths;
     for (int i = 0; i < 3; ++i) {
         QTimer::singleShot(200 + 700 * i, &rig.bus, [&, i] {
-            paths.push_back(rig.bus.plug(VirtualHidBus::deviceSpec(model, {}, "N" + std::to_string(i))));
+            paths.push_back(rig.bus.plug(VirtualHidBus::deviceInterface(model, {}, "N" + std::to_string(i))));
         });
     }
     int phase = 0;
@@ -350,7 +350,7 @@ void StationTest::watchFlashesArrivals()
             phase = 1;
             rig.bus.unplug(paths[0]);
             QTimer::singleShot(300, &rig.bus,
-                               [&] { rig.bus.plug(VirtualHidBus::deviceSpec(model, paths[0], "N0")); });
+                               [&] { rig.bus.plug(VirtualHidBus::deviceInterface(model, paths[0], "N0")); });
         } else if (phase == 1 && station.results().size() == 4) {
             phase = 2;
             // Ctrl-C, with a few rechecks first that must start nothing.
@@ -394,7 +394,7 @@ void StationTest::onlineSessions()
         for (const auto& [serial, status] : expected) {
             auto& m = models[serial] = std::make_shared<DeviceModel>();
             m->setFirmwareNumber(status == UpToDate ? 3215 : status == DownloadFailed ? 999 : 3201);
-            devices.push_back({rig.bus.plug(VirtualHidBus::deviceSpec(m, {}, serial)), serial, {}, true, {}});
+            devices.push_back({rig.bus.plug(VirtualHidBus::deviceInterface(m, {}, serial)), serial, {}, true, {}});
         }
         const QString root = dir_.filePath(QStringLiteral("online-%1-%2").arg(int(road)).arg(drip));
         StationOptions s = options(&rig.bus); // the image given is replaced by the fetched one
@@ -534,7 +534,7 @@ void StationTest::look()
         VirtualHidBus bus;
         std::vector<std::string> paths;
         for (const QString& i : row.interfaces) {
-            VirtualInterfaceSpec s = VirtualHidBus::deviceSpec(std::make_shared<DeviceModel>());
+            VirtualHidInterface s = VirtualHidBus::deviceInterface(std::make_shared<DeviceModel>());
             s.vendorId = std::uint16_t(i.left(4).toUInt(nullptr, 16));
             s.productId = std::uint16_t(i.mid(5, 4).toUInt(nullptr, 16));
             s.probeFails = i.contains('!');
@@ -558,7 +558,7 @@ void StationTest::waits()
     VirtualHidBus bus, empty;
     std::string plugged;
     QTimer::singleShot(
-        300, &bus, [&] { plugged = bus.plug(VirtualHidBus::deviceSpec(std::make_shared<DeviceModel>())); });
+        300, &bus, [&] { plugged = bus.plug(VirtualHidBus::deviceInterface(std::make_shared<DeviceModel>())); });
     static int waitingCalls = 0;
     const auto wait = [](VirtualHidBus& b, double s) {
         return waitForDevice(b, 0x0483, 0x0525, s, 50, [] { ++waitingCalls; });
@@ -568,7 +568,7 @@ void StationTest::waits()
     QVERIFY(wait(bus, 20).writable);
     QVERIFY(wait(empty, 0).path.empty() && wait(empty, 0.4).path.empty());
     QCOMPARE(waitingCalls, 2); // told only when it waits: the first and the 0.4 s look
-    VirtualInterfaceSpec locked = VirtualHidBus::deviceSpec(std::make_shared<DeviceModel>());
+    VirtualHidInterface locked = VirtualHidBus::deviceInterface(std::make_shared<DeviceModel>());
     locked.writeOpenFails = true;
     const std::string path = empty.plug(locked);
     const Presence q = wait(empty, 0.3);
@@ -590,16 +590,16 @@ void StationTest::cliCommandLine()
         bool err;        // something on stderr
     } rows[] = {
         {{"--help"}, 0, nullptr, false},
-        {{}, unattended::Usage, "", true},
-        {{"--image", "x.fw", "--wait-device", "soon"}, unattended::Usage, "", true},
-        {{"--server", "nohost"}, unattended::Usage, "", true},
-        {{"--all", "--watch", "--image", "x.fw"}, unattended::Usage, "", true},
-        {{"--all", "--serial", "S", "--image", "x.fw"}, unattended::Usage, "", true},
-        {{"--image", "x.fw", "--log", "/nonexistent-dir/log"}, unattended::Usage, "", true},
-        {QStringList{"--image", dir_.filePath("missing.fw")} + wait, unattended::FileFormat, "", true},
-        {QStringList{"--image", dir_.path()} + wait, unattended::FileFormat, "", true},
-        {QStringList{"--image", empty, "-q"} + wait, unattended::FileFormat, "", true},
-        {QStringList{"--image", shortFile, "--all"}, unattended::FileFormat, "", true},
+        {{}, cli::Usage, "", true},
+        {{"--image", "x.fw", "--wait-device", "soon"}, cli::Usage, "", true},
+        {{"--server", "nohost"}, cli::Usage, "", true},
+        {{"--all", "--watch", "--image", "x.fw"}, cli::Usage, "", true},
+        {{"--all", "--serial", "S", "--image", "x.fw"}, cli::Usage, "", true},
+        {{"--image", "x.fw", "--log", "/nonexistent-dir/log"}, cli::Usage, "", true},
+        {QStringList{"--image", dir_.filePath("missing.fw")} + wait, cli::FileFormat, "", true},
+        {QStringList{"--image", dir_.path()} + wait, cli::FileFormat, "", true},
+        {QStringList{"--image", empty, "-q"} + wait, cli::FileFormat, "", true},
+        {QStringList{"--image", shortFile, "--all"}, cli::FileFormat, "", true},
         {{"--list", "--json"}, 0, "[]\n", false},
     };
     for (const auto& row : rows) {

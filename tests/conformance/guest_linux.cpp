@@ -170,14 +170,14 @@ void cliUnplugDuringDsp()
     // Version query, start, DSP handshake, then 60 DSP blocks: the stage
     // times out after the device left.
     auto dev = uhid({"--unplug-after-frames", "63", "--replug-after-ms", "1500"});
-    expectCli({}, unattended::Error2, {"Error 2"});
+    expectCli({}, cli::Error2, {"Error 2"});
     require(dev->ask("wait 2 10000 created 0483:0525") == "ok", "the device did not come back");
 }
 
 void cliPermissionDenied()
 {
     auto dev = uhid({"--verbose"}); // a line per frame: none may come
-    expectCli({"--wait-device", "1"}, unattended::LinkFailure,
+    expectCli({"--wait-device", "1"}, cli::LinkFailure,
               {"Permission denied", "70-firmware-updater.rules"}, 30000, true);
     require(dev->ask("wait 1 0 frame") != "ok", "frames reached the device");
 }
@@ -199,16 +199,16 @@ void cliStationThreeDevices()
                  std::size_t(i + 1)));
     }
     QMap<QString, int> firmware;
-    for (const QString& line : expectCli({"--list", "--json"}, unattended::Success).split('\n')) {
+    for (const QString& line : expectCli({"--list", "--json"}, cli::Success).split('\n')) {
         const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
         if (o.value("event").toString() == QLatin1String("device"))
             firmware[o.value("serial").toString()] = o.value("firmware").toInt(-1);
     }
     require(firmware == QMap<QString, int>{{"GUEST-0", 4990}, {"GUEST-1", 4991}, {"GUEST-2", 4992}},
             "--list --json did not give each serial its firmware number");
-    expectCli({"--wait-device", "0"}, unattended::SeveralDevices, {"GUEST-0", "GUEST-1", "GUEST-2"});
+    expectCli({"--wait-device", "0"}, cli::SeveralDevices, {"GUEST-0", "GUEST-1", "GUEST-2"});
     // Three upgrades share the guest's one emulated CPU: a generous limit.
-    expectCli({"--all", "--timeout", "150"}, unattended::Success, {"3 of 3 devices written"}, 200000);
+    expectCli({"--all", "--timeout", "150"}, cli::Success, {"3 of 3 devices written"}, 200000);
     for (int i = 0; i < 3; ++i) {
         require(devices[i]->ask("stop") == "ok 0", "a device program did not end cleanly");
         require(conformance::readFile((dir(i) + "/dsp.bin").toStdString()) == dsp &&
@@ -231,7 +231,7 @@ int main(int argc, char** argv)
     runner.test("cli-unplug-during-dsp", cliUnplugDuringDsp);
     runner.test("cli-no-device", [] {
         require(conformance::ourDevices(*nativeHidPlatform()).empty(), "a device is still present");
-        expectCli({"--wait-device", "2"}, unattended::NoDevice, {}, 30000);
+        expectCli({"--wait-device", "2"}, cli::NoDevice, {}, 30000);
     });
     runner.test("cli-permission-denied", cliPermissionDenied);
     runner.test("cli-station-three-devices", cliStationThreeDevices);

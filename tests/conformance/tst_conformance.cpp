@@ -33,7 +33,7 @@ public:
         if (!parsed.ok)
             return false;
         for (const UhidDeviceIds& other : o.others) {
-            VirtualInterfaceSpec iface;
+            VirtualHidInterface iface;
             iface.vendorId = other.vendorId;
             iface.productId = other.productId;
             paths_.push_back(bus_.plug(iface));
@@ -42,7 +42,7 @@ public:
         device_->setFirmwareNumber(o.firmware);
         device_->setExpectedDspLength(o.expectedDspLength);
         device_->faults() = o.faults;
-        spec_ = VirtualHidBus::deviceSpec(device_);
+        spec_ = VirtualHidBus::deviceInterface(device_);
         spec_.featureLength = std::uint16_t(o.featureBytes + 1); // as the descriptor declares them
         spec_.inputLength = std::uint16_t(o.inputBytes + 1);
         paths_.push_back(spec_.path = bus_.plug(spec_));
@@ -70,7 +70,7 @@ public:
 private:
     VirtualHidBus bus_;
     std::shared_ptr<DeviceModel> device_;
-    VirtualInterfaceSpec spec_;
+    VirtualHidInterface spec_;
     std::vector<std::string> paths_;
 };
 

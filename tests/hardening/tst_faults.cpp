@@ -33,7 +33,7 @@ namespace {
 
 using Ids = QList<notices::Id>;
 using Faults = DeviceModel::Faults;
-using Iface = VirtualInterfaceSpec;
+using Iface = VirtualHidInterface;
 
 // The --sha256 the driver is given: none, the file's, another file's.
 enum class Digest { None, Same, Other };
@@ -54,7 +54,7 @@ struct Row {
 };
 
 using notices::Id;
-using namespace unattended;
+using namespace cli;
 const Ids done{Id::Completion}, error1{Id::Error1}, error2{Id::Error2}, error4{Id::Error4},
     error5{Id::Error5}, noWrite{Id::WriteHandleInvalid, Id::WriteHandleInvalid};
 const Ids lower{Id::LowerVersion}, format{Id::FileFormat}, silent;
@@ -290,7 +290,7 @@ void FaultTest::faultMatrix()
     QFETCH(int, row);
     const Row& r = kRows[row];
     Rig rig(false);
-    VirtualInterfaceSpec desc = VirtualHidBus::deviceSpec(rig.device);
+    VirtualHidInterface desc = VirtualHidBus::deviceInterface(rig.device);
     r.setup(rig.device->faults(), desc, rig);
     rig.device->setExpectedDspLength(408); // tells the end frame from a block
     rig.path = rig.bus.plug(desc);

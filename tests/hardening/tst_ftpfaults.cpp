@@ -29,7 +29,7 @@ constexpr notices::Id kFailed = notices::Id::FetchFailed, kSucceeded = notices::
 
 using ServerScript = std::function<void(ScriptedServer&)>;
 using Local = std::function<void(const QString&)>;
-using Fetch = unattended::Options::Fetch;
+using Fetch = cli::Options::Fetch;
 // What the server does; with the key built in or not; the last notice on
 // libcurl's road (the window's own) and on the updater's FTP client's; the
 // exit status; what a local attacker or an earlier run left in the download
@@ -118,7 +118,7 @@ void FtpFaultTest::onlineRoad_data()
             QVERIFY(QFile::link(root + "/victim", root + "/file/KRV3200/" + name));
     };
     const notices::Id no = notices::Id::None; // the row does not run on that road
-    const int failed = unattended::DownloadFailed, ok = unattended::Success;
+    const int failed = cli::DownloadFailed, ok = cli::Success;
     // Faults of the server, then the attacks of docs/security.md.
     const Row rows[] = {
         {"no SIZE, endless stream", stream(Stream::Endless, -2), false, kFailure, no, failed},
@@ -147,7 +147,7 @@ void FtpFaultTest::onlineRoad_data()
         {"wrong model: another family's image", serve("5015\n", "KRV3200/5015.bin", other), false, kFailure,
          kFailed, failed},
         {"wrong model: version 9 is older by number", serve("9\n", "KRV3200/9.bin", other), false,
-         notices::Id::LatestVersion, no, unattended::UpToDate},
+         notices::Id::LatestVersion, no, cli::UpToDate},
         {"empty .sha256", companion(".sha256", ""), false, kFailure, kFailed, failed},
         {".sha256 of another file", companion(".sha256", sha256(image).replace("3215.bin", "3216.bin")),
          false, kFailure, no, failed},
@@ -176,7 +176,7 @@ void FtpFaultTest::onlineRoad()
     // The image is kept (in the download directory and in the device) only
     // by a good run. Short for the faults a deadline must end; a verified
     // run gets time.
-    const bool kept = r.status == unattended::Success;
+    const bool kept = r.status == cli::Success;
     const int deadlineMs = kept || r.key ? 30000 : 3000;
     const QByteArray image = sampleImage(400, 1000, 3215);
     ScriptedServer server;
@@ -210,13 +210,13 @@ void FtpFaultTest::onlineRoad()
     if (r.local)
         r.local(dir.path());
     const QStringList planted = tree();
-    unattended::Options options;
+    cli::Options options;
     options.online = true;
     options.fetch = road.fetch;
     options.verify = [&] {
         return toQByteArray(rig.device->dspImage()) + toQByteArray(rig.device->armImage()) == image.mid(16)
-                   ? unattended::Success
-                   : unattended::ImageMismatch;
+                   ? cli::Success
+                   : cli::ImageMismatch;
     };
     if (r.swap)
         options.downloaded = [&](const QString& path) {
@@ -227,7 +227,7 @@ void FtpFaultTest::onlineRoad()
     options.out = stderr;
     QElapsedTimer clock;
     clock.start();
-    unattended::Driver driver(options);
+    cli::Driver driver(options);
     const int status = driver.run(w);
     const qint64 elapsed = clock.elapsed();
     const std::vector<std::string> commands = server.finish();

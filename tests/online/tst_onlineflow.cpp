@@ -472,7 +472,7 @@ void OnlineFlowTest::checkUpdateOption()
     QVERIFY(writeFile(onServer("KRV3200/KRV3200.txt"), "3215\n"));
     auto device = std::make_shared<DeviceModel>();
     device->setFirmwareNumber(3201);
-    const std::string path = bus->plug(VirtualHidBus::deviceSpec(device));
+    const std::string path = bus->plug(VirtualHidBus::deviceInterface(device));
     questionAnswer = QMessageBox::Yes;
     auto w = makeWindow();
     auto* check = new CheckUpdateWhenVersionKnown(*w);

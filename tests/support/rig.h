@@ -34,7 +34,7 @@ struct Rig {
         resetLinkState();
         services.hid(&bus);
         if (plugged)
-            path = bus.plug(VirtualHidBus::deviceSpec(device));
+            path = bus.plug(VirtualHidBus::deviceInterface(device));
     }
     ~Rig() { resetLinkState(); }
     std::size_t sent(DeviceModel::FrameKind kind) const { return device->count(kind); }

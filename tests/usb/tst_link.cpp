@@ -103,10 +103,10 @@ private slots:
 private:
     // Plugs `desc` (by default the device `dev`) unless told not to, and
     // opens a window on the bus.
-    void open(VirtualInterfaceSpec desc = {}, bool plug = true)
+    void open(VirtualHidInterface desc = {}, bool plug = true)
     {
         if (plug)
-            path = bus->plug(desc.device ? desc : VirtualHidBus::deviceSpec(dev));
+            path = bus->plug(desc.device ? desc : VirtualHidBus::deviceInterface(dev));
         window = std::make_unique<MainWindow>();
         recorder = new ReportRecorder(window.get());
         QCoreApplication::processEvents(); // the arrival notices of the plugs
@@ -168,16 +168,16 @@ void LinkTest::idsFromPath()
 
 void LinkTest::firstMatchingInterfaceWins()
 {
-    VirtualInterfaceSpec broken = VirtualHidBus::deviceSpec(std::make_shared<DeviceModel>());
+    VirtualHidInterface broken = VirtualHidBus::deviceInterface(std::make_shared<DeviceModel>());
     broken.probeFails = true;
     bus->plug(broken);
-    VirtualInterfaceSpec foreign;
+    VirtualHidInterface foreign;
     foreign.vendorId = 0x046D;
     foreign.productId = 0xC31C;
     bus->plug(foreign);
     auto second = std::make_shared<DeviceModel>();
-    path = bus->plug(VirtualHidBus::deviceSpec(dev));
-    bus->plug(VirtualHidBus::deviceSpec(second));
+    path = bus->plug(VirtualHidBus::deviceInterface(dev));
+    bus->plug(VirtualHidBus::deviceInterface(second));
     open({}, false);
     QVERIFY(window->MyDevFound && hReadHandle != kInvalidHidHandle && hWriteHandle != kInvalidHidHandle);
     QCOMPARE(int(hidCaps.featureReportByteLength), 11);
@@ -195,7 +195,7 @@ void LinkTest::repeatedAndForeignNotices()
     // A composite device: two interfaces with our ids, present at start-up;
     // both arrival notices were queued before the window registered, so they
     // are delivered by hand as the platform would.
-    const std::string a = bus->plug(VirtualHidBus::deviceSpec(dev));
+    const std::string a = bus->plug(VirtualHidBus::deviceInterface(dev));
     open();
     const std::string b = path;
     USBThread* reader = currentReader;
@@ -242,7 +242,7 @@ void LinkTest::unplugAndReplug()
              std::tuple(kInvalidHidHandle, kInvalidHidHandle, 0));
     QVERIFY(window->MyDevFound); // left as it was, like the write handle
 
-    bus->plug(VirtualHidBus::deviceSpec(dev, path));
+    bus->plug(VirtualHidBus::deviceInterface(dev, path));
     QTRY_VERIFY(window->blDeviceArrived);
     checkIndicator(true);
     QVERIFY(currentReader && currentReader->isRunning());
@@ -259,7 +259,7 @@ void LinkTest::unplugAndReplug()
 
 void LinkTest::nativeMessageReachesTheNoticeHandler()
 {
-    path = bus->plug(VirtualHidBus::deviceSpec(dev));
+    path = bus->plug(VirtualHidBus::deviceInterface(dev));
     auto* w = new NativeWindow;
     window.reset(w);
     VirtualHidBus::NativeMessage message{VirtualHidBus::kNativeMagic, HidNoticeKind::Removal, path};
@@ -286,7 +286,7 @@ void LinkTest::sendWithoutUsableDevice()
         cleanup();
         init();
         services->language(r.language);
-        VirtualInterfaceSpec desc = VirtualHidBus::deviceSpec(dev);
+        VirtualHidInterface desc = VirtualHidBus::deviceInterface(dev);
         desc.writeOpenFails = true;
         sendInProgress = true; // a failed write open frees the latch
         open(desc, r.devicePresent);
@@ -315,7 +315,7 @@ void LinkTest::refusedWriteLatchesAcrossReplug()
     QCOMPARE(bus->featureWrites(), 1);
     bus->unplug(path);
     QTRY_VERIFY(window->blDeviceRemoved);
-    bus->plug(VirtualHidBus::deviceSpec(dev, path)); // its arrival's query is dropped by the latch
+    bus->plug(VirtualHidBus::deviceInterface(dev, path)); // its arrival's query is dropped by the latch
     QTRY_VERIFY(window->blDeviceArrived);
     QVERIFY(hWriteHandle != kInvalidHidHandle);
     QCOMPARE(window->SendDataToUsb(versionQuery().get()), -1);
@@ -330,7 +330,7 @@ void LinkTest::featureLength()
     for (int length : {11, 8, 16, 65}) {
         cleanup();
         init();
-        VirtualInterfaceSpec desc = VirtualHidBus::deviceSpec(dev);
+        VirtualHidInterface desc = VirtualHidBus::deviceInterface(dev);
         desc.featureLength = std::uint16_t(length);
         open(desc);
         auto frame = versionQuery();
@@ -381,7 +381,7 @@ void LinkTest::readerSleepsWhileDisabledOrFailing()
 {
     // Other ids, so the window starts no reader and leaves the interface to
     // one made by hand: for an invalid handle and disabled, it reads nothing.
-    VirtualInterfaceSpec desc = VirtualHidBus::deviceSpec(dev);
+    VirtualHidInterface desc = VirtualHidBus::deviceInterface(dev);
     desc.vendorId = 0x1234;
     open(desc);
     QVERIFY(!currentReader);
@@ -417,7 +417,7 @@ void LinkTest::readerThatOutlivesItsStop()
     // then ends, with a report, just after the wait failed and before the
     // window goes. The reader must post nothing to the window and must be
     // deleted once its thread ends.
-    path = bus->plug(VirtualHidBus::deviceSpec(dev));
+    path = bus->plug(VirtualHidBus::deviceInterface(dev));
     bus->hold = true;
     window = std::make_unique<MainWindow>();
     recorder = new ReportRecorder(window.get());

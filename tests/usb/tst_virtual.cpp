@@ -90,7 +90,7 @@ void VirtualTest::busRepliesAndHandles()
     // tst_conformance.
     VirtualHidBus bus;
     auto dev = std::make_shared<DeviceModel>();
-    const std::string path = bus.plug(VirtualHidBus::deviceSpec(dev));
+    const std::string path = bus.plug(VirtualHidBus::deviceInterface(dev));
     const HidHandle r = bus.openRead(path);
     const HidHandle w = bus.openWrite(path);
     // A write of another length than the declared one fails, like the OS's;
@@ -102,7 +102,7 @@ void VirtualTest::busRepliesAndHandles()
     std::uint8_t two[3] = {0, 0, 0x55};
     QVERIFY(bus.readInput(r, two, 2) == 2 && two[1] == 1 && two[2] == 0x55);
 
-    const std::string other = bus.plug(VirtualInterfaceSpec{});
+    const std::string other = bus.plug(VirtualHidInterface{});
     const HidHandle a = bus.openRead(other);
     HidCaps caps;
     QVERIFY(bus.getCaps(a, &caps));
@@ -125,7 +125,7 @@ void VirtualTest::noticesOnRegisteringThread()
         threads.append(QThread::currentThreadId());
     }));
     std::string path;
-    std::thread other([&] { path = bus.plug(VirtualInterfaceSpec{}); });
+    std::thread other([&] { path = bus.plug(VirtualHidInterface{}); });
     other.join();
     QVERIFY(notices.isEmpty()); // queued, not called from the plugging thread
     QTRY_COMPARE(notices.size(), 1);
@@ -135,8 +135,8 @@ void VirtualTest::noticesOnRegisteringThread()
     // Unplugging by the device's own fault removes every interface of it.
     auto dev = std::make_shared<DeviceModel>();
     dev->faults().unplugAfterFrames = 1;
-    const std::string a = bus.plug(VirtualHidBus::deviceSpec(dev));
-    const std::string b = bus.plug(VirtualHidBus::deviceSpec(dev));
+    const std::string a = bus.plug(VirtualHidBus::deviceInterface(dev));
+    const std::string b = bus.plug(VirtualHidBus::deviceInterface(dev));
     QVERIFY(bus.setFeature(bus.openWrite(a), kVersionQuery, 11));
     QVERIFY(!bus.isPlugged(a) && !bus.isPlugged(b));
     QTRY_COMPARE(notices.size(), 5);

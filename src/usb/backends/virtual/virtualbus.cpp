@@ -38,22 +38,22 @@ std::string VirtualHidBus::makePath(std::uint16_t vendorId, std::uint16_t produc
     return text;
 }
 
-VirtualInterfaceSpec VirtualHidBus::deviceSpec(std::shared_ptr<DeviceModel> device, std::string path,
+VirtualHidInterface VirtualHidBus::deviceInterface(std::shared_ptr<DeviceModel> device, std::string path,
                                                std::string serial)
 {
-    VirtualInterfaceSpec desc;
+    VirtualHidInterface desc;
     desc.path = std::move(path);
     desc.serial = std::move(serial);
     desc.device = std::move(device);
     return desc;
 }
 
-std::string VirtualHidBus::plug(VirtualInterfaceSpec desc)
+std::string VirtualHidBus::plug(VirtualHidInterface desc)
 {
     return add(std::move(desc), true);
 }
 
-std::string VirtualHidBus::add(VirtualInterfaceSpec desc, bool fresh)
+std::string VirtualHidBus::add(VirtualHidInterface desc, bool fresh)
 {
     std::string path;
     {
@@ -79,16 +79,16 @@ void VirtualHidBus::reboot(const std::shared_ptr<DeviceModel>& device)
     // and comes back on the same paths, as a device that restarts does.
     const int replyMs = std::max(0, device->faults().replyDelayMs);
     QTimer::singleShot(replyMs + DeviceModel::kRebootLeaveMs, this, [this, device] {
-        std::vector<VirtualInterfaceSpec> leaving;
+        std::vector<VirtualHidInterface> leaving;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             for (const Interface& i : interfaces_)
                 if (i.desc.device == device)
                     leaving.push_back(i.desc);
-            for (const VirtualInterfaceSpec& d : leaving)
+            for (const VirtualHidInterface& d : leaving)
                 unplugLocked(d.path);
         }
-        for (const VirtualInterfaceSpec& d : leaving)
+        for (const VirtualHidInterface& d : leaving)
             postNotice(HidNoticeKind::Removal, d.path);
         if (device->faults().noReturn || leaving.empty())
             return;
@@ -97,7 +97,7 @@ void VirtualHidBus::reboot(const std::shared_ptr<DeviceModel>& device)
                 std::lock_guard<std::mutex> lock(mutex_);
                 device->reboot();
             }
-            for (const VirtualInterfaceSpec& d : leaving)
+            for (const VirtualHidInterface& d : leaving)
                 add(d, false);
         });
     });

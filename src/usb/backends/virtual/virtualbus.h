@@ -8,10 +8,10 @@
 //   ScopedServices services;
 //   services.hid(&bus);                     // until `services` goes
 //   auto dev = std::make_shared<DeviceModel>();
-//   std::string path = bus.plug(VirtualHidBus::deviceSpec(dev));
+//   std::string path = bus.plug(VirtualHidBus::deviceInterface(dev));
 //   ... construct MainWindow: it finds the device ...
 //   bus.unplug(path);                        // removal notice, reads fail
-//   bus.plug(VirtualHidBus::deviceSpec(dev, path));  // same path again
+//   bus.plug(VirtualHidBus::deviceInterface(dev, path));  // same path again
 //   bus.inject(path, {report, report});      // input reports from outside
 //   dev->faults().replyDelayMs = 50;         // replies come 50 ms late
 //   dev->faults().rebootMs = 800;            // restarts after the completion
@@ -24,6 +24,7 @@
 // writes feature reports (the GUI thread), or while no write is in flight.
 #pragma once
 
+#include "protocol/protocol.h"
 #include "usb/backends/virtual/devicemodel.h"
 #include "usb/hidplatform.h"
 
@@ -40,10 +41,10 @@
 #include <string>
 #include <vector>
 
-struct VirtualInterfaceSpec {
+struct VirtualHidInterface {
     std::string path; // empty: the bus makes one from the ids
-    std::uint16_t vendorId = 0x0483;
-    std::uint16_t productId = 0x0525;
+    std::uint16_t vendorId = protocol::kVendorId;
+    std::uint16_t productId = protocol::kProductId;
     std::uint16_t featureLength = protocol::kFeatureReportSize; // declared feature report length
     std::uint16_t inputLength = protocol::kInputReportSize;     // declared input report length
     std::string serial;                                         // the serial number it reports (empty: none)
@@ -63,14 +64,14 @@ public:
     ~VirtualHidBus() override;
 
     // A description of the updater's device (ids 0483/0525) backed by `device`.
-    static VirtualInterfaceSpec deviceSpec(std::shared_ptr<DeviceModel> device, std::string path = {},
+    static VirtualHidInterface deviceInterface(std::shared_ptr<DeviceModel> device, std::string path = {},
                                            std::string serial = {});
     // A path in the Windows form: \\?\hid#VID_xxxx&PID_xxxx#<serial>#{guid}.
     static std::string makePath(std::uint16_t vendorId, std::uint16_t productId, int serial);
 
     // Adds the interface to the bus (at the end of the enumeration order)
     // and posts an arrival notice. Returns its path.
-    std::string plug(VirtualInterfaceSpec desc);
+    std::string plug(VirtualHidInterface desc);
     // Removes the interface, fails its open handles and posts a removal
     // notice. False when no such interface is plugged.
     bool unplug(const std::string& path);
@@ -115,7 +116,7 @@ public:
 
 private:
     struct Interface {
-        VirtualInterfaceSpec desc;
+        VirtualHidInterface desc;
         std::uint64_t id = 0; // distinguishes a replugged interface
     };
     struct Queued {
@@ -126,7 +127,7 @@ private:
     struct Handle {
         std::string path;
         std::uint64_t interfaceId = 0;
-        VirtualInterfaceSpec desc;
+        VirtualHidInterface desc;
         Access access = Access::Probe;
         bool closed = false;
         bool gone = false; // its interface was unplugged
@@ -138,7 +139,7 @@ private:
         NoticeSink sink;
     };
 
-    std::string add(VirtualInterfaceSpec desc, bool fresh);
+    std::string add(VirtualHidInterface desc, bool fresh);
     void reboot(const std::shared_ptr<DeviceModel>& device);
     HidHandle open(const std::string& path, Access access);
     Interface* findLocked(const std::string& path);

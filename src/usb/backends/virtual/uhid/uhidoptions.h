@@ -3,6 +3,7 @@
 // on a machine without uhid.
 #pragma once
 
+#include "protocol/protocol.h"
 #include "usb/backends/virtual/devicemodel.h"
 
 #include <cstdint>
@@ -10,8 +11,8 @@
 #include <vector>
 
 struct UhidDeviceIds {
-    std::uint16_t vendorId = 0x0483;
-    std::uint16_t productId = 0x0525;
+    std::uint16_t vendorId = protocol::kVendorId;
+    std::uint16_t productId = protocol::kProductId;
 };
 
 struct UhidOptions {
