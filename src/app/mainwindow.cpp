@@ -9,11 +9,11 @@
 #include "help/helptext.h"
 #include "usb/linkstate.h"
 #include "usb/usbthread.h"
+#include "widgets/windowdrag.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QTimer>
 #include <QToolButton>
 
@@ -121,17 +121,15 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 void MainWindow::mousePressEvent(QMouseEvent* event)
 {
-    if (event->button() != Qt::LeftButton)
-        return;
-    blMousePressed = true;
-    mousePressPos = event->localPos().toPoint();
+    // Other buttons leave a drag as it is.
+    if (windowdrag::grab(*event, &mousePressPos))
+        blMousePressed = true;
 }
 
 void MainWindow::mouseMoveEvent(QMouseEvent* event)
 {
-    if (!blMousePressed)
-        return;
-    move(pos() + (event->localPos().toPoint() - mousePressPos));
+    if (blMousePressed)
+        windowdrag::follow(*this, *event, mousePressPos);
 }
 
 void MainWindow::mouseReleaseEvent(QMouseEvent*)

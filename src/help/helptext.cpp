@@ -2,13 +2,13 @@
 
 #include "core/filedialog.h"
 #include "core/resourcebundle.h"
+#include "widgets/windowdrag.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFont>
 #include <QGridLayout>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextEdit>
@@ -172,15 +172,14 @@ void HelpText::onCloseHelpTextWidget()
 
 void HelpText::mousePressEvent(QMouseEvent* event)
 {
-    dragging = event->button() == Qt::LeftButton;
-    dragOrigin = event->localPos().toPoint();
+    // A press of another button ends a drag.
+    dragging = windowdrag::grab(*event, &dragOrigin);
 }
 
 void HelpText::mouseMoveEvent(QMouseEvent* event)
 {
-    if (!dragging)
-        return;
-    move(pos() + (event->localPos().toPoint() - dragOrigin));
+    if (dragging)
+        windowdrag::follow(*this, *event, dragOrigin);
 }
 
 void HelpText::mouseReleaseEvent(QMouseEvent*)
