@@ -1,14 +1,13 @@
-#include "app/checkupdate.h"
 #include "app/mainwindow.h"
+#include "app/windowstart.h"
 #include "core/commandline.h"
 #include "core/resourcebundle.h"
-#include "core/services.h"
-#include "online/updateserver.h"
 #include "usb/hidplatform.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QProcessEnvironment>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -23,24 +22,6 @@
 namespace {
 
 const QString kProgram = QStringLiteral("firmware-updater");
-
-void describe(QCommandLineParser& parser)
-{
-    parser.setApplicationDescription(
-        QStringLiteral("Writes firmware into a USB motor base or steering wheel (USB HID 0483:0525). "
-                       "Opens the updater's window; choose an image file and press the start button. "
-                       "Downloads and version lists are kept in the user's cache directory, or beside "
-                       "the program when its own directory is writable."));
-    cmdline::addStandardOptions(parser);
-    parser.addOption({QStringLiteral("check-update"),
-                      QStringLiteral("Once the device's version is known, ask the update server for a "
-                                     "newer firmware and offer to download it.")});
-    parser.addOption({QStringLiteral("server"),
-                      QStringLiteral("Use the update server at HOST:PORT (default %1:%2).")
-                          .arg(updateServerAddress())
-                          .arg(updateServerPort()),
-                      QStringLiteral("HOST:PORT")});
-}
 
 // The icon of the installed theme, or the same drawing from the resource
 // bundle where the theme has none (a portable copy, a staged install).
@@ -93,9 +74,20 @@ int main(int argc, char* argv[])
     if (cmdline::asksForHelpOrVersion(argc, argv)) {
         QCoreApplication app(argc, argv);
         QCommandLineParser parser;
-        describe(parser);
+        windowstart::describe(parser);
         const int status = cmdline::handleStandardOptions(parser, parser.parse(app.arguments()), kProgram);
         return status < 0 ? 0 : status;
+    }
+    // Without one, the toolkit would abort with its own message.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (!windowstart::displayAvailable(arguments, QProcessEnvironment::systemEnvironment())) {
+        std::fprintf(stderr,
+                     "%s: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                     "firmware-updater-cli writes firmware without one\n",
+                     qPrintable(kProgram));
+        return windowstart::kNoDisplay;
     }
     cmdline::provideRuntimeDir();
     QApplication app(argc, argv); // takes Qt's own options (-platform, -style, ...)
@@ -106,29 +98,27 @@ int main(int argc, char* argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral(UPDATER_APP_ID));
     QApplication::setWindowIcon(applicationIcon());
     QCommandLineParser parser;
-    describe(parser);
+    windowstart::describe(parser);
     if (const int status = cmdline::handleStandardOptions(parser, parser.parse(app.arguments()), kProgram);
         status >= 0)
         return status;
     if (cmdline::verbosity() == cmdline::Verbosity::Quiet)
         cmdline::filterMessagesByVerbosity();
-    ScopedServices services;
-    services.hid(nativeHidPlatform());
-    if (parser.isSet(QStringLiteral("server"))) {
-        QString host;
-        int port = 0;
-        if (!parseServerOption(parser.value(QStringLiteral("server")), &host, &port)) {
-            std::fprintf(stderr, "%s: --server needs HOST:PORT (see --help)\n", qPrintable(kProgram));
-            return 64;
-        }
-        services.server({host, port});
+    windowstart::Options options;
+    QString error;
+    if (!windowstart::readOptions(parser, &options, &error)) {
+        std::fprintf(stderr, "%s: %s (see --help)\n", qPrintable(kProgram), qPrintable(error));
+        return 64;
     }
-    MainWindow window;
-    if (parser.isSet(QStringLiteral("check-update")))
-        new CheckUpdateWhenVersionKnown(window);
+    if (options.virtualDevice)
+        std::fprintf(stderr,
+                     "%s: the device is virtual (USB 0483:0525 inside this program, firmware %u); "
+                     "nothing is written to real hardware\n",
+                     qPrintable(kProgram), unsigned(options.virtualFirmware));
+    windowstart::Program program(options, nativeHidPlatform());
 #ifdef Q_OS_UNIX
-    const auto signalWatch = closeOnSignals(window);
+    const auto signalWatch = closeOnSignals(program.window());
 #endif
-    window.show();
+    program.window().show();
     return app.exec();
 }

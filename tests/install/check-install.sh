@@ -86,9 +86,10 @@ for row in "firmware-updater-cli|--im|--image" "firmware-updater-cli|--sha|--sha
 done
 rows=(
   "firmware-updater|--version|0|^firmware-updater [0-9.]+$|"
-  "firmware-updater|--help|0|^Usage: .*--check-update|"
+  "firmware-updater|--help|0|^Usage: .*--check-update.*--virtual-device|"
   "firmware-updater|--bogus|64|^$|firmware-updater: Unknown option 'bogus'"
   "firmware-updater|--server nonsense|64|^$|--server needs HOST:PORT"
+  "headless:firmware-updater|$home/s.fw|69|^$|^firmware-updater: no display to show the window on"
   "firmware-updater-cli|--version|0|^firmware-updater-cli [0-9.]+$|"
   "firmware-updater-cli|-q -v --image x|64|^$|exclude each other"
   "firmware-updater-sim|--version|0|^firmware-updater-sim [0-9.]+$|"
@@ -112,9 +113,10 @@ else
 fi
 for row in "${rows[@]}"; do
   IFS='|' read -r prog args status out err <<<"$row"
+  qpa=offscreen && [[ $prog == headless:* ]] && qpa= prog=${prog#headless:}
   # A root shell's environment: no XDG_RUNTIME_DIR, no display.
   # shellcheck disable=SC2086
-  env -u XDG_RUNTIME_DIR -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_CACHE_HOME= QT_QPA_PLATFORM=offscreen \
+  env -u XDG_RUNTIME_DIR -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_CACHE_HOME= QT_QPA_PLATFORM=$qpa \
     timeout 120 "$bin/$prog" $args >"$home/out" 2>"$home/err"
   got=$?
   flat_out=$(tr '\n' ' ' <"$home/out" | sed 's/ $//')

@@ -48,6 +48,13 @@ public:
     // A restarting device leaves this long after its completion reply is
     // due, so the host has read it.
     static constexpr int kRebootLeaveMs = 200;
+    // What the programs that present a virtual device (firmware-updater-sim,
+    // firmware-updater --virtual-device) give it unless told otherwise: the
+    // firmware number it reports (a wheel base of the KRV3200 family, older
+    // than the README's example image KRV3200-3215.bin), and its restart
+    // into what it received this long after the completion.
+    static constexpr std::uint16_t kPresentedFirmwareNumber = 3201;
+    static constexpr int kPresentedRebootMs = 800;
 
     enum class FrameKind {
         VersionQuery,
