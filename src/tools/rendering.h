@@ -1,6 +1,6 @@
-// Offscreen pictures of the main window and its help dialog, for the
-// documentation (screenshot-tool) and for the test that compares them with
-// the committed reference pictures.
+// Offscreen pictures of the main window and its help dialog, for the test
+// that compares them with the committed reference pictures and for
+// screenshot-tool, which draws them the same way in the Windows build.
 #pragma once
 
 #include <QImage>

@@ -1,5 +1,7 @@
 // Renders the main window and the help dialog to PNG files, in English and
-// in Chinese, for the documentation. Run it on the offscreen platform:
+// in Chinese, as the rendering test draws them, so a build without the test
+// (the Windows build, scripts/windows-tests) can be compared with the
+// reference pictures. Run it on the offscreen platform:
 //
 //   QT_QPA_PLATFORM=offscreen screenshot-tool OUTDIR
 //
