@@ -15,17 +15,12 @@ root=$stage$prefix
 bin=$root/bin
 
 # ---- what lands where
-files=(
-  "$bin/firmware-updater" "$bin/firmware-updater-cli" "$bin/firmware-updater-sim" "$bin/fwimage"
-  "$stage$udev/70-firmware-updater.rules"
+files=("$bin/"{firmware-updater,firmware-updater-cli,firmware-updater-sim,fwimage} "$stage$udev/70-firmware-updater.rules"
   "$root/share/applications/$app.desktop" "$root/share/metainfo/$app.metainfo.xml"
-  "$root/share/icons/hicolor/scalable/apps/$app.svg"
-  "$root/share/bash-completion/completions/firmware-updater-cli"
-  "$root/share/bash-completion/completions/fwimage"
-  "$root/share/doc/firmware-updater/copyright"
-)
+  "$root/share/icons/hicolor/scalable/apps/$app.svg" "$root/share/doc/firmware-updater/copyright"
+  "$root/share/bash-completion/completions/"{firmware-updater-cli,fwimage}
+  "$root/share/firmware-updater/Help/"{Base,Wheel,Updater}_{En,Ch}.jpg)
 for size in 16 22 24 32 48 64 128 256; do files+=("$root/share/icons/hicolor/${size}x$size/apps/$app.png"); done
-for p in Base_En Base_Ch Wheel_En Wheel_Ch Updater_En Updater_Ch; do files+=("$root/share/firmware-updater/Help/$p.jpg"); done
 for f in "${files[@]}"; do [ -s "$f" ] || fail "not installed: ${f#"$stage"}"; done
 desktop-file-validate "$root/share/applications/$app.desktop" || fail "desktop-file-validate"
 appstreamcli validate --no-net --explain "$root/share/metainfo/$app.metainfo.xml" >"$home/as.log" 2>&1 ||
