@@ -58,8 +58,10 @@ bool displayAvailable(const QStringList& arguments, const QProcessEnvironment& e
         if (!env.value(QLatin1String(name)).isEmpty())
             return true;
     }
-    // Qt's own option, which QApplication takes before any other.
-    return arguments.mid(1).contains(QStringLiteral("-platform"));
+    // Qt's own option (with one dash or two), which QApplication takes
+    // before any other.
+    const QStringList options = arguments.mid(1);
+    return options.contains(QStringLiteral("-platform")) || options.contains(QStringLiteral("--platform"));
 #else
     Q_UNUSED(arguments);
     Q_UNUSED(env);
