@@ -210,13 +210,13 @@ private:
         // The pictures are taken even while a notice of the pick is open.
         if (!options_.snapshot.isEmpty())
             QTimer::singleShot(kSettleMs, this, &Start::takePictures);
-        else
-            done = true;
         if (!options_.file.isEmpty()) {
             ScopedServices chooser;
             chooser.files([this](const OpenFileRequest&) { return options_.file; });
             window_.ui->TBFlush->click();
         }
+        if (options_.snapshot.isEmpty())
+            done = true;
     }
 
     void takePictures()
