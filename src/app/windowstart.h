@@ -53,11 +53,12 @@ bool readOptions(const QCommandLineParser& parser, Options* out, QString* error)
 
 // The window with what the options ask for, for as long as it lives: the
 // HID platform (a virtual bus with one device, or `hid`; a null `hid`
-// keeps the one installed), the update server, the window itself, and its
-// start: FILE picked through the file button once the device's version is
+// keeps the one installed), the update server, the window itself, the
+// version check of --check-update once the device's version is known, and
+// the start: FILE picked through the file button once that version is
 // known (at once without a device, after kVersionWaitMs at the latest),
-// then the version check of --check-update, then the snapshots, which end
-// the program with 0 when written and 1 when not.
+// then the pictures of --snapshot, which end the program with 0 when
+// written and 1 when not.
 class Program {
 public:
     static constexpr int kVersionWaitMs = 3000;
