@@ -49,6 +49,7 @@ else
 fi
 
 # ---- manners: program | arguments | status | stdout (grep -E) | stderr (grep -E; "" = empty)
+# Programs run offscreen; "headless:PROGRAM" runs it with no platform at all.
 "$bin/fwimage" -q sample --dsp-size 64 --arm-size 128 --version 5001 -o "$home/s.fw" || fail "fwimage sample"
 port=0
 if /usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null; then
