@@ -71,12 +71,13 @@ bool displayAvailable(const QStringList& arguments, const QProcessEnvironment& e
 
 void describe(QCommandLineParser& parser)
 {
+    // The faults as a table of their own, "  NAME=VALUE   what it does".
     QString faults;
-    for (const FaultOption& f : deviceFaultOptions())
-        faults += QStringLiteral("\n  %1%2: %3")
-                      .arg(QLatin1String(f.name),
-                           f.value ? QStringLiteral("=") + QLatin1String(f.value) : QString(),
-                           QLatin1String(f.help));
+    for (const FaultOption& f : deviceFaultOptions()) {
+        const QString name =
+            QLatin1String(f.name) + (f.value ? QStringLiteral("=") + QLatin1String(f.value) : QString());
+        faults += QStringLiteral("\n  %1  %2").arg(name, -28).arg(QLatin1String(f.help));
+    }
     parser.setApplicationDescription(
         QStringLiteral("Writes firmware into a USB motor base or steering wheel (USB HID 0483:0525). "
                        "Opens the updater's window; choose an image file (or give it as FILE) and press "
@@ -86,7 +87,8 @@ void describe(QCommandLineParser& parser)
                        "With --virtual-device the window talks to a virtual device inside the program "
                        "instead of the system's devices, for trying the window without hardware; nothing "
                        "is written to a real device. It restarts into what it received %2 ms after the "
-                       "completion. Its faults (--fault NAME or NAME=VALUE):%3")
+                       "completion.\n\n"
+                       "Faults of the virtual device (--fault NAME or --fault NAME=VALUE):%3")
             .arg(kNoDisplay)
             .arg(DeviceModel::kPresentedRebootMs)
             .arg(faults));
