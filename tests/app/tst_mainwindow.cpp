@@ -199,9 +199,8 @@ void MainWindowTest::helpDialog()
     // The picture by product id and system language, shown once however often
     // the button is pressed.
     w.productId = 1316;
-    const bool chinese = systemIsChinese();
-    const QString expected = QCoreApplication::applicationDirPath() + QStringLiteral("/file/Help/") +
-                             (chinese ? QStringLiteral("Wheel_Ch.jpg") : QStringLiteral("Wheel_En.jpg"));
+    const QString expected = QCoreApplication::applicationDirPath() +
+                             QStringLiteral("/file/Help/Wheel_%1.jpg").arg(systemIsChinese() ? "Ch" : "En");
     QTest::mouseClick(w.ui->TB_Help, Qt::LeftButton);
     QTest::mouseClick(w.ui->TB_Help, Qt::LeftButton);
     QVERIFY(w.helpDialog->isVisible());
@@ -263,9 +262,8 @@ void MainWindowTest::windowProgram()
 
     // Where the window can be shown (Linux): a display, or a platform asked
     // for in the environment or by -platform; an empty variable is none.
-    for (const char* text :
-         {"DISPLAY=:0", "WAYLAND_DISPLAY=w", "QT_QPA_PLATFORM=xcb", "-platform", "DISPLAY="}) {
-        const QString setting = QString::fromLatin1(text);
+    for (const QString& setting :
+         QStringList{"DISPLAY=:0", "WAYLAND_DISPLAY=w", "QT_QPA_PLATFORM=xcb", "-platform", "DISPLAY="}) {
         QProcessEnvironment env;
         env.insert(setting.section('=', 0, 0), setting.section('=', 1));
         QCOMPARE(windowstart::displayAvailable({"firmware-updater", setting}, env), !setting.endsWith('='));

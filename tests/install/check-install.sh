@@ -55,18 +55,13 @@ port=0
 if /usr/bin/python3 -c 'import pyftpdlib' 2>/dev/null; then
   "$src/scripts/ftp-server" --port 0 --fwimage "$bin/fwimage" >"$home/server.out" 2>/dev/null &
   server_pid=$!
-  for _ in $(seq 100); do
-    port=$(awk '/^port /{print $2}' "$home/server.out")
-    [ -n "$port" ] && break
-    sleep 0.1
-  done
+  for _ in $(seq 100); do port=$(awk '/^port /{print $2}' "$home/server.out") && [ -n "$port" ] && break; sleep 0.1; done
 fi
 S="127.0.0.1:$port"
 
 # ---- completion: program | words | what bash offers for the last word
 completes() { # completes PROGRAM WORD...
-  local prog=$1 fn=_${1//-/_}
-  shift
+  local prog=$1 fn=_${1//-/_} && shift
   bash -c 'source "$1"; shift; fn=$1; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); $fn 2>/dev/null
     echo "${COMPREPLY[*]}"' _ "$root/share/bash-completion/completions/$prog" "$fn" "$prog" "$@"
 }
@@ -113,8 +108,7 @@ for row in "${rows[@]}"; do
   # A root shell's environment: no XDG_RUNTIME_DIR, no display.
   # shellcheck disable=SC2086
   env -u XDG_RUNTIME_DIR -u DISPLAY -u WAYLAND_DISPLAY HOME="$home" XDG_CACHE_HOME= QT_QPA_PLATFORM=$qpa \
-    timeout 120 "$bin/$prog" $args >"$home/out" 2>"$home/err"
-  got=$?
+    timeout 120 "$bin/$prog" $args >"$home/out" 2>"$home/err"; got=$?
   flat_out=$(tr '\n' ' ' <"$home/out" | sed 's/ $//')
   [ "$got" = "$status" ] || { fail "$prog $args: status $got, not $status"; cat "$home/err"; continue; }
   grep -Eq -- "$out" <<<"$flat_out" || fail "$prog $args: stdout: $flat_out"
