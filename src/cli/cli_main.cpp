@@ -51,12 +51,7 @@ int main(int argc, char* argv[])
                                // Nothing reads the device back here: no image mismatch.
                                {cli::ImageMismatch}));
     cli::addOptions(parser);
-    parser.addOption({"wait-device",
-                      QStringLiteral("Wait this many seconds for the device to appear (default %1; 0: do not "
-                                     "wait).")
-                          .arg(kDefaultWaitSeconds),
-                      "seconds"});
-    cli::addStationOptions(parser);
+    cli::addStationOptions(parser, kDefaultWaitSeconds);
     cli::Options options;
     if (const int status = cli::parseCommandLine(
             parser, cli::withConfirmDefault(app.arguments()), "firmware-updater-cli", &options);
@@ -64,16 +59,11 @@ int main(int argc, char* argv[])
         return status;
 
     cli::StationCommand station;
+    station.waitSeconds = kDefaultWaitSeconds;
     cli::EventLog events;
     QString error;
     if (!cli::readStationOptions(parser, &station, &error))
         return usage(error);
-    if (parser.isSet("wait-device")) {
-        bool ok = false;
-        station.waitSeconds = parser.value("wait-device").toDouble(&ok);
-        if (!ok || station.waitSeconds < 0 || station.waitSeconds > 86400)
-            return usage(QStringLiteral("--wait-device needs a number of seconds from 0 to 86400"));
-    }
     options.confirmMs = station.confirmMs;
     if (!cli::openRecords(station, &events, &options, &error)) {
         std::fprintf(stderr, "firmware-updater-cli: %s\n", qPrintable(error));
