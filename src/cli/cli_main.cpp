@@ -5,12 +5,12 @@
 // text and one exit status per outcome. Online (--server) each session
 // fetches its own image. Runs on a QCoreApplication: no window, no
 // QtWidgets.
-#include "protocol/protocol.h"
 #include "cli/devicesession.h"
 #include "cli/exitstatus.h"
 #include "cli/stationcli.h"
 #include "core/commandline.h"
 #include "core/services.h"
+#include "protocol/protocol.h"
 #include "usb/hidplatform.h"
 
 #include <QCommandLineParser>
@@ -45,16 +45,16 @@ int main(int argc, char* argv[])
                        "(--server). Results go to standard output, notices and errors to standard "
                        "error.\n\n") +
         cli::statusHelp("the image suited the device's firmware number and every frame of it was "
-                               "written, the device acknowledging each full window of 25 frames and the end "
-                               "of the DSP stage. Not checked: the device's answer to the ARM end frame, its "
-                               "firmware number afterwards; nothing is read back",
-                               // Nothing reads the device back here: no image mismatch.
-                               {cli::ImageMismatch}));
+                        "written, the device acknowledging each full window of 25 frames and the end "
+                        "of the DSP stage. Not checked: the device's answer to the ARM end frame, its "
+                        "firmware number afterwards; nothing is read back",
+                        // Nothing reads the device back here: no image mismatch.
+                        {cli::ImageMismatch}));
     cli::addOptions(parser);
     cli::addStationOptions(parser, kDefaultWaitSeconds);
     cli::Options options;
-    if (const int status = cli::parseCommandLine(
-            parser, cli::withConfirmDefault(app.arguments()), "firmware-updater-cli", &options);
+    if (const int status = cli::parseCommandLine(parser, cli::withConfirmDefault(app.arguments()),
+                                                 "firmware-updater-cli", &options);
         status >= 0)
         return status;
 
@@ -83,7 +83,8 @@ int main(int argc, char* argv[])
     {
         ScopedServices services;
         services.hid(platform).server(options.server);
-        status = cli::runStation(*platform, protocol::kVendorId, protocol::kProductId, station, options, &events);
+        status =
+            cli::runStation(*platform, protocol::kVendorId, protocol::kProductId, station, options, &events);
     }
     // A session stopped (Ctrl-C, its time limit) while its fetch still ran
     // has left that fetch to end on its thread, bounded; its result goes

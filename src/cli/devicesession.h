@@ -35,9 +35,9 @@
 // among them ends the run in LinkFailure rather than a success.
 #pragma once
 
-#include "protocol/protocol.h"
 #include "cli/devicelist.h"
 #include "online/onlinefetch.h"
+#include "protocol/protocol.h"
 #include "session/session.h"
 #include "session/ticker.h"
 #include "upgrade/engine.h"
