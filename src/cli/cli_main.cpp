@@ -5,12 +5,12 @@
 // text and one exit status per outcome. Online (--server) each session
 // fetches its own image. Runs on a QCoreApplication: no window, no
 // QtWidgets.
-#include "protocol/protocol.h"
 #include "cli/devicesession.h"
 #include "cli/exitstatus.h"
 #include "cli/stationcli.h"
 #include "core/commandline.h"
 #include "core/services.h"
+#include "protocol/protocol.h"
 #include "usb/hidplatform.h"
 
 #include <QCommandLineParser>
@@ -45,35 +45,25 @@ int main(int argc, char* argv[])
                        "(--server). Results go to standard output, notices and errors to standard "
                        "error.\n\n") +
         cli::statusHelp("the image suited the device's firmware number and every frame of it was "
-                               "written, the device acknowledging each full window of 25 frames and the end "
-                               "of the DSP stage. Not checked: the device's answer to the ARM end frame, its "
-                               "firmware number afterwards; nothing is read back",
-                               // Nothing reads the device back here: no image mismatch.
-                               {cli::ImageMismatch}));
+                        "written, the device acknowledging each full window of 25 frames and the end "
+                        "of the DSP stage. Not checked: the device's answer to the ARM end frame, its "
+                        "firmware number afterwards; nothing is read back",
+                        // Nothing reads the device back here: no image mismatch.
+                        {cli::ImageMismatch}));
     cli::addOptions(parser);
-    parser.addOption({"wait-device",
-                      QStringLiteral("Wait this many seconds for the device to appear (default %1; 0: do not "
-                                     "wait).")
-                          .arg(kDefaultWaitSeconds),
-                      "seconds"});
-    cli::addStationOptions(parser);
+    cli::addStationOptions(parser, kDefaultWaitSeconds);
     cli::Options options;
-    if (const int status = cli::parseCommandLine(
-            parser, cli::withConfirmDefault(app.arguments()), "firmware-updater-cli", &options);
+    if (const int status = cli::parseCommandLine(parser, cli::withConfirmDefault(app.arguments()),
+                                                 "firmware-updater-cli", &options);
         status >= 0)
         return status;
 
     cli::StationCommand station;
+    station.waitSeconds = kDefaultWaitSeconds;
     cli::EventLog events;
     QString error;
     if (!cli::readStationOptions(parser, &station, &error))
         return usage(error);
-    if (parser.isSet("wait-device")) {
-        bool ok = false;
-        station.waitSeconds = parser.value("wait-device").toDouble(&ok);
-        if (!ok || station.waitSeconds < 0 || station.waitSeconds > 86400)
-            return usage(QStringLiteral("--wait-device needs a number of seconds from 0 to 86400"));
-    }
     options.confirmMs = station.confirmMs;
     if (!cli::openRecords(station, &events, &options, &error)) {
         std::fprintf(stderr, "firmware-updater-cli: %s\n", qPrintable(error));
@@ -93,7 +83,8 @@ int main(int argc, char* argv[])
     {
         ScopedServices services;
         services.hid(platform).server(options.server);
-        status = cli::runStation(*platform, protocol::kVendorId, protocol::kProductId, station, options, &events);
+        status =
+            cli::runStation(*platform, protocol::kVendorId, protocol::kProductId, station, options, &events);
     }
     // A session stopped (Ctrl-C, its time limit) while its fetch still ran
     // has left that fetch to end on its thread, bounded; its result goes

@@ -108,11 +108,7 @@ public:
         if (!s_.done())
             s_.progressTo(offset);
     }
-    void numberedError(int number) override
-    {
-        s_.say(notices::numberedError(number), number);
-        s_.finish(number);
-    }
+    void numberedError(int number) override { s_.stopAt(notices::numberedError(number)); }
     bool completion() override
     {
         // The engine completes once the last frames are handed over: the
@@ -271,30 +267,20 @@ void DeviceSession::startUpgrade()
         devicecheck::check({!options_.imagePath.isEmpty(),
                             options_.imageRead && fwimage::checkImage(options_.image) == fwimage::Check::Ok,
                             options_.productId, engine.state.deviceVersion, std::int32_t(header.version)});
-    const struct {
-        notices::Id id;
-        int status;
-    } refusals[] = {{notices::Id::PathEmpty, FilePathEmpty},
-                    {notices::Id::FileMismatch, FileMismatch},
-                    {notices::Id::SoftwareType, SoftwareTypeMismatch},
-                    {notices::Id::FileFormat, FileFormat}};
-    for (const auto& r : refusals) {
-        if (verdict == r.id) {
-            say(r.id, r.status);
-            return finish(r.status);
-        }
-    }
+    if (verdict != notices::Id::None && verdict != notices::Id::LowerVersion)
+        return stopAt(verdict);
     // Versions compared as numbers: no downgrade and no rewrite of the same
     // firmware unless asked for.
     const qint64 device = engine.state.deviceVersion;
     const qint64 file = header.version;
-    if (file < device) {
-        say(notices::Id::LowerVersion, options_.allowOlder ? -1 : int(ImageOlder));
-        if (!options_.allowOlder)
-            return finish(ImageOlder);
-    }
+    if (file < device && !options_.allowOlder)
+        return stopAt(notices::Id::LowerVersion);
+    if (file < device)
+        say(notices::Id::LowerVersion, -1);
     if (file == device && !options_.allowReinstall)
         return finish(ImageSame);
+    if (options_.writing)
+        options_.writing(device_, options_.image);
     engine.image.data = toBytes(options_.image);
     engine.image.dspImageEnd = std::int32_t(header.dspLength + fwimage::kHeaderSize);
     engine.image.blockSize = fwimage::kBlockSize;
@@ -330,19 +316,15 @@ void DeviceSession::fetched(const online::ImageResult& result, bool upToDate)
     fetching_ = false;
     if (done()) // stopped or out of time meanwhile: nothing is written
         return;
-    if (upToDate) {
-        say(notices::Id::LatestVersion, UpToDate);
-        return finish(UpToDate);
-    }
+    if (upToDate)
+        return stopAt(notices::Id::LatestVersion);
     if (!result.ok) {
         emit detail(result.why);
-        const notices::Id id = result.local.error != 0                    ? notices::Id::LocalWriteFailed
-                               : modelDirectory(versionBefore_).isEmpty() ? notices::Id::UnknownModel
-                                                                          : notices::Id::DownloadFailed;
-        say(id, DownloadFailed);
-        return finish(DownloadFailed);
+        return stopAt(result.local.error != 0                    ? notices::Id::LocalWriteFailed
+                      : modelDirectory(versionBefore_).isEmpty() ? notices::Id::UnknownModel
+                                                                 : notices::Id::DownloadFailed);
     }
-    say(notices::Id::DownloadSucceeded, -1);
+    say(notices::Id::DownloadSucceeded, statusOfNotice(notices::Id::DownloadSucceeded));
     // The verified bytes as they arrived: the file saved beside them is
     // never read back.
     options_.online = false;
@@ -373,8 +355,15 @@ void DeviceSession::awaitWritten()
     // A frame the device refused never reached it: no success to announce.
     if (refused)
         return finish(LinkFailure);
-    say(notices::Id::Completion, Success);
-    completed(options_.verify ? options_.verify(device_) : Success);
+    say(notices::Id::Completion, statusOfNotice(notices::Id::Completion));
+    int status = Success;
+    if (options_.verify) {
+        QString said;
+        status = options_.verify(device_, options_.imagePath, &said);
+        if (!said.isEmpty())
+            emit detail(said);
+    }
+    completed(status);
 }
 
 void DeviceSession::checkWrites()
@@ -394,6 +383,12 @@ void DeviceSession::say(notices::Id id, int status)
                                {"title", notices::title(id, false)},
                                {"text", notices::text(id, false)},
                                {"status", status}});
+}
+
+void DeviceSession::stopAt(notices::Id id)
+{
+    say(id, statusOfNotice(id));
+    finish(statusOfNotice(id));
 }
 
 void DeviceSession::stop(int status)

@@ -35,9 +35,9 @@
 // among them ends the run in LinkFailure rather than a success.
 #pragma once
 
-#include "protocol/protocol.h"
 #include "cli/devicelist.h"
 #include "online/onlinefetch.h"
+#include "protocol/protocol.h"
 #include "session/session.h"
 #include "session/ticker.h"
 #include "upgrade/engine.h"
@@ -74,9 +74,15 @@ struct SessionOptions {
     bool allowOlder = false;
     bool allowReinstall = false;
     QByteArray sha256; // when set, the digest the image must have (checked on the bytes written)
-    // Called after the completion; returns Success or ImageMismatch.
-    // Without it the run ends in Success.
-    std::function<int(const DeviceInfo&)> verify;
+    // The simulator's virtual devices: `writing` hears of the image's
+    // bytes before its first frame goes out (the device learns where the
+    // DSP image ends and what it will run); `verify`, after the completion,
+    // checks the device holds exactly the image at `imagePath` (the file
+    // given, or the download) and returns Success or ImageMismatch, with
+    // what it found in `detail` (shown beside the device's notices).
+    // Without verify the run ends in Success.
+    std::function<void(const DeviceInfo&, const QByteArray& image)> writing;
+    std::function<int(const DeviceInfo&, const QString& imagePath, QString* detail)> verify;
     // --confirm: after a successful completion, wait at most this long for
     // the device to leave, come back with the same ids (and serial number,
     // or path when it has none) and answer the version query (0: do not).
@@ -147,6 +153,7 @@ private:
     void armLimit(int ms);
     void send(const frames::Frame& frame);
     void say(notices::Id id, int status); // emits notice() and records it
+    void stopAt(notices::Id id);          // says it and ends with its status (statusOfNotice)
     void finish(int status);
     bool openHandles(const std::string& path);
     void checkWrites();

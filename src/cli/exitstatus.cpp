@@ -63,4 +63,50 @@ QString statusMeaning(int status)
     return QStringLiteral("exit status %1").arg(status);
 }
 
+int statusOfNotice(notices::Id id)
+{
+    using notices::Id;
+    switch (id) {
+    case Id::Completion:
+        return Success;
+    case Id::Error1:
+        return Error1;
+    case Id::Error2:
+        return Error2;
+    case Id::Error4:
+        return Error4;
+    case Id::Error5:
+        return Error5;
+    case Id::PathEmpty:
+        return FilePathEmpty;
+    case Id::FileMismatch:
+        return FileMismatch;
+    case Id::SoftwareType:
+        return SoftwareTypeMismatch;
+    case Id::FileFormat:
+        return FileFormat;
+    case Id::LowerVersion:
+        return ImageOlder;
+    case Id::NewFirmware:
+    case Id::DownloadSucceeded:
+        return -1;
+    case Id::LatestVersion:
+        return UpToDate;
+    case Id::NetworkWarning:
+    case Id::UnknownModel:
+    case Id::FetchFailed:
+    case Id::DownloadFailed:
+    case Id::LocalWriteFailed:
+        return DownloadFailed;
+    case Id::DeviceNotFound:
+        return NoDevice;
+    case Id::WriteHandleInvalid:
+        return LinkFailure;
+    case Id::None:
+    case Id::FileNotice:
+        break;
+    }
+    return UnexpectedNotice;
+}
+
 } // namespace cli

@@ -1,6 +1,9 @@
 // One exit status per outcome of an unattended upgrade, shared by every
-// executable that drives the window without a user.
+// program that runs without a user (the cli, its station, the simulator),
+// and the one table from the upgrade's notices to those statuses.
 #pragma once
+
+#include "upgrade/notices.h"
 
 #include <QList>
 #include <QString>
@@ -45,5 +48,11 @@ QString statusHelp(const char* success = nullptr, const QList<int>& omitted = {}
 // The meaning of one status, as statusHelp() words it ("exit status N"
 // for a number outside the table).
 QString statusMeaning(int status);
+
+// The status a run ends with after notice `id`: -1 for the notices after
+// which it goes on (the download's question and its success),
+// UnexpectedNotice for one no run ends with. An older image (LowerVersion)
+// ends in ImageOlder unless --allow-older lets the run go on.
+int statusOfNotice(notices::Id id);
 
 } // namespace cli

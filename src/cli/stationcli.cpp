@@ -72,9 +72,14 @@ void addRecordOptions(QCommandLineParser& parser)
     parser.addOption({"log", "Append the same JSON records to FILE.", "file"});
 }
 
-void addStationOptions(QCommandLineParser& parser)
+void addStationOptions(QCommandLineParser& parser, double waitSeconds)
 {
     addRecordOptions(parser);
+    parser.addOption({"wait-device",
+                      QStringLiteral("Wait this many seconds for the device to appear (default %1; 0: do not "
+                                     "wait).")
+                          .arg(waitSeconds),
+                      "seconds"});
     parser.addOption({"list", "List the attached devices: path, serial number, place, firmware number."});
     parser.addOption({"device", "Use the device at PATH (see --list).", "path"});
     parser.addOption({"serial", "Use the device with this serial number (see --list).", "serial"});
@@ -115,6 +120,14 @@ bool readStationOptions(const QCommandLineParser& parser, StationCommand* c, QSt
             QStringLiteral("unexpected argument \"%1\" (a value of --confirm is written --confirm=SECONDS)")
                 .arg(parser.positionalArguments().constFirst());
         return false;
+    }
+    if (parser.isSet("wait-device")) {
+        bool ok = false;
+        c->waitSeconds = parser.value("wait-device").toDouble(&ok);
+        if (!ok || c->waitSeconds < 0 || c->waitSeconds > 86400) {
+            *error = QStringLiteral("--wait-device needs a number of seconds from 0 to 86400");
+            return false;
+        }
     }
     if (parser.isSet("confirm")) {
         bool ok = false;
@@ -265,7 +278,7 @@ int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t pr
 
 int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
                const StationCommand& command, const Options& options, EventLog* events,
-               std::function<int(const DeviceInfo&)> verify)
+               const DeviceHooks& hooks)
 {
     if (command.list) {
         std::vector<DeviceInfo> devices = listDevices(platform, vendorId, productId);
@@ -303,7 +316,8 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
         s.session.confirmMs = kConfirmDefaultSeconds * 1000;
         s.session.confirmJudges = false;
     }
-    s.session.verify = std::move(verify);
+    s.session.writing = hooks.writing;
+    s.session.verify = hooks.verify;
     s.session.vendorId = vendorId;
     // Online, each session fetches its own image once its device answered,
     // on a thread of its own; libcurl is set up here, once, before any.

@@ -34,8 +34,9 @@ QStringList withConfirmDefault(const QStringList& arguments);
 
 // --json and --log: every program that writes records.
 void addRecordOptions(QCommandLineParser& parser);
-// The cli's station options (with the record options).
-void addStationOptions(QCommandLineParser& parser);
+// The cli's station options (with the record options), --wait-device
+// with its default.
+void addStationOptions(QCommandLineParser& parser, double waitSeconds);
 // False with the reason in `error` when the options contradict each other.
 bool readStationOptions(const QCommandLineParser& parser, StationCommand* command, QString* error);
 // Opens what the record options ask for. With --json the text for people
@@ -57,11 +58,18 @@ int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t pr
 // one. Every device is a session in this process; online
 // (options.online) each session fetches its own image. Returns the exit
 // status. A local image file that cannot be used is reported before any
-// device is waited for (FileFormat). The sessions check each device with
-// `verify` (the simulator's) after the completion.
+// device is waited for (FileFormat).
+//
+// What the simulator adds to each session: its virtual devices hear of the
+// image before it is written, and are checked after the completion
+// (SessionOptions::writing, verify).
+struct DeviceHooks {
+    std::function<void(const DeviceInfo&, const QByteArray&)> writing;
+    std::function<int(const DeviceInfo&, const QString&, QString*)> verify;
+};
 int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
                const StationCommand& command, const Options& options, EventLog* events,
-               std::function<int(const DeviceInfo&)> verify = {});
+               const DeviceHooks& hooks = {});
 
 // Makes SIGINT (Ctrl-C) and SIGTERM call `onInterrupt` from the event loop.
 void onInterruptSignal(std::function<void()> onInterrupt);

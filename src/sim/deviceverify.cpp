@@ -8,13 +8,11 @@
 
 namespace cli {
 
-int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE* out, const std::string& who)
+int verifyDevice(const DeviceModel& device, const QString& imagePath, QString* said)
 {
-    const std::string prefix = who.empty() ? std::string() : who + ": ";
     QFile f(imagePath);
     if (!f.open(QIODevice::ReadOnly)) {
-        std::fprintf(out, "%scannot read %s back: %s\n", prefix.c_str(), qPrintable(imagePath),
-                     qPrintable(f.errorString()));
+        *said = QStringLiteral("cannot read %1 back: %2").arg(imagePath, f.errorString());
         return ImageMismatch;
     }
     const QByteArray file = f.readAll();
@@ -26,16 +24,29 @@ int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE*
     // end frame has not taken the image in.
     const bool ended = device.dspEnded() && device.armEnded();
     if (gotDsp == dsp && gotArm == arm && ended) {
-        std::fprintf(out, "%sdevice holds exactly the file's images: DSP %d bytes, ARM %d bytes\n",
-                     prefix.c_str(), int(dsp.size()), int(arm.size()));
+        *said = QStringLiteral("device holds exactly the images of %1: DSP %2 bytes, ARM %3 bytes")
+                    .arg(imagePath)
+                    .arg(dsp.size())
+                    .arg(arm.size());
         return Success;
     }
-    std::fprintf(out,
-                 "%sdevice content differs from the file: DSP %d of %d bytes%s%s, ARM %d of %d bytes%s%s\n",
-                 prefix.c_str(), int(gotDsp.size()), int(dsp.size()), gotDsp == dsp ? "" : " (differs)",
-                 device.dspEnded() ? "" : " (no end frame)", int(gotArm.size()), int(arm.size()),
-                 gotArm == arm ? "" : " (differs)", device.armEnded() ? "" : " (no end frame)");
+    *said = QStringLiteral("device content differs from %1: DSP %2 of %3 bytes%4%5, ARM %6 of %7 bytes%8%9")
+                .arg(imagePath)
+                .arg(gotDsp.size())
+                .arg(dsp.size())
+                .arg(gotDsp == dsp ? "" : " (differs)", device.dspEnded() ? "" : " (no end frame)")
+                .arg(gotArm.size())
+                .arg(arm.size())
+                .arg(gotArm == arm ? "" : " (differs)", device.armEnded() ? "" : " (no end frame)");
     return ImageMismatch;
+}
+
+int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE* out, const std::string& who)
+{
+    QString said;
+    const int status = verifyDevice(device, imagePath, &said);
+    std::fprintf(out, "%s%s%s\n", who.c_str(), who.empty() ? "" : ": ", qPrintable(said));
+    return status;
 }
 
 } // namespace cli

@@ -12,8 +12,11 @@ class DeviceModel;
 namespace cli {
 
 // Success when the device received both images whole and both end frames,
-// ImageMismatch (with what differs printed on `out`) otherwise. The lines
-// start with `who` (a device among several) when it is given.
+// ImageMismatch otherwise; what was found, in one line, in `said`.
+int verifyDevice(const DeviceModel& device, const QString& imagePath, QString* said);
+
+// The same, with the line printed on `out`, after `who` (a device among
+// several) when it is given.
 int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE* out,
                  const std::string& who = {});
 

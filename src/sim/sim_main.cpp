@@ -1,31 +1,28 @@
-// firmware-updater-sim: the whole upgrade from a local file, unattended,
-// against virtual devices on an in-process HID bus. One device by default,
-// written through the updater's window; with --devices N a rehearsal
-// station of N devices that takes the cli's station options (--list, --all,
-// --watch, --device, --serial, --confirm). Exits 0 only when every device
-// written ends up holding exactly the file's DSP and ARM images.
-#include "protocol/protocol.h"
-#include "app/mainwindow.h"
-#include "cli/devicepresence.h"
-#include "cli/station.h"
+// firmware-updater-sim: firmware-updater-cli on an in-process virtual HID
+// bus. The same options, texts, records and exit statuses as the cli (the
+// same runStation, one device or many), with virtual devices in place of
+// the real ones: one by default, N with --devices N, each with the faults
+// it is given. Its own check: a device written ends in success only when
+// it holds exactly the image's DSP and ARM images (else ImageMismatch).
+// Runs on a QCoreApplication, like the cli: no window, no QtWidgets.
+#include "cli/devicesession.h"
+#include "cli/exitstatus.h"
 #include "cli/stationcli.h"
 #include "core/commandline.h"
 #include "core/services.h"
 #include "image/firmwareimage.h"
 #include "online/imageverify.h"
+#include "protocol/protocol.h"
 #include "sim/deviceverify.h"
-#include "sim/unattended.h"
 #include "usb/backends/virtual/faulttable.h"
 #include "usb/backends/virtual/virtualbus.h"
 
-#include <QApplication>
 #include <QCommandLineParser>
-#include <QFile>
-#include <QJsonObject>
+#include <QCoreApplication>
 
-#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 
@@ -35,6 +32,11 @@ constexpr int kMaxDevices = 64;
 // The simulator's devices restart into what they received after the
 // completion, as the real ones do (--reboot-ms 0: they stay on the bus).
 constexpr int kRebootMs = 800;
+// The firmware the virtual devices run unless --device-version says
+// otherwise: a KRV3200 base, older than the model's images (3215).
+constexpr int kDefaultDeviceVersion = 3201;
+// The devices are on the bus from the start: nothing to wait for.
+constexpr double kDefaultWaitSeconds = 0;
 
 int usage(const QString& message)
 {
@@ -57,7 +59,9 @@ bool readNumber(const QCommandLineParser& parser, const QString& name, int low, 
 std::string devicePath(int index)
 {
 #ifdef Q_OS_LINUX
-    return QString::asprintf("/dev/hidraw%d?VID_%04X&PID_%04X", index, protocol::kVendorId, protocol::kProductId).toStdString();
+    return QString::asprintf("/dev/hidraw%d?VID_%04X&PID_%04X", index, protocol::kVendorId,
+                             protocol::kProductId)
+        .toStdString();
 #else
     return VirtualHidBus::makePath(protocol::kVendorId, protocol::kProductId, index + 1);
 #endif
@@ -67,31 +71,34 @@ std::string devicePath(int index)
 
 int main(int argc, char* argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     cmdline::provideRuntimeDir();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("firmware-updater-sim"));
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("firmware-updater-sim"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Writes a firmware image into virtual devices, unattended, and checks what each "
-                       "device received: one device through the updater's window, or with --devices N a "
-                       "rehearsal station that takes the options of firmware-updater-cli's station. The "
-                       "devices restart into the firmware they received after the completion. Without "
-                       "--devices the one device reports the serial number of --serial.\n\n") +
-        cli::statusHelp(
-            "every frame of the image was written and the virtual device holds exactly the "
-            "file's DSP and ARM images"));
+        QStringLiteral("firmware-updater-cli on virtual devices: writes a firmware image (--image, or the "
+                       "newest one on the update server with --server) into virtual devices on a bus of "
+                       "its own, with the cli's options, texts, records and exit statuses, and checks "
+                       "what each device received. One device by default (reporting the serial number "
+                       "of --serial), N with --devices N; --fault gives one of them a fault, the fault "
+                       "options below give it to all. The devices report firmware %1 (--device-version) "
+                       "and restart into the firmware they received after the completion. Results go "
+                       "to standard output, notices and errors to standard error.\n\n")
+            .arg(kDefaultDeviceVersion) +
+        cli::statusHelp("every frame of the image was written and the virtual device holds exactly the "
+                        "image's DSP and ARM images"));
     cli::addOptions(parser);
-    parser.addOption({"device-version", "Firmware number the virtual devices report (default 5000).", "N"});
+    parser.addOption({"device-version",
+                      QStringLiteral("Firmware number the virtual devices report (default %1).")
+                          .arg(kDefaultDeviceVersion),
+                      "N"});
     parser.addOption({"devices", "Present N virtual devices (serials SIM-1 to SIM-N; default 1).", "N"});
     parser.addOption({"fault",
                       "Give device K (from 1) a fault: --fault K:NAME or --fault K:NAME=VALUE, NAME one of "
                       "the fault options below (repeatable).",
                       "K:fault"});
-    cli::addStationOptions(parser);
+    cli::addStationOptions(parser, kDefaultWaitSeconds);
     // The simulator only: a product build takes the key from its build
     // setting and from nowhere else.
     parser.addOption({"trusted-key",
@@ -106,25 +113,22 @@ int main(int argc, char* argv[])
             parser.addOption({f.name, help});
     }
     cli::Options options;
-    if (const int status = cli::parseCommandLine(
-            parser, cli::withConfirmDefault(app.arguments()), "firmware-updater-sim", &options);
+    if (const int status = cli::parseCommandLine(parser, cli::withConfirmDefault(app.arguments()),
+                                                 "firmware-updater-sim", &options);
         status >= 0)
         return status;
 
     cli::StationCommand station;
+    station.waitSeconds = kDefaultWaitSeconds;
     QString error;
     if (!cli::readStationOptions(parser, &station, &error))
         return usage(error);
     options.confirmMs = station.confirmMs;
-    const bool rehearsal = parser.isSet("devices");
+    const bool several = parser.isSet("devices");
     int count = 1;
-    if (rehearsal && !readNumber(parser, "devices", 1, kMaxDevices, &count))
+    if (several && !readNumber(parser, "devices", 1, kMaxDevices, &count))
         return usage(QStringLiteral("--devices needs a number from 1 to %1").arg(kMaxDevices));
-    // The simulator's online road is the window's, one device; its
-    // station writes a local image.
-    if (options.online && (station.all || station.watch))
-        return usage(QStringLiteral("--all and --watch write a local image here (--image)"));
-    int number = 5000;
+    int number = kDefaultDeviceVersion;
     if (parser.isSet("device-version") && !readNumber(parser, "device-version", 0, 65535, &number))
         return usage(QStringLiteral("--device-version needs a number from 0 to 65535"));
     if (parser.isSet("trusted-key")) {
@@ -163,67 +167,57 @@ int main(int argc, char* argv[])
     // Run by a station: Ctrl-C on the terminal is the station's to handle.
     if (station.child)
         std::signal(SIGINT, SIG_IGN);
-    // The text for people goes where openRecords put it.
-    std::FILE* text = options.out;
 
     VirtualHidBus bus;
-    ScopedServices services;
-    services.hid(&bus).server(options.server);
     std::map<std::string, std::shared_ptr<DeviceModel>> models; // by path
     for (int i = 0; i < count; ++i) {
         auto device = std::make_shared<DeviceModel>();
         device->setFirmwareNumber(std::uint16_t(number));
         device->faults() = faults[std::size_t(i)];
         // Without --devices the one device reports the serial of --serial.
-        const std::string serial = rehearsal ? "SIM-" + std::to_string(i + 1) : station.selection.serial;
+        const std::string serial = several ? "SIM-" + std::to_string(i + 1) : station.selection.serial;
         models[bus.plug(VirtualHidBus::deviceInterface(device, devicePath(i), serial))] = device;
     }
 
-    // The devices know where the DSP image ends, as the boot firmware does
+    cli::DeviceHooks hooks;
+    // The device knows where the DSP image ends, as the boot firmware does
     // (that tells the DSP end frame from a data block of the same bytes),
-    // and the number the new firmware reports once they restart.
-    auto tellDevices = [&models](const QString& path) {
-        QFile imageFile(path);
+    // and the number the new firmware reports once it restarts. Each
+    // session tells its own device, online once its image is downloaded.
+    hooks.writing = [&models](const cli::DeviceInfo& d, const QByteArray& image) {
         fwimage::Header header;
-        if (path.isEmpty() || !imageFile.open(QIODevice::ReadOnly) ||
-            !fwimage::parseHeader(imageFile.read(fwimage::kHeaderSize), &header))
+        const auto device = models.find(d.path);
+        if (device == models.end() || !fwimage::parseHeader(image, &header))
             return;
-        for (auto& [p, device] : models) {
-            device->setExpectedDspLength(header.dspLength);
-            device->setNextFirmwareNumber(std::uint16_t(header.version));
+        device->second->setExpectedDspLength(header.dspLength);
+        device->second->setNextFirmwareNumber(std::uint16_t(header.version));
+    };
+    const bool quiet = cmdline::verbosity() == cmdline::Verbosity::Quiet;
+    hooks.verify = [&models, quiet](const cli::DeviceInfo& d, const QString& imagePath, QString* said) {
+        const auto device = models.find(d.path);
+        if (device == models.end()) {
+            *said = QStringLiteral("no virtual device at this path to read back");
+            return int(cli::ImageMismatch);
         }
-    };
-    tellDevices(options.imagePath);
-    // Online, the image is known once it is downloaded.
-    options.downloaded = [&](const QString& path) {
-        options.imagePath = path;
-        tellDevices(path);
-    };
-    auto verify = [&](const cli::DeviceInfo& d) {
-        return cli::verifyDevice(*models.at(d.path), options.imagePath, text,
-                                        rehearsal ? d.serial : "");
+        const int status = cli::verifyDevice(*device->second, imagePath, said);
+        if (status == cli::Success && quiet)
+            said->clear();
+        return status;
     };
 
-    if (station.list || station.all || station.watch) {
-        return cli::runStation(bus, protocol::kVendorId, protocol::kProductId, station, options, &events, verify);
+    int status = cli::Usage;
+    {
+        ScopedServices services;
+        services.hid(&bus).server(options.server);
+        status =
+            cli::runStation(bus, protocol::kVendorId, protocol::kProductId, station, options, &events, hooks);
     }
-
-    const cli::Presence presence =
-        cli::lookForDevice(bus, protocol::kVendorId, protocol::kProductId, station.selection);
-    int status = cli::NoDevice;
-    if (presence.ambiguous) {
-        std::fprintf(text, "more than one device is attached: choose one with --device PATH or --serial S\n");
-        cli::printDevices(presence.devices, station, &events);
-        status = cli::SeveralDevices;
-    } else if (presence.path.empty()) {
-        std::fprintf(text, "no device %04x:%04x matches\n", protocol::kVendorId, protocol::kProductId);
-    } else {
-        const auto chosen =
-            std::find_if(presence.devices.begin(), presence.devices.end(),
-                         [&](const cli::DeviceInfo& d) { return d.path == presence.path; });
-        options.verify = [&] { return verify(*chosen); };
-        status = cli::flashDevice(*chosen, options, &events, count > 1 || station.child);
+    // As the cli: a session stopped while its fetch still ran has left that
+    // fetch to end on its thread; end without unloading what it uses.
+    if (cli::fetchesRunning() > 0) {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(status);
     }
-    std::fprintf(text, "exit status %d\n", status);
     return status;
 }

@@ -16,7 +16,7 @@
 #include "cli/exitstatus.h"
 #include "qtbridge/noticetext.h"
 #include "sim/deviceverify.h"
-#include "sim/unattended.h"
+#include "support/windowdriver.h"
 #include "widgets/progressbarcolor.h"
 
 #include <QCryptographicHash>

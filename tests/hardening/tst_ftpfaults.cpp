@@ -13,7 +13,7 @@
 #include "online/fetchlimits.h"
 #include "online/imageverify.h"
 #include "online/release.h"
-#include "sim/unattended.h"
+#include "support/windowdriver.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

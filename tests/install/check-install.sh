@@ -85,8 +85,10 @@ rows=(
   "firmware-updater-cli|-q -v --image x|64|^$|exclude each other"
   "firmware-updater-sim|--version|0|^firmware-updater-sim [0-9.]+$|"
   "firmware-updater-sim|--help|0|^Usage: .*--device-version|"
-  "firmware-updater-sim|--image $home/s.fw|0|progress .*exit status 0$|"
-  "firmware-updater-sim|-q --image $home/s.fw|0|^device version [0-9]+ image [^ ]+ file [0-9]+ bytes: [^:]+ completion: .*exit status 0$|"
+  "firmware-updater-sim|--image $home/s.fw|0|^start .* progress 100% .*OK +/dev/hidraw0: status 0, |holds exactly the images of"
+  "firmware-updater-sim|-q --image $home/s.fw|0|^OK +/dev/hidraw0: status 0, [^()]+ \\([0-9.]+ s\\)$|"
+  "firmware-updater-sim|--image $home/s.fw --device-version 5002|25|^start .* status 25, |version is lower"
+  "firmware-updater-sim|--image $home/none.fw|23|^$|^firmware-updater-sim: image .*none.fw: No such file"
   "fwimage|--version|0|^fwimage [0-9.]+$|"
   "fwimage|--help|0|^Usage: fwimage|"
   "fwimage||64|^$|^fwimage: no command given"
@@ -96,8 +98,8 @@ rows=(
 )
 if [ "$port" != 0 ]; then
   rows+=(
-    "firmware-updater-sim|--server $S --device-version 3201|0|downloaded .*/\\.cache/firmware-updater/file/KRV3200/3215\\.bin.*exit status 0$|"
-    "firmware-updater-sim|-v --server $S --device-version 3201|0|exit status 0$|PASS qzx"
+    "firmware-updater-sim|--server $S|0|OK +/dev/hidraw0: status 0, |images of .*/\\.cache/firmware-updater/file/KRV3200/3215\\.bin"
+    "firmware-updater-sim|-v --server $S|0|OK +/dev/hidraw0: status 0, |PASS qzx"
   )
 else
   fail "no update server (python3-pyftpdlib): the online rows did not run"

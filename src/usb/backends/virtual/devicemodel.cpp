@@ -152,6 +152,9 @@ DeviceModel::Output DeviceModel::feature(const std::uint8_t* data, std::size_t l
 
     frames_.push_back(frame);
     kinds_.push_back(kind);
+    // What reaches the flash: the frame's data, inverted by a write that
+    // fails unseen.
+    const std::uint8_t flip = writes_ == faults_.corruptWrite ? 0xFF : 0x00;
 
     switch (kind) {
     case FrameKind::VersionQuery:
@@ -167,7 +170,8 @@ DeviceModel::Output DeviceModel::feature(const std::uint8_t* data, std::size_t l
         dspAck(out);
         break;
     case FrameKind::DspData: {
-        dsp_.insert(dsp_.end(), frame.begin() + 2, frame.begin() + 10);
+        for (std::size_t i = 2; i < 10; ++i)
+            dsp_.push_back(frame[i] ^ flip);
         const bool windowFull = ++dspFrames_ % kWindow == 0;
         if (endBytes && expectedDsp_ == 0) {
             // Perhaps the end frame: answer it as such; the next frame
@@ -193,7 +197,8 @@ DeviceModel::Output DeviceModel::feature(const std::uint8_t* data, std::size_t l
         armAck(out);
         break;
     case FrameKind::ArmData:
-        arm_.insert(arm_.end(), frame.begin() + 2, frame.begin() + 10);
+        for (std::size_t i = 2; i < 10; ++i)
+            arm_.push_back(frame[i] ^ flip);
         ++armFrames_;
         if (armFrames_ % kWindow == 0)
             armAck(out);

@@ -81,7 +81,11 @@ public:
         bool dropCompletion = false;  // the ARM end frame is never answered
         int refuseWrite = 0;          // the Nth feature write is refused
         bool refuseAllWrites = false; // every feature write is refused
-        int unplugAfterFrames = 0;    // leaves the bus after the Nth frame
+        // The Nth feature write is taken and acknowledged, but a data
+        // frame's eight bytes reach the image inverted: a flash write that
+        // fails unseen, found only by reading the device back.
+        int corruptWrite = 0;
+        int unplugAfterFrames = 0; // leaves the bus after the Nth frame
         // Before each reply, a report with this id (0 = none) and the same
         // data: a report the updater must never see.
         std::uint8_t foreignReportId = 0;

@@ -1,4 +1,4 @@
-#include "sim/unattended.h"
+#include "support/windowdriver.h"
 
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
@@ -81,7 +81,7 @@ int confirmDevice(const DeviceInfo& device, const Options& options, int* firmwar
     return session.status();
 }
 
-int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events, bool bindToPath,
+int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events,
                 const std::function<void(Driver*)>& running)
 {
     EventLog none;
@@ -96,7 +96,6 @@ int flashDevice(const DeviceInfo& device, const Options& options, EventLog* even
     time.start();
     Options run = options;
     run.events = events;
-    bindLinkToDevice(bindToPath ? device.path : std::string());
     ResultFacts facts;
     {
         // Never shown: nobody looks at it, and painting its progress bar on
@@ -113,7 +112,6 @@ int flashDevice(const DeviceInfo& device, const Options& options, EventLog* even
             facts.firmwareBefore = window.deviceVersion;
         run.imagePath = driver.writtenImage();
     }
-    bindLinkToDevice({});
     facts.confirmAsked = facts.status == Success && options.confirmMs > 0;
     if (facts.confirmAsked)
         facts.status = confirmDevice(device, options, &facts.firmwareAfter);
@@ -145,48 +143,12 @@ Driver::~Driver()
 
 int Driver::statusOfNotice(const BoxRequest& box)
 {
-    using notices::Id;
-    switch (box.notice) {
-    case Id::Error1:
-        return Error1;
-    case Id::Error2:
-        return Error2;
-    case Id::Error4:
-        return Error4;
-    case Id::Error5:
-        return Error5;
-    case Id::PathEmpty:
-        return FilePathEmpty;
-    case Id::FileMismatch:
-        return FileMismatch;
-    case Id::SoftwareType:
-        return SoftwareTypeMismatch;
-    case Id::FileFormat:
-        return FileFormat;
-    // The road goes on after these: an older file is still written, the
-    // question is answered Yes, and a downloaded image is written next.
-    case Id::LowerVersion:
-    case Id::NewFirmware:
-    case Id::DownloadSucceeded:
+    // The window goes on after an older file's notice and writes it; the
+    // rest as the table has it (none of these boxes is the completion).
+    if (box.notice == notices::Id::LowerVersion)
         return -1;
-    case Id::LatestVersion:
-        return UpToDate;
-    case Id::NetworkWarning:
-    case Id::UnknownModel:
-    case Id::FetchFailed:
-    case Id::DownloadFailed:
-    case Id::LocalWriteFailed:
-        return DownloadFailed;
-    case Id::DeviceNotFound:
-        return NoDevice;
-    case Id::WriteHandleInvalid:
-        return LinkFailure;
-    case Id::None:
-    case Id::FileNotice:
-    case Id::Completion:
-        break;
-    }
-    return UnexpectedNotice;
+    const int status = cli::statusOfNotice(box.notice);
+    return status == Success ? int(UnexpectedNotice) : status;
 }
 
 int Driver::run(MainWindow& window)

@@ -1,8 +1,8 @@
-// Drives a MainWindow through a whole upgrade from a local file without a
-// user: picks the file as the file dialog would, presses the file button and
-// the start button once the device's version is known, answers every box,
-// prints notices and progress, and turns the outcome into an exit status
-// (exitstatus.h). It knows nothing of the device backend: the executable
+// Test support: drives a MainWindow through a whole upgrade from a local
+// file without a user: picks the file as the file dialog would, presses the
+// file button and the start button once the device's version is known,
+// answers every box, prints notices and progress, and turns the outcome
+// into an exit status (exitstatus.h). It knows nothing of the device backend: the executable
 // installs the HID platform it wants before it constructs the window.
 #pragma once
 
@@ -32,15 +32,12 @@ class EventLog;
 struct DeviceInfo;
 
 // Flashes `device` through a window: writes a "device" record before and a
-// "result" record after (resultRecord) and returns the status. With
-// `bindToPath` the window hears of no other device (a device chosen among
-// several); without, it takes the first device, and one that comes back
-// under another path is taken again, as the window does. The online road
-// and the simulator take this way.
-// `running` hears of the run's driver before it starts, and of null once
+// "result" record after (resultRecord) and returns the status. The window
+// takes the first device, and one that comes back under another path is
+// taken again. `running` hears of the run's driver before it starts, and of null once
 // it ended (to stop it from elsewhere).
 class Driver;
-int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events, bool bindToPath,
+int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events,
                 const std::function<void(Driver*)>& running = {});
 
 // --confirm after the window's road: waits (options.confirmMs) for the
