@@ -262,10 +262,7 @@ void FaultTest::faultMatrix()
 {
     QFETCH(int, road);
     QFETCH(int, row);
-    if (road == Window)
-        window(kRows[row]);
-    else
-        session(kRows[row]);
+    road == Window ? window(kRows[row]) : session(kRows[row]);
 }
 
 void FaultTest::checkDevice(const Row& r, const DeviceModel& device, const QByteArray& file, bool whole)
@@ -274,8 +271,8 @@ void FaultTest::checkDevice(const Row& r, const DeviceModel& device, const QByte
     QCOMPARE(int(device.count(Kind::ArmData)), r.blocks.second);
     if (!whole)
         return;
-    QVERIFY2(device.dspImage() == fwimage::dspImage(file), "the device holds the file's DSP image");
-    QVERIFY2(device.armImage() == fwimage::armImage(file), "the device holds the file's ARM image");
+    QVERIFY2(device.dspImage() == fwimage::dspImage(file), "the device does not hold the file's DSP image");
+    QVERIFY2(device.armImage() == fwimage::armImage(file), "the device does not hold the file's ARM image");
     QVERIFY2(device.frames() == expectedFrames(file), "the frames differ from those spelled out");
 }
 

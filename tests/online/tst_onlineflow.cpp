@@ -81,7 +81,6 @@ private:
     QString local(const QString& name) const { return appDir->filePath(QStringLiteral("file/") + name); }
     QString onServer(const QString& name) const { return serverRoot.filePath(name); }
 
-    VirtualHidBus* bus = nullptr;
     QTemporaryDir serverRoot;
     std::unique_ptr<UpdateServerProcess> server;
     std::unique_ptr<QTemporaryDir> appDir;
@@ -93,8 +92,7 @@ private:
 
 void OnlineFlowTest::initTestCase()
 {
-    bus = new VirtualHidBus(this);
-    caseServices.hid(bus);
+    caseServices.hid(new VirtualHidBus(this)); // nothing plugged
     for (int version : {2015, 3215, 6600})
         QVERIFY(writeFile(onServer(imagePath(modelDirectory(version), QString::number(version))),
                           image(version)));
