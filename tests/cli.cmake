@@ -4,7 +4,7 @@
 # ones against a loopback server. The cli's upgrades on a real kernel HID
 # stack run in the guest (scripts/guest/run-tests).
 if(TARGET firmware-updater-sim AND TARGET firmware-updater-cli)
-  updater_add_test(NAME tst_cli_station SOURCES cli/tst_station.cpp online/testserver.cpp LIBS updater_windowdriver)
+  updater_add_test(NAME tst_cli_station SOURCES cli/tst_station.cpp online/testserver.cpp LIBS updater_cli)
   target_compile_definitions(tst_cli_station PRIVATE FIRMWARE_UPDATER_SIM="$<TARGET_FILE:firmware-updater-sim>"
                             FIRMWARE_UPDATER_CLI="$<TARGET_FILE:firmware-updater-cli>"
                             UPDATER_SOURCE_DIR="${PROJECT_SOURCE_DIR}")

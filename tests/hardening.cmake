@@ -2,9 +2,8 @@
 # findings (fuzz/regressions/<target>/) and seeds replayed through the
 # target's own entry point in the ordinary and the sanitizer builds.
 updater_add_test(NAME tst_hardening_faults SOURCES hardening/tst_faults.cpp support/ticker.cpp support/ticker.h
-                 LIBS updater_windowdriver updater_simverify)
+                 LIBS updater_cli)
 updater_add_test(NAME tst_hardening_ftpfaults SOURCES hardening/tst_ftpfaults.cpp online/testserver.cpp)
-target_link_libraries(tst_hardening_ftpfaults PRIVATE updater_windowdriver)
 target_compile_definitions(tst_hardening_ftpfaults PRIVATE UPDATER_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
 function(hardening_replay target)

@@ -22,17 +22,11 @@ struct Options {
     QString imagePath;
     int versionTimeoutMs = 5000; // for the version reply, from the start of run()
     int timeoutMs = 0;           // whole run; 0: from the image size
-    // Called once the completion box was accepted; returns Success or
-    // ImageMismatch. Without it the run ends in Success.
-    std::function<int()> verify;
     std::FILE* out = stdout;
-    // Online road: instead of a local file, the newest image the update
-    // server offers for the device is fetched and written (in the window:
-    // its version check, the question answered Yes; in the cli: each
-    // session's own fetch). `downloaded` hears the window's file first.
+    // Online road: instead of a local file, each session fetches the
+    // newest image the update server offers for its device and writes it.
     bool online = false;
     UpdateServer server; // from --server; the executable installs it
-    std::function<void(const QString&)> downloaded;
     // Machine-readable records of notices and progress (null: none).
     EventLog* events = nullptr;
     // Online road: libcurl, as the window's version check fetches, or the

@@ -41,12 +41,4 @@ int verifyDevice(const DeviceModel& device, const QString& imagePath, QString* s
     return ImageMismatch;
 }
 
-int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE* out, const std::string& who)
-{
-    QString said;
-    const int status = verifyDevice(device, imagePath, &said);
-    std::fprintf(out, "%s%s%s\n", who.c_str(), who.empty() ? "" : ": ", qPrintable(said));
-    return status;
-}
-
 } // namespace cli

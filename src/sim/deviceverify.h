@@ -15,9 +15,4 @@ namespace cli {
 // ImageMismatch otherwise; what was found, in one line, in `said`.
 int verifyDevice(const DeviceModel& device, const QString& imagePath, QString* said);
 
-// The same, with the line printed on `out`, after `who` (a device among
-// several) when it is given.
-int verifyDevice(const DeviceModel& device, const QString& imagePath, std::FILE* out,
-                 const std::string& who = {});
-
 } // namespace cli

@@ -1,5 +1,7 @@
-// The update server's side of the fault matrix: the whole online road on
-// both fetch roads through the unattended driver against a server that
+// The update server's side of the fault matrix: the window's whole online
+// road (its version check answered Yes and the download through libcurl,
+// or the list and then the image through the updater's FTP client), the
+// start button pressed on what arrived, against a server that
 // streams without end, sends more than it announced, drips, cuts the data
 // connection, names a path through URL syntax, or serves a wrong digest or
 // signature, and every attack of docs/security.md (rollback, wrong model,
@@ -9,16 +11,19 @@
 #include "qtbridge/bytes.h"
 #include "support/rig.h"
 
+#include "app/checkupdate.h"
 #include "app/mainwindow.h"
+#include "app/ui_mainwindow.h"
 #include "online/fetchlimits.h"
 #include "online/imageverify.h"
+#include "online/onlinefetch.h"
 #include "online/release.h"
-#include "support/windowdriver.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QToolButton>
 #include <QtTest>
 
 #include <memory>
@@ -29,10 +34,10 @@ constexpr notices::Id kFailed = notices::Id::FetchFailed, kSucceeded = notices::
 
 using ServerScript = std::function<void(ScriptedServer&)>;
 using Local = std::function<void(const QString&)>;
-using Fetch = cli::Options::Fetch;
+using Fetch = online::Road;
 // What the server does; with the key built in or not; the last notice on
-// libcurl's road (the window's own) and on the updater's FTP client's; the
-// exit status; what a local attacker or an earlier run left in the download
+// libcurl's road and on the updater's FTP client's; whether the image is
+// kept and written; what a local attacker or an earlier run left in the download
 // tree (the tree's root given; those files must stay as they are); another
 // image replacing the saved file after its check.
 struct Row {
@@ -40,7 +45,7 @@ struct Row {
     ServerScript server;
     bool key;
     notices::Id curl, ftp;
-    int status;
+    bool kept;
     Local local = {};
     bool swap = false;
 };
@@ -118,7 +123,7 @@ void FtpFaultTest::onlineRoad_data()
             QVERIFY(QFile::link(root + "/victim", root + "/file/KRV3200/" + name));
     };
     const notices::Id no = notices::Id::None; // the row does not run on that road
-    const int failed = cli::DownloadFailed, ok = cli::Success;
+    const bool failed = false, ok = true;
     // Faults of the server, then the attacks of docs/security.md.
     const Row rows[] = {
         {"no SIZE, endless stream", stream(Stream::Endless, -2), false, kFailure, no, failed},
@@ -147,7 +152,7 @@ void FtpFaultTest::onlineRoad_data()
         {"wrong model: another family's image", serve("5015\n", "KRV3200/5015.bin", other), false, kFailure,
          kFailed, failed},
         {"wrong model: version 9 is older by number", serve("9\n", "KRV3200/9.bin", other), false,
-         notices::Id::LatestVersion, no, cli::UpToDate},
+         notices::Id::LatestVersion, no, failed},
         {"empty .sha256", companion(".sha256", ""), false, kFailure, kFailed, failed},
         {".sha256 of another file", companion(".sha256", sha256(image).replace("3215.bin", "3216.bin")),
          false, kFailure, no, failed},
@@ -176,7 +181,7 @@ void FtpFaultTest::onlineRoad()
     // The image is kept (in the download directory and in the device) only
     // by a good run. Short for the faults a deadline must end; a verified
     // run gets time.
-    const bool kept = r.status == cli::Success;
+    const bool kept = r.kept;
     const int deadlineMs = kept || r.key ? 30000 : 3000;
     const QByteArray image = sampleImage(400, 1000, 3215);
     ScriptedServer server;
@@ -189,13 +194,15 @@ void FtpFaultTest::onlineRoad()
         r.server(server);
     server.start();
     ScopedServices services;
-    services.server({QStringLiteral("127.0.0.1"), server.port()});
+    int status = -1; // the window's exit status; -1: the process would go on
+    services.server({QStringLiteral("127.0.0.1"), server.port()}).exit([&](int s) { status = s; });
     fetchlimits::set({deadlineMs, 1 << 20});
     imageverify::setTrustedKeyText(r.key ? QString::fromLatin1(publicKey.toHex()) : QString());
 
     Rig rig;
     rig.device->setFirmwareNumber(3201);
     const QTemporaryDir dir;
+    Boxes boxes;
     MainWindow w;
     w.appDirPath = dir.path();
     w.Slot_CheckFile();
@@ -210,39 +217,46 @@ void FtpFaultTest::onlineRoad()
     if (r.local)
         r.local(dir.path());
     const QStringList planted = tree();
-    cli::Options options;
-    options.online = true;
-    options.fetch = road.fetch;
-    options.verify = [&] {
-        return toQByteArray(rig.device->dspImage()) + toQByteArray(rig.device->armImage()) == image.mid(16)
-                   ? cli::Success
-                   : cli::ImageMismatch;
-    };
-    if (r.swap)
-        options.downloaded = [&](const QString& path) {
-            QVERIFY(QFile::remove(path) &&
-                    writeFile(path, toQByteArray(fwimage::pack(fwimage::sampleBytes(400, 7),
-                                                               fwimage::sampleBytes(1000, 8), 3216))));
-        };
-    options.out = stderr;
     QElapsedTimer clock;
     clock.start();
-    cli::Driver driver(options);
-    const int status = driver.run(w);
+    if (road.fetch == Fetch::Curl) {
+        // As --check-update runs it: once the version reply is in (a second
+        // after start-up); Yes downloads.
+        const CheckUpdateWhenVersionKnown check(w);
+        QTRY_VERIFY(check.done());
+    } else {
+        QTRY_VERIFY(!w.versionReply.isEmpty());
+        // The list as the window reads it, then the image it names through
+        // the window's FTP client.
+        QStringList list;
+        QCOMPARE(w.Slot_LoadingMessageFile("KRV3200/KRV3200.txt", {}, list), 0);
+        w.serverFilePath = "KRV3200/" + list.first() + ".bin";
+        const QString into = dir.filePath("file/");
+        QMetaObject::invokeMethod(&w, "LoadFile", Q_ARG(QString, w.serverFilePath), Q_ARG(QString, into));
+        w.filePath = into + w.serverFilePath;
+    }
     const qint64 elapsed = clock.elapsed();
+    if (w.ui->toolButton_2->isEnabled()) {
+        if (r.swap)
+            QVERIFY(QFile::remove(w.filePath) &&
+                    writeFile(w.filePath, toQByteArray(fwimage::pack(fwimage::sampleBytes(400, 7),
+                                                                     fwimage::sampleBytes(1000, 8), 3216))));
+        w.ui->toolButton_2->click();
+        QTRY_VERIFY_WITH_TIMEOUT(status >= 0, 20000);
+    }
     const std::vector<std::string> commands = server.finish();
-    qInfo("run %lld ms, server done after %lld ms", elapsed, clock.elapsed());
+    qInfo("fetch %lld ms, server done after %lld ms", elapsed, clock.elapsed());
     fetchlimits::set({});
     imageverify::setTrustedKeyText(QString());
 
-    QCOMPARE(status, r.status);
-    // The driver answers every notice; the success notice only for a good run.
-    QList<notices::Id> notices = driver.notices();
-    notices.removeAll(notices::Id::Completion);
-    QVERIFY(!notices.isEmpty() && notices.last() == road.notice);
+    // Every notice answered; the success notice only for a good run.
+    QList<notices::Id> notices = boxes.ids();
+    QCOMPARE(notices.removeAll(notices::Id::Completion), int(kept));
+    QCOMPARE(notices.value(notices.size() - 1), road.notice);
     QCOMPARE(notices.contains(kSucceeded), kept);
-    // Generous: the deadline, plus the login pauses and a loaded machine.
-    QVERIFY2(elapsed < deadlineMs + 8000, qPrintable(QString::number(elapsed)));
+    // Generous: the version query, the deadline, the login pauses and a
+    // loaded machine.
+    QVERIFY2(elapsed < deadlineMs + 9000, qPrintable(QString::number(elapsed)));
     // Nothing but the whole, verified image stays; no scratch files.
     // Planted files stay (a link at the image's name is replaced, its
     // target untouched), a killed run's partial download goes.
@@ -255,6 +269,8 @@ void FtpFaultTest::onlineRoad()
     if (kept && !r.swap)
         QCOMPARE(readFile(dir.filePath("file/KRV3200/3215.bin")), image);
     QCOMPARE(rig.sent(DeviceModel::FrameKind::Start), std::size_t(kept ? 1 : 0));
+    if (kept) // what passed the checks, not what lies in the file now
+        QCOMPARE(toQByteArray(rig.device->dspImage()) + toQByteArray(rig.device->armImage()), image.mid(16));
     // The escaped name never reached the server as a path.
     for (const std::string& c : commands)
         QVERIFY2(c.find("9999") == std::string::npos && c.find("..") == std::string::npos, c.c_str());

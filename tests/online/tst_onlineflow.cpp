@@ -1,10 +1,11 @@
 // The window's online update against an update server on loopback: the
 // updater's FTP client alone, the window's download through it (and against
 // a scripted server that misbehaves), the libcurl fetch, the version check
-// and the download of the newest image, and the server layout they use.
+// and the download of the newest image, and the server layout they use. The
+// whole online road to the device, --check-update's included:
+// tst_hardening_ftpfaults.
 // Message boxes are read and answered by the box recorder. The client's
 // reply readers against a model of each: tst_hardening_replay_fuzz_ftp_*.
-#include "app/checkupdate.h"
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
 #include "core/dataroot.h"
@@ -74,14 +75,12 @@ private slots:
     void versionCheck_data();
     void versionCheck();
     void dataRootAndLocalWriteErrors();
-    void checkUpdateOption();
 
 private:
     std::unique_ptr<MainWindow> makeWindow();
     QString local(const QString& name) const { return appDir->filePath(QStringLiteral("file/") + name); }
     QString onServer(const QString& name) const { return serverRoot.filePath(name); }
 
-    VirtualHidBus* bus = nullptr;
     QTemporaryDir serverRoot;
     std::unique_ptr<UpdateServerProcess> server;
     std::unique_ptr<QTemporaryDir> appDir;
@@ -93,8 +92,7 @@ private:
 
 void OnlineFlowTest::initTestCase()
 {
-    bus = new VirtualHidBus(this);
-    caseServices.hid(bus);
+    caseServices.hid(new VirtualHidBus(this)); // nothing plugged
     for (int version : {2015, 3215, 6600})
         QVERIFY(writeFile(onServer(imagePath(modelDirectory(version), QString::number(version))),
                           image(version)));
@@ -463,27 +461,6 @@ void OnlineFlowTest::dataRootAndLocalWriteErrors()
                                       Q_ARG(QString, blocked + "/file")));
     QCOMPARE(boxes->ids(), Ids{notices::Id::LocalWriteFailed});
     QVERIFY(boxes->seen.first().text.contains(reason));
-}
-
-void OnlineFlowTest::checkUpdateOption()
-{
-    // --check-update: the check runs once the device's version reply has
-    // arrived; Yes downloads the image and enables the start button.
-    QVERIFY(writeFile(onServer("KRV3200/KRV3200.txt"), "3215\n"));
-    auto device = std::make_shared<DeviceModel>();
-    device->setFirmwareNumber(3201);
-    const std::string path = bus->plug(VirtualHidBus::deviceInterface(device));
-    questionAnswer = QMessageBox::Yes;
-    auto w = makeWindow();
-    auto* check = new CheckUpdateWhenVersionKnown(*w);
-    QSignalSpy checked(check, &CheckUpdateWhenVersionKnown::checked);
-    QVERIFY(checked.wait(10000));
-    QCOMPARE(checked.first().first().toInt(), 0);
-    QCOMPARE(boxes->ids(), (Ids{kQuestion, kSuccess}));
-    QVERIFY(w->ui->toolButton_2->isEnabled());
-    QCOMPARE(readFile(w->filePath), image(3215));
-    w.reset();
-    bus->unplug(path);
 }
 
 QTEST_MAIN(OnlineFlowTest)
