@@ -3,6 +3,7 @@
 #include "core/commandline.h"
 #include "core/resourcebundle.h"
 #include "core/services.h"
+#include "online/context.h"
 #include "online/updateserver.h"
 #include "usb/hidplatform.h"
 
@@ -36,10 +37,11 @@ void describe(QCommandLineParser& parser)
                       QStringLiteral("Once the device's version is known, ask the update server for a "
                                      "newer firmware and offer to download it.")});
     parser.addOption({QStringLiteral("server"),
-                      QStringLiteral("Use the update server at HOST:PORT (default %1:%2).")
+                      QStringLiteral("Use the update server at HOST[:PORT] (default %1:%2; the port "
+                                     "defaults to 21).")
                           .arg(updateServerAddress())
                           .arg(updateServerPort()),
-                      QStringLiteral("HOST:PORT")});
+                      QStringLiteral("HOST[:PORT]")});
 }
 
 // The icon of the installed theme, or the same drawing from the resource
@@ -107,23 +109,28 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(applicationIcon());
     QCommandLineParser parser;
     describe(parser);
-    if (const int status = cmdline::handleStandardOptions(parser, parser.parse(app.arguments()), kProgram);
+    cmdline::Verbosity level = cmdline::Verbosity::Normal;
+    if (const int status =
+            cmdline::handleStandardOptions(parser, parser.parse(app.arguments()), kProgram, &level);
         status >= 0)
         return status;
-    if (cmdline::verbosity() == cmdline::Verbosity::Quiet)
-        cmdline::filterMessagesByVerbosity();
+    if (level == cmdline::Verbosity::Quiet)
+        cmdline::filterMessagesByVerbosity(level);
     ScopedServices services;
     services.hid(nativeHidPlatform());
     if (parser.isSet(QStringLiteral("server"))) {
-        QString host;
-        int port = 0;
-        if (!parseServerOption(parser.value(QStringLiteral("server")), &host, &port)) {
-            std::fprintf(stderr, "%s: --server needs HOST:PORT (see --help)\n", qPrintable(kProgram));
+        UpdateServer server;
+        if (!parseServerAddress(parser.value(QStringLiteral("server")), &server)) {
+            std::fprintf(stderr, "%s: --server needs HOST[:PORT] (see --help)\n", qPrintable(kProgram));
             return 64;
         }
-        services.server({host, port});
+        services.server(server);
     }
+    // The build's key and limits; libcurl's trace unless --quiet.
+    online::Context context;
+    context.verbose = level != cmdline::Verbosity::Quiet;
     MainWindow window;
+    window.onlineContext = context;
     if (parser.isSet(QStringLiteral("check-update")))
         new CheckUpdateWhenVersionKnown(window);
 #ifdef Q_OS_UNIX

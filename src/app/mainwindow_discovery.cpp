@@ -26,8 +26,6 @@ int MainWindow::OpenUSBHandle()
 
     const std::vector<std::string> paths = platform ? platform->enumerate() : std::vector<std::string>{};
     for (const std::string& path : paths) {
-        if (!linkAcceptsPath(path))
-            continue; // the process drives another device of the model
         const HidHandle probe = platform->openProbe(path);
         if (probe == kInvalidHidHandle)
             continue;
@@ -100,7 +98,7 @@ void MainWindow::handleDeviceNotice(HidNoticeKind kind, const std::string& path)
     std::string vendorText;
     std::string productText;
     if (!idsFromDevicePath(path, &vendorText, &productText) || vendorText != vendorIdText.toStdString() ||
-        productText != productIdText.toStdString() || !linkAcceptsPath(path))
+        productText != productIdText.toStdString())
         return;
 
     if (kind == HidNoticeKind::Removal) {

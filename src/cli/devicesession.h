@@ -35,9 +35,9 @@
 // among them ends the run in LinkFailure rather than a success.
 #pragma once
 
-#include "protocol/protocol.h"
 #include "cli/devicelist.h"
 #include "online/onlinefetch.h"
+#include "protocol/protocol.h"
 #include "session/session.h"
 #include "session/ticker.h"
 #include "upgrade/engine.h"
@@ -97,7 +97,7 @@ struct SessionOptions {
     bool online = false;
     online::Source source;
     QString dataRoot;
-    QString keyText; // the trusted key; empty: no signatures
+    online::Context context; // the fetch's key (empty: no signatures), limits and trace
 };
 
 // Online fetches still running on their threads (their sessions may have

@@ -120,10 +120,10 @@ int main(int argc, char* argv[])
     int count = 1;
     if (rehearsal && !readNumber(parser, "devices", 1, kMaxDevices, &count))
         return usage(QStringLiteral("--devices needs a number from 1 to %1").arg(kMaxDevices));
-    // The simulator's online road is the window's, one device; its
-    // station writes a local image.
-    if (options.online && (station.all || station.watch))
-        return usage(QStringLiteral("--all and --watch write a local image here (--image)"));
+    // The simulator's online road is the window's, one device alone on the
+    // bus; its station writes a local image.
+    if (options.online && (station.all || station.watch || count > 1))
+        return usage(QStringLiteral("--all, --watch and --devices write a local image here (--image)"));
     int number = 5000;
     if (parser.isSet("device-version") && !readNumber(parser, "device-version", 0, 65535, &number))
         return usage(QStringLiteral("--device-version needs a number from 0 to 65535"));
@@ -131,7 +131,7 @@ int main(int argc, char* argv[])
         QByteArray key;
         if (!imageverify::parsePublicKey(parser.value("trusted-key"), &key))
             return usage(QStringLiteral("--trusted-key needs 64 hex digits or 32 bytes in base64"));
-        imageverify::setTrustedKeyText(parser.value("trusted-key"));
+        options.context.keyText = parser.value("trusted-key");
     }
 
     // The faults: those of every device, then each device's own.
@@ -204,7 +204,9 @@ int main(int argc, char* argv[])
                                         rehearsal ? d.serial : "");
     };
 
-    if (station.list || station.all || station.watch) {
+    // One device among several is the station's: the window takes the
+    // first device of the model it finds.
+    if (station.list || station.all || station.watch || count > 1) {
         return cli::runStation(bus, protocol::kVendorId, protocol::kProductId, station, options, &events, verify);
     }
 
@@ -222,7 +224,7 @@ int main(int argc, char* argv[])
             std::find_if(presence.devices.begin(), presence.devices.end(),
                          [&](const cli::DeviceInfo& d) { return d.path == presence.path; });
         options.verify = [&] { return verify(*chosen); };
-        status = cli::flashDevice(*chosen, options, &events, count > 1 || station.child);
+        status = cli::flashDevice(*chosen, options, &events);
     }
     std::fprintf(text, "exit status %d\n", status);
     return status;

@@ -69,7 +69,7 @@ int confirmDevice(const DeviceInfo& device, const Options& options, int* firmwar
     DeviceSession session(*platform, device, confirm, nullptr, ticker);
     QEventLoop loop;
     QObject::connect(&session, &DeviceSession::finished, &loop, &QEventLoop::quit);
-    const bool quiet = cmdline::verbosity() == cmdline::Verbosity::Quiet;
+    const bool quiet = options.verbosity == cmdline::Verbosity::Quiet;
     if (!quiet)
         std::fprintf(stderr, "waiting for the device to come back (at most %d s)\n",
                      options.confirmMs / 1000);
@@ -81,7 +81,7 @@ int confirmDevice(const DeviceInfo& device, const Options& options, int* firmwar
     return session.status();
 }
 
-int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events, bool bindToPath,
+int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events,
                 const std::function<void(Driver*)>& running)
 {
     EventLog none;
@@ -96,12 +96,12 @@ int flashDevice(const DeviceInfo& device, const Options& options, EventLog* even
     time.start();
     Options run = options;
     run.events = events;
-    bindLinkToDevice(bindToPath ? device.path : std::string());
     ResultFacts facts;
     {
         // Never shown: nobody looks at it, and painting its progress bar on
         // every 2 ms tick cost four fifths of the run's CPU.
         MainWindow window;
+        window.onlineContext = options.context;
         Driver driver(run);
         if (running)
             running(&driver);
@@ -113,7 +113,6 @@ int flashDevice(const DeviceInfo& device, const Options& options, EventLog* even
             facts.firmwareBefore = window.deviceVersion;
         run.imagePath = driver.writtenImage();
     }
-    bindLinkToDevice({});
     facts.confirmAsked = facts.status == Success && options.confirmMs > 0;
     if (facts.confirmAsked)
         facts.status = confirmDevice(device, options, &facts.firmwareAfter);
@@ -334,7 +333,7 @@ bool Driver::fetchWithFtpClient()
 {
     // The model's version list through libcurl, then the image it names
     // through the window's LoadFile, all within one download's deadline.
-    const fetchlimits::Scope bounded;
+    const fetchlimits::Scope bounded(window_->onlineContext.limits);
     const QString model = modelDirectory(int(window_->deviceVersion));
     QStringList list;
     const QString listPath = versionListPath(model);
@@ -406,7 +405,7 @@ int Driver::answer(const BoxRequest& box)
 void Driver::progress(double value)
 {
     const int size = window_ ? window_->imageData.size() : 0;
-    if (size <= 0 || status_ >= 0 || cmdline::verbosity() == cmdline::Verbosity::Quiet)
+    if (size <= 0 || status_ >= 0 || options_.verbosity == cmdline::Verbosity::Quiet)
         return;
     const int percent = int(value * 100 / size);
     const qint64 elapsed = transferTime_.isValid() ? transferTime_.elapsed() : 0;

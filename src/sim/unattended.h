@@ -31,16 +31,15 @@ class EventLog;
 
 struct DeviceInfo;
 
-// Flashes `device` through a window: writes a "device" record before and a
-// "result" record after (resultRecord) and returns the status. With
-// `bindToPath` the window hears of no other device (a device chosen among
-// several); without, it takes the first device, and one that comes back
-// under another path is taken again, as the window does. The online road
-// and the simulator take this way.
+// Flashes `device`, the only one of the model on the bus, through a window
+// that fetches with options.context: writes a "device" record before and a
+// "result" record after (resultRecord) and returns the status. The window
+// takes the first device, and one that comes back under another path is
+// taken again, as the window does. The simulator's one-device road.
 // `running` hears of the run's driver before it starts, and of null once
 // it ended (to stop it from elsewhere).
 class Driver;
-int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events, bool bindToPath,
+int flashDevice(const DeviceInfo& device, const Options& options, EventLog* events,
                 const std::function<void(Driver*)>& running = {});
 
 // --confirm after the window's road: waits (options.confirmMs) for the

@@ -1,7 +1,5 @@
 #include "usb/linkstate.h"
 
-#include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -12,10 +10,6 @@ HidHandle& hWriteHandle = processLink.hWriteHandle;
 HidCaps& hidCaps = processLink.hidCaps;
 USBThread*& currentReader = processLink.currentReader;
 bool& sendInProgress = processLink.sendInProgress;
-
-namespace {
-std::string g_boundPath;
-}
 
 std::atomic<HidHandle> readerHandle{kInvalidHidHandle};
 std::atomic<bool> readerEnabled{false};
@@ -52,30 +46,8 @@ bool waitForLinkChange(const std::function<bool()>& ready, int timeoutMs)
     return linkChanged().wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
 }
 
-void bindLinkToDevice(const std::string& path)
-{
-    g_boundPath = path;
-}
-
-const std::string& boundDevicePath()
-{
-    return g_boundPath;
-}
-
-bool linkAcceptsPath(const std::string& path)
-{
-    if (g_boundPath.empty())
-        return true;
-    return path.size() == g_boundPath.size() &&
-           std::equal(path.begin(), path.end(), g_boundPath.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) ==
-                      std::tolower(static_cast<unsigned char>(b));
-           });
-}
-
 void resetLinkState()
 {
-    g_boundPath.clear();
     processLink = LinkHandles{};
     readerHandle.store(kInvalidHidHandle);
     readerEnabled.store(false);

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <functional>
-#include <string>
 
 class USBThread;
 
@@ -43,17 +42,6 @@ void wakeReaders();
 // never missed. With timeoutMs >= 0 it gives up after that long. Returns
 // the last value of `ready()`.
 bool waitForLinkChange(const std::function<bool()>& ready, int timeoutMs = -1);
-
-// The one interface the link may open and hear of, for a process that
-// drives one device among several of the same model. Empty (the start-up
-// value): the first interface with the ids, as the window does. Set it
-// before the window is built; notices of other paths are then ignored.
-void bindLinkToDevice(const std::string& path);
-const std::string& boundDevicePath();
-// Whether the link may use `path`: always when unbound; when bound, only
-// that path (letter case aside: Windows spells a notice's path in a case of
-// its own).
-bool linkAcceptsPath(const std::string& path);
 
 // Puts the whole link state back to its start-up values (tests only).
 void resetLinkState();

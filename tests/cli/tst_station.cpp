@@ -2,16 +2,14 @@
 // ids, present but not openable, the bounded wait for one plugged later) and
 // its command-line manners; several devices of the model: the listing with
 // serials, places and firmware numbers, the choice by path or serial and the
-// refusal when nothing was chosen, a window bound to one device, and the
-// station (--all, --watch, one device) with sessions in this process, online
-// ones fetching their own images from a loopback server, its JSON records
-// read back with a JSON parser.
-#include "app/mainwindow.h"
+// refusal when nothing was chosen, and the station (--all, --watch, one
+// device) with sessions in this process, online ones fetching their own
+// images from a loopback server, its JSON records read back with a JSON
+// parser.
 #include "cli/devicepresence.h"
 #include "cli/eventlog.h"
 #include "cli/station.h"
 #include "image/firmwareimage.h"
-#include "online/fetchlimits.h"
 #include "online/testserver.h"
 #include "sim/unattended.h"
 #include "support/rig.h"
@@ -37,7 +35,6 @@ private slots:
     void waits();
     void cliCommandLine();
     void listAndSelect();
-    void windowBoundToOnePath();
     void sessionsInOneLoop();
     void interruptTwice();
     void watchFlashesArrivals();
@@ -88,7 +85,8 @@ void StationTest::listAndSelect()
     for (int i = 0; i < 3; ++i) {
         models.push_back(std::make_shared<DeviceModel>());
         models.back()->setFirmwareNumber(std::uint16_t(3201 + i));
-        paths.push_back(rig.bus.plug(VirtualHidBus::deviceInterface(models.back(), {}, "SN" + std::to_string(i))));
+        paths.push_back(
+            rig.bus.plug(VirtualHidBus::deviceInterface(models.back(), {}, "SN" + std::to_string(i))));
     }
     // A device of the model that never answers.
     paths.push_back(rig.bus.plug(VirtualHidBus::deviceInterface(nullptr, {}, "SILENT")));
@@ -139,33 +137,6 @@ void StationTest::listAndSelect()
     QCOMPARE(lookForDevice(twin.bus, 0x0483, 0x0525).path, first); // an ambiguous look picks none
 }
 
-void StationTest::windowBoundToOnePath()
-{
-    Rig rig(false);
-    auto a = std::make_shared<DeviceModel>();
-    auto b = std::make_shared<DeviceModel>();
-    const std::string pathA = rig.bus.plug(VirtualHidBus::deviceInterface(a, {}, "A"));
-    const std::string pathB = rig.bus.plug(VirtualHidBus::deviceInterface(b, {}, "B"));
-    QCoreApplication::processEvents();
-    bindLinkToDevice(pathB);
-    MainWindow window;
-    QVERIFY(window.MyDevFound);
-    QTRY_COMPARE(b->count(DeviceModel::FrameKind::VersionQuery), std::size_t(1));
-    QCOMPARE(a->writes(), 0);
-
-    // The other device leaving and coming back means nothing to this window.
-    rig.bus.unplug(pathA);
-    QTest::qWait(50);
-    QVERIFY(!window.blDeviceRemoved);
-    rig.bus.plug(VirtualHidBus::deviceInterface(a, pathA, "A"));
-    QTest::qWait(50);
-    QCOMPARE(b->count(DeviceModel::FrameKind::VersionQuery), std::size_t(1)); // no query for a stranger
-    QCOMPARE(a->writes(), 0);
-    // Its own device leaving does.
-    rig.bus.unplug(pathB);
-    QTRY_VERIFY(window.blDeviceRemoved);
-}
-
 // The bus, with every feature write to the device of serial HANG taking
 // 5 s first: a device slow to take a feature report.
 struct SlowBus : VirtualHidBus {
@@ -204,7 +175,7 @@ void StationTest::sessionsInOneLoop()
     Options windowRun;
     windowRun.imagePath = writeImage(); // version 5001
     windowRun.out = stderr;
-    QCOMPARE(flashDevice(reference, windowRun, nullptr, true), int(Success));
+    QCOMPARE(flashDevice(reference, windowRun, nullptr), int(Success));
     bus.unplug(reference.path);
     const int windowHandles = bus.openHandleCount(); // the window's link keeps its own
 
@@ -373,34 +344,43 @@ void StationTest::onlineSessions()
     // version reply, on either fetch road, and writes exactly the verified
     // bytes: two devices, one already up to date, one of no model; no
     // scratch left behind. Then a drip-fed download cut short by the
-    // session's time limit while it still runs: nothing is written.
+    // session's time limit while it still runs: nothing is written. Given a
+    // trusted key, a session takes no unsigned image.
     const QByteArray image = sampleImage(400, 1000, 3215);
-    const std::pair<online::Road, bool> runs[] = {
-        {online::Road::Curl, false}, {online::Road::FtpClient, false}, {online::Road::Curl, true}};
-    for (const auto& [road, drip] : runs) {
+    QByteArray publicKey, secretKey;
+    QVERIFY(imageverify::makeKeyPair(&publicKey, &secretKey));
+    const std::tuple<online::Road, bool, bool> runs[] = {{online::Road::Curl, false, false},
+                                                         {online::Road::FtpClient, false, false},
+                                                         {online::Road::Curl, true, false},
+                                                         {online::Road::Curl, false, true}};
+    for (const auto& [road, drip, keyed] : runs) {
         ScriptedServer server;
         server.faultFile = "KRV3200/3215.bin";
         server.files = {{"KRV3200/KRV3200.txt", "3215\n"}, {server.faultFile, image.toStdString()}};
         server.stream = drip ? ScriptedServer::Stream::Drip : server.stream;
         server.start();
-        fetchlimits::set({4000, 1 << 20});
         Rig rig(false);
         const std::map<std::string, int> expected =
             drip ? std::map<std::string, int>{{"A", Timeout}}
-                 : std::map<std::string, int>{
-                       {"A", Success}, {"B", Success}, {"C", UpToDate}, {"D", DownloadFailed}};
+                 : std::map<std::string, int>{{"A", keyed ? DownloadFailed : Success},
+                                              {"B", keyed ? DownloadFailed : Success},
+                                              {"C", UpToDate},
+                                              {"D", DownloadFailed}};
         std::map<std::string, std::shared_ptr<DeviceModel>> models;
         std::vector<DeviceInfo> devices;
         for (const auto& [serial, status] : expected) {
             auto& m = models[serial] = std::make_shared<DeviceModel>();
-            m->setFirmwareNumber(status == UpToDate ? 3215 : status == DownloadFailed ? 999 : 3201);
-            devices.push_back({rig.bus.plug(VirtualHidBus::deviceInterface(m, {}, serial)), serial, {}, true, {}});
+            m->setFirmwareNumber(serial == "C" ? 3215 : serial == "D" ? 999 : 3201);
+            devices.push_back(
+                {rig.bus.plug(VirtualHidBus::deviceInterface(m, {}, serial)), serial, {}, true, {}});
         }
         const QString root = dir_.filePath(QStringLiteral("online-%1-%2").arg(int(road)).arg(drip));
         StationOptions s = options(&rig.bus); // the image given is replaced by the fetched one
         s.session.online = true;
         s.session.source = {road, QStringLiteral("127.0.0.1"), server.port()};
         s.session.dataRoot = root;
+        s.session.context = {
+            keyed ? QString::fromLatin1(publicKey.toHex()) : QString(), {4000, 1 << 20}, false};
         s.session.timeoutMs = drip ? 1500 : 20000;
         Station station(s);
         QElapsedTimer clock;
@@ -423,7 +403,6 @@ void StationTest::onlineSessions()
         QStringList commands;
         for (const std::string& c : server.finish())
             commands << QString::fromStdString(c);
-        fetchlimits::set({});
         QCOMPARE(commands.filter(QRegularExpression("^RETR .*3215\\.bin$")).size(), drip ? 1 : 2);
     }
 }
@@ -444,11 +423,12 @@ void StationTest::rehearsal()
         {"--list", 0, "SIM-1@/dev/hidraw0=5000 SIM-2@/dev/hidraw1=5000 SIM-3@/dev/hidraw2=5000"},
         {"--all --confirm=3 --fault 2:no-return --fault 3:reboot-old-version", int(SomeDevicesFailed),
          "SIM-1=0/5001/1 SIM-2=36/null/0 SIM-3=37/5000/0"},
-        // One device through the window, chosen by the shown path.
+        // One device among several: the station's, chosen by the shown path.
         {"--device /dev/hidraw1 --confirm", 0, "SIM-2=0/5001/1"},
         {"--serial SIM-3 --confirm=3 --reboot-ms 0", int(NotBack), "SIM-3=36/null/0"},
-        // None chosen: refused, the devices listed.
-        {"", int(SeveralDevices), "SIM-1@/dev/hidraw0=null SIM-2@/dev/hidraw1=null SIM-3@/dev/hidraw2=null"},
+        // None chosen: refused, the devices listed, a result of no device.
+        {"", int(SeveralDevices),
+         "=13/-/- SIM-1@/dev/hidraw0=null SIM-2@/dev/hidraw1=null SIM-3@/dev/hidraw2=null"},
         {"--all --fault 4:drop-start-ack", int(Usage), ""},
         {"--all --fault 1:drop-start-ack=1", int(Usage), ""},
         {"--all --confirm 3", int(Usage), ""}, // not a 30 s wait with a stray word
@@ -557,8 +537,9 @@ void StationTest::waits()
     // unopenable is reported once the time is up.
     VirtualHidBus bus, empty;
     std::string plugged;
-    QTimer::singleShot(
-        300, &bus, [&] { plugged = bus.plug(VirtualHidBus::deviceInterface(std::make_shared<DeviceModel>())); });
+    QTimer::singleShot(300, &bus, [&] {
+        plugged = bus.plug(VirtualHidBus::deviceInterface(std::make_shared<DeviceModel>()));
+    });
     static int waitingCalls = 0;
     const auto wait = [](VirtualHidBus& b, double s) {
         return waitForDevice(b, 0x0483, 0x0525, s, 50, [] { ++waitingCalls; });
@@ -592,7 +573,7 @@ void StationTest::cliCommandLine()
         {{"--help"}, 0, nullptr, false},
         {{}, cli::Usage, "", true},
         {{"--image", "x.fw", "--wait-device", "soon"}, cli::Usage, "", true},
-        {{"--server", "nohost"}, cli::Usage, "", true},
+        {{"--server", "host:0"}, cli::Usage, "", true},
         {{"--all", "--watch", "--image", "x.fw"}, cli::Usage, "", true},
         {{"--all", "--serial", "S", "--image", "x.fw"}, cli::Usage, "", true},
         {{"--image", "x.fw", "--log", "/nonexistent-dir/log"}, cli::Usage, "", true},

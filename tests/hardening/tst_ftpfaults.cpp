@@ -10,7 +10,6 @@
 #include "support/rig.h"
 
 #include "app/mainwindow.h"
-#include "online/fetchlimits.h"
 #include "online/imageverify.h"
 #include "online/release.h"
 #include "sim/unattended.h"
@@ -190,13 +189,13 @@ void FtpFaultTest::onlineRoad()
     server.start();
     ScopedServices services;
     services.server({QStringLiteral("127.0.0.1"), server.port()});
-    fetchlimits::set({deadlineMs, 1 << 20});
-    imageverify::setTrustedKeyText(r.key ? QString::fromLatin1(publicKey.toHex()) : QString());
 
     Rig rig;
     rig.device->setFirmwareNumber(3201);
     const QTemporaryDir dir;
     MainWindow w;
+    w.onlineContext = {
+        r.key ? QString::fromLatin1(publicKey.toHex()) : QString(), {deadlineMs, 1 << 20}, false};
     w.appDirPath = dir.path();
     w.Slot_CheckFile();
     const auto tree = [&] {
@@ -232,8 +231,6 @@ void FtpFaultTest::onlineRoad()
     const qint64 elapsed = clock.elapsed();
     const std::vector<std::string> commands = server.finish();
     qInfo("run %lld ms, server done after %lld ms", elapsed, clock.elapsed());
-    fetchlimits::set({});
-    imageverify::setTrustedKeyText(QString());
 
     QCOMPARE(status, r.status);
     // The driver answers every notice; the success notice only for a good run.
