@@ -37,8 +37,8 @@ void describe(QCommandLineParser& parser)
                       QStringLiteral("Once the device's version is known, ask the update server for a "
                                      "newer firmware and offer to download it.")});
     parser.addOption({QStringLiteral("server"),
-                      QStringLiteral("Use the update server at HOST[:PORT] (default %1:%2; the port "
-                                     "defaults to 21).")
+                      QStringLiteral("Use the update server at HOST[:PORT] (default %1:%2; port 21 when "
+                                     "none is given).")
                           .arg(updateServerAddress())
                           .arg(updateServerPort()),
                       QStringLiteral("HOST[:PORT]")});
