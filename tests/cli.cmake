@@ -1,8 +1,8 @@
 # firmware-updater-cli and the station: the look for the device and the
-# command line; several devices: listing, choice, a window bound to one path,
-# and the station (--all, --watch) with sessions in the test process, online
-# ones against a loopback server. The cli's upgrades on a real kernel HID
-# stack run in the guest (scripts/guest/run-tests).
+# command line; several devices: listing and choice, and the station (--all,
+# --watch) with sessions in the test process, online ones against a loopback
+# server. The cli's upgrades on a real kernel HID stack run in the guest
+# (scripts/guest/run-tests).
 if(TARGET firmware-updater-sim AND TARGET firmware-updater-cli)
   updater_add_test(NAME tst_cli_station SOURCES cli/tst_station.cpp online/testserver.cpp LIBS updater_cli)
   target_compile_definitions(tst_cli_station PRIVATE FIRMWARE_UPDATER_SIM="$<TARGET_FILE:firmware-updater-sim>"

@@ -1,4 +1,4 @@
-# Hardening: the fault matrix of the README, and every fuzz target's saved
+# Hardening: the fault matrix of docs/testing.md, and every fuzz target's saved
 # findings (fuzz/regressions/<target>/) and seeds replayed through the
 # target's own entry point in the ordinary and the sanitizer builds.
 updater_add_test(NAME tst_hardening_faults SOURCES hardening/tst_faults.cpp support/ticker.cpp support/ticker.h

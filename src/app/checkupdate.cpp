@@ -38,15 +38,3 @@ void CheckUpdateWhenVersionKnown::checkIfVersionKnown()
                               Q_RETURN_ARG(int, result), Q_ARG(bool, true));
     emit checked(result);
 }
-
-bool parseServerOption(const QString& text, QString* host, int* port)
-{
-    const int colon = text.lastIndexOf(QLatin1Char(':'));
-    bool ok = false;
-    const int value = text.mid(colon + 1).toInt(&ok);
-    if (colon <= 0 || !ok || value < 1 || value > 65535)
-        return false;
-    *host = text.left(colon);
-    *port = value;
-    return true;
-}

@@ -27,6 +27,3 @@ private:
     MainWindow& window_;
     bool done_ = false;
 };
-
-// "HOST:PORT" to an address and a port from 1 to 65535.
-bool parseServerOption(const QString& text, QString* host, int* port);

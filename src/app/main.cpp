@@ -99,17 +99,20 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(applicationIcon());
     QCommandLineParser parser;
     windowstart::describe(parser);
-    if (const int status = cmdline::handleStandardOptions(parser, parser.parse(app.arguments()), kProgram);
+    cmdline::Verbosity level = cmdline::Verbosity::Normal;
+    if (const int status =
+            cmdline::handleStandardOptions(parser, parser.parse(app.arguments()), kProgram, &level);
         status >= 0)
         return status;
-    if (cmdline::verbosity() == cmdline::Verbosity::Quiet)
-        cmdline::filterMessagesByVerbosity();
+    if (level == cmdline::Verbosity::Quiet)
+        cmdline::filterMessagesByVerbosity(level);
     windowstart::Options options;
     QString error;
     if (!windowstart::readOptions(parser, &options, &error)) {
         std::fprintf(stderr, "%s: %s (see --help)\n", qPrintable(kProgram), qPrintable(error));
         return 64;
     }
+    options.context.verbose = level == cmdline::Verbosity::Verbose;
     if (options.virtualDevice)
         std::fprintf(stderr,
                      "%s: the device is virtual (USB 0483:0525 inside this program, firmware %u); "

@@ -1,10 +1,12 @@
 // The main window: the hub of the updater. It owns the form, the link to the
 // device, the transfer timers, the help dialog and the upgrade state; every
 // operation of the upgrade, the image file and the online update is a slot of
-// this class. The slots of each subsystem live in the subsystem's folder; the
-// decisions they make live in plain functions beside them.
+// this class. The slots of each topic live in src/app/mainwindow_<topic>.cpp
+// as thin adapters; the decisions they make live in the layers below
+// (the engine, the image checks, the online fetches).
 #pragma once
 
+#include "online/context.h"
 #include "protocol/protocol.h"
 #include "session/session.h"
 #include "upgrade/engine.h"
@@ -111,6 +113,10 @@ public:
     bool localWriteFailed = false;
     bool& dspHandshakeSent = engine.state.dspHandshakeSent;
     HelpText* helpDialog = nullptr;
+    // What the online slots fetch with: the trusted key, the fetch limits
+    // and the libcurl trace. The build's unless main (or a test) gives
+    // another before the slots run.
+    online::Context onlineContext;
 
     // The decision of a device-interface notice (arrival or removal of the
     // interface at `path`), whichever way the platform delivered it.

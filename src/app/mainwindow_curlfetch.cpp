@@ -6,8 +6,8 @@
 
 int MainWindow::Slot_CurlTest(QString FtpFilePath, QString LoadingLocalPath)
 {
-    const online::FileResult result =
-        online::fetchFileInto(online::updateSource(online::Road::Curl), FtpFilePath, LoadingLocalPath);
+    const online::FileResult result = online::fetchFileInto(online::updateSource(online::Road::Curl),
+                                                            FtpFilePath, LoadingLocalPath, onlineContext);
     localWriteFailed = false;
     if (result.local.error != 0)
         notices::localWriteError(*this, result.local.error, result.local.path);

@@ -8,7 +8,6 @@
 #include "app/mainwindow_notices.h"
 #include "app/ui_mainwindow.h"
 #include "online/fetchlimits.h"
-#include "online/imageverify.h"
 #include "online/onlinefetch.h"
 #include "online/serverlayout.h"
 
@@ -18,7 +17,7 @@
 void MainWindow::Slot_LoadBinToOne(QString FtpPathName, QString SavePCname)
 {
     // The list, the image and the files beside it share one deadline.
-    const fetchlimits::Scope bounded;
+    const fetchlimits::Scope bounded(onlineContext.limits);
     // The list is fetched again so the image follows the server's list now.
     QStringList list;
     if (Slot_LoadingMessageFile(FtpPathName, SavePCname, list) == -1) {
@@ -37,7 +36,7 @@ void MainWindow::Slot_LoadBinToOne(QString FtpPathName, QString SavePCname)
     localWriteFailed = false;
     const online::ImageResult got = online::fetchVerifiedImage(
         {online::updateSource(online::Road::Curl), downloadDir, model, list.first(),
-         imagecheck::replyFirmware(*this), imageverify::trustedKeyText(), online::counterFileOf(appDirPath)});
+         imagecheck::replyFirmware(*this), onlineContext, online::counterFileOf(appDirPath)});
     filePath = downloadDir + serverFilePath;
     if (got.ok) {
         imagecheck::holdDownloaded(*this, got.image, filePath);

@@ -10,7 +10,6 @@
 #include "core/messagebox.h"
 #include "online/fetchlimits.h"
 #include "online/ftpfetch.h"
-#include "online/imageverify.h"
 #include "online/onlinefetch.h"
 #include "online/updateserver.h"
 #include "qtbridge/noticetext.h"
@@ -22,7 +21,7 @@
 
 void MainWindow::LoadFile(QString FileName, QString FileNameLocalPath)
 {
-    const fetchlimits::Scope bounded;
+    const fetchlimits::Scope bounded(onlineContext.limits);
     const online::Source source = online::updateSource(online::Road::FtpClient);
     const bool image = FileName.contains(QLatin1String("bin"));
     bool whole = false;
@@ -33,15 +32,16 @@ void MainWindow::LoadFile(QString FileName, QString FileNameLocalPath)
         const QString relative = FileName.startsWith(QLatin1Char('/')) ? FileName.mid(1) : FileName;
         const online::ImageResult got = online::fetchVerifiedImage(
             {source, FileNameLocalPath, relative.section(QLatin1Char('/'), 0, 0),
-             QFileInfo(relative).completeBaseName(), imagecheck::replyFirmware(*this),
-             imageverify::trustedKeyText(), online::counterFileOf(appDirPath)});
+             QFileInfo(relative).completeBaseName(), imagecheck::replyFirmware(*this), onlineContext,
+             online::counterFileOf(appDirPath)});
         whole = got.ok;
         local = got.local;
         why = got.why;
         if (whole)
             imagecheck::holdDownloaded(*this, got.image, got.savedPath);
     } else {
-        const online::FileResult got = online::fetchFileInto(source, FileName, FileNameLocalPath);
+        const online::FileResult got =
+            online::fetchFileInto(source, FileName, FileNameLocalPath, onlineContext);
         whole = got.curlCode == 0 && got.size > 0;
         local = got.local;
         why = got.why;

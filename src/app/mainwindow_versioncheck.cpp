@@ -41,8 +41,8 @@ int MainWindow::ReadTxtFile(QString FilePath, QStringList& data)
 
 int MainWindow::Slot_LoadingMessageFile(QString ServerPath, QString SavePath, QStringList& FileData)
 {
-    Q_UNUSED(SavePath);               // the list is read in memory: no local copy is left to go stale
-    const fetchlimits::Scope bounded; // inside a download, its deadline holds
+    Q_UNUSED(SavePath); // the list is read in memory: no local copy is left to go stale
+    const fetchlimits::Scope bounded(onlineContext.limits); // inside a download, its deadline holds
     serverFilePath = ServerPath;
     ui->TBFlush->setEnabled(false);
 
@@ -54,8 +54,8 @@ int MainWindow::Slot_LoadingMessageFile(QString ServerPath, QString SavePath, QS
     // Judged by the fetch itself: its first line only, which must be a
     // version number; anything else makes the list as good as unavailable.
     localWriteFailed = false;
-    const online::ListResult list =
-        online::fetchVersionList(online::updateSource(online::Road::Curl), ServerPath, downloadDir);
+    const online::ListResult list = online::fetchVersionList(online::updateSource(online::Road::Curl),
+                                                             ServerPath, downloadDir, onlineContext);
     if (list.local.error != 0)
         notices::localWriteError(*this, list.local.error, list.local.path);
     if (!list.ok) {

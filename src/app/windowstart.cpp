@@ -97,10 +97,11 @@ void describe(QCommandLineParser& parser)
                       QStringLiteral("Once the device's version is known, ask the update server for a "
                                      "newer firmware and offer to download it.")});
     parser.addOption({QStringLiteral("server"),
-                      QStringLiteral("Use the update server at HOST:PORT (default %1:%2).")
+                      QStringLiteral("Use the update server at HOST[:PORT] (default %1:%2; port 21 when "
+                                     "none is given).")
                           .arg(updateServerAddress())
                           .arg(updateServerPort()),
-                      QStringLiteral("HOST:PORT")});
+                      QStringLiteral("HOST[:PORT]")});
     parser.addOption({kVirtual, QStringLiteral("Attach a virtual device instead of the system's devices.")});
     parser.addOption({kVirtualVersion,
                       QStringLiteral("The firmware number the virtual device reports (0 to 65535, "
@@ -130,8 +131,8 @@ bool readOptions(const QCommandLineParser& parser, Options* out, QString* error)
     Options o;
     o.checkUpdate = parser.isSet(QStringLiteral("check-update"));
     if (parser.isSet(QStringLiteral("server")) &&
-        !parseServerOption(parser.value(QStringLiteral("server")), &o.server.address, &o.server.port)) {
-        *error = QStringLiteral("--server needs HOST:PORT");
+        !parseServerAddress(parser.value(QStringLiteral("server")), &o.server)) {
+        *error = QStringLiteral("--server needs HOST[:PORT]");
         return false;
     }
     o.virtualDevice = parser.isSet(kVirtual);
@@ -254,6 +255,7 @@ Program::Program(const Options& options, HidPlatform* hid)
     if (!options.server.address.isEmpty())
         services_.server(options.server);
     window_ = std::make_unique<MainWindow>();
+    window_->onlineContext = options.context;
     if (device_) {
         // At the start button the device learns, as the boot firmware
         // knows, where the DSP image ends and the number the new firmware

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "core/services.h"
+#include "online/context.h"
 #include "usb/backends/virtual/devicemodel.h"
 
 #include <QCoreApplication>
@@ -39,6 +40,8 @@ void describe(QCommandLineParser& parser);
 struct Options {
     bool checkUpdate = false;
     UpdateServer server; // an empty address: the build's server
+    // The build's key and fetch limits; libcurl's trace only with --verbose.
+    online::Context context;
     bool virtualDevice = false;
     std::uint16_t virtualFirmware = DeviceModel::kPresentedFirmwareNumber;
     DeviceModel::Faults faults;

@@ -2,7 +2,7 @@
 
 #include "cli/exitstatus.h"
 #include "core/commandline.h"
-#include "online/curlfetch.h"
+#include "online/updateserver.h"
 
 #include <QCommandLineParser>
 
@@ -25,9 +25,9 @@ void addOptions(QCommandLineParser& parser)
     parser.addOption(
         {"version-timeout", "Wait this many seconds for the device's version (default 5).", "seconds"});
     parser.addOption({"server",
-                      "Online road: check the version against the update server at HOST:PORT, download the "
-                      "newest image and write that instead of --image.",
-                      "HOST:PORT"});
+                      "Online road: check the version against the update server at HOST:PORT (the port "
+                      "defaults to 21), download the newest image and write that instead of --image.",
+                      "HOST[:PORT]"});
 }
 
 bool readOptions(const QCommandLineParser& parser, Options* options, QString* error)
@@ -49,15 +49,12 @@ bool readOptions(const QCommandLineParser& parser, Options* options, QString* er
         *n.target = int(seconds * 1000);
     }
     if (parser.isSet("server")) {
-        const QString server = parser.value("server");
-        const int colon = server.lastIndexOf(QLatin1Char(':'));
-        bool ok = false;
-        const int port = server.mid(colon + 1).toInt(&ok);
-        if (colon <= 0 || !ok || port < 1 || port > 65535) {
-            *error = QStringLiteral("--server needs HOST:PORT");
+        if (!parseServerAddress(parser.value("server"), &options->server)) {
+            *error =
+                QStringLiteral("--server needs HOST[:PORT]: a host name or IPv4 address, a port from 1 to "
+                               "65535");
             return false;
         }
-        options->server = UpdateServer{server.left(colon), port};
         options->online = true;
     }
     if (parser.isSet("sha256")) {
@@ -97,14 +94,14 @@ int usage(const char* program, const QString& message)
 int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* program,
                      Options* options)
 {
-    const int status =
-        cmdline::handleStandardOptions(parser, parser.parse(arguments), QString::fromLatin1(program));
+    const int status = cmdline::handleStandardOptions(parser, parser.parse(arguments),
+                                                      QString::fromLatin1(program), &options->verbosity);
     if (status >= 0)
         return status;
     // The protocol traces only on request: a normal run prints results,
     // notices and errors.
-    setCurlTrace(cmdline::verbosity() == cmdline::Verbosity::Verbose);
-    cmdline::filterMessagesByVerbosity();
+    options->context.verbose = options->verbosity == cmdline::Verbosity::Verbose;
+    cmdline::filterMessagesByVerbosity(options->verbosity);
     QString error;
     if (!readOptions(parser, options, &error))
         return usage(program, error);

@@ -3,7 +3,9 @@
 // standard ones (--help, --version, --quiet, --verbose).
 #pragma once
 
+#include "core/commandline.h"
 #include "core/services.h"
+#include "online/context.h"
 
 #include <QByteArray>
 #include <QString>
@@ -39,6 +41,12 @@ struct Options {
     // --confirm: after the completion, how long to wait for the device to
     // come back and answer its version (0: do not wait).
     int confirmMs = 0;
+    // -q/--quiet, -v/--verbose: what is printed beside the results.
+    cmdline::Verbosity verbosity = cmdline::Verbosity::Normal;
+    // What the online road fetches with: the key, the limits, the libcurl
+    // trace (on with --verbose). The build's key and limits unless the
+    // program gives others.
+    online::Context context;
 };
 
 // The driver's own options (--image, --sha256, --timeout, --version-timeout,
@@ -57,8 +65,9 @@ int usage(const char* program, const QString& message);
 // Parses `arguments` with the options already added to `parser` (the
 // driver's own among them) and reads the driver's options. Returns -1 when
 // the run goes on; otherwise the exit status: 0 after printing --help or
-// --version, Usage after printing what is wrong. Sets the verbosity: the
-// libcurl and debug traces only with --verbose.
+// --version, Usage after printing what is wrong. Puts the verbosity in
+// `options` and filters Qt's messages by it: the libcurl and debug traces
+// only with --verbose.
 int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* program,
                      Options* options);
 

@@ -1,19 +1,17 @@
 #include "cli/devicelist.h"
 
+#include "session/link.h"
 #include "upgrade/frames.h"
 #include "usb/discovery.h"
-#include "usb/featurereport.h"
 
+#include <QEventLoop>
 #include <QString>
+#include <QTimer>
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <set>
-#include <thread>
 
 namespace cli {
 
@@ -27,40 +25,6 @@ bool pathCarriesIds(const std::string& path, std::uint16_t vendorId, std::uint16
     std::snprintf(want[0], sizeof want[0], "%04X", vendorId);
     std::snprintf(want[1], sizeof want[1], "%04X", productId);
     return idsFromDevicePath(path, &vendor, &product) && vendor == want[0] && product == want[1];
-}
-
-// One device's version query, run on a thread of its own: the read blocks
-// until a report comes, so the caller bounds it by closing `read`.
-struct Query {
-    HidHandle read = kInvalidHidHandle;
-    HidHandle write = kInvalidHidHandle;
-    std::size_t featureLength = frames::kFrameSize;
-    int firmware = -1;
-    bool done = false;
-};
-
-void runQuery(HidPlatform& platform, Query& q, std::mutex& mutex, std::condition_variable& finished)
-{
-    int firmware = -1;
-    const frames::Frame frame = frames::versionQuery();
-    const std::vector<std::uint8_t> report = featureReport(frame.data(), frame.size(), q.featureLength);
-    if (platform.setFeature(q.write, report.data(), q.featureLength)) {
-        std::uint8_t buffer[64];
-        for (;;) {
-            const int n = platform.readInput(q.read, buffer, sizeof buffer);
-            if (n <= 0)
-                break; // closed at the deadline, or the device left
-            const protocol::ByteView reply(buffer, std::size_t(n));
-            if (buffer[0] == frames::kReportId && frames::decodeReply(reply) == frames::Reply::Version) {
-                firmware = frames::replyVersion(reply);
-                break;
-            }
-        }
-    }
-    std::lock_guard<std::mutex> lock(mutex);
-    q.firmware = firmware;
-    q.done = true;
-    finished.notify_all();
 }
 
 } // namespace
@@ -102,50 +66,53 @@ std::vector<DeviceInfo> listDevices(HidPlatform& platform, std::uint16_t vendorI
 
 void queryFirmwareNumbers(HidPlatform& platform, std::vector<DeviceInfo>* devices, int timeoutMs)
 {
-    std::mutex mutex;
-    std::condition_variable finished;
-    std::vector<std::unique_ptr<Query>> queries(devices->size());
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < devices->size(); ++i) {
-        const DeviceInfo& d = (*devices)[i];
+    // Each device opened and asked the way a session opens and asks it: its
+    // own link (handles, report lengths, writer thread) and blocking reader,
+    // the replies handed to this thread's event loop.
+    QObject replies;
+    QEventLoop loop;
+    int waiting = 0;
+    std::vector<std::unique_ptr<session::Link>> links;
+    for (DeviceInfo& d : *devices) {
         if (!d.writable)
             continue;
-        auto q = std::make_unique<Query>();
-        q->read = platform.openRead(d.path);
-        q->write = platform.openWrite(d.path);
-        HidCaps caps;
-        if (q->write != kInvalidHidHandle && platform.getCaps(q->write, &caps) &&
-            caps.featureReportByteLength > 0)
-            q->featureLength = caps.featureReportByteLength;
-        if (q->read == kInvalidHidHandle || q->write == kInvalidHidHandle) {
-            q->done = true;
-        } else {
-            Query* raw = q.get();
-            threads.emplace_back(
-                [&platform, raw, &mutex, &finished] { runQuery(platform, *raw, mutex, finished); });
-        }
-        queries[i] = std::move(q);
+        auto link = std::make_unique<session::Link>(session::WriteMode::WriterThread, nullptr, &platform);
+        const frames::Frame query = frames::versionQuery();
+        if (!link->open(d.path) || !link->enqueue(query.data(), query.size()))
+            continue; // the link closes as it goes
+        ++waiting;
+        // Once per device: its version reply, or the end of its read.
+        auto answered = std::make_shared<bool>(false);
+        const auto done = [&waiting, &loop, answered] {
+            if (*answered)
+                return;
+            *answered = true;
+            if (--waiting == 0)
+                loop.quit();
+        };
+        link->startBlockingReader(
+            &replies,
+            [&d, done](const QByteArray& r) {
+                const protocol::ByteView reply(reinterpret_cast<const std::uint8_t*>(r.constData()),
+                                               std::size_t(r.size()));
+                if (!r.isEmpty() && std::uint8_t(r[0]) == frames::kReportId &&
+                    frames::decodeReply(reply) == frames::Reply::Version) {
+                    d.firmware = frames::replyVersion(reply);
+                    done();
+                }
+            },
+            done);
+        links.push_back(std::move(link));
     }
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        finished.wait_for(lock, std::chrono::milliseconds(std::max(0, timeoutMs)), [&] {
-            return std::all_of(queries.begin(), queries.end(), [](const auto& q) { return !q || q->done; });
-        });
+    if (waiting > 0) {
+        QTimer::singleShot(std::max(0, timeoutMs), &loop, &QEventLoop::quit);
+        loop.exec();
     }
-    // Closing the read handles ends the reads still waiting at once.
-    for (auto& q : queries) {
-        if (q && q->read != kInvalidHidHandle)
-            platform.close(q->read);
-    }
-    for (std::thread& t : threads)
-        t.join();
-    for (std::size_t i = 0; i < queries.size(); ++i) {
-        if (!queries[i])
-            continue;
-        if (queries[i]->write != kInvalidHidHandle)
-            platform.close(queries[i]->write);
-        (*devices)[i].firmware = queries[i]->firmware;
-    }
+    // Closing ends the reads still waiting; a write the device never took
+    // is left to its thread. What the readers still posted goes with
+    // `replies`.
+    for (auto& link : links)
+        link->close(true);
 }
 
 std::string shownPath(const std::string& path)

@@ -27,9 +27,10 @@ struct DeviceInfo {
 std::vector<DeviceInfo> listDevices(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId);
 
 // Asks every writable device for its firmware number with the version
-// query, all at once, and waits at most `timeoutMs` for the replies; a
-// device that stays silent keeps firmware -1. Reports other than the version
-// reply are skipped.
+// query, all at once, each through a link of its own as a session opens it
+// (session/link.h), and waits at most `timeoutMs` for the replies in a local
+// event loop; a device that stays silent keeps firmware -1. Reports other
+// than the version reply are skipped.
 void queryFirmwareNumbers(HidPlatform& platform, std::vector<DeviceInfo>* devices, int timeoutMs);
 
 // The path as the system names the device (/dev/hidraw0 on Linux, the

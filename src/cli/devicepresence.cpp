@@ -34,7 +34,7 @@ Presence lookForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint1
 }
 
 Presence waitForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId, double seconds,
-                       int recheckMs, void (*waiting)(), const Selection& selection,
+                       int recheckMs, const std::function<void()>& waiting, const Selection& selection,
                        const std::function<bool()>& stop)
 {
     Presence p = lookForDevice(platform, vendorId, productId, selection);

@@ -39,7 +39,7 @@ Presence lookForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint1
 // returning true (checked at each look). Calls `waiting` once when it
 // starts to wait.
 Presence waitForDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId, double seconds,
-                       int recheckMs = 250, void (*waiting)() = nullptr, const Selection& selection = {},
-                       const std::function<bool()>& stop = {});
+                       int recheckMs = 250, const std::function<void()>& waiting = {},
+                       const Selection& selection = {}, const std::function<bool()>& stop = {});
 
 } // namespace cli

@@ -3,7 +3,6 @@
 #include "cli/eventlog.h"
 #include "cli/exitstatus.h"
 #include "image/firmwareimage.h"
-#include "online/fetchlimits.h"
 #include "online/serverlayout.h"
 #include "qtbridge/bytes.h"
 #include "qtbridge/noticetext.h"
@@ -220,7 +219,7 @@ void DeviceSession::begin()
     // image's limit from when its bytes are here.
     int limit = options_.timeoutMs;
     if (limit <= 0)
-        limit = options_.online ? fetchlimits::current().deadlineMs + kStartUpMs
+        limit = options_.online ? options_.context.limits.deadlineMs + kStartUpMs
                                 : kStartUpMs + options_.image.size() / 2;
     armLimit(limit);
 }
@@ -295,10 +294,11 @@ void DeviceSession::startFetch()
     // The thread owns copies of what it needs; the session may be gone by
     // the time the fetch ends, and the result then reaches no one.
     const QPointer<DeviceSession> self(this);
-    std::thread([self, source = options_.source, root = options_.dataRoot, key = options_.keyText,
+    std::thread([self, source = options_.source, root = options_.dataRoot, fetchContext = options_.context,
                  firmware = int(engine.state.deviceVersion)] {
         bool upToDate = false;
-        const online::ImageResult result = online::fetchNewest(source, root, firmware, key, &upToDate);
+        const online::ImageResult result =
+            online::fetchNewest(source, root, firmware, fetchContext, &upToDate);
         if (QCoreApplication* app = QCoreApplication::instance())
             QMetaObject::invokeMethod(
                 app,

@@ -103,7 +103,7 @@ struct SessionOptions {
     bool online = false;
     online::Source source;
     QString dataRoot;
-    QString keyText; // the trusted key; empty: no signatures
+    online::Context context; // the fetch's key (empty: no signatures), limits and trace
 };
 
 // Online fetches still running on their threads (their sessions may have

@@ -4,8 +4,6 @@
 #include "cli/station.h"
 #include "core/commandline.h"
 #include "core/dataroot.h"
-#include "online/fetchlimits.h"
-#include "online/imageverify.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -213,31 +211,22 @@ void recordWithoutRun(EventLog* events, const std::string& path, int status)
     events->write(resultRecord(facts));
 }
 
-bool quiet()
-{
-    return cmdline::verbosity() == cmdline::Verbosity::Quiet;
-}
-
 } // namespace
 
 int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
-                 const StationCommand& command, EventLog* events, DeviceInfo* chosen)
+                 const StationCommand& command, bool quiet, EventLog* events, DeviceInfo* chosen)
 {
-    static bool interrupted;
-    interrupted = false;
+    bool interrupted = false;
     // A station's child leaves Ctrl-C to the station, and ends on its SIGTERM.
     if (!command.child)
-        onInterruptSignal([] { interrupted = true; });
-    static std::uint16_t ids[2];
-    ids[0] = vendorId;
-    ids[1] = productId;
+        onInterruptSignal([&interrupted] { interrupted = true; });
     const Presence presence = waitForDevice(
         platform, vendorId, productId, command.waitSeconds, 250,
-        [] {
-            if (!quiet())
-                std::fprintf(stderr, "waiting for the device %04x:%04x\n", ids[0], ids[1]);
+        [=] {
+            if (!quiet)
+                std::fprintf(stderr, "waiting for the device %04x:%04x\n", vendorId, productId);
         },
-        command.selection, [] { return interrupted; });
+        command.selection, [&interrupted] { return interrupted; });
     if (!command.child)
         onInterruptSignal({});
     int status = -1;
@@ -328,24 +317,24 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
         options.fetch == Options::Fetch::FtpClient ? online::Road::FtpClient : online::Road::Curl);
     if (options.online)
         s.session.dataRoot = dataRoot().root;
-    s.session.keyText = imageverify::trustedKeyText();
+    s.session.context = options.context;
     // The session's own limit comes first; this one is the station's over
     // it: the one given, and the wait of --confirm. Online without a limit:
     // the fetch's bound and the largest image the fetch takes.
     qint64 limit = options.timeoutMs > 0 ? options.timeoutMs : 30000 + s.session.image.size() / 2;
     if (options.online && options.timeoutMs <= 0)
-        limit = fetchlimits::current().deadlineMs + 30000 + fetchlimits::current().capBytes / 2;
+        limit = options.context.limits.deadlineMs + 30000 + options.context.limits.capBytes / 2;
     s.childTimeoutMs = int(std::min<qint64>(limit + s.session.confirmMs, std::numeric_limits<int>::max()));
     s.out = command.json ? nullptr : stdout;
     s.err = stderr;
-    s.quiet = quiet();
+    s.quiet = options.verbosity == cmdline::Verbosity::Quiet;
     s.terminal = !command.json && !s.quiet && isatty(fileno(stdout));
     s.events = events->enabled() ? events : nullptr;
 
     std::vector<DeviceInfo> one;
     if (!command.all && !command.watch) {
         DeviceInfo chosen;
-        if (const int status = chooseDevice(platform, vendorId, productId, command, events, &chosen);
+        if (const int status = chooseDevice(platform, vendorId, productId, command, s.quiet, events, &chosen);
             status >= 0)
             return status;
         one.push_back(chosen);

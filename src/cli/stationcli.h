@@ -46,12 +46,13 @@ bool openRecords(const StationCommand& command, EventLog* events, Options* optio
 // Prints the devices as a table (or as "device" records with --json).
 void printDevices(const std::vector<DeviceInfo>& devices, const StationCommand& command, EventLog* events);
 
-// The device of a one-device run: waits for it (command.waitSeconds),
-// checks the choice is clear and that it opens. Returns -1 with the device
-// in `chosen`, or the exit status (NoDevice, SeveralDevices, LinkFailure,
-// Interrupted by Ctrl-C), said on standard error and recorded.
+// The device of a one-device run: waits for it (command.waitSeconds; said
+// unless `quiet`), checks the choice is clear and that it opens. Returns -1
+// with the device in `chosen`, or the exit status (NoDevice,
+// SeveralDevices, LinkFailure, Interrupted by Ctrl-C), said on standard
+// error and recorded.
 int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
-                 const StationCommand& command, EventLog* events, DeviceInfo* chosen);
+                 const StationCommand& command, bool quiet, EventLog* events, DeviceInfo* chosen);
 
 // The cli's runs on `platform` (the native backend, or a virtual bus for a
 // rehearsal): --list; --all and --watch; and one device, as a station of

@@ -16,28 +16,18 @@
 namespace cmdline {
 
 namespace {
-std::atomic<int> g_verbosity{int(Verbosity::Normal)};
+std::atomic<int> g_filterLevel{int(Verbosity::Normal)};
 QtMessageHandler g_previousHandler = nullptr;
 
 void filteredHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    const Verbosity level = verbosity();
+    const Verbosity level = Verbosity(g_filterLevel.load());
     const bool pass = level == Verbosity::Verbose || type == QtCriticalMsg || type == QtFatalMsg ||
                       (level == Verbosity::Normal && type == QtWarningMsg);
     if (pass && g_previousHandler)
         g_previousHandler(type, context, message);
 }
 } // namespace
-
-Verbosity verbosity()
-{
-    return Verbosity(g_verbosity.load());
-}
-
-void setVerbosity(Verbosity level)
-{
-    g_verbosity.store(int(level));
-}
 
 QString versionLine(const QString& program)
 {
@@ -55,7 +45,7 @@ void addStandardOptions(QCommandLineParser& parser)
                                      "libcurl protocol).")});
 }
 
-int handleStandardOptions(QCommandLineParser& parser, bool parsed, const QString& program)
+int handleStandardOptions(QCommandLineParser& parser, bool parsed, const QString& program, Verbosity* level)
 {
     if (!parsed) {
         std::fprintf(stderr, "%s: %s (see --help)\n", qPrintable(program), qPrintable(parser.errorText()));
@@ -74,9 +64,10 @@ int handleStandardOptions(QCommandLineParser& parser, bool parsed, const QString
                      qPrintable(program));
         return 64;
     }
-    setVerbosity(parser.isSet(QStringLiteral("quiet"))     ? Verbosity::Quiet
+    if (level)
+        *level = parser.isSet(QStringLiteral("quiet"))     ? Verbosity::Quiet
                  : parser.isSet(QStringLiteral("verbose")) ? Verbosity::Verbose
-                                                           : Verbosity::Normal);
+                                                           : Verbosity::Normal;
     return -1;
 }
 
@@ -108,8 +99,9 @@ void provideRuntimeDir()
 #endif
 }
 
-void filterMessagesByVerbosity()
+void filterMessagesByVerbosity(Verbosity level)
 {
+    g_filterLevel.store(int(level));
     QtMessageHandler previous = qInstallMessageHandler(filteredHandler);
     if (!g_previousHandler)
         g_previousHandler = previous;

@@ -11,10 +11,6 @@ namespace cmdline {
 
 enum class Verbosity { Quiet, Normal, Verbose };
 
-// The level chosen on the command line, for the whole process.
-Verbosity verbosity();
-void setVerbosity(Verbosity level);
-
 // "<program> <version>".
 QString versionLine(const QString& program);
 
@@ -23,9 +19,11 @@ void addStandardOptions(QCommandLineParser& parser);
 
 // After `parser.parse(...)` returned `parsed`: prints the help or the
 // version on standard output and returns 0, prints the parser's error on
-// standard error and returns 64, or sets the verbosity and returns -1 (the
-// program goes on).
-int handleStandardOptions(QCommandLineParser& parser, bool parsed, const QString& program);
+// standard error and returns 64, or puts the level asked for in `level`
+// (when given) and returns -1 (the program goes on). The program hands the
+// level down to whatever prints or traces.
+int handleStandardOptions(QCommandLineParser& parser, bool parsed, const QString& program,
+                          Verbosity* level = nullptr);
 
 // True when `arguments` (without the program name) ask only for the help or
 // the version, so a program can answer before it needs a display.
@@ -37,8 +35,9 @@ bool asksForHelpOrVersion(int argc, char* argv[]);
 // the user's own and private; Qt then says what is wrong with it.
 void provideRuntimeDir();
 
-// For the programs that run unattended: debug output only with --verbose,
-// and with --quiet only critical messages.
-void filterMessagesByVerbosity();
+// Qt's messages at `level`: debug output only at Verbose, and at Quiet only
+// critical messages. Qt's message handler is one for the process, so the
+// level it filters at is kept with it.
+void filterMessagesByVerbosity(Verbosity level);
 
 } // namespace cmdline

@@ -8,7 +8,6 @@
 
 #include <curl/curl.h>
 
-#include <atomic>
 #include <cerrno>
 
 #ifdef _WIN32
@@ -17,20 +16,6 @@
 #else
 #include <unistd.h>
 #endif
-
-namespace {
-std::atomic<bool> g_curlTrace{true};
-}
-
-void setCurlTrace(bool on)
-{
-    g_curlTrace.store(on);
-}
-
-bool curlTrace()
-{
-    return g_curlTrace.load();
-}
 
 std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, UrlFetchFile* target)
 {
@@ -81,7 +66,7 @@ QString updateUrl(const QString& address, int port, const QString& path)
     return url + QLatin1Char('/') + escapedUrlPath(path);
 }
 
-int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t cap, int deadlineMs,
+int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t cap, int deadlineMs, bool trace,
              std::int64_t* announced, int* writeError)
 {
     UrlFetchFile target;
@@ -94,7 +79,7 @@ int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t ca
         curl_easy_setopt(handle, CURLOPT_URL, url.constData());
         curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &WriteToFile);
         curl_easy_setopt(handle, CURLOPT_WRITEDATA, &target);
-        curl_easy_setopt(handle, CURLOPT_VERBOSE, curlTrace() ? 1L : 0L);
+        curl_easy_setopt(handle, CURLOPT_VERBOSE, trace ? 1L : 0L);
         // A server that stops answering ends the fetch instead of the GUI.
         curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kCurlTimeoutSeconds);
         curl_easy_setopt(handle, CURLOPT_SERVER_RESPONSE_TIMEOUT, kCurlTimeoutSeconds);

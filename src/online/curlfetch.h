@@ -33,19 +33,15 @@ QString escapedUrlPath(const QString& path);
 // is not 21.
 QString updateUrl(const QString& address, int port, const QString& path);
 
-// libcurl's protocol trace on standard error: on for the window; the
-// unattended programs turn it on with --verbose only.
-void setCurlTrace(bool on);
-bool curlTrace();
-
 // Each wait of a transfer on the server ends after this long.
 constexpr long kCurlTimeoutSeconds = 5;
 
 // Fetches `url` into `localName` (local 8-bit encoding): at most `cap`
-// bytes, over within `deadlineMs`. Returns the libcurl result code, 0 only
+// bytes, over within `deadlineMs`, with libcurl's protocol trace on
+// standard error when `trace` is set. Returns the libcurl result code, 0 only
 // for a whole transfer; a file this call created is removed when the result
 // is not 0. `announced` receives the size the server gave, -1 for none;
 // `writeError` the errno of a local file that could not be created or
 // written, 0 when the failure was not local.
-int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t cap, int deadlineMs,
+int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t cap, int deadlineMs, bool trace,
              std::int64_t* announced = nullptr, int* writeError = nullptr);

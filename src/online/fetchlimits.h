@@ -1,7 +1,9 @@
 // Bounds on every fetch from the update server: a deadline for the whole of
-// a download and a cap on the bytes kept. The build settles both
-// (UPDATER_FETCH_DEADLINE_SECONDS, UPDATER_FETCH_CAP_BYTES); tests and the
-// simulator may set smaller ones so a misbehaving server costs them seconds.
+// a download and a cap on the bytes kept. The build settles the defaults
+// (UPDATER_FETCH_DEADLINE_SECONDS, UPDATER_FETCH_CAP_BYTES); a program hands
+// the ones it uses down with its online::Context (online/context.h), so a
+// test or the simulator may give smaller ones and a misbehaving server costs
+// them seconds.
 #pragma once
 
 #include <chrono>
@@ -16,17 +18,14 @@ struct Limits {
 
 // The build's settings.
 Limits buildLimits();
-// What the fetches use now: the build's settings unless set() chose others.
-Limits current();
-// Limits with a deadline or a cap of 0 or less restore the build's.
-void set(const Limits& limits);
 
 // One download from the user's point of view (the version list, the image
 // and the files beside it) shares one deadline: the first Scope on a thread
-// starts it, nested Scopes keep it, the last one to end clears it.
+// starts it from `limits`, nested Scopes keep it, the last one to end
+// clears it.
 class Scope {
 public:
-    Scope();
+    explicit Scope(const Limits& limits);
     ~Scope();
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;
@@ -35,10 +34,10 @@ private:
     bool owner_;
 };
 
-// When the fetch starting now must be over: the deadline from now, or the
-// open Scope's end when that comes first.
-std::chrono::steady_clock::time_point fetchDeadline();
+// When the fetch starting now must be over: the deadline of `limits` from
+// now, or the open Scope's end when that comes first.
+std::chrono::steady_clock::time_point fetchDeadline(const Limits& limits);
 // The same as milliseconds from now, never below 0.
-int remainingMs();
+int remainingMs(const Limits& limits);
 
 } // namespace fetchlimits

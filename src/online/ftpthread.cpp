@@ -57,8 +57,8 @@ void FtpThread::FetchOnce(QString name, QString dir)
     client.SetServerInfo(updateServerAddress(), updateServerUser(), updateServerPassword(),
                          updateServerPort());
     // Bounded like every fetch: a misbehaving server costs one deadline.
-    client.SetDeadline(fetchlimits::fetchDeadline());
-    client.SetTransferCap(fetchlimits::current().capBytes);
+    client.SetDeadline(fetchlimits::fetchDeadline(limits));
+    client.SetTransferCap(limits.capBytes);
     client.Login();
     const std::string remote = name.toUtf8().toStdString();
     if (client.GetFileSize(remote) > 0) {

@@ -4,6 +4,8 @@
 // destructor does that and waits, so the thread never outlives its object.
 #pragma once
 
+#include "online/fetchlimits.h"
+
 #include <QMutex>
 #include <QString>
 #include <QThread>
@@ -30,6 +32,10 @@ public:
 
     // Turns finished so far, for an owner that wants to see progress.
     int TurnsDone() const { return turns.load(); }
+
+    // The bounds of each turn's fetch; set only while the thread is not
+    // running.
+    fetchlimits::Limits limits = fetchlimits::buildLimits();
 
 protected:
     void run() override;

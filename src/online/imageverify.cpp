@@ -3,8 +3,6 @@
 #include "image/firmwareimage.h"
 
 #include <QCryptographicHash>
-#include <QMutex>
-#include <QMutexLocker>
 
 #include <algorithm>
 
@@ -13,9 +11,6 @@
 namespace imageverify {
 
 namespace {
-QMutex g_keyMutex;
-QString g_keyOverride; // null: the build's key
-
 bool sodiumReady()
 {
     return sodium_init() >= 0; // 1: already initialised, also fine
@@ -91,16 +86,9 @@ bool parsePublicKey(const QString& text, QByteArray* key)
     return true;
 }
 
-QString trustedKeyText()
+QString buildKeyText()
 {
-    QMutexLocker lock(&g_keyMutex);
-    return g_keyOverride.isNull() ? QStringLiteral(UPDATER_SIGNING_PUBLIC_KEY) : g_keyOverride;
-}
-
-void setTrustedKeyText(const QString& text)
-{
-    QMutexLocker lock(&g_keyMutex);
-    g_keyOverride = text;
+    return QStringLiteral(UPDATER_SIGNING_PUBLIC_KEY);
 }
 
 bool makeKeyPair(QByteArray* publicKey, QByteArray* secretKey)

@@ -55,11 +55,9 @@ bool parseDigestLine(const QByteArray& text, const QString& fileName, QByteArray
 
 // A public key written as 64 hex digits or as base64 of its 32 bytes.
 bool parsePublicKey(const QString& text, QByteArray* key);
-// The key the image must be signed with: the build's setting, unless a test
-// chose another with setTrustedKeyText (a null text restores the build's).
-// Empty when images need no signature.
-QString trustedKeyText();
-void setTrustedKeyText(const QString& text);
+// The build's key (UPDATER_SIGNING_PUBLIC_KEY): the one an online::Context
+// starts with. Empty when images need no signature.
+QString buildKeyText();
 
 // Ed25519 through libsodium.
 bool makeKeyPair(QByteArray* publicKey, QByteArray* secretKey);

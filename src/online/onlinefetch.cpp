@@ -39,7 +39,8 @@ QString where(const Source& source, const QString& remote)
     return QStringLiteral("%1:%2, %3").arg(source.address).arg(source.port).arg(remote);
 }
 
-Fetched fetchToMemory(const Source& source, const QString& remote, const PrivateDir& dir, std::int64_t cap)
+Fetched fetchToMemory(const Source& source, const QString& remote, const PrivateDir& dir, std::int64_t cap,
+                      const Context& context)
 {
     Fetched f;
     // The names come from the server layout; one leading out of the
@@ -55,7 +56,7 @@ Fetched fetchToMemory(const Source& source, const QString& remote, const Private
         int writeError = 0;
         f.curlCode =
             fetchUrl(updateUrl(source.address, source.port, remote).toLatin1(), QFile::encodeName(local), cap,
-                     fetchlimits::remainingMs(), &announced, &writeError);
+                     fetchlimits::remainingMs(context.limits), context.verbose, &announced, &writeError);
         if (writeError != 0) {
             f.local = {writeError, local};
             f.why = QStringLiteral("%1: %2").arg(local, qt_error_string(writeError));
@@ -75,7 +76,7 @@ Fetched fetchToMemory(const Source& source, const QString& remote, const Private
     } else {
         const FtpServer server{source.address, source.port, updateServerUser(), updateServerPassword()};
         const FtpFetch fetch =
-            fetchWithFtpClient(server, remote, dir.path(), cap, fetchlimits::fetchDeadline());
+            fetchWithFtpClient(server, remote, dir.path(), cap, fetchlimits::fetchDeadline(context.limits));
         // A size of 0 is a file that is there and empty, as on the other road.
         if (fetch.outcome == FtpFetch::Outcome::Missing && fetch.announced != 0) {
             f.state = Fetched::State::Missing;
@@ -143,7 +144,8 @@ QString counterFileOf(const QString& dataRoot)
     return dataRoot + QStringLiteral("/release-counters");
 }
 
-ListResult fetchVersionList(const Source& source, const QString& serverPath, const QString& localDir)
+ListResult fetchVersionList(const Source& source, const QString& serverPath, const QString& localDir,
+                            const Context& context)
 {
     ListResult result;
     PrivateDir dir(localDir);
@@ -154,7 +156,7 @@ ListResult fetchVersionList(const Source& source, const QString& serverPath, con
     }
     Source curl = source;
     curl.road = Road::Curl; // lists always come through libcurl
-    const Fetched f = fetchToMemory(curl, serverPath, dir, kVersionListCap);
+    const Fetched f = fetchToMemory(curl, serverPath, dir, kVersionListCap, context);
     result.local = f.local;
     if (f.state != Fetched::State::Ok) {
         result.why = f.why;
@@ -175,7 +177,8 @@ ListResult fetchVersionList(const Source& source, const QString& serverPath, con
     return result;
 }
 
-FileResult fetchFileInto(const Source& source, const QString& remote, const QString& localDir)
+FileResult fetchFileInto(const Source& source, const QString& remote, const QString& localDir,
+                         const Context& context)
 {
     FileResult result;
     PrivateDir dir(localDir);
@@ -185,7 +188,7 @@ FileResult fetchFileInto(const Source& source, const QString& remote, const QStr
         result.why = QStringLiteral("%1: %2").arg(dir.failedPath(), qt_error_string(dir.error()));
         return result;
     }
-    const Fetched f = fetchToMemory(source, remote, dir, fetchlimits::current().capBytes);
+    const Fetched f = fetchToMemory(source, remote, dir, context.limits.capBytes, context);
     result.curlCode = f.curlCode;
     result.why = f.why;
     result.local = f.local;
@@ -236,14 +239,15 @@ ImageResult fetchVerifiedImage(const ImageRequest& request)
         r.local = {dir.error(), dir.failedPath()};
         return r;
     }
-    const Fetched image = fetchToMemory(request.source, remote, dir, fetchlimits::current().capBytes);
+    const Fetched image =
+        fetchToMemory(request.source, remote, dir, request.context.limits.capBytes, request.context);
     if (image.state != Fetched::State::Ok) {
         ImageResult r = failed(image.why);
         r.local = image.local;
         return r;
     }
     const auto companion = [&](const QString& suffix, std::int64_t cap) {
-        const Fetched f = fetchToMemory(request.source, remote + suffix, dir, cap);
+        const Fetched f = fetchToMemory(request.source, remote + suffix, dir, cap, request.context);
         imageverify::Companion c;
         c.state = f.state == Fetched::State::Ok        ? imageverify::Companion::State::Present
                   : f.state == Fetched::State::Missing ? imageverify::Companion::State::Absent
@@ -252,17 +256,19 @@ ImageResult fetchVerifiedImage(const ImageRequest& request)
         return c;
     };
     QString detail;
-    if (imageverify::verifyImage(image.bytes, fileName, offered, -1, companion, request.keyText, &detail) !=
-        imageverify::Verdict::Ok)
+    if (imageverify::verifyImage(image.bytes, fileName, offered, -1, companion, request.context.keyText,
+                                 &detail) != imageverify::Verdict::Ok)
         return failed(where(request.source, remote) + QStringLiteral(": ") + detail);
 
-    if (!request.keyText.isEmpty()) {
+    if (!request.context.keyText.isEmpty()) {
         QByteArray key;
-        imageverify::parsePublicKey(request.keyText, &key); // verifyImage refused a key it cannot read
+        imageverify::parsePublicKey(request.context.keyText,
+                                    &key); // verifyImage refused a key it cannot read
         const QString metaPath = release::metadataPath(request.model);
-        const Fetched meta = fetchToMemory(request.source, metaPath, dir, release::kMetadataCap);
+        const Fetched meta =
+            fetchToMemory(request.source, metaPath, dir, release::kMetadataCap, request.context);
         const Fetched sig = fetchToMemory(request.source, metaPath + QStringLiteral(".sig"), dir,
-                                          imageverify::kSignatureBytes);
+                                          imageverify::kSignatureBytes, request.context);
         if (meta.state != Fetched::State::Ok || sig.state != Fetched::State::Ok)
             return failed(where(request.source, metaPath) +
                           QStringLiteral(": the signed release metadata could not be had"));
@@ -288,16 +294,16 @@ ImageResult fetchVerifiedImage(const ImageRequest& request)
 }
 
 ImageResult fetchNewest(const Source& source, const QString& dataRoot, int deviceFirmware,
-                        const QString& keyText, bool* upToDate)
+                        const Context& context, bool* upToDate)
 {
-    const fetchlimits::Scope bounded;
+    const fetchlimits::Scope bounded(context.limits);
     *upToDate = false;
     const QString model = modelDirectory(deviceFirmware);
     if (model.isEmpty())
         return failed(QStringLiteral("firmware %1 belongs to no model").arg(deviceFirmware));
     const QString localDir = dataRoot + QStringLiteral("/file");
     QDir().mkpath(localDir);
-    const ListResult list = fetchVersionList(source, versionListPath(model), localDir);
+    const ListResult list = fetchVersionList(source, versionListPath(model), localDir, context);
     if (!list.ok) {
         ImageResult r = failed(list.why);
         r.local = list.local;
@@ -310,7 +316,7 @@ ImageResult fetchNewest(const Source& source, const QString& dataRoot, int devic
         return ImageResult();
     }
     return fetchVerifiedImage(
-        {source, localDir, model, list.version, deviceFirmware, keyText, counterFileOf(dataRoot)});
+        {source, localDir, model, list.version, deviceFirmware, context, counterFileOf(dataRoot)});
 }
 
 } // namespace online

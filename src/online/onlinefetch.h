@@ -12,6 +12,8 @@
 // one the model's signed release metadata names (release.h).
 #pragma once
 
+#include "online/context.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -51,10 +53,15 @@ struct ListResult {
     QString why;     // what failed
     LocalFailure local;
 };
+// Every fetch below is bounded by the context's limits (inside the thread's
+// open fetchlimits::Scope, by its deadline as well) and traced as the
+// context says.
+
 // The version list at `serverPath`, through libcurl, via a private
 // directory under `localDir`: at most kVersionListCap bytes, its first line
 // only, which must be a version number. Nothing stays on disk.
-ListResult fetchVersionList(const Source& source, const QString& serverPath, const QString& localDir);
+ListResult fetchVersionList(const Source& source, const QString& serverPath, const QString& localDir,
+                            const Context& context);
 
 struct ImageRequest {
     Source source;
@@ -62,7 +69,7 @@ struct ImageRequest {
     QString model;          // the model directory on the server
     QString version;        // what the list offers
     int deviceFirmware = 0; // 0: not known (then only the model is checked)
-    QString keyText;        // the trusted key; empty: no signatures
+    Context context;        // its key (empty: no signatures), limits, trace
     QString counterFile;    // where release counters are kept
 };
 struct ImageResult {
@@ -85,7 +92,8 @@ struct FileResult {
 // One file with no checks: fetched into a private directory under
 // `localDir`, then renamed to localDir + "/" + remote. A file that arrived
 // empty leaves no local file. `localDir` must exist.
-FileResult fetchFileInto(const Source& source, const QString& remote, const QString& localDir);
+FileResult fetchFileInto(const Source& source, const QString& remote, const QString& localDir,
+                         const Context& context);
 
 // The whole road for a session without a window: the version list of the
 // device's model, then, when it offers a newer version, that image.
@@ -93,7 +101,7 @@ FileResult fetchFileInto(const Source& source, const QString& remote, const QStr
 // "file" directory and release counters beside it. `upToDate` is set when
 // the list offers nothing newer (the result then is not ok, with no why).
 ImageResult fetchNewest(const Source& source, const QString& dataRoot, int deviceFirmware,
-                        const QString& keyText, bool* upToDate);
+                        const Context& context, bool* upToDate);
 
 // Where the release counters of a data root are kept.
 QString counterFileOf(const QString& dataRoot);

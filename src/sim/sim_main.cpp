@@ -135,7 +135,7 @@ int main(int argc, char* argv[])
         QByteArray key;
         if (!imageverify::parsePublicKey(parser.value("trusted-key"), &key))
             return usage(QStringLiteral("--trusted-key needs 64 hex digits or 32 bytes in base64"));
-        imageverify::setTrustedKeyText(parser.value("trusted-key"));
+        options.context.keyText = parser.value("trusted-key");
     }
 
     // The faults: those of every device, then each device's own.
@@ -192,7 +192,7 @@ int main(int argc, char* argv[])
         device->second->setExpectedDspLength(header.dspLength);
         device->second->setNextFirmwareNumber(std::uint16_t(header.version));
     };
-    const bool quiet = cmdline::verbosity() == cmdline::Verbosity::Quiet;
+    const bool quiet = options.verbosity == cmdline::Verbosity::Quiet;
     hooks.verify = [&models, quiet](const cli::DeviceInfo& d, const QString& imagePath, QString* said) {
         const auto device = models.find(d.path);
         if (device == models.end()) {

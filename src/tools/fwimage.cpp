@@ -37,6 +37,9 @@
 
 namespace {
 
+// -q/--quiet, read from the command line before the command runs.
+bool g_quiet = false;
+
 const char kUsage[] = "usage: fwimage pack --dsp FILE --arm FILE --version N -o OUT\n"
                       "       fwimage sample --dsp-size N --arm-size N --version N [--seed N] -o OUT\n"
                       "       fwimage show FILE\n"
@@ -171,7 +174,7 @@ int writeImage(const QString& out, const QByteArray& image)
 {
     if (!writeAll(out, image))
         return fail(QStringLiteral("cannot write %1").arg(out));
-    if (cmdline::verbosity() != cmdline::Verbosity::Quiet)
+    if (!g_quiet)
         std::printf("%s: %d bytes\n", qPrintable(out), image.size());
     return 0;
 }
@@ -347,7 +350,7 @@ int releaseImage(const QStringList& args)
     const QByteArray signature = imageverify::sign(text, secretKey);
     if (signature.isEmpty() || !writeAll(out, text) || !writeAll(out + QStringLiteral(".sig"), signature))
         return fail(QStringLiteral("cannot write %1").arg(out));
-    if (cmdline::verbosity() != cmdline::Verbosity::Quiet)
+    if (!g_quiet)
         std::printf("%s: release %llu of %s/%s, version %s\n", qPrintable(out),
                     static_cast<unsigned long long>(counter), qPrintable(model), qPrintable(m.file),
                     qPrintable(m.version));
@@ -396,10 +399,8 @@ int main(int argc, char* argv[])
             return 0;
         }
         if (word == QLatin1String("-q") || word == QLatin1String("--quiet"))
-            cmdline::setVerbosity(cmdline::Verbosity::Quiet);
-        else if (word == QLatin1String("-v") || word == QLatin1String("--verbose"))
-            cmdline::setVerbosity(cmdline::Verbosity::Verbose);
-        else
+            g_quiet = true;
+        else if (word != QLatin1String("-v") && word != QLatin1String("--verbose"))
             break;
         args.removeFirst();
     }

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <functional>
-#include <string>
 
 class USBThread;
 

@@ -11,7 +11,6 @@
 #include "cli/eventlog.h"
 #include "cli/station.h"
 #include "image/firmwareimage.h"
-#include "online/fetchlimits.h"
 #include "online/testserver.h"
 #include "support/rig.h"
 
@@ -88,7 +87,8 @@ void StationTest::listAndSelect()
     for (int i = 0; i < 3; ++i) {
         models.push_back(std::make_shared<DeviceModel>());
         models.back()->setFirmwareNumber(std::uint16_t(3201 + i));
-        paths.push_back(rig.bus.plug(VirtualHidBus::deviceInterface(models.back(), {}, "SN" + std::to_string(i))));
+        paths.push_back(
+            rig.bus.plug(VirtualHidBus::deviceInterface(models.back(), {}, "SN" + std::to_string(i))));
     }
     // A device of the model that never answers.
     paths.push_back(rig.bus.plug(VirtualHidBus::deviceInterface(nullptr, {}, "SILENT")));
@@ -294,34 +294,40 @@ void StationTest::onlineSessions()
     // version reply, on either fetch road, and writes exactly the verified
     // bytes: two devices, one already up to date, one of no model; no
     // scratch left behind. Then a drip-fed download cut short by the
-    // session's time limit while it still runs: nothing is written.
+    // session's time limit while it still runs: nothing is written. Given a
+    // trusted key, a session takes no unsigned image.
     const QByteArray image = sampleImage(400, 1000, 3215);
-    const std::pair<online::Road, bool> runs[] = {
-        {online::Road::Curl, false}, {online::Road::FtpClient, false}, {online::Road::Curl, true}};
-    for (const auto& [road, drip] : runs) {
+    const std::tuple<online::Road, bool, bool> runs[] = {{online::Road::Curl, false, false},
+                                                         {online::Road::FtpClient, false, false},
+                                                         {online::Road::Curl, true, false},
+                                                         {online::Road::Curl, false, true}};
+    for (const auto& [road, drip, keyed] : runs) {
         ScriptedServer server;
         server.faultFile = "KRV3200/3215.bin";
         server.files = {{"KRV3200/KRV3200.txt", "3215\n"}, {server.faultFile, image.toStdString()}};
         server.stream = drip ? ScriptedServer::Stream::Drip : server.stream;
         server.start();
-        fetchlimits::set({4000, 1 << 20});
         Rig rig(false);
         const std::map<std::string, int> expected =
             drip ? std::map<std::string, int>{{"A", Timeout}}
-                 : std::map<std::string, int>{
-                       {"A", Success}, {"B", Success}, {"C", UpToDate}, {"D", DownloadFailed}};
+                 : std::map<std::string, int>{{"A", keyed ? DownloadFailed : Success},
+                                              {"B", keyed ? DownloadFailed : Success},
+                                              {"C", UpToDate},
+                                              {"D", DownloadFailed}};
         std::map<std::string, std::shared_ptr<DeviceModel>> models;
         std::vector<DeviceInfo> devices;
         for (const auto& [serial, status] : expected) {
             auto& m = models[serial] = std::make_shared<DeviceModel>();
-            m->setFirmwareNumber(status == UpToDate ? 3215 : status == DownloadFailed ? 999 : 3201);
-            devices.push_back({rig.bus.plug(VirtualHidBus::deviceInterface(m, {}, serial)), serial, {}, true, {}});
+            m->setFirmwareNumber(serial == "C" ? 3215 : serial == "D" ? 999 : 3201);
+            devices.push_back(
+                {rig.bus.plug(VirtualHidBus::deviceInterface(m, {}, serial)), serial, {}, true, {}});
         }
         const QString root = dir_.filePath(QStringLiteral("online-%1-%2").arg(int(road)).arg(drip));
         StationOptions s = options(&rig.bus); // the image given is replaced by the fetched one
         s.session.online = true;
         s.session.source = {road, QStringLiteral("127.0.0.1"), server.port()};
         s.session.dataRoot = root;
+        s.session.context = {QString(keyed ? 64 : 0, QLatin1Char('a')), {4000, 1 << 20}, false};
         s.session.timeoutMs = drip ? 1500 : 20000;
         Station station(s);
         QElapsedTimer clock;
@@ -344,7 +350,6 @@ void StationTest::onlineSessions()
         QStringList commands;
         for (const std::string& c : server.finish())
             commands << QString::fromStdString(c);
-        fetchlimits::set({});
         QCOMPARE(commands.filter(QRegularExpression("^RETR .*3215\\.bin$")).size(), drip ? 1 : 2);
     }
 }
@@ -484,8 +489,9 @@ void StationTest::waits()
     // unopenable is reported once the time is up.
     VirtualHidBus bus, empty;
     std::string plugged;
-    QTimer::singleShot(
-        300, &bus, [&] { plugged = bus.plug(VirtualHidBus::deviceInterface(std::make_shared<DeviceModel>())); });
+    QTimer::singleShot(300, &bus, [&] {
+        plugged = bus.plug(VirtualHidBus::deviceInterface(std::make_shared<DeviceModel>()));
+    });
     static int waitingCalls = 0;
     const auto wait = [](VirtualHidBus& b, double s) {
         return waitForDevice(b, 0x0483, 0x0525, s, 50, [] { ++waitingCalls; });
@@ -519,7 +525,7 @@ void StationTest::cliCommandLine()
         {{"--help"}, 0, nullptr, false},
         {{}, cli::Usage, "", true},
         {{"--image", "x.fw", "--wait-device", "soon"}, cli::Usage, "", true},
-        {{"--server", "nohost"}, cli::Usage, "", true},
+        {{"--server", "host:0"}, cli::Usage, "", true},
         {{"--all", "--watch", "--image", "x.fw"}, cli::Usage, "", true},
         {{"--all", "--serial", "S", "--image", "x.fw"}, cli::Usage, "", true},
         {{"--image", "x.fw", "--log", "/nonexistent-dir/log"}, cli::Usage, "", true},

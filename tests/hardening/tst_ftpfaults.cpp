@@ -14,7 +14,6 @@
 #include "app/checkupdate.h"
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
-#include "online/fetchlimits.h"
 #include "online/imageverify.h"
 #include "online/onlinefetch.h"
 #include "online/release.h"
@@ -196,14 +195,14 @@ void FtpFaultTest::onlineRoad()
     ScopedServices services;
     int status = -1; // the window's exit status; -1: the process would go on
     services.server({QStringLiteral("127.0.0.1"), server.port()}).exit([&](int s) { status = s; });
-    fetchlimits::set({deadlineMs, 1 << 20});
-    imageverify::setTrustedKeyText(r.key ? QString::fromLatin1(publicKey.toHex()) : QString());
 
     Rig rig;
     rig.device->setFirmwareNumber(3201);
     const QTemporaryDir dir;
     Boxes boxes;
     MainWindow w;
+    w.onlineContext = {
+        r.key ? QString::fromLatin1(publicKey.toHex()) : QString(), {deadlineMs, 1 << 20}, false};
     w.appDirPath = dir.path();
     w.Slot_CheckFile();
     const auto tree = [&] {
@@ -245,9 +244,6 @@ void FtpFaultTest::onlineRoad()
         QTRY_VERIFY_WITH_TIMEOUT(status >= 0, 20000);
     }
     const std::vector<std::string> commands = server.finish();
-    qInfo("fetch %lld ms, server done after %lld ms", elapsed, clock.elapsed());
-    fetchlimits::set({});
-    imageverify::setTrustedKeyText(QString());
 
     // Every notice answered; the success notice only for a good run.
     QList<notices::Id> notices = boxes.ids();

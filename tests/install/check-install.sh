@@ -79,7 +79,7 @@ rows=(
   "firmware-updater|--version|0|^firmware-updater [0-9.]+$|"
   "firmware-updater|--help|0|^Usage: .*--check-update.*--virtual-device|"
   "firmware-updater|--bogus|64|^$|firmware-updater: Unknown option 'bogus'"
-  "firmware-updater|--server nonsense|64|^$|--server needs HOST:PORT"
+  "firmware-updater|--server nonsense:21x|64|^$|--server needs HOST\\[:PORT\\]"
   "headless:firmware-updater|$home/s.fw|69|^$|^firmware-updater: no display to show the window on"
   "firmware-updater-cli|--version|0|^firmware-updater-cli [0-9.]+$|"
   "firmware-updater-cli|-q -v --image x|64|^$|exclude each other"
