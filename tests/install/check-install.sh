@@ -34,13 +34,13 @@ done
 zcat "$root/share/man/man1/firmware-updater-cli.1.gz" | grep -q 'does not hold exactly' &&
   fail "firmware-updater-cli.1 lists a status the cli cannot end with"
 
-# ---- the window names its desktop entry's window class and carries an icon
+# ---- the window (on this Xvfb, whatever platform the caller names) has its desktop entry's class and an icon
 if command -v xvfb-run >/dev/null && command -v xprop >/dev/null; then
   wmclass=$(grep '^StartupWMClass=' "$root/share/applications/$app.desktop" | cut -d= -f2)
   # shellcheck disable=SC2016
-  props=$(HOME="$home" timeout 60 xvfb-run -a sh -c '"$1" >/dev/null 2>&1 & pid=$!
-    for _ in $(seq 100); do xprop -name QVNBOOTLOADER WM_CLASS _NET_WM_ICON 2>/dev/null | grep -q "^_NET" && break
-      sleep 0.1; done
+  props=$(HOME="$home" QT_QPA_PLATFORM=xcb timeout 90 xvfb-run -a sh -c '"$1" >/dev/null 2>&1 & pid=$!
+    for _ in $(seq 600); do xprop -name QVNBOOTLOADER WM_CLASS _NET_WM_ICON 2>/dev/null | grep -q "^_NET" && break
+      kill -0 $pid 2>/dev/null || break; sleep 0.1; done
     xprop -name QVNBOOTLOADER WM_CLASS _NET_WM_ICON 2>/dev/null | grep -v "^\s"; kill $pid' _ "$bin/firmware-updater")
   grep -q "^WM_CLASS(STRING) = \"[^\"]*\", \"$wmclass\"$" <<<"$props" || fail "window class, not '$wmclass': $props"
   grep -q '^_NET_WM_ICON(CARDINAL)' <<<"$props" || fail "window without an icon: $props"
