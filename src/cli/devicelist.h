@@ -39,10 +39,8 @@ void queryFirmwareNumbers(HidPlatform& platform, std::vector<DeviceInfo>* device
 // is no path of the system and is never shown.
 std::string shownPath(const std::string& path);
 
-// Text from a device (serial, location, path) fit for a terminal: control
-// characters, DEL and the C1 controls appear as \n, \t, \xNN or \u00NN,
-// a backslash as \\, so no device can move the cursor, clear the screen or
-// forge a line. JSON records keep the exact value.
+// Text from a device (serial, location, path) fit for a terminal
+// (core/terminaltext.h). JSON records keep the exact value.
 std::string printable(const std::string& text);
 
 // Which device a run is told to use: a path (as shown or as the backend's

@@ -63,11 +63,12 @@ bool mayKeepDataIn(const QString& dir)
     bool writable = QFileInfo(dir).isWritable();
 #ifdef Q_OS_UNIX
     // Writable is not enough (root may write anywhere, a group may share a
-    // folder): only a directory this user owns is the program's own, never
-    // a copy in another user's folder.
+    // folder): only a directory this user owns and no one else may write is
+    // the program's own, never a copy in another user's or a shared folder
+    // (the online update refuses one of those).
     struct stat info;
-    writable =
-        writable && ::stat(QFile::encodeName(dir).constData(), &info) == 0 && info.st_uid == ::geteuid();
+    writable = writable && ::stat(QFile::encodeName(dir).constData(), &info) == 0 &&
+               info.st_uid == ::geteuid() && (info.st_mode & S_IWOTH) == 0;
 #endif
     return writable;
 }

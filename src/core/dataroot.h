@@ -33,8 +33,9 @@ DataRoot decideDataRoot(const QString& appDir, bool appDirWritable, const QStrin
 QString explainWriteFailure(const QString& path, int error, QString* reason);
 
 // Whether the program's directory `dir` may hold its data (a portable
-// copy): writable and owned by this user, so no one (root least of all)
-// keeps data in, or writes downloads through, another user's folder.
+// copy): writable, owned by this user and not writable by others, so no one
+// (root least of all) keeps data in, or writes downloads through, another
+// user's or a shared folder.
 bool mayKeepDataIn(const QString& dir);
 
 // The decision for this process, from QCoreApplication::applicationDirPath()

@@ -1,5 +1,6 @@
 #include "online/curlfetch.h"
 
+#include "core/terminaltext.h"
 #include "online/privatefiles.h"
 #include "online/updateserver.h"
 
@@ -16,6 +17,24 @@
 #else
 #include <unistd.h>
 #endif
+
+namespace {
+// libcurl's trace, as its own verbose output shows it ("* " its notes, "< "
+// what the server said, "> " what was sent), but escaped line by line: a
+// server's replies and libcurl's texts about them are the server's words.
+int traceEscaped(CURL*, curl_infotype type, char* data, std::size_t size, void*)
+{
+    const char* mark = type == CURLINFO_TEXT ? "* " : type == CURLINFO_HEADER_IN ? "< " : "> ";
+    if (type != CURLINFO_TEXT && type != CURLINFO_HEADER_IN && type != CURLINFO_HEADER_OUT)
+        return 0; // data and TLS bytes are not shown, as by libcurl's own trace
+    for (const QByteArray& line : QByteArray(data, int(size)).split('\n')) {
+        const QByteArray shown = line.endsWith('\r') ? line.left(line.size() - 1) : line;
+        if (!shown.isEmpty())
+            std::fprintf(stderr, "%s%s\n", mark, terminaltext::printable(shown.toStdString()).c_str());
+    }
+    return 0;
+}
+} // namespace
 
 std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, UrlFetchFile* target)
 {
@@ -67,7 +86,7 @@ QString updateUrl(const QString& address, int port, const QString& path)
 }
 
 int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t cap, int deadlineMs, bool trace,
-             std::int64_t* announced, int* writeError)
+             std::int64_t* announced, int* writeError, bool askSize)
 {
     UrlFetchFile target;
     target.fileName = localName.constData();
@@ -80,6 +99,7 @@ int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t ca
         curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &WriteToFile);
         curl_easy_setopt(handle, CURLOPT_WRITEDATA, &target);
         curl_easy_setopt(handle, CURLOPT_VERBOSE, trace ? 1L : 0L);
+        curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, &traceEscaped);
         // A server that stops answering ends the fetch instead of the GUI.
         curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kCurlTimeoutSeconds);
         curl_easy_setopt(handle, CURLOPT_SERVER_RESPONSE_TIMEOUT, kCurlTimeoutSeconds);
@@ -89,6 +109,7 @@ int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t ca
         // deadline. A size announced above the cap is refused up front.
         curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, static_cast<long>(deadlineMs > 0 ? deadlineMs : 1));
         curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(cap));
+        curl_easy_setopt(handle, CURLOPT_IGNORE_CONTENT_LENGTH, askSize ? 0L : 1L); // FTP: no SIZE
         curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
         result = curl_easy_perform(handle);
         curl_easy_getinfo(handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);

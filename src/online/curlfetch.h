@@ -42,6 +42,10 @@ constexpr long kCurlTimeoutSeconds = 5;
 // for a whole transfer; a file this call created is removed when the result
 // is not 0. `announced` receives the size the server gave, -1 for none;
 // `writeError` the errno of a local file that could not be created or
-// written, 0 when the failure was not local.
+// written, 0 when the failure was not local. libcurl asks for the size
+// first and takes a refused SIZE for a missing file (result 78); with
+// `askSize` false it sends RETR without asking, so only a refused RETR is
+// a missing file. `trace`: libcurl's protocol trace on standard error,
+// escaped (core/terminaltext.h).
 int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t cap, int deadlineMs, bool trace,
-             std::int64_t* announced = nullptr, int* writeError = nullptr);
+             std::int64_t* announced = nullptr, int* writeError = nullptr, bool askSize = true);

@@ -3,8 +3,9 @@
 // commands the online update needs. One object serves one download: created,
 // given the server, logged in, asked for a file, destroyed. Every command
 // sent, every reply received and every failure is traced through
-// ftpTrace(). The client is free of Qt; the QString convenience overload and
-// the trace sink's Qt implementation live in ftpclient_qt.cpp.
+// ftpTrace(), escaped (core/terminaltext.h). The client is free of Qt; the
+// QString convenience overload and the trace sink's Qt implementation live
+// in ftpclient_qt.cpp.
 #pragma once
 
 #include "online/socketshim.h"
@@ -17,6 +18,7 @@
 class QString;
 
 // One line of the client's debug trace. Implemented on top of qDebug.
+// Server text in it is escaped there, the protocol's CR LF at its end left out.
 void ftpTrace(const std::string& text);
 
 class FtpClient {

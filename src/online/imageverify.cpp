@@ -114,6 +114,18 @@ QByteArray sign(const QByteArray& data, const QByteArray& secretKey)
     return signature;
 }
 
+QByteArray publicKeyOfSeed(const QByteArray& secretKey)
+{
+    if (!sodiumReady() || secretKey.size() != crypto_sign_SECRETKEYBYTES)
+        return QByteArray();
+    QByteArray publicKey(crypto_sign_PUBLICKEYBYTES, '\0'), again(crypto_sign_SECRETKEYBYTES, '\0');
+    crypto_sign_seed_keypair(reinterpret_cast<unsigned char*>(publicKey.data()),
+                             reinterpret_cast<unsigned char*>(again.data()),
+                             reinterpret_cast<const unsigned char*>(secretKey.constData()));
+    sodium_memzero(again.data(), std::size_t(again.size()));
+    return publicKey;
+}
+
 bool signatureValid(const QByteArray& data, const QByteArray& signature, const QByteArray& publicKey)
 {
     if (!sodiumReady() || signature.size() != crypto_sign_BYTES ||

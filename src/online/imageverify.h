@@ -62,6 +62,9 @@ QString buildKeyText();
 // Ed25519 through libsodium.
 bool makeKeyPair(QByteArray* publicKey, QByteArray* secretKey);
 QByteArray sign(const QByteArray& data, const QByteArray& secretKey);
+// The public key of a secret key's seed (its first 32 bytes); empty for a
+// key of another size. A whole secret key ends with exactly this.
+QByteArray publicKeyOfSeed(const QByteArray& secretKey);
 bool signatureValid(const QByteArray& data, const QByteArray& signature, const QByteArray& publicKey);
 
 // The header version of an image that passes the format checks; false for

@@ -54,9 +54,16 @@ Fetched fetchToMemory(const Source& source, const QString& remote, const Private
     if (source.road == Road::Curl) {
         std::int64_t announced = -1;
         int writeError = 0;
+        const QByteArray url = updateUrl(source.address, source.port, remote).toLatin1();
         f.curlCode =
-            fetchUrl(updateUrl(source.address, source.port, remote).toLatin1(), QFile::encodeName(local), cap,
-                     fetchlimits::remainingMs(context.limits), context.verbose, &announced, &writeError);
+            fetchUrl(url, QFile::encodeName(local), cap, fetchlimits::remainingMs(context.limits), context.verbose,
+                     &announced, &writeError);
+        // libcurl takes a refused SIZE for a missing file; a file is missing
+        // only when RETR is refused too, as on the own client's road, so a
+        // server cannot make a .sha256 look absent by refusing its size.
+        if (f.curlCode == CURLE_REMOTE_FILE_NOT_FOUND)
+            f.curlCode = fetchUrl(url, QFile::encodeName(local), cap, fetchlimits::remainingMs(context.limits),
+                                  context.verbose, &announced, &writeError, false);
         if (writeError != 0) {
             f.local = {writeError, local};
             f.why = QStringLiteral("%1: %2").arg(local, qt_error_string(writeError));
@@ -150,8 +157,9 @@ ListResult fetchVersionList(const Source& source, const QString& serverPath, con
     ListResult result;
     PrivateDir dir(localDir);
     if (!dir.ok()) {
-        result.local = {dir.error(), dir.failedPath()};
-        result.why = QStringLiteral("%1: %2").arg(dir.failedPath(), qt_error_string(dir.error()));
+        if (!dir.refused())
+            result.local = {dir.error(), dir.failedPath()};
+        result.why = dir.why();
         return result;
     }
     Source curl = source;
@@ -184,8 +192,9 @@ FileResult fetchFileInto(const Source& source, const QString& remote, const QStr
     PrivateDir dir(localDir);
     if (!dir.ok()) {
         result.curlCode = CURLE_WRITE_ERROR;
-        result.local = {dir.error(), dir.failedPath()};
-        result.why = QStringLiteral("%1: %2").arg(dir.failedPath(), qt_error_string(dir.error()));
+        if (!dir.refused())
+            result.local = {dir.error(), dir.failedPath()};
+        result.why = dir.why();
         return result;
     }
     const Fetched f = fetchToMemory(source, remote, dir, context.limits.capBytes, context);
@@ -235,8 +244,9 @@ ImageResult fetchVerifiedImage(const ImageRequest& request)
 
     PrivateDir dir(request.localDir);
     if (!dir.ok()) {
-        ImageResult r = failed(QStringLiteral("%1: %2").arg(dir.failedPath(), qt_error_string(dir.error())));
-        r.local = {dir.error(), dir.failedPath()};
+        ImageResult r = failed(dir.why());
+        if (!dir.refused())
+            r.local = {dir.error(), dir.failedPath()};
         return r;
     }
     const Fetched image =

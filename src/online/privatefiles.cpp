@@ -1,5 +1,7 @@
 #include "online/privatefiles.h"
 
+#include "online/counterstore.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -59,6 +61,15 @@ void removeAbandoned(const QString& parent)
 
 PrivateDir::PrivateDir(const QString& parent)
 {
+    // A parent that is missing or no directory is the system's failure,
+    // reported by the mkdir below with its reason.
+    if (QFileInfo(parent).isDir())
+        refused_ = QString::fromStdString(counterstore::unsafeDirectory(parent.toUtf8().toStdString()));
+    if (refused()) {
+        error_ = EPERM;
+        failedPath_ = parent;
+        return;
+    }
     removeAbandoned(parent);
     for (int attempt = 0; attempt < 16; ++attempt) {
         const QString candidate =
@@ -100,16 +111,21 @@ PrivateDir::PrivateDir(const QString& parent)
     }
 }
 
+QString PrivateDir::why() const
+{
+    return refused() ? refused_ : QStringLiteral("%1: %2").arg(failedPath_, qt_error_string(error_));
+}
+
 PrivateDir::~PrivateDir()
 {
     if (!path_.isEmpty())
         QDir(path_).removeRecursively();
 }
 
-int createExclusive(const QString& path)
+int createExclusive(const QString& path, int mode)
 {
     const QByteArray name = QFile::encodeName(path);
-    return ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_BINARY, 0600);
+    return ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_BINARY, mode);
 }
 
 int replaceFile(const QString& scratchDir, const QString& target, const QByteArray& bytes)

@@ -4,7 +4,10 @@
 // to its final name only after it was verified, by a rename that replaces
 // whatever is at that name (a planted link included) instead of writing
 // through it. Two processes fetching the same file each have their own
-// directory, so neither sees the other's partial or unverified bytes.
+// directory, so neither sees the other's partial or unverified bytes. The
+// parent must be this user's and writable by no one else (a directory
+// others can write lets them replace what lands there): anything else is
+// refused before a file is made.
 #pragma once
 
 #include <QByteArray>
@@ -13,7 +16,8 @@
 class PrivateDir {
 public:
     // Makes "<parent>/.fetch-<pid>-<random>". `parent` must exist; it is not
-    // made here. Directories of earlier runs of this user whose process is
+    // made here, and is refused when it is not this user's own
+    // (counterstore::unsafeDirectory). Directories of earlier runs of this user whose process is
     // gone (a run killed mid-download) are removed first.
     explicit PrivateDir(const QString& parent);
     ~PrivateDir(); // removes the directory and everything in it
@@ -24,18 +28,24 @@ public:
     // errno of the failure and the path it concerns.
     int error() const { return error_; }
     QString failedPath() const { return failedPath_; }
+    // The parent was refused: not a local failure but a directory the
+    // updater must not use.
+    bool refused() const { return !refused_.isEmpty(); }
+    // What failed: the refusal, or the path and the system's reason.
+    QString why() const;
     QString path() const { return path_; }
 
 private:
     QString path_;
     QString failedPath_;
+    QString refused_;
     int error_ = 0;
 };
 
 // Creates `path` for writing, refusing an existing file or a link there
-// (O_CREAT|O_EXCL|O_NOFOLLOW, mode 0600). Returns a descriptor or -1 with
-// errno set.
-int createExclusive(const QString& path);
+// (O_CREAT|O_EXCL|O_NOFOLLOW, mode `mode`, 0600 unless told). Returns a
+// descriptor or -1 with errno set.
+int createExclusive(const QString& path, int mode = 0600);
 
 // Writes `bytes` to a new file in `scratchDir` and renames it to `target`
 // (same file system), so `target` holds either its old content or all of

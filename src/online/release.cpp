@@ -1,10 +1,10 @@
 #include "online/release.h"
 
+#include "core/terminaltext.h"
+#include "online/counterstore.h"
 #include "online/imageverify.h"
-#include "online/privatefiles.h"
+#include "online/serverlayout.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QList>
 
 namespace release {
@@ -25,23 +25,6 @@ bool plainNumber(const QByteArray& text, std::uint64_t* value)
     }
     *value = v;
     return true;
-}
-
-// "KRV3200 3215" lines.
-QList<QPair<QString, std::uint64_t>> readCounters(const QString& counterFile)
-{
-    QList<QPair<QString, std::uint64_t>> counters;
-    QFile file(counterFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return counters;
-    const QByteArray text = file.read(kMetadataCap);
-    for (const QByteArray& line : text.split('\n')) {
-        const QList<QByteArray> words = line.split(' ');
-        std::uint64_t value = 0;
-        if (words.size() == 2 && plainNumber(words[1], &value))
-            counters.append({QString::fromLatin1(words[0]), value});
-    }
-    return counters;
 }
 } // namespace
 
@@ -88,16 +71,6 @@ bool parse(const QByteArray& text, Metadata* m)
     return true;
 }
 
-std::uint64_t keptCounter(const QString& counterFile, const QString& model)
-{
-    std::uint64_t highest = 0;
-    for (const auto& entry : readCounters(counterFile)) {
-        if (entry.first == model)
-            highest = std::max(highest, entry.second);
-    }
-    return highest;
-}
-
 QString verify(const QByteArray& text, const QByteArray& signature, const QByteArray& publicKey,
                const Expected& expected, const QString& counterFile, std::int64_t now)
 {
@@ -108,7 +81,8 @@ QString verify(const QByteArray& text, const QByteArray& signature, const QByteA
         return QStringLiteral("the release metadata is not in the release format");
     if (m.model != expected.model || m.version != expected.version || m.file != expected.file)
         return QStringLiteral("the release metadata names %1/%2 (version %3), not %4/%5 (version %6)")
-            .arg(m.model, m.file, m.version, expected.model, expected.file, expected.version);
+            .arg(terminaltext::printable(m.model), terminaltext::printable(m.file),
+                 terminaltext::printable(m.version), expected.model, expected.file, expected.version);
     if (m.size != expected.size || m.sha256 != expected.sha256)
         return QStringLiteral(
                    "the image (%1 bytes, SHA-256 %2) is not the released one (%3 bytes, SHA-256 %4)")
@@ -118,24 +92,17 @@ QString verify(const QByteArray& text, const QByteArray& signature, const QByteA
             .arg(QLatin1String(m.sha256.toHex()));
     if (m.expires <= now)
         return QStringLiteral("the release metadata expired at %1 (now %2)").arg(m.expires).arg(now);
-    const std::uint64_t kept = keptCounter(counterFile, m.model);
-    if (m.counter < kept)
+    const counterstore::Outcome kept = counterstore::raise(
+        counterFile.toUtf8().toStdString(), m.model.toStdString(), m.counter, [](const std::string& model) {
+            return isModelDirectory(QString::fromLatin1(model.data(), int(model.size())));
+        });
+    if (kept.state == counterstore::Outcome::State::Lower)
         return QStringLiteral("release counter %1 is lower than %2, the highest seen for %3")
             .arg(m.counter)
-            .arg(kept)
+            .arg(kept.kept)
             .arg(m.model);
-    if (m.counter > kept) {
-        QByteArray text;
-        for (const auto& entry : readCounters(counterFile)) {
-            if (entry.first != m.model)
-                text += entry.first.toLatin1() + ' ' + QByteArray::number(quint64(entry.second)) + '\n';
-        }
-        text += m.model.toLatin1() + ' ' + QByteArray::number(quint64(m.counter)) + '\n';
-        const QString dir = QFileInfo(counterFile).absolutePath();
-        if (const int error = replaceFile(dir, counterFile, text))
-            return QStringLiteral("cannot keep the release counter in %1: %2")
-                .arg(counterFile, qt_error_string(error));
-    }
+    if (kept.state == counterstore::Outcome::State::Refused)
+        return QString::fromStdString(kept.why);
     return QString();
 }
 

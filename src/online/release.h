@@ -8,8 +8,8 @@
 // model's image served under this model's name.
 //
 // The highest counter accepted per model is kept in a small file in the
-// user's data root, so a server cannot go back to an earlier release once a
-// later one has been seen.
+// user's data root (counterstore.h), so a server cannot go back to an
+// earlier release once a later one has been seen.
 #pragma once
 
 #include <QByteArray>
@@ -54,11 +54,10 @@ struct Expected {
 // `expected` exactly, has not expired at `now`, and carries a counter not
 // lower than the one kept in `counterFile` for the model. On success the
 // counter is kept (raised when higher). Returns an empty text on success,
-// otherwise what failed.
+// otherwise what failed; a counter store that cannot be trusted (damaged,
+// not a regular file of this user, in a directory others can write) is a
+// failure, never a first use.
 QString verify(const QByteArray& text, const QByteArray& signature, const QByteArray& publicKey,
                const Expected& expected, const QString& counterFile, std::int64_t now);
-
-// The highest counter kept for `model` in `counterFile`, 0 when none.
-std::uint64_t keptCounter(const QString& counterFile, const QString& model);
 
 } // namespace release

@@ -23,6 +23,15 @@ QString modelDirectory(int firmwareNumber)
     return QString();
 }
 
+bool isModelDirectory(const QString& name)
+{
+    for (const ModelRange& range : kModels) {
+        if (name == QLatin1String(range.model))
+            return true;
+    }
+    return false;
+}
+
 QString versionListPath(const QString& model)
 {
     return model + QLatin1Char('/') + model + QStringLiteral(".txt");

@@ -10,6 +10,8 @@
 // The model directory ("KRV" and four digits) of a device firmware number,
 // or an empty text when the number belongs to no model.
 QString modelDirectory(int firmwareNumber);
+// Whether `name` is a model directory of the table.
+bool isModelDirectory(const QString& name);
 
 // "KRV3200/KRV3200.txt" for "KRV3200".
 QString versionListPath(const QString& model);

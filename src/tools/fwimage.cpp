@@ -2,7 +2,7 @@
 //
 //   fwimage pack --dsp FILE --arm FILE --version N -o OUT
 //   fwimage sample --dsp-size N --arm-size N --version N [--seed N] -o OUT
-//   fwimage show FILE
+//   fwimage show [-q] [--json] FILE
 //   fwimage keygen -o KEYFILE
 //   fwimage sign --key KEYFILE IMAGE [-o SIGFILE]
 //   fwimage verify --public-key KEY IMAGE [--sig SIGFILE]
@@ -10,7 +10,10 @@
 //
 // keygen makes an Ed25519 key pair: the secret key (hex) in KEYFILE, the
 // public key (hex) in KEYFILE.pub and on standard output, ready for the
-// build setting UPDATER_SIGNING_PUBLIC_KEY. sign writes the detached
+// build setting UPDATER_SIGNING_PUBLIC_KEY; both files are new (never an
+// existing file or a link), or neither is left. sign and release take only
+// a whole secret key: 128 hex digits whose second half is the public key of
+// the first (its seed). sign writes the detached
 // signature of IMAGE (64 bytes) to IMAGE.sig, the name the update server
 // keeps beside the image; verify checks it as the updater does. release
 // writes the model's signed release metadata (online/release.h) for IMAGE
@@ -29,11 +32,21 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QStringList>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <utility>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -42,7 +55,7 @@ bool g_quiet = false;
 
 const char kUsage[] = "usage: fwimage pack --dsp FILE --arm FILE --version N -o OUT\n"
                       "       fwimage sample --dsp-size N --arm-size N --version N [--seed N] -o OUT\n"
-                      "       fwimage show FILE\n"
+                      "       fwimage show [-q] [--json] FILE\n"
                       "       fwimage keygen -o KEYFILE\n"
                       "       fwimage sign --key KEYFILE IMAGE [-o SIGFILE]\n"
                       "       fwimage verify --public-key KEY IMAGE [--sig SIGFILE]\n"
@@ -62,11 +75,12 @@ const char kHelp[] =
     "                           Pack two image files into a firmware image.\n"
     "  sample --dsp-size N --arm-size N --version N [--seed N] -o OUT\n"
     "                           Make a firmware image of sample bytes.\n"
-    "  show FILE                Print the header and the checks; exit status 2 when the\n"
-    "                           updater would refuse the file.\n"
+    "  show [-q] [--json] FILE  Print the header and the checks (-q: the verdict only);\n"
+    "                           exit status 2 when the updater would refuse the file.\n"
     "  keygen -o KEYFILE        Make an Ed25519 key pair: the secret key (hex) in a new\n"
-    "                           KEYFILE (mode 0600; an existing one is never overwritten),\n"
-    "                           the public key (hex) in KEYFILE.pub and on standard output.\n"
+    "                           KEYFILE (mode 0600), the public key (hex) in a new\n"
+    "                           KEYFILE.pub and on standard output; an existing file of\n"
+    "                           either name is never overwritten.\n"
     "  sign --key KEYFILE IMAGE [-o SIGFILE]\n"
     "                           Write the detached signature of IMAGE (default IMAGE.sig).\n"
     "  verify --public-key KEY IMAGE [--sig SIGFILE]\n"
@@ -94,6 +108,7 @@ const char kHelp[] =
     "                           The model directory, release counter and lifetime (release).\n"
     "  --public-key KEY         The public key, hex or base64 (verify).\n"
     "  --sig SIGFILE            The signature file (verify, default IMAGE.sig).\n"
+    "  --json                   Print the result as one JSON object (show).\n"
     "\n"
     "\n"
     "Exit status:\n"
@@ -117,19 +132,30 @@ int usage(const QString& mistake)
     return kUsageStatus;
 }
 
-bool readAll(const QString& path, QByteArray* out)
+// Empty when the file was read, otherwise the path and the system's reason.
+QString readAll(const QString& path, QByteArray* out)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    *out = f.readAll();
-    return true;
+    if (f.open(QIODevice::ReadOnly)) {
+        *out = f.readAll();
+        if (f.error() == QFileDevice::NoError)
+            return QString();
+    }
+    return QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
 }
 
-bool writeAll(const QString& path, const QByteArray& data)
+QString writeAll(const QString& path, const QByteArray& data)
 {
     QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size() && f.flush();
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size() && f.flush())
+        return QString();
+    return QStringLiteral("cannot write %1: %2").arg(path, f.errorString());
+}
+
+// An option as it is typed: "-o", "--output".
+QString typed(const QString& name)
+{
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
 }
 
 // The value of option `name` as a number up to `max`; an empty text when
@@ -160,7 +186,7 @@ QString parse(QCommandLineParser& p, const QStringList& args, const QStringList&
     for (const QString& n : names) {
         const QString key = n.split('|').first();
         if (!optional.contains(key) && !p.isSet(key))
-            return QStringLiteral("%1 needs --%2").arg(args.value(0), key);
+            return QStringLiteral("%1 needs %2").arg(args.value(0), typed(key));
     }
     const QStringList extra = p.positionalArguments();
     if (extra.size() > positional)
@@ -172,8 +198,8 @@ QString parse(QCommandLineParser& p, const QStringList& args, const QStringList&
 
 int writeImage(const QString& out, const QByteArray& image)
 {
-    if (!writeAll(out, image))
-        return fail(QStringLiteral("cannot write %1").arg(out));
+    if (const QString why = writeAll(out, image); !why.isEmpty())
+        return fail(why);
     if (!g_quiet)
         std::printf("%s: %d bytes\n", qPrintable(out), image.size());
     return 0;
@@ -189,10 +215,10 @@ int pack(const QStringList& args)
     if (!mistake.isEmpty())
         return usage(mistake);
     QByteArray dsp, arm;
-    if (!readAll(p.value("dsp"), &dsp))
-        return fail(QStringLiteral("cannot read %1").arg(p.value("dsp")));
-    if (!readAll(p.value("arm"), &arm))
-        return fail(QStringLiteral("cannot read %1").arg(p.value("arm")));
+    for (const auto& [name, bytes] : {std::pair{"dsp", &dsp}, std::pair{"arm", &arm}}) {
+        if (const QString why = readAll(p.value(name), bytes); !why.isEmpty())
+            return fail(why);
+    }
     for (const auto& [name, bytes] : {std::pair{"dsp", &dsp}, std::pair{"arm", &arm}}) {
         if (bytes->isEmpty() || bytes->size() % fwimage::kBlockSize != 0)
             return fail(QStringLiteral("%1 (--%2) is %3 bytes, not a whole number of %4-byte blocks")
@@ -238,24 +264,59 @@ int sample(const QStringList& args)
 
 int show(const QStringList& args)
 {
-    if (args.size() != 2)
-        return usage(args.size() < 2 ? QStringLiteral("show needs a file name")
-                                     : QStringLiteral("show takes one file name"));
+    QCommandLineParser p;
+    p.addOptions({{{"q", "quiet"}, QString()}, {{"v", "verbose"}, QString()}, {"json", QString()}});
+    if (const QString mistake = parse(p, args, {}, {}, 1); !mistake.isEmpty())
+        return usage(mistake);
+    const QString path = p.positionalArguments().at(0);
     QByteArray file;
-    if (!readAll(args[1], &file))
-        return fail(QStringLiteral("cannot read %1").arg(args[1]));
+    if (const QString why = readAll(path, &file); !why.isEmpty())
+        return fail(why);
     fwimage::Header h;
-    std::printf("file:        %s\nsize:        %d bytes\n", qPrintable(args[1]), file.size());
-    if (!fwimage::parseHeader(file, &h)) {
-        std::printf("header:      incomplete (%d of %d bytes)\n", file.size(), fwimage::kHeaderSize);
-    } else {
-        std::printf("dspLength:   %u\nversion:     %d\narmLength:   %u\n", h.dspLength,
-                    std::int32_t(h.version), h.armLength);
-        std::printf("well-formed: %s\n", fwimage::isWellFormed(h, file.size()) ? "yes" : "no");
-    }
+    const bool header = fwimage::parseHeader(file, &h);
     const fwimage::Check check = fwimage::checkImage(file);
-    std::printf("check:       %s\n", fwimage::checkName(check));
+    if (p.isSet("json")) {
+        QJsonObject o{{"file", path}, {"size", file.size()}, {"check", fwimage::checkName(check)}};
+        if (header) {
+            o.insert("dsp_length", qint64(h.dspLength));
+            o.insert("version", std::int32_t(h.version));
+            o.insert("arm_length", qint64(h.armLength));
+            o.insert("well_formed", fwimage::isWellFormed(h, file.size()));
+        }
+        std::printf("%s\n", QJsonDocument(o).toJson(QJsonDocument::Compact).constData());
+    } else if (p.isSet("q") || (g_quiet && !p.isSet("v"))) {
+        std::printf("check:       %s\n", fwimage::checkName(check));
+    } else {
+        std::printf("file:        %s\nsize:        %d bytes\n", qPrintable(path), file.size());
+        if (!header) {
+            std::printf("header:      incomplete (%d of %d bytes)\n", file.size(), fwimage::kHeaderSize);
+        } else {
+            std::printf("dspLength:   %u\nversion:     %d\narmLength:   %u\n", h.dspLength,
+                        std::int32_t(h.version), h.armLength);
+            std::printf("well-formed: %s\n", fwimage::isWellFormed(h, file.size()) ? "yes" : "no");
+        }
+        std::printf("check:       %s\n", fwimage::checkName(check));
+    }
     return check == fwimage::Check::Ok ? 0 : 2;
+}
+
+// Writes `text` to `path`, a new file (never an existing file or a link).
+// Empty on success; otherwise why, and a file made here is removed again.
+QString createNew(const QString& path, const QByteArray& text, int mode)
+{
+    const int fd = createExclusive(path, mode);
+    if (fd < 0)
+        return QStringLiteral("cannot create %1: %2").arg(path, qt_error_string(errno));
+    QFile f;
+    if (!f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+    } else if (f.write(text) == text.size() && f.flush()) {
+        return QString();
+    }
+    const QString why = QStringLiteral("cannot write %1: %2").arg(path, f.errorString());
+    f.close();
+    QFile::remove(path);
+    return why;
 }
 
 int keygen(const QStringList& args)
@@ -263,35 +324,44 @@ int keygen(const QStringList& args)
     QCommandLineParser p;
     if (const QString mistake = parse(p, args, {"o|output"}); !mistake.isEmpty())
         return usage(mistake);
+    const QString out = p.value("o"), pub = out + QStringLiteral(".pub");
+    // A pair is made whole or not at all, and replaces nothing: both names
+    // are looked at before either file is made.
+    for (const QString& path : {out, pub}) {
+        if (QFileInfo(path).exists() || QFileInfo(path).isSymLink())
+            return fail(QStringLiteral("cannot create %1: %2").arg(path, qt_error_string(EEXIST)));
+    }
     QByteArray publicKey, secretKey;
     if (!imageverify::makeKeyPair(&publicKey, &secretKey))
         return fail(QStringLiteral("libsodium could not make a key pair"));
-    const QString out = p.value("o");
-    {
-        // The secret key is for its owner's eyes only from its first byte,
-        // and an existing key is never replaced.
-        const int fd = createExclusive(out);
-        if (fd < 0)
-            return fail(QStringLiteral("cannot create %1: %2").arg(out, qt_error_string(errno)));
-        QFile f;
-        const QByteArray text = secretKey.toHex() + '\n';
-        if (!f.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) || f.write(text) != text.size() ||
-            !f.flush())
-            return fail(QStringLiteral("cannot write %1").arg(out));
-    }
-    if (!writeAll(out + QStringLiteral(".pub"), publicKey.toHex() + '\n'))
-        return fail(QStringLiteral("cannot write %1.pub").arg(out));
+    // The secret key is for its owner's eyes only from its first byte.
+    QString why = createNew(out, secretKey.toHex() + '\n', 0600);
+    if (why.isEmpty() && !(why = createNew(pub, publicKey.toHex() + '\n', 0644)).isEmpty())
+        QFile::remove(out); // half a pair is no key
+    if (!why.isEmpty())
+        return fail(why);
     std::printf("secret key: %s\npublic key: %s\n", qPrintable(out), publicKey.toHex().constData());
     return 0;
 }
 
-bool readSecretKey(const QString& path, QByteArray* secretKey)
+// The secret key in `path`: 128 hex digits (blanks around them allowed)
+// whose second half is the public key of the first. Empty when it is one;
+// otherwise why not.
+QString readSecretKey(const QString& path, QByteArray* secretKey)
 {
-    QByteArray keyText;
-    if (!readAll(path, &keyText))
-        return false;
-    *secretKey = QByteArray::fromHex(keyText.trimmed());
-    return secretKey->size() == imageverify::kSecretKeyBytes;
+    QByteArray text;
+    if (const QString why = readAll(path, &text); !why.isEmpty())
+        return why;
+    text = text.trimmed();
+    const auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    if (text.size() != 2 * imageverify::kSecretKeyBytes || !std::all_of(text.begin(), text.end(), hex))
+        return QStringLiteral("%1 is no secret key of fwimage keygen: not 128 hex digits").arg(path);
+    *secretKey = QByteArray::fromHex(text);
+    if (imageverify::publicKeyOfSeed(*secretKey) != secretKey->mid(imageverify::kPublicKeyBytes))
+        return QStringLiteral("%1 is no secret key of fwimage keygen: its public half is not the key "
+                              "of its seed")
+            .arg(path);
+    return QString();
 }
 
 int signImage(const QStringList& args)
@@ -301,14 +371,16 @@ int signImage(const QStringList& args)
         return usage(mistake);
     const QString imagePath = p.positionalArguments().at(0);
     QByteArray secretKey, image;
-    if (!readSecretKey(p.value("key"), &secretKey))
-        return fail(QStringLiteral("%1 holds no secret key of fwimage keygen").arg(p.value("key")));
-    if (!readAll(imagePath, &image))
-        return fail(QStringLiteral("cannot read %1").arg(imagePath));
-    const QByteArray signature = imageverify::sign(image, secretKey);
+    QString why = readSecretKey(p.value("key"), &secretKey);
+    if (why.isEmpty())
+        why = readAll(imagePath, &image);
+    const QByteArray signature = why.isEmpty() ? imageverify::sign(image, secretKey) : QByteArray();
     const QString out = p.isSet("o") ? p.value("o") : imagePath + QStringLiteral(".sig");
-    if (signature.isEmpty() || !writeAll(out, signature))
-        return fail(QStringLiteral("cannot write %1").arg(out));
+    if (why.isEmpty())
+        why = signature.isEmpty() ? QStringLiteral("libsodium could not sign %1").arg(imagePath)
+                                  : writeAll(out, signature);
+    if (!why.isEmpty())
+        return fail(why);
     std::printf("%s: signature of %s\n", qPrintable(out), qPrintable(imagePath));
     return 0;
 }
@@ -328,12 +400,12 @@ int releaseImage(const QStringList& args)
     const QString imagePath = p.positionalArguments().at(0);
     const QString model = p.value("model");
     QByteArray secretKey, image;
-    if (!readSecretKey(p.value("key"), &secretKey))
-        return fail(QStringLiteral("%1 holds no secret key of fwimage keygen").arg(p.value("key")));
-    if (!readAll(imagePath, &image))
-        return fail(QStringLiteral("cannot read %1").arg(imagePath));
+    QString why = readSecretKey(p.value("key"), &secretKey);
+    if (why.isEmpty())
+        why = readAll(imagePath, &image);
+    if (!why.isEmpty())
+        return fail(why);
     std::int64_t version = 0;
-    QString why;
     if (!imageverify::imageVersion(image, &version, &why))
         return fail(QStringLiteral("%1 is not a well-formed image (%2)").arg(imagePath, why));
     const QFileInfo info(imagePath);
@@ -348,8 +420,11 @@ int releaseImage(const QStringList& args)
     const QByteArray text = release::format(m);
     const QString out = p.isSet("o") ? p.value("o") : info.absolutePath() + '/' + model + ".release";
     const QByteArray signature = imageverify::sign(text, secretKey);
-    if (signature.isEmpty() || !writeAll(out, text) || !writeAll(out + QStringLiteral(".sig"), signature))
-        return fail(QStringLiteral("cannot write %1").arg(out));
+    why = signature.isEmpty() ? QStringLiteral("libsodium could not sign %1").arg(out) : writeAll(out, text);
+    if (why.isEmpty())
+        why = writeAll(out + QStringLiteral(".sig"), signature);
+    if (!why.isEmpty())
+        return fail(why);
     if (!g_quiet)
         std::printf("%s: release %llu of %s/%s, version %s\n", qPrintable(out),
                     static_cast<unsigned long long>(counter), qPrintable(model), qPrintable(m.file),
@@ -367,15 +442,18 @@ int verifyImage(const QStringList& args)
     // The key as the build takes it, or a file that holds it (KEYFILE.pub).
     QString keyText = p.value("public-key");
     QByteArray fromFile;
-    if (readAll(keyText, &fromFile))
+    if (QFileInfo::exists(keyText)) {
+        if (const QString why = readAll(keyText, &fromFile); !why.isEmpty())
+            return fail(why);
         keyText = QString::fromLatin1(fromFile.trimmed());
+    }
     QByteArray key, image, signature;
     if (!imageverify::parsePublicKey(keyText, &key))
         return fail(QStringLiteral("the public key is not 64 hex digits or 32 bytes in base64"));
-    if (!readAll(imagePath, &image))
-        return fail(QStringLiteral("cannot read %1").arg(imagePath));
-    if (!readAll(sigPath, &signature))
-        return fail(QStringLiteral("cannot read %1").arg(sigPath));
+    for (const auto& [path, bytes] : {std::pair{imagePath, &image}, std::pair{sigPath, &signature}}) {
+        if (const QString why = readAll(path, bytes); !why.isEmpty())
+            return fail(why);
+    }
     const bool good = imageverify::signatureValid(image, signature, key);
     std::printf("%s: signature %s\n", qPrintable(imagePath), good ? "good" : "BAD");
     return good ? 0 : 2;

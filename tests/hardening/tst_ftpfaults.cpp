@@ -27,6 +27,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace {
 constexpr notices::Id kFailed = notices::Id::FetchFailed, kSucceeded = notices::Id::DownloadSucceeded,
                       kFailure = notices::Id::DownloadFailed, kNetwork = notices::Id::NetworkWarning;
@@ -125,7 +127,7 @@ void FtpFaultTest::onlineRoad_data()
     const bool failed = false, ok = true;
     // Faults of the server, then the attacks of docs/security.md.
     const Row rows[] = {
-        {"no SIZE, endless stream", stream(Stream::Endless, -2), false, kFailure, no, failed},
+        {"no SIZE, endless stream", stream(Stream::Endless, -2), false, kFailure, kFailed, failed},
         {"SIZE 1000, 10 MB sent", stream(Stream::Extra, 1000), false, kFailure, kFailed, failed},
         {"SIZE 1000, endless stream", stream(Stream::Endless, 1000), false, no, kFailed, failed},
         {"drip", stream(Stream::Drip), false, kFailure, kFailed, failed},
@@ -153,6 +155,12 @@ void FtpFaultTest::onlineRoad_data()
         {"wrong model: version 9 is older by number", serve("9\n", "KRV3200/9.bin", other), false,
          notices::Id::LatestVersion, no, failed},
         {"empty .sha256", companion(".sha256", ""), false, kFailure, kFailed, failed},
+        {"SIZE refused for a wrong .sha256",
+         [=](ScriptedServer& s) {
+             s.faultFile += ".sha256", s.announce = -2,
+                                       s.files[s.faultFile] = sha256(image + "x").toStdString();
+         },
+         false, kFailure, kFailed, failed},
         {".sha256 of another file", companion(".sha256", sha256(image).replace("3215.bin", "3216.bin")),
          false, kFailure, no, failed},
         {"endless list", put("KRV3200/KRV3200.txt", "3215" + QByteArray(70000, '\n')), false, kNetwork, no,
@@ -164,6 +172,12 @@ void FtpFaultTest::onlineRoad_data()
         {"partial download of a killed run", nullptr, true, kSucceeded, no, ok,
          plant("/file/.fetch-2147483647-0/KRV3200/3215.bin", "part")},
         {"file swapped after its check", nullptr, true, kSucceeded, kSucceeded, ok, nullptr, true},
+        {"counter store damaged (a CR)", nullptr, true, kFailure, kFailed, failed,
+         plant("/release-counters", "KRV3200 3216\r\n")},
+        {"counter store a FIFO", nullptr, true, no, kFailed, failed,
+         [](const QString& root) { QVERIFY(::mkfifo(qPrintable(root + "/release-counters"), 0600) == 0); }},
+        {"download folder others can write", nullptr, false, kNetwork, no, failed,
+         [](const QString& root) { QVERIFY(::chmod(qPrintable(root + "/file"), 0777) == 0); }},
     };
     for (const Row& r : rows) {
         if (r.curl != no)

@@ -10,6 +10,7 @@
 #include "app/ui_mainwindow.h"
 #include "core/dataroot.h"
 #include "core/language.h"
+#include "online/counterstore.h"
 #include "online/curlfetch.h"
 #include "online/ftpclient.h"
 #include "online/imageverify.h"
@@ -22,9 +23,12 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <thread>
 
 namespace {
 using Ids = QList<notices::Id>;
@@ -75,6 +79,7 @@ private slots:
     void versionCheck_data();
     void versionCheck();
     void dataRootAndLocalWriteErrors();
+    void counterStore();
 
 private:
     std::unique_ptr<MainWindow> makeWindow();
@@ -265,6 +270,14 @@ void OnlineFlowTest::ftpClient()
     QCOMPARE(login(waiting, silent.port(), 200), 0); // connected; the login got no answer
     QCOMPARE(waiting.GetFileSize("image.bin"), -1);
     QVERIFY(trace.contains("Control Socket receiving timed out."));
+    // The server's words reach the log escaped: no escape sequence, no
+    // forged line, no reordering.
+    ScriptedServer loud;
+    loud.greeting = "220-\x1b[2J\r\n220 ready\xe2\x80\xae\r\n";
+    loud.start();
+    FtpClient escaped;
+    QCOMPARE(login(escaped, loud.port(), 1000), 0);
+    QVERIFY(trace.contains("220-\\x1b[2J\\x0d\\n220 ready\\u202e"));
 }
 
 void OnlineFlowTest::loadFile_data()
@@ -304,7 +317,8 @@ void OnlineFlowTest::loadFile_data()
         << bin << Ids{kSuccess} << 32 << 1 << size("213 32" + std::string(991, ' ') + "\r\n");
     QTest::newRow("SIZE reply of 1000 bytes")
         << bin << Ids{kFailed} << -1 << 1 << size("213 32" + std::string(992, ' ') + "\r\n");
-    QTest::newRow("SIZE refused (550)") << bin << Ids{kFailed} << -1 << 1 << size("550 no such file\r\n");
+    QTest::newRow("SIZE refused (550), fetched all the same")
+        << bin << Ids{kSuccess} << 32 << 1 << size("550 no such file\r\n");
     QTest::newRow("SIZE of 0") << bin << Ids{kFailed} << -1 << 1 << size("213 0\r\n");
     QTest::newRow("data connection refused")
         << bin << Ids{kFailed} << -1 << 1 << passive(closedLoopbackPort(), 127);
@@ -376,6 +390,18 @@ void OnlineFlowTest::curlFetch()
     QVERIFY(!QFileInfo::exists(local(QStringLiteral("empty.txt"))));
     QCOMPARE(fetch("KRV2000/KRV2000.txt", "nodir/"), 23);
     QVERIFY(fetch("KRV2000/KRV2000.txt", "", closedLoopbackPort()) != 0);
+    // libcurl's trace (--verbose) shows the server's words escaped.
+    ScriptedServer loud;
+    loud.greeting = "220 \x1b]0;owned\x07\r\n";
+    loud.start();
+    QTemporaryFile err;
+    const int saved = ::dup(2);
+    QVERIFY(err.open() && ::dup2(err.handle(), 2) == 2);
+    w->onlineContext.verbose = true;
+    fetch("x.bin", "", loud.port());
+    w->onlineContext.verbose = false;
+    QVERIFY(std::fflush(stderr) == 0 && ::dup2(saved, 2) == 2 && ::close(saved) == 0);
+    QVERIFY(readFile(err.fileName()).contains("< 220 \\x1b]0;owned\\x07\n"));
 }
 
 void OnlineFlowTest::versionCheck_data()
@@ -463,6 +489,8 @@ void OnlineFlowTest::dataRootAndLocalWriteErrors()
     // Another user's folder is never taken for the program's own, even
     // when it can be written (as root can write anywhere).
     QVERIFY(mayKeepDataIn(base.path()));
+    QVERIFY(::chmod(qPrintable(base.path()), 0777) == 0 && !mayKeepDataIn(base.path()) &&
+            ::chmod(qPrintable(base.path()), 0700) == 0); // a folder everyone may write
     if (::geteuid() == 0) {
         QVERIFY(::chown(QFile::encodeName(base.path()).constData(), 65534, 65534) == 0);
         QVERIFY(QFileInfo(base.path()).isWritable() && !mayKeepDataIn(base.path()));
@@ -489,5 +517,100 @@ void OnlineFlowTest::dataRootAndLocalWriteErrors()
     QVERIFY(boxes->seen.first().text.contains(reason));
 }
 
+void OnlineFlowTest::counterStore()
+{
+    // KRV3200's counter 5 against the store as it stands: only lines of a
+    // model and a number count; anything else, or a store that is no
+    // regular file of this user's own in a directory of its own, refuses
+    // and leaves the store as it was.
+    const QString store = appDir->filePath("release-counters");
+    const auto raise = [&](const std::string& model, std::uint64_t counter) {
+        return counterstore::raise(store.toStdString(), model, counter, [](const std::string& m) {
+            return isModelDirectory(QString::fromLatin1(m.data(), int(m.size())));
+        });
+    };
+    using S = counterstore::Outcome::State;
+    const auto chmod = [&](const QString& path, int mode) {
+        return [=] { QVERIFY(::chmod(qPrintable(path), mode_t(mode)) == 0); };
+    };
+    const std::function<void()> none, fifo = [&] { QVERIFY(::mkfifo(qPrintable(store), 0600) == 0); };
+    const struct {
+        QByteArray text; // null: no store
+        std::function<void()> setup;
+        S state;
+        QString why; // what follows the path of the store or its directory; the new store for Kept
+    } rows[] = {
+        {{}, none, S::Kept, "KRV3200 5\n"},
+        {"KRV2000 9\nKRV3200 3\n", none, S::Kept, "KRV2000 9\nKRV3200 5\n"},
+        {"KRV3200 9\n", none, S::Lower, ""},
+        {"KRV3200 3\r\n", none, S::Refused, " is damaged: line 1 is not a model"},
+        {"KRV3200  3\n", none, S::Refused, " is damaged: line 1"},
+        {"\xef\xbb\xbfKRV3200 3\n", none, S::Refused, " is damaged: line 1"},
+        {"KRV3200 3\nKRV9999 3\n", none, S::Refused, " is damaged: line 2"},
+        {"KRV3200 3\nKRV3200 1\n", none, S::Refused, " is damaged: KRV3200 has two lines"},
+        {"KRV3200 3", none, S::Refused, " is damaged: its last line has no line end"},
+        {"", none, S::Refused, " is damaged: it is empty"},
+        {QByteArray(4097, '\n'), none, S::Refused, " is damaged: it is larger than 4096 bytes"},
+        {{}, fifo, S::Refused, " is not a regular file"},
+        {{}, [&] { QVERIFY(QFile::link(store + ".x", store)); }, S::Refused, " is a symbolic link"},
+        {"KRV3200 3\n", chmod(store, 0620), S::Refused, " can be written by other users (mode 0620)"},
+        {"KRV3200 3\n", chmod(appDir->path(), 0777), S::Refused,
+         " can be written by other users (mode 0777)"},
+    };
+    for (const auto& r : rows) {
+        QFile::remove(store);
+        QVERIFY(r.text.isNull() || writeFile(store, r.text));
+        if (r.setup)
+            r.setup();
+        const counterstore::Outcome out = raise("KRV3200", 5);
+        QVERIFY2(out.state == r.state, r.text.constData());
+        if (r.state == S::Kept)
+            QCOMPARE(readFile(store), r.why.toLatin1());
+        if (r.state == S::Refused)
+            QVERIFY2(QString::fromStdString(out.why).contains(appDir->path()) &&
+                         QString::fromStdString(out.why).contains(r.why),
+                     out.why.c_str());
+        if (r.state != S::Kept && !r.text.isNull())
+            QCOMPARE(readFile(store), r.text);
+        QVERIFY(::chmod(qPrintable(appDir->path()), 0700) == 0);
+    }
+    if (::geteuid() == 0) { // another user's store
+        QVERIFY(::chown(qPrintable(store), 65534, 65534) == 0);
+        QVERIFY(raise("KRV3200", 5).why.find("belongs to user 65534") != std::string::npos);
+    }
+
+    // Writers at once, each raising its own model's counter to 40: five
+    // processes and five threads of this one. Every model keeps its 40.
+    QFile::remove(store);
+    const std::vector<std::string> models{"KRV1000", "KRV2000", "KRV3000", "KRV3200", "KRV3400",
+                                          "KRV3600", "KRV3800", "KRV4000", "KRV5000", "KRV6000"};
+    const auto climb = [&](const std::string& model) {
+        bool kept = true;
+        for (int counter = 1; counter <= 40; ++counter)
+            kept = raise(model, std::uint64_t(counter)).state == S::Kept && kept;
+        return kept;
+    };
+    std::vector<pid_t> children;
+    for (std::size_t i = 0; i < 5; ++i) {
+        children.push_back(::fork());
+        if (children.back() == 0)
+            ::_exit(climb(models[i]) ? 0 : 1);
+    }
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (std::size_t i = 5; i < models.size(); ++i)
+        threads.emplace_back([&, i] { failures += climb(models[i]) ? 0 : 1; });
+    for (std::thread& t : threads)
+        t.join();
+    for (const pid_t child : children) {
+        int status = -1;
+        QVERIFY(::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    QCOMPARE(failures.load(), 0);
+    const QStringList lines = QString::fromLatin1(readFile(store)).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), int(models.size()));
+    for (const QString& line : lines)
+        QVERIFY2(line.endsWith(" 40"), qPrintable(line));
+}
 QTEST_MAIN(OnlineFlowTest)
 #include "tst_onlineflow.moc"
