@@ -55,15 +55,15 @@ Fetched fetchToMemory(const Source& source, const QString& remote, const Private
         std::int64_t announced = -1;
         int writeError = 0;
         const QByteArray url = updateUrl(source.address, source.port, remote).toLatin1();
-        f.curlCode =
-            fetchUrl(url, QFile::encodeName(local), cap, fetchlimits::remainingMs(context.limits), context.verbose,
-                     &announced, &writeError);
+        f.curlCode = fetchUrl(url, QFile::encodeName(local), cap, fetchlimits::remainingMs(context.limits),
+                              context.verbose, &announced, &writeError);
         // libcurl takes a refused SIZE for a missing file; a file is missing
         // only when RETR is refused too, as on the own client's road, so a
         // server cannot make a .sha256 look absent by refusing its size.
         if (f.curlCode == CURLE_REMOTE_FILE_NOT_FOUND)
-            f.curlCode = fetchUrl(url, QFile::encodeName(local), cap, fetchlimits::remainingMs(context.limits),
-                                  context.verbose, &announced, &writeError, false);
+            f.curlCode =
+                fetchUrl(url, QFile::encodeName(local), cap, fetchlimits::remainingMs(context.limits),
+                         context.verbose, &announced, &writeError, false);
         if (writeError != 0) {
             f.local = {writeError, local};
             f.why = QStringLiteral("%1: %2").arg(local, qt_error_string(writeError));

@@ -177,8 +177,8 @@ void cliUnplugDuringDsp()
 void cliPermissionDenied()
 {
     auto dev = uhid({"--verbose"}); // a line per frame: none may come
-    expectCli({"--wait-device", "1"}, cli::LinkFailure,
-              {"Permission denied", "70-firmware-updater.rules"}, 30000, true);
+    expectCli({"--wait-device", "1"}, cli::LinkFailure, {"Permission denied", "70-firmware-updater.rules"},
+              30000, true);
     require(dev->ask("wait 1 0 frame") != "ok", "frames reached the device");
 }
 

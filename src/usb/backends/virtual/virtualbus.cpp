@@ -39,7 +39,7 @@ std::string VirtualHidBus::makePath(std::uint16_t vendorId, std::uint16_t produc
 }
 
 VirtualHidInterface VirtualHidBus::deviceInterface(std::shared_ptr<DeviceModel> device, std::string path,
-                                               std::string serial)
+                                                   std::string serial)
 {
     VirtualHidInterface desc;
     desc.path = std::move(path);

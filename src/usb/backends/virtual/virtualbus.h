@@ -65,7 +65,7 @@ public:
 
     // A description of the updater's device (ids 0483/0525) backed by `device`.
     static VirtualHidInterface deviceInterface(std::shared_ptr<DeviceModel> device, std::string path = {},
-                                           std::string serial = {});
+                                               std::string serial = {});
     // A path in the Windows form: \\?\hid#VID_xxxx&PID_xxxx#<serial>#{guid}.
     static std::string makePath(std::uint16_t vendorId, std::uint16_t productId, int serial);
 
