@@ -269,7 +269,7 @@ ImageResult fetchVerifiedImage(const ImageRequest& request)
         const release::Expected expected{request.model, request.version, fileName, image.bytes.size(),
                                          QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256)};
         const QString why = release::verify(meta.bytes, sig.bytes, key, expected, request.counterFile,
-                                            QDateTime::currentSecsSinceEpoch());
+                                            QDateTime::currentSecsSinceEpoch(), request.keepCounter);
         if (!why.isEmpty())
             return failed(where(request.source, metaPath) + QStringLiteral(": ") + why);
     }
@@ -288,7 +288,7 @@ ImageResult fetchVerifiedImage(const ImageRequest& request)
 }
 
 ImageResult fetchNewest(const Source& source, const QString& dataRoot, int deviceFirmware,
-                        const QString& keyText, bool* upToDate)
+                        const QString& keyText, bool* upToDate, bool keepCounter)
 {
     const fetchlimits::Scope bounded;
     *upToDate = false;
@@ -309,8 +309,8 @@ ImageResult fetchNewest(const Source& source, const QString& dataRoot, int devic
         *upToDate = true;
         return ImageResult();
     }
-    return fetchVerifiedImage(
-        {source, localDir, model, list.version, deviceFirmware, keyText, counterFileOf(dataRoot)});
+    return fetchVerifiedImage({source, localDir, model, list.version, deviceFirmware, keyText,
+                               counterFileOf(dataRoot), keepCounter});
 }
 
 } // namespace online

@@ -99,7 +99,7 @@ std::uint64_t keptCounter(const QString& counterFile, const QString& model)
 }
 
 QString verify(const QByteArray& text, const QByteArray& signature, const QByteArray& publicKey,
-               const Expected& expected, const QString& counterFile, std::int64_t now)
+               const Expected& expected, const QString& counterFile, std::int64_t now, bool keep)
 {
     if (!imageverify::signatureValid(text, signature, publicKey))
         return QStringLiteral("the release metadata's signature does not verify against the build's key");
@@ -124,7 +124,7 @@ QString verify(const QByteArray& text, const QByteArray& signature, const QByteA
             .arg(m.counter)
             .arg(kept)
             .arg(m.model);
-    if (m.counter > kept) {
+    if (keep && m.counter > kept) {
         QByteArray text;
         for (const auto& entry : readCounters(counterFile)) {
             if (entry.first != m.model)

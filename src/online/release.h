@@ -53,10 +53,11 @@ struct Expected {
 // Checks the metadata's signature with `publicKey`, then that it names
 // `expected` exactly, has not expired at `now`, and carries a counter not
 // lower than the one kept in `counterFile` for the model. On success the
-// counter is kept (raised when higher). Returns an empty text on success,
-// otherwise what failed.
+// counter is kept (raised when higher) unless `keep` is false (a check that
+// writes nothing must not hold a later real run to a release it never
+// wrote). Returns an empty text on success, otherwise what failed.
 QString verify(const QByteArray& text, const QByteArray& signature, const QByteArray& publicKey,
-               const Expected& expected, const QString& counterFile, std::int64_t now);
+               const Expected& expected, const QString& counterFile, std::int64_t now, bool keep = true);
 
 // The highest counter kept for `model` in `counterFile`, 0 when none.
 std::uint64_t keptCounter(const QString& counterFile, const QString& model);
