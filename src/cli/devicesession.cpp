@@ -278,6 +278,9 @@ void DeviceSession::startUpgrade()
         say(notices::Id::LowerVersion, -1);
     if (file == device && !options_.allowReinstall)
         return finish(ImageSame);
+    // Every guard passed: a check ends here, before the device hears of it.
+    if (options_.check)
+        return finish(Success);
     if (options_.writing)
         options_.writing(device_, options_.image);
     engine.image.data = toBytes(options_.image);
@@ -295,10 +298,10 @@ void DeviceSession::startFetch()
     // the time the fetch ends, and the result then reaches no one.
     const QPointer<DeviceSession> self(this);
     std::thread([self, source = options_.source, root = options_.dataRoot, fetchContext = options_.context,
-                 firmware = int(engine.state.deviceVersion)] {
+                 firmware = int(engine.state.deviceVersion), keep = !options_.check] {
         bool upToDate = false;
         const online::ImageResult result =
-            online::fetchNewest(source, root, firmware, fetchContext, &upToDate);
+            online::fetchNewest(source, root, firmware, fetchContext, &upToDate, keep);
         if (QCoreApplication* app = QCoreApplication::instance())
             QMetaObject::invokeMethod(
                 app,
@@ -402,7 +405,7 @@ void DeviceSession::finish(int status)
         return;
     // The end acknowledged: every byte is the device's, whatever the last
     // window's progress said.
-    if (status == Success)
+    if (status == Success && !options_.check)
         progressTo(options_.image.size());
     // The link closes: a write in progress is given a moment (one past its
     // deadline none: it is left to its thread, which ends when it returns).
@@ -426,6 +429,7 @@ void DeviceSession::finish(int status)
         facts.seconds = time_.isValid() ? time_.elapsed() / 1000.0 : 0;
         facts.transferMs = transferMs_;
         facts.status = status;
+        facts.check = options_.check;
         events_->setContext(context());
         events_->write(resultRecord(facts));
     }

@@ -74,6 +74,12 @@ struct SessionOptions {
     bool allowOlder = false;
     bool allowReinstall = false;
     QByteArray sha256; // when set, the digest the image must have (checked on the bytes written)
+    // --check: every check of a real run (the file, the family, the
+    // versions, the digest; online the whole fetch and its verification,
+    // the release counter checked but not raised), then the session ends
+    // where the start frame would go out: Success means "would be written".
+    // Nothing but the version query reaches the device.
+    bool check = false;
     // The simulator's virtual devices: `writing` hears of the image's
     // bytes before its first frame goes out (the device learns where the
     // DSP image ends and what it will run); `verify`, after the completion,
@@ -140,6 +146,10 @@ public:
     qint64 transferMs() const { return transferMs_; }
     // --confirm: the version the device answered after its restart; -1: none.
     int firmwareAfter() const { return firmwareAfter_; }
+    // The version the device answered before the run (-1: none), and the
+    // version of the image it got or would get (-1: no image yet).
+    int firmwareBefore() const { return versionBefore_; }
+    int imageVersion() const;
 
 private:
     class Sink;
@@ -166,7 +176,6 @@ private:
     void confirmReport(const QByteArray& report);
     void readerEnded();
     bool openConfirmed(const std::string& path);
-    int imageVersion() const; // the image header's version; -1: no image
 
     HidPlatform& platform_;
     DeviceInfo device_;

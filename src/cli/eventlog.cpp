@@ -50,13 +50,18 @@ void EventLog::writeAsIs(const QJsonObject& record)
 QJsonObject resultRecord(const ResultFacts& f)
 {
     auto orNull = [](qint64 n) { return n < 0 ? QJsonValue() : QJsonValue(n); };
-    QJsonObject r{{"event", "result"},
-                  {"image", f.image},
-                  {"firmware_before", orNull(f.firmwareBefore)},
-                  {"duration_s", f.seconds},
-                  {"transfer_s", f.transferMs < 0 ? QJsonValue() : QJsonValue(f.transferMs / 1000.0)},
-                  {"status", f.status},
-                  {"outcome", statusMeaning(f.status)}};
+    QJsonObject r{
+        {"event", "result"},
+        {"image", f.image},
+        {"firmware_before", orNull(f.firmwareBefore)},
+        {"duration_s", f.seconds},
+        {"transfer_s", f.transferMs < 0 ? QJsonValue() : QJsonValue(f.transferMs / 1000.0)},
+        {"status", f.status},
+        {"outcome", f.check && f.status == Success
+                        ? QStringLiteral("every check passed: the image would be written (nothing written)")
+                        : statusMeaning(f.status)}};
+    if (f.check)
+        r.insert("check", true);
     fwimage::Header header;
     if (f.bytes && fwimage::parseHeader(*f.bytes, &header))
         r.insert("image_version", qint64(header.version));

@@ -49,6 +49,7 @@ struct ResultFacts {
     double seconds = 0;                // the whole run
     qint64 transferMs = -1;            // from the first frame of the image; -1: none went out
     int status = 0;
+    bool check = false; // --check: nothing was written; status says what a real run would end with
 };
 QJsonObject resultRecord(const ResultFacts& facts);
 

@@ -59,6 +59,25 @@ QString resultLine(const DeviceInfo& device, int status, double seconds, int fir
         .arg(seconds, 0, 'f', 1);
 }
 
+QString checkLine(const DeviceInfo& device, int status, int firmwareBefore, int imageVersion)
+{
+    if (status == Success)
+        return QStringLiteral("OK   %1: would write %2 over %3 (check: nothing written)")
+            .arg(describe(device))
+            .arg(imageVersion)
+            .arg(firmwareBefore);
+    return QStringLiteral("FAIL %1: status %2, %3 (check)")
+        .arg(describe(device))
+        .arg(status)
+        .arg(statusMeaning(status));
+}
+
+QString Station::line(const Result& r) const
+{
+    return options_.session.check ? checkLine(r.device, r.status, r.firmwareBefore, r.imageVersion)
+                                  : resultLine(r.device, r.status, r.seconds, r.firmwareAfter);
+}
+
 Station::Station(StationOptions options, QObject* parent)
     : QObject(parent)
     , options_(std::move(options))
@@ -261,7 +280,9 @@ void Station::finished(Job& job, int exitCode, bool crashed)
         status = Interrupted;
     const double seconds = job.time.elapsed() / 1000.0;
     const int firmwareAfter = job.session ? job.session->firmwareAfter() : -1;
-    results_.push_back(Result{job.device, status, seconds, firmwareAfter});
+    results_.push_back(Result{job.device, status, seconds, firmwareAfter,
+                              job.session ? job.session->firmwareBefore() : -1,
+                              job.session ? job.session->imageVersion() : -1});
     // The child's (or session's) own result record came through; one of
     // the station's stands for a child that could not write it.
     if (job.process && (job.killed || job.interrupted || crashed) && options_.events) {
@@ -288,7 +309,7 @@ void Station::finished(Job& job, int exitCode, bool crashed)
     if (options_.terminal && done->total > 0)
         print(barLine(*done, terminalColumns(options_.out)));
     if (options_.single || !options_.quiet)
-        print(resultLine(done->device, status, seconds, firmwareAfter));
+        print(line(results_.back()));
     if (jobs_.empty()) {
         redrawTimer_->stop();
         emit idle();
@@ -308,7 +329,7 @@ int Station::flashAll(const std::vector<DeviceInfo>& devices)
     if (options_.single) {
         const bool ran = !results_.empty();
         if (!ran)
-            print(resultLine(devices.front(), Interrupted, 0));
+            print(line(Result{devices.front(), Interrupted}));
         return ran ? results_.front().status : int(Interrupted);
     }
     // The lines in the order the devices were listed, whatever the order
@@ -321,10 +342,13 @@ int Station::flashAll(const std::vector<DeviceInfo>& devices)
                                [&](const Result& r) { return r.device.path == d.path; });
         const int status = it == results_.end() ? Interrupted : it->status;
         failed += status != Success;
-        print(it == results_.end() ? resultLine(d, status, 0)
-                                   : resultLine(d, status, it->seconds, it->firmwareAfter));
+        print(line(it == results_.end() ? Result{d, status} : *it));
     }
-    print(QStringLiteral("%1 of %2 devices written").arg(int(devices.size()) - failed).arg(devices.size()));
+    print(QStringLiteral("%1 of %2 devices %3")
+              .arg(int(devices.size()) - failed)
+              .arg(devices.size())
+              .arg(options_.session.check ? QStringLiteral("would be written (check: nothing written)")
+                                          : QStringLiteral("written")));
     return failed == 0 ? Success : SomeDevicesFailed;
 }
 
@@ -384,7 +408,8 @@ int Station::watch(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t 
     stopLoop_ = nullptr;
     const bool allGood =
         std::all_of(results_.begin(), results_.end(), [](const Result& r) { return r.status == Success; });
-    print(QStringLiteral("%1 devices flashed, %2 failed")
+    print(QString::fromLatin1(options_.session.check ? "%1 devices checked, %2 would fail"
+                                                     : "%1 devices flashed, %2 failed")
               .arg(results_.size())
               .arg(std::count_if(results_.begin(), results_.end(),
                                  [](const Result& r) { return r.status != Success; })));

@@ -41,6 +41,9 @@ class EventLog;
 // The one-line result of a device, for people.
 // `firmwareAfter`: the version it answered after its restart (-1: not asked).
 QString resultLine(const DeviceInfo& device, int status, double seconds, int firmwareAfter = -1);
+// The same for a --check, which wrote nothing: "would write IMAGE over
+// FIRMWARE", or the status a real run would have ended with.
+QString checkLine(const DeviceInfo& device, int status, int firmwareBefore, int imageVersion);
 
 struct StationOptions {
     // In-process sessions: the backend the devices are on, and what every
@@ -89,7 +92,8 @@ public:
         DeviceInfo device;
         int status = -1;
         double seconds = 0;
-        int firmwareAfter = -1; // --confirm: the version it answered after its restart
+        int firmwareAfter = -1;                     // --confirm: the version it answered after its restart
+        int firmwareBefore = -1, imageVersion = -1; // as the session knew them (-1: not known)
     };
     const std::vector<Result>& results() const { return results_; }
 
@@ -116,6 +120,7 @@ private:
     void readRecords(Job& job);
     void showProgress(Job& job, qint64 bytes, qint64 total, int percent);
     void finished(Job& job, int exitCode, bool crashed);
+    QString line(const Result& result) const; // resultLine, or checkLine for a check
     void scan(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId);
     void print(const QString& line, std::FILE* to = nullptr); // a line that stays, above the bars
     void redraw();

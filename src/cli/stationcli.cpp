@@ -95,6 +95,13 @@ void addStationOptions(QCommandLineParser& parser, double waitSeconds)
              .arg(kConfirmDefaultSeconds)
              .arg(kConfirmMaxSeconds),
          "seconds"});
+    parser.addOption({"check",
+                      "Write nothing: open each device the run would touch (one, --all, or each one "
+                      "plugged in with --watch), read its version and make every check of a real run "
+                      "(the file, the family, --allow-older, --allow-reinstall, --sha256; with --server "
+                      "the whole fetch and its verification, the release counter not raised), then print "
+                      "\"would write IMAGE over FIRMWARE\" or the refusal, and exit with the status the "
+                      "run would have."});
     QCommandLineOption child("station-child", "Run for a station: one device, records on standard output.");
     child.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(child);
@@ -112,6 +119,7 @@ bool readStationOptions(const QCommandLineParser& parser, StationCommand* c, QSt
     c->selection.serial = parser.value("serial").toStdString();
     c->allowOlder = parser.isSet("allow-older");
     c->allowReinstall = parser.isSet("allow-reinstall");
+    c->check = parser.isSet("check");
     // Nothing takes a bare word: "--confirm 10" must not pass for a 30 s wait.
     if (!parser.positionalArguments().isEmpty()) {
         *error =
@@ -136,6 +144,10 @@ bool readStationOptions(const QCommandLineParser& parser, StationCommand* c, QSt
             return false;
         }
         c->confirmMs = int(seconds * 1000);
+    }
+    if (c->check && c->confirmMs > 0) {
+        *error = QStringLiteral("--check writes nothing: there is no restart for --confirm to wait for");
+        return false;
     }
     if (int(c->list) + int(c->all) + int(c->watch) > 1) {
         *error = QStringLiteral("--list, --all and --watch exclude each other");
@@ -300,6 +312,7 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
     s.session.sha256 = options.sha256;
     s.session.allowOlder = command.allowOlder;
     s.session.allowReinstall = command.allowReinstall;
+    s.session.check = command.check;
     s.session.confirmMs = command.confirmMs;
     if (command.watch && command.confirmMs <= 0) {
         s.session.confirmMs = kConfirmDefaultSeconds * 1000;

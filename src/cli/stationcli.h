@@ -22,6 +22,7 @@ struct StationCommand {
     bool child = false; // run by a station for one device
     bool allowOlder = false;
     bool allowReinstall = false;
+    bool check = false;     // --check: every check of a real run, nothing written
     double waitSeconds = 5; // one device: how long to wait for it
     QString logPath;
     Selection selection;

@@ -342,7 +342,7 @@ std::string unsafeDirectory(const std::string& dir)
 #endif
 
 Outcome raise(const std::string& path, const std::string& model, std::uint64_t counter,
-              const KnownModel& known)
+              const KnownModel& known, bool keep)
 {
     Outcome out;
     const std::string store = "the release counter store " + path + " ";
@@ -391,7 +391,7 @@ Outcome raise(const std::string& path, const std::string& model, std::uint64_t c
         return out;
     }
     out.state = Outcome::State::Kept;
-    if (mine != entries.end() && counter == out.kept)
+    if (!keep || (mine != entries.end() && counter == out.kept))
         return out;
     if (mine == entries.end())
         entries.push_back({model, counter});

@@ -38,10 +38,11 @@ struct Outcome {
 };
 
 // Compares `counter` with the one kept for `model` in the store at `path`
-// and, when it is higher, keeps it (a new file renamed over the store).
-// Every model must satisfy `known`.
+// and, when it is higher, keeps it (a new file renamed over the store);
+// with `keep` false it only compares (a check that writes nothing). Every
+// model must satisfy `known`.
 Outcome raise(const std::string& path, const std::string& model, std::uint64_t counter,
-              const KnownModel& known);
+              const KnownModel& known, bool keep = true);
 
 // Empty when `dir` is a directory owned by this user that no other user
 // can write (not by others; not by its group unless that is the user's own

@@ -285,7 +285,7 @@ ImageResult fetchVerifiedImage(const ImageRequest& request)
         const release::Expected expected{request.model, request.version, fileName, image.bytes.size(),
                                          QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256)};
         const QString why = release::verify(meta.bytes, sig.bytes, key, expected, request.counterFile,
-                                            QDateTime::currentSecsSinceEpoch());
+                                            QDateTime::currentSecsSinceEpoch(), request.keepCounter);
         if (!why.isEmpty())
             return failed(where(request.source, metaPath) + QStringLiteral(": ") + why);
     }
@@ -304,7 +304,7 @@ ImageResult fetchVerifiedImage(const ImageRequest& request)
 }
 
 ImageResult fetchNewest(const Source& source, const QString& dataRoot, int deviceFirmware,
-                        const Context& context, bool* upToDate)
+                        const Context& context, bool* upToDate, bool keepCounter)
 {
     const fetchlimits::Scope bounded(context.limits);
     *upToDate = false;
@@ -325,8 +325,8 @@ ImageResult fetchNewest(const Source& source, const QString& dataRoot, int devic
         *upToDate = true;
         return ImageResult();
     }
-    return fetchVerifiedImage(
-        {source, localDir, model, list.version, deviceFirmware, context, counterFileOf(dataRoot)});
+    return fetchVerifiedImage({source, localDir, model, list.version, deviceFirmware, context,
+                               counterFileOf(dataRoot), keepCounter});
 }
 
 } // namespace online

@@ -65,12 +65,13 @@ ListResult fetchVersionList(const Source& source, const QString& serverPath, con
 
 struct ImageRequest {
     Source source;
-    QString localDir;       // the image ends at localDir/<model>/<version>.bin
-    QString model;          // the model directory on the server
-    QString version;        // what the list offers
-    int deviceFirmware = 0; // 0: not known (then only the model is checked)
-    Context context;        // its key (empty: no signatures), limits, trace
-    QString counterFile;    // where release counters are kept
+    QString localDir;        // the image ends at localDir/<model>/<version>.bin
+    QString model;           // the model directory on the server
+    QString version;         // what the list offers
+    int deviceFirmware = 0;  // 0: not known (then only the model is checked)
+    Context context;         // its key (empty: no signatures), limits, trace
+    QString counterFile;     // where release counters are kept
+    bool keepCounter = true; // false: the release counter is checked, not raised
 };
 struct ImageResult {
     bool ok = false;
@@ -100,8 +101,10 @@ FileResult fetchFileInto(const Source& source, const QString& remote, const QStr
 // `dataRoot` is the data root (core/dataroot.h): downloads go below its
 // "file" directory and release counters beside it. `upToDate` is set when
 // the list offers nothing newer (the result then is not ok, with no why).
+// `keepCounter` false: every check is made, but the release counter seen is
+// not kept (a check run that writes nothing).
 ImageResult fetchNewest(const Source& source, const QString& dataRoot, int deviceFirmware,
-                        const Context& context, bool* upToDate);
+                        const Context& context, bool* upToDate, bool keepCounter = true);
 
 // Where the release counters of a data root are kept.
 QString counterFileOf(const QString& dataRoot);

@@ -72,7 +72,7 @@ bool parse(const QByteArray& text, Metadata* m)
 }
 
 QString verify(const QByteArray& text, const QByteArray& signature, const QByteArray& publicKey,
-               const Expected& expected, const QString& counterFile, std::int64_t now)
+               const Expected& expected, const QString& counterFile, std::int64_t now, bool keep)
 {
     if (!imageverify::signatureValid(text, signature, publicKey))
         return QStringLiteral("the release metadata's signature does not verify against the build's key");
@@ -93,9 +93,11 @@ QString verify(const QByteArray& text, const QByteArray& signature, const QByteA
     if (m.expires <= now)
         return QStringLiteral("the release metadata expired at %1 (now %2)").arg(m.expires).arg(now);
     const counterstore::Outcome kept = counterstore::raise(
-        counterFile.toUtf8().toStdString(), m.model.toStdString(), m.counter, [](const std::string& model) {
+        counterFile.toUtf8().toStdString(), m.model.toStdString(), m.counter,
+        [](const std::string& model) {
             return isModelDirectory(QString::fromLatin1(model.data(), int(model.size())));
-        });
+        },
+        keep);
     if (kept.state == counterstore::Outcome::State::Lower)
         return QStringLiteral("release counter %1 is lower than %2, the highest seen for %3")
             .arg(m.counter)

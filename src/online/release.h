@@ -53,11 +53,12 @@ struct Expected {
 // Checks the metadata's signature with `publicKey`, then that it names
 // `expected` exactly, has not expired at `now`, and carries a counter not
 // lower than the one kept in `counterFile` for the model. On success the
-// counter is kept (raised when higher). Returns an empty text on success,
-// otherwise what failed; a counter store that cannot be trusted (damaged,
-// not a regular file of this user, in a directory others can write) is a
-// failure, never a first use.
+// counter is kept (raised when higher) unless `keep` is false (a check that
+// writes nothing must not hold a later real run to a release it never
+// wrote). Returns an empty text on success, otherwise what failed; a counter
+// store that cannot be trusted (damaged, not a regular file of this user, in
+// a directory others can write) is a failure, never a first use.
 QString verify(const QByteArray& text, const QByteArray& signature, const QByteArray& publicKey,
-               const Expected& expected, const QString& counterFile, std::int64_t now);
+               const Expected& expected, const QString& counterFile, std::int64_t now, bool keep = true);
 
 } // namespace release

@@ -3,7 +3,8 @@
 // same runStation, one device or many), with virtual devices in place of
 // the real ones: one by default, N with --devices N, each with the faults
 // it is given. Its own check: a device written ends in success only when
-// it holds exactly the image's DSP and ARM images (else ImageMismatch).
+// it holds exactly the image's DSP and ARM images (else ImageMismatch), and
+// with --check one that heard more than the version query is a fault too.
 // Runs on a QCoreApplication, like the cli: no window, no QtWidgets.
 #include "cli/devicesession.h"
 #include "cli/exitstatus.h"
@@ -83,16 +84,18 @@ int main(int argc, char* argv[])
                        "what each device received. One device by default (reporting the serial number "
                        "of --serial), N with --devices N; --fault gives one of them a fault, the fault "
                        "options below give it to all. The devices report firmware %1 (--device-version) "
-                       "and restart into the firmware they received after the completion. Results go "
-                       "to standard output, notices and errors to standard error.\n\n")
+                       "and restart into the firmware they received after the completion; with --check "
+                       "a device that heard more than the version query ends the run in status 30. "
+                       "Results go to standard output, notices and errors to standard error.\n\n")
             .arg(kDefaultDeviceVersion) +
         cli::statusHelp("every frame of the image was written and the virtual device holds exactly the "
                         "image's DSP and ARM images"));
     cli::addOptions(parser);
     parser.addOption({"device-version",
-                      QStringLiteral("Firmware number the virtual devices report (default %1).")
+                      QStringLiteral("Firmware number the virtual devices report (default %1); K:N for "
+                                     "device K alone (repeatable).")
                           .arg(kDefaultDeviceVersion),
-                      "N"});
+                      "[K:]N"});
     parser.addOption({"devices", "Present N virtual devices (serials SIM-1 to SIM-N; default 1).", "N"});
     parser.addOption({"fault",
                       "Give device K (from 1) a fault: --fault K:NAME or --fault K:NAME=VALUE, NAME one of "
@@ -128,9 +131,22 @@ int main(int argc, char* argv[])
     int count = 1;
     if (several && !readNumber(parser, "devices", 1, kMaxDevices, &count))
         return usage(QStringLiteral("--devices needs a number from 1 to %1").arg(kMaxDevices));
-    int number = kDefaultDeviceVersion;
-    if (parser.isSet("device-version") && !readNumber(parser, "device-version", 0, 65535, &number))
-        return usage(QStringLiteral("--device-version needs a number from 0 to 65535"));
+    // The devices' firmware numbers: N for every device, K:N for device K.
+    std::vector<int> numbers(std::size_t(count), kDefaultDeviceVersion);
+    for (const QString& text : parser.values("device-version")) {
+        const QStringList parts = text.split(QLatin1Char(':'));
+        bool okK = parts.size() == 1, okN = false;
+        const int k = parts.size() == 2 ? parts[0].toInt(&okK) : 0;
+        const int n = parts.constLast().toInt(&okN, 0);
+        if (!okK || !okN || n < 0 || n > 65535 || k < 0 || k > count || (parts.size() == 2 && k == 0))
+            return usage(QStringLiteral("--device-version needs N or K:N, N from 0 to 65535 and K from 1 to "
+                                        "%1, got \"%2\"")
+                             .arg(count)
+                             .arg(text));
+        for (int i = 0; i < count; ++i)
+            if (k == 0 || k == i + 1)
+                numbers[std::size_t(i)] = n;
+    }
     if (parser.isSet("trusted-key")) {
         QByteArray key;
         if (!imageverify::parsePublicKey(parser.value("trusted-key"), &key))
@@ -172,7 +188,7 @@ int main(int argc, char* argv[])
     std::map<std::string, std::shared_ptr<DeviceModel>> models; // by path
     for (int i = 0; i < count; ++i) {
         auto device = std::make_shared<DeviceModel>();
-        device->setFirmwareNumber(std::uint16_t(number));
+        device->setFirmwareNumber(std::uint16_t(numbers[std::size_t(i)]));
         device->faults() = faults[std::size_t(i)];
         // Without --devices the one device reports the serial of --serial.
         const std::string serial = several ? "SIM-" + std::to_string(i + 1) : station.selection.serial;
@@ -211,6 +227,17 @@ int main(int argc, char* argv[])
         services.hid(&bus).server(options.server);
         status =
             cli::runStation(bus, protocol::kVendorId, protocol::kProductId, station, options, &events, hooks);
+    }
+    // The simulator's own check of --check: no device heard more than the
+    // version query.
+    for (const auto& [path, device] : models) {
+        const std::size_t heard =
+            device->frames().size() - device->count(DeviceModel::FrameKind::VersionQuery);
+        if (station.check && heard > 0) {
+            std::fprintf(stderr, "firmware-updater-sim: --check wrote %zu frame(s) to %s\n", heard,
+                         cli::printable(cli::shownPath(path)).c_str());
+            status = cli::ImageMismatch;
+        }
     }
     // As the cli: a session stopped while its fetch still ran has left that
     // fetch to end on its thread; end without unloading what it uses.

@@ -11,9 +11,13 @@
 #include "cli/eventlog.h"
 #include "cli/station.h"
 #include "image/firmwareimage.h"
+#include "online/imageverify.h"
+#include "online/release.h"
 #include "online/testserver.h"
 #include "support/rig.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -42,6 +46,8 @@ private slots:
     void watchFlashesArrivals();
     void onlineSessions();
     void rehearsal();
+    void readmeCommands_data();
+    void readmeCommands();
     void textForPeople();
 
 private:
@@ -224,10 +230,8 @@ void StationTest::interruptTwice()
 {
     Rig rig(false);
     std::vector<DeviceInfo> devices(2);
-    for (DeviceInfo& d : devices) {
-        d.path = rig.bus.plug(VirtualHidBus::deviceInterface(std::make_shared<DeviceModel>()));
-        d.writable = true;
-    }
+    for (DeviceInfo& d : devices)
+        d = {rig.bus.plug(VirtualHidBus::deviceInterface(std::make_shared<DeviceModel>())), {}, {}, true, {}};
     const QString log = dir_.filePath("interrupt.jsonl");
     EventLog events;
     const StationOptions s = options(&rig.bus, &events, log);
@@ -259,11 +263,10 @@ void StationTest::watchFlashesArrivals()
     // leaves and comes back (flashed again), the others stay (not again).
     auto model = std::make_shared<DeviceModel>();
     std::vector<std::string> paths;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 3; ++i)
         QTimer::singleShot(200 + 700 * i, &rig.bus, [&, i] {
             paths.push_back(rig.bus.plug(VirtualHidBus::deviceInterface(model, {}, "N" + std::to_string(i))));
         });
-    }
     int phase = 0;
     QTimer poll;
     connect(&poll, &QTimer::timeout, this, [&] {
@@ -294,40 +297,54 @@ void StationTest::onlineSessions()
     // version reply, on either fetch road, and writes exactly the verified
     // bytes: two devices, one already up to date, one of no model; no
     // scratch left behind. Then a drip-fed download cut short by the
-    // session's time limit while it still runs: nothing is written. Given a
-    // trusted key, a session takes no unsigned image.
+    // session's time limit while it still runs: nothing is written. Then a
+    // check: the same outcomes, nothing written; the release counter is
+    // kept by a signed run, not by a check.
     const QByteArray image = sampleImage(400, 1000, 3215);
+    QByteArray key, secret;
+    QVERIFY(imageverify::makeKeyPair(&key, &secret));
+    const QByteArray meta = release::format({"KRV3200", "3215", "3215.bin", image.size(),
+                                             QCryptographicHash::hash(image, QCryptographicHash::Sha256), 7,
+                                             QDateTime::currentSecsSinceEpoch() + 3600});
     const std::tuple<online::Road, bool, bool> runs[] = {{online::Road::Curl, false, false},
                                                          {online::Road::FtpClient, false, false},
                                                          {online::Road::Curl, true, false},
                                                          {online::Road::Curl, false, true}};
-    for (const auto& [road, drip, keyed] : runs) {
+    for (const auto& [road, drip, check] : runs) {
         ScriptedServer server;
         server.faultFile = "KRV3200/3215.bin";
-        server.files = {{"KRV3200/KRV3200.txt", "3215\n"}, {server.faultFile, image.toStdString()}};
+        server.files = {{"KRV3200/KRV3200.txt", "3215\n"},
+                        {server.faultFile, image.toStdString()},
+                        {server.faultFile + ".sig", imageverify::sign(image, secret).toStdString()},
+                        {"KRV3200/KRV3200.release", meta.toStdString()},
+                        {"KRV3200/KRV3200.release.sig", imageverify::sign(meta, secret).toStdString()}};
         server.stream = drip ? ScriptedServer::Stream::Drip : server.stream;
         server.start();
         Rig rig(false);
         const std::map<std::string, int> expected =
             drip ? std::map<std::string, int>{{"A", Timeout}}
-                 : std::map<std::string, int>{{"A", keyed ? DownloadFailed : Success},
-                                              {"B", keyed ? DownloadFailed : Success},
-                                              {"C", UpToDate},
-                                              {"D", DownloadFailed}};
+                 : std::map<std::string, int>{
+                       {"A", Success}, {"B", Success}, {"C", UpToDate}, {"D", DownloadFailed}};
         std::map<std::string, std::shared_ptr<DeviceModel>> models;
         std::vector<DeviceInfo> devices;
         for (const auto& [serial, status] : expected) {
             auto& m = models[serial] = std::make_shared<DeviceModel>();
-            m->setFirmwareNumber(serial == "C" ? 3215 : serial == "D" ? 999 : 3201);
+            m->setFirmwareNumber(status == UpToDate ? 3215 : status == DownloadFailed ? 999 : 3201);
             devices.push_back(
                 {rig.bus.plug(VirtualHidBus::deviceInterface(m, {}, serial)), serial, {}, true, {}});
         }
-        const QString root = dir_.filePath(QStringLiteral("online-%1-%2").arg(int(road)).arg(drip));
+        const QString root =
+            dir_.filePath(QStringLiteral("online-%1-%2-%3").arg(int(road)).arg(drip).arg(check));
         StationOptions s = options(&rig.bus); // the image given is replaced by the fetched one
+        s.session.check = check;
+        // Signed on libcurl's road (the scripted server takes one client at a
+        // time: two sessions' five fetches each on the own client's road queue
+        // past its greeting bound).
+        const bool signed_ = road == online::Road::Curl;
+        s.session.context = {signed_ ? QString::fromLatin1(key.toHex()) : QString(), {4000, 1 << 20}, false};
         s.session.online = true;
         s.session.source = {road, QStringLiteral("127.0.0.1"), server.port()};
         s.session.dataRoot = root;
-        s.session.context = {QString(keyed ? 64 : 0, QLatin1Char('a')), {4000, 1 << 20}, false};
         s.session.timeoutMs = drip ? 1500 : 20000;
         Station station(s);
         QElapsedTimer clock;
@@ -343,9 +360,14 @@ void StationTest::onlineSessions()
                 QDir(root + "/file").entryList(QDir::Hidden | QDir::AllEntries).filter(".fetch").isEmpty());
         QTest::qWait(100); // the cut fetch's result, posted back, reaches no one
         for (const auto& [serial, m] : models)
-            QVERIFY(m->count(DeviceModel::FrameKind::Start) == std::size_t(status[serial] == Success) &&
-                    (status[serial] != Success || (m->dspImage() == fwimage::dspImage(image) &&
-                                                   m->armImage() == fwimage::armImage(image))));
+            QVERIFY(check
+                        ? m->frames().size() == 1
+                        : m->count(DeviceModel::FrameKind::Start) == std::size_t(status[serial] == Success) &&
+                              (status[serial] != Success || (m->dspImage() == fwimage::dspImage(image) &&
+                                                             m->armImage() == fwimage::armImage(image))));
+        QFile store(online::counterFileOf(root)); // the counter: kept by a signed run, not by a check
+        QCOMPARE(store.open(QIODevice::ReadOnly) ? store.readAll() : QByteArray(),
+                 QByteArray(signed_ && !check && !drip ? "KRV3200 7\n" : ""));
         // Each session its own download of the image.
         QStringList commands;
         for (const std::string& c : server.finish())
@@ -371,11 +393,9 @@ void StationTest::rehearsal()
         {"--all --confirm=3 --fault 2:no-return --fault 3:reboot-old-version", int(SomeDevicesFailed),
          "SIM-1=0/5001/1 SIM-2=36/null/0 SIM-3=37/3201/0"},
         // One device, chosen by the shown path; one that took a frame wrong
-        // unseen; an image older than the devices, the same, none.
+        // unseen; no image (older or the same: sessionsInOneLoop).
         {"--device /dev/hidraw1 --confirm", 0, "SIM-2=0/5001/1"},
         {"--serial SIM-2 --fault 2:corrupt-write=9", int(ImageMismatch), "SIM-2=30/-/-"},
-        {"--serial SIM-1 --device-version 5002", int(ImageOlder), "SIM-1=25/-/-"},
-        {"--serial SIM-1 --device-version 5001", int(ImageSame), "SIM-1=26/-/-"},
         {"--serial SIM-1 --image /nonexistent.fw", int(FileFormat), ""},
         {"--serial SIM-3 --confirm=3 --reboot-ms 0", int(NotBack), "SIM-3=36/null/0"},
         // None chosen: refused, the devices listed, a result without a device.
@@ -384,8 +404,17 @@ void StationTest::rehearsal()
         {"--all --fault 4:drop-start-ack", int(Usage), ""},
         {"--all --fault 1:drop-start-ack=1", int(Usage), ""},
         {"--all --confirm 3", int(Usage), ""}, // not a 30 s wait with a stray word
+        // Checks: every guard of the run, nothing written (else the
+        // simulator's own check ends in 30), the would-be versions recorded
+        // (/firmware_before>image_version).
+        {"--all --check --device-version 2:5002 --device-version 3:5001", int(SomeDevicesFailed),
+         "SIM-1=0/-/-/3201>5001 SIM-2=25/-/-/5002>5001 SIM-3=26/-/-/5001>5001"},
+        {"--serial SIM-2 --check --allow-older --device-version 5002", 0, "SIM-2=0/-/-/5002>5001"},
+        {"--serial SIM-2 --check --confirm", int(Usage), ""},
         // The devices restart after their run: no new devices to write again.
         {"--watch", 0, "SIM-1=0/5001/1 SIM-2=0/5001/1 SIM-3=0/5001/1", 7000},
+        {"--watch --check --device-version 1:5001", int(SomeDevicesFailed),
+         "SIM-1=26/-/-/5001>5001 SIM-2=0/-/-/3201>5001 SIM-3=0/-/-/3201>5001", 3000},
     };
     for (const auto& row : rows) {
         const QString log = dir_.filePath("rehearsal.jsonl");
@@ -412,11 +441,62 @@ void StationTest::rehearsal()
                 seen << serial + "@" + r.value("path").toString() + "=" + field(r, "firmware");
             else if (r.value("event") == "result")
                 seen << serial + "=" + field(r, "status") + "/" + field(r, "firmware_after") + "/" +
-                            field(r, "confirmed");
+                            field(r, "confirmed") +
+                            (r["check"] == true
+                                 ? "/" + field(r, "firmware_before") + ">" + field(r, "image_version")
+                                 : "");
         }
         seen.sort();
         QCOMPARE(seen.join(' '), QString(row.records));
     }
+}
+
+void StationTest::readmeCommands_data()
+{
+    // README's commands of fwimage and the simulator, fwimage's first (they
+    // make the files the others name, from the dsp.bin and arm.bin made
+    // here). The paragraph before a block states its outcome: "exit status
+    // N" (else 0) and the "quoted" texts the output holds.
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QStringList>("outcome"); // the status, then the texts
+    QFile readme(UPDATER_SOURCE_DIR "/README.md");
+    QVERIFY(readme.open(QIODevice::ReadOnly) && QDir(dir_.path()).mkpath("readme"));
+    writeFile(dir_, "readme/dsp.bin", QByteArray(400, 'd')),
+        writeFile(dir_, "readme/arm.bin", QByteArray(1000, 'a'));
+    QString said;
+    QList<QPair<QStringList, QStringList>> rows;
+    for (const QString& block : QString::fromUtf8(readme.readAll()).split("\n\n")) {
+        QStringList outcome{QRegularExpression("exit status (\\d+)").match(said).captured(1)};
+        for (auto q = QRegularExpression("\"([^\"]+)\"").globalMatch(said); q.hasNext();)
+            outcome << q.next().captured(1).simplified();
+        for (const QString& line :
+             block.startsWith("    ") ? block.split('\n') : (said = block, QStringList()))
+            if (line.contains(QRegularExpression("^ +(fwimage|firmware-updater[-a-z]*) ")))
+                rows << qMakePair(line.section('#', 0, 0).simplified().split(' '), outcome);
+    }
+    std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
+        return a.first[0] == "fwimage" && b.first[0] != "fwimage";
+    });
+    for (const auto& [command, outcome] : rows)
+        QTest::newRow(qPrintable(command.join(' '))) << command << outcome;
+    QVERIFY(rows.size() > 8);
+}
+
+void StationTest::readmeCommands()
+{
+    QFETCH(QStringList, command);
+    QFETCH(QStringList, outcome);
+    if (command.contains("--server") || !QStringList{"fwimage", "firmware-updater-sim"}.contains(command[0]))
+        QSKIP(command.contains("--server") ? "needs an update server" : "needs a device (hardware)");
+    QProcess p;
+    p.setWorkingDirectory(dir_.filePath("readme"));
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(command[0] == "fwimage" ? FWIMAGE : FIRMWARE_UPDATER_SIM, command.mid(1));
+    QVERIFY(p.waitForFinished(60000));
+    const QString out = p.readAll();
+    QVERIFY2(p.exitCode() == outcome[0].toInt(), qPrintable(out));
+    for (const QString& text : outcome.mid(1))
+        QVERIFY2(out.contains(text), qPrintable(text + " not in:\n" + out));
 }
 
 void StationTest::textForPeople()
