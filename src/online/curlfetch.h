@@ -33,8 +33,10 @@ QString escapedUrlPath(const QString& path);
 // is not 21.
 QString updateUrl(const QString& address, int port, const QString& path);
 
-// libcurl's protocol trace on standard error: on for the window; the
-// unattended programs turn it on with --verbose only.
+// libcurl's protocol trace on standard error, with the window's
+// "curl told us N" line after a failed transfer: on for the window; the
+// unattended programs turn it on with --verbose only (they say a failed
+// fetch in words, with its server and file).
 void setCurlTrace(bool on);
 bool curlTrace();
 
