@@ -49,6 +49,7 @@ struct ResultFacts {
     double seconds = 0;                // the whole run
     qint64 transferMs = -1;            // from the first frame of the image; -1: none went out
     int status = 0;
+    QString error; // what failed before any device ran (the command line, the image, the log); empty: none
 };
 QJsonObject resultRecord(const ResultFacts& facts);
 

@@ -1,7 +1,6 @@
 #include "cli/station.h"
 
 #include "cli/eventlog.h"
-#include "qtbridge/noticetext.h"
 
 #include <QEventLoop>
 #include <QJsonDocument>
@@ -57,6 +56,11 @@ QString resultLine(const DeviceInfo& device, int status, double seconds, int fir
         .arg(statusMeaning(status))
         .arg(firmwareAfter < 0 ? QString() : QStringLiteral("; back with firmware %1").arg(firmwareAfter))
         .arg(seconds, 0, 'f', 1);
+}
+
+QString summaryLine(int written, int devices)
+{
+    return QStringLiteral("%1 of %2 devices written").arg(written).arg(devices);
 }
 
 Station::Station(StationOptions options, QObject* parent)
@@ -177,10 +181,7 @@ void Station::startSession(std::unique_ptr<Job> job)
         // which the run goes on) not with -q.
         if (status <= 0 && options_.quiet)
             return;
-        print(QStringLiteral("%1: %2: %3")
-                  .arg(describe(j->device), notices::title(id, false),
-                       notices::text(id, false).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified()),
-              options_.err);
+        print(QStringLiteral("%1: %2").arg(describe(j->device), terminalText(id)), options_.err);
     });
     connect(j->session, &DeviceSession::detail, this, [this, j](const QString& text) {
         print(QStringLiteral("%1: %2").arg(describe(j->device), text), options_.err);
@@ -324,7 +325,7 @@ int Station::flashAll(const std::vector<DeviceInfo>& devices)
         print(it == results_.end() ? resultLine(d, status, 0)
                                    : resultLine(d, status, it->seconds, it->firmwareAfter));
     }
-    print(QStringLiteral("%1 of %2 devices written").arg(int(devices.size()) - failed).arg(devices.size()));
+    print(summaryLine(int(devices.size()) - failed, int(devices.size())));
     return failed == 0 ? Success : SomeDevicesFailed;
 }
 
@@ -382,13 +383,10 @@ int Station::watch(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t 
     if (!stopping_ || !jobs_.empty()) // an interrupt may have come already
         loop.exec();
     stopLoop_ = nullptr;
-    const bool allGood =
-        std::all_of(results_.begin(), results_.end(), [](const Result& r) { return r.status == Success; });
-    print(QStringLiteral("%1 devices flashed, %2 failed")
-              .arg(results_.size())
-              .arg(std::count_if(results_.begin(), results_.end(),
-                                 [](const Result& r) { return r.status != Success; })));
-    return allGood ? Success : SomeDevicesFailed;
+    const auto written =
+        std::count_if(results_.begin(), results_.end(), [](const Result& r) { return r.status == Success; });
+    print(summaryLine(int(written), int(results_.size())));
+    return written == qint64(results_.size()) ? Success : SomeDevicesFailed;
 }
 
 void Station::interrupt()

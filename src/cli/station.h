@@ -42,6 +42,9 @@ class EventLog;
 // `firmwareAfter`: the version it answered after its restart (-1: not asked).
 QString resultLine(const DeviceInfo& device, int status, double seconds, int firmwareAfter = -1);
 
+// The last line of --all and --watch: "N of M devices written".
+QString summaryLine(int written, int devices);
+
 struct StationOptions {
     // In-process sessions: the backend the devices are on, and what every
     // session gets (the image read once).
