@@ -59,6 +59,8 @@ bool loadSessionImage(const QString& path, SessionOptions* options, QString* err
         why = QStringLiteral("no image file given");
     else if (info.isDir())
         why = QString::fromLocal8Bit(std::strerror(EISDIR));
+    else if (info.exists() && !info.isFile()) // a FIFO's open would wait for a writer
+        why = QStringLiteral("not a regular file");
     else if (!file.open(QIODevice::ReadOnly))
         why = file.errorString();
     else if (info.size() == 0)

@@ -27,6 +27,7 @@
 #include <csignal>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace cli;
@@ -497,7 +498,9 @@ void StationTest::commandLine()
     const QString image = writeImage(), log = dir_.filePath("records.jsonl"), dir = dir_.path(),
                   empty = writeFile(dir_, "empty.fw", {}),
                   shortFile = writeFile(dir_, "short.fw", "0123456789"),
-                  noImage = writeFile(dir_, "text.fw", QByteArray(200, 'x')), zeros = QString(64, '0');
+                  noImage = writeFile(dir_, "text.fw", QByteArray(200, 'x')), zeros = QString(64, '0'),
+                  fifo = dir_.filePath("fifo.fw");
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0); // its open would wait for a writer
     const struct {
         bool sim;
         QString args;
@@ -523,6 +526,7 @@ void StationTest::commandLine()
         {false, "--json --image " + dir + " --wait-device 30", FileFormat, "\"status\":23", "directory",
          "=23/-/-"},
         {false, "-q --image " + empty + " --wait-device 30", FileFormat, "^$", "empty", "=23/-/-"},
+        {false, "--image " + fifo + " --wait-device 30", FileFormat, "^$", "not a regular file", "=23/-/-"},
         {false, "--image " + shortFile + " --all", FileFormat, "^$", "shorter than", "=23/-/-"},
         {false, "--image " + noImage + " --watch", FileFormat, "^$",
          "text.fw: not a firmware image: ", "=23/-/-"},
