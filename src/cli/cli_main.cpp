@@ -65,10 +65,8 @@ int main(int argc, char* argv[])
     if (!cli::readStationOptions(parser, &station, &error))
         return usage(error);
     options.confirmMs = station.confirmMs;
-    if (!cli::openRecords(station, &events, &options, &error)) {
-        std::fprintf(stderr, "firmware-updater-cli: %s\n", qPrintable(error));
-        return cli::Usage;
-    }
+    if (const int status = cli::openRecords(station, &events, &options); status >= 0)
+        return status;
     // Run by a station: Ctrl-C on the terminal is the station's to handle;
     // this device's run finishes or is stopped by it.
     if (station.child)

@@ -1,5 +1,6 @@
 #include "cli/clioptions.h"
 
+#include "cli/eventlog.h"
 #include "cli/exitstatus.h"
 #include "core/commandline.h"
 #include "online/updateserver.h"
@@ -7,6 +8,26 @@
 #include <QCommandLineParser>
 
 namespace cli {
+
+namespace {
+
+// --json was among the arguments: a refused command line is a record too.
+bool g_jsonAsked = false;
+
+void recordUsage(const QString& message)
+{
+    if (!g_jsonAsked)
+        return;
+    EventLog records;
+    records.setOutput(stdout);
+    records.setContext({{"path", QJsonValue()}, {"serial", QJsonValue()}});
+    ResultFacts facts;
+    facts.status = Usage;
+    facts.error = message;
+    records.write(resultRecord(facts));
+}
+
+} // namespace
 
 void addOptions(QCommandLineParser& parser)
 {
@@ -88,14 +109,21 @@ bool readOptions(const QCommandLineParser& parser, Options* options, QString* er
 int usage(const char* program, const QString& message)
 {
     std::fprintf(stderr, "%s: %s (see --help)\n", program, qPrintable(message));
+    recordUsage(message);
     return Usage;
 }
 
 int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* program,
                      Options* options)
 {
-    const int status = cmdline::handleStandardOptions(parser, parser.parse(arguments),
-                                                      QString::fromLatin1(program), &options->verbosity);
+    // Options end at "--"; a file named --json after it asks for nothing.
+    g_jsonAsked =
+        arguments.mid(0, arguments.indexOf(QStringLiteral("--"))).contains(QStringLiteral("--json"));
+    const bool parsed = parser.parse(arguments);
+    const int status =
+        cmdline::handleStandardOptions(parser, parsed, QString::fromLatin1(program), &options->verbosity);
+    if (status == Usage)
+        recordUsage(parsed ? QStringLiteral("--quiet and --verbose exclude each other") : parser.errorText());
     if (status >= 0)
         return status;
     // The protocol traces only on request: a normal run prints results,

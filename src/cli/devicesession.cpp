@@ -58,6 +58,8 @@ bool loadSessionImage(const QString& path, SessionOptions* options, QString* err
         why = QStringLiteral("no image file given");
     else if (info.isDir())
         why = QString::fromLocal8Bit(std::strerror(EISDIR));
+    else if (info.exists() && !info.isFile()) // a FIFO's open would wait for a writer
+        why = QStringLiteral("not a regular file");
     else if (!file.open(QIODevice::ReadOnly))
         why = file.errorString();
     else if (info.size() == 0)
@@ -171,7 +173,9 @@ void DeviceSession::progressTo(qint64 offset)
 QJsonObject DeviceSession::context() const
 {
     return QJsonObject{{"path", QString::fromStdString(shownPath(device_.path))},
-                       {"serial", QString::fromStdString(device_.serial)}};
+                       {"serial", device_.serial.empty()
+                                      ? QJsonValue()
+                                      : QJsonValue(QString::fromStdString(device_.serial))}};
 }
 
 // Opens `path` for the session: its read and write handles, the report
@@ -210,9 +214,11 @@ void DeviceSession::begin()
         return;
     }
     QTimer::singleShot(kVersionQueryDelayMs, this, &DeviceSession::queryVersion);
+    // A device that refused the query never heard it: it cannot be
+    // written, which is another thing than a device that stays silent.
     QTimer::singleShot(options_.versionTimeoutMs, this, [this] {
         if (!started_ && !done())
-            finish(NoVersionReply);
+            finish(link().anyRefused() ? LinkFailure : NoVersionReply);
     });
     // A limit that was given holds for the whole run, the download included;
     // without one, an online run has the fetch's own bound first and the

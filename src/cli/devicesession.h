@@ -122,8 +122,9 @@ constexpr int kConfirmMaxSeconds = 600;
 
 // Reads `path` into `options` (image, imageRead), with the window's bound
 // on the size of an image file. False, with what failed and the system's
-// reason in `error`, for a file that is missing, a directory, unreadable,
-// empty or shorter than an image's header.
+// reason in `error`, for a file that is missing, a directory or no regular
+// file (a FIFO, a device), unreadable, empty or shorter than an image's
+// header.
 bool loadSessionImage(const QString& path, SessionOptions* options, QString* error = nullptr);
 
 class DeviceSession : public session::Session {

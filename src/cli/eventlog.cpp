@@ -50,24 +50,29 @@ void EventLog::writeAsIs(const QJsonObject& record)
 QJsonObject resultRecord(const ResultFacts& f)
 {
     auto orNull = [](qint64 n) { return n < 0 ? QJsonValue() : QJsonValue(n); };
+    auto text = [](const QString& t) { return t.isEmpty() ? QJsonValue() : QJsonValue(t); };
     QJsonObject r{
         {"event", "result"},
-        {"image", f.image},
+        {"image", text(f.image)},
         {"firmware_before", orNull(f.firmwareBefore)},
         {"duration_s", f.seconds},
         {"transfer_s", f.transferMs < 0 ? QJsonValue() : QJsonValue(f.transferMs / 1000.0)},
         {"status", f.status},
         {"outcome", f.check && f.status == Success
                         ? QStringLiteral("every check passed: the image would be written (nothing written)")
-                        : statusMeaning(f.status)}};
+                        : statusMeaning(f.status)},
+        {"error", text(f.error)}};
     if (f.check)
         r.insert("check", true);
+    // The version only of a file that is an image: any 16 bytes parse as a header.
     fwimage::Header header;
-    if (f.bytes && fwimage::parseHeader(*f.bytes, &header))
-        r.insert("image_version", qint64(header.version));
-    if (f.bytes)
-        r.insert("image_sha256",
-                 QString::fromLatin1(QCryptographicHash::hash(*f.bytes, QCryptographicHash::Sha256).toHex()));
+    const bool image = f.bytes && fwimage::checkImage(*f.bytes) == fwimage::Check::Ok &&
+                       fwimage::parseHeader(*f.bytes, &header);
+    r.insert("image_version", image ? QJsonValue(qint64(header.version)) : QJsonValue());
+    r.insert("image_sha256",
+             f.bytes ? QJsonValue(QString::fromLatin1(
+                           QCryptographicHash::hash(*f.bytes, QCryptographicHash::Sha256).toHex()))
+                     : QJsonValue());
     // What the device runs afterwards is known only when it was asked.
     if (f.confirmAsked) {
         r.insert("confirmed", f.firmwareAfter >= 0 && f.bytes && fwimage::parseHeader(*f.bytes, &header) &&

@@ -50,6 +50,7 @@ struct ResultFacts {
     qint64 transferMs = -1;            // from the first frame of the image; -1: none went out
     int status = 0;
     bool check = false; // --check: nothing was written; status says what a real run would end with
+    QString error; // what failed before any device ran (the command line, the image, the log); empty: none
 };
 QJsonObject resultRecord(const ResultFacts& facts);
 

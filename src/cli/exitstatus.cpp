@@ -16,7 +16,7 @@ const Row rows[] = {
     {Error4, "Error 4: no acknowledgement after an end frame"},
     {Error5, "Error 5: ARM stage time-out"},
     {NoDevice, "no device found"},
-    {LinkFailure, "the device cannot be written"},
+    {LinkFailure, "the device cannot be opened or refuses the writes"},
     {NoVersionReply, "the device did not answer the version query"},
     {SeveralDevices, "more than one device is attached: choose one with --device or --serial"},
     {SomeDevicesFailed, "--all, --watch: at least one device was not written"},
@@ -37,6 +37,7 @@ const Row rows[] = {
     {UpToDate, "online: the device already runs the newest firmware on the server"},
     {DownloadFailed, "online: no version list or image could be had for the device"},
     {Usage, "bad command line"},
+    {LogUnusable, "the log of --log cannot be opened for appending"},
 };
 
 } // namespace
@@ -107,6 +108,53 @@ int statusOfNotice(notices::Id id)
         break;
     }
     return UnexpectedNotice;
+}
+
+QString terminalText(notices::Id id)
+{
+    using notices::Id;
+    switch (id) {
+    case Id::Completion:
+        return QStringLiteral("update complete");
+    case Id::Error1:
+    case Id::Error2:
+    case Id::Error4:
+    case Id::Error5:
+        return statusMeaning(statusOfNotice(id));
+    case Id::PathEmpty:
+        return QStringLiteral("no image file given");
+    case Id::FileMismatch:
+        return QStringLiteral("the image file does not match the device");
+    case Id::SoftwareType:
+        return QStringLiteral("the device's firmware number belongs to no known family");
+    case Id::FileFormat:
+        return QStringLiteral("the image file is not a firmware image");
+    case Id::LowerVersion:
+        return QStringLiteral("the image is older than the device's firmware");
+    case Id::DownloadSucceeded:
+        return QStringLiteral("the newest image was downloaded and passed its checks");
+    case Id::DownloadFailed:
+    case Id::FetchFailed:
+        return QStringLiteral("the image could not be downloaded");
+    case Id::DeviceNotFound:
+        return QStringLiteral("no device found");
+    case Id::WriteHandleInvalid:
+        return QStringLiteral("the device cannot be opened for writing");
+    case Id::UnknownModel:
+        return QStringLiteral("the update server has no model for the device's firmware number");
+    case Id::NetworkWarning:
+        return QStringLiteral("the update server could not be reached");
+    case Id::NewFirmware:
+        return QStringLiteral("the update server has a newer firmware");
+    case Id::LatestVersion:
+        return QStringLiteral("the device already runs the newest firmware");
+    case Id::LocalWriteFailed:
+        return QStringLiteral("a file of the download cannot be written");
+    case Id::None:
+    case Id::FileNotice:
+        break;
+    }
+    return QStringLiteral("notice %1").arg(int(id));
 }
 
 } // namespace cli

@@ -38,6 +38,7 @@ enum ExitStatus : int {
     UpToDate = 40,             // online: the device already runs the server's newest firmware
     DownloadFailed = 41,       // online: no version list or image could be had for the device
     Usage = 64,                // bad command line
+    LogUnusable = 73,          // the file of --log cannot be opened for appending (sysexits' CANTCREAT)
 };
 
 // The table above as text, one status per line, for --help. `success`,
@@ -54,5 +55,9 @@ QString statusMeaning(int status);
 // UnexpectedNotice for one no run ends with. An older image (LowerVersion)
 // ends in ImageOlder unless --allow-older lets the run go on.
 int statusOfNotice(notices::Id id);
+
+// What notice `id` says on a terminal: a plain line in lower case
+// ("update complete"), not the window's box text.
+QString terminalText(notices::Id id);
 
 } // namespace cli

@@ -1,7 +1,6 @@
 #include "cli/station.h"
 
 #include "cli/eventlog.h"
-#include "qtbridge/noticetext.h"
 
 #include <QEventLoop>
 #include <QJsonDocument>
@@ -76,6 +75,14 @@ QString Station::line(const Result& r) const
 {
     return options_.session.check ? checkLine(r.device, r.status, r.firmwareBefore, r.imageVersion)
                                   : resultLine(r.device, r.status, r.seconds, r.firmwareAfter);
+}
+
+QString summaryLine(int written, int devices, bool check)
+{
+    return QStringLiteral("%1 of %2 devices %3")
+        .arg(written)
+        .arg(devices)
+        .arg(check ? QStringLiteral("would be written (check: nothing written)") : QStringLiteral("written"));
 }
 
 Station::Station(StationOptions options, QObject* parent)
@@ -196,10 +203,7 @@ void Station::startSession(std::unique_ptr<Job> job)
         // which the run goes on) not with -q.
         if (status <= 0 && options_.quiet)
             return;
-        print(QStringLiteral("%1: %2: %3")
-                  .arg(describe(j->device), notices::title(id, false),
-                       notices::text(id, false).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified()),
-              options_.err);
+        print(QStringLiteral("%1: %2").arg(describe(j->device), terminalText(id)), options_.err);
     });
     connect(j->session, &DeviceSession::detail, this, [this, j](const QString& text) {
         print(QStringLiteral("%1: %2").arg(describe(j->device), text), options_.err);
@@ -344,11 +348,7 @@ int Station::flashAll(const std::vector<DeviceInfo>& devices)
         failed += status != Success;
         print(line(it == results_.end() ? Result{d, status} : *it));
     }
-    print(QStringLiteral("%1 of %2 devices %3")
-              .arg(int(devices.size()) - failed)
-              .arg(devices.size())
-              .arg(options_.session.check ? QStringLiteral("would be written (check: nothing written)")
-                                          : QStringLiteral("written")));
+    print(summaryLine(int(devices.size()) - failed, int(devices.size()), options_.session.check));
     return failed == 0 ? Success : SomeDevicesFailed;
 }
 
@@ -406,14 +406,10 @@ int Station::watch(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t 
     if (!stopping_ || !jobs_.empty()) // an interrupt may have come already
         loop.exec();
     stopLoop_ = nullptr;
-    const bool allGood =
-        std::all_of(results_.begin(), results_.end(), [](const Result& r) { return r.status == Success; });
-    print(QString::fromLatin1(options_.session.check ? "%1 devices checked, %2 would fail"
-                                                     : "%1 devices flashed, %2 failed")
-              .arg(results_.size())
-              .arg(std::count_if(results_.begin(), results_.end(),
-                                 [](const Result& r) { return r.status != Success; })));
-    return allGood ? Success : SomeDevicesFailed;
+    const auto written =
+        std::count_if(results_.begin(), results_.end(), [](const Result& r) { return r.status == Success; });
+    print(summaryLine(int(written), int(results_.size()), options_.session.check));
+    return written == qint64(results_.size()) ? Success : SomeDevicesFailed;
 }
 
 void Station::interrupt()

@@ -45,6 +45,9 @@ QString resultLine(const DeviceInfo& device, int status, double seconds, int fir
 // FIRMWARE", or the status a real run would have ended with.
 QString checkLine(const DeviceInfo& device, int status, int firmwareBefore, int imageVersion);
 
+// The last line of --all and --watch: "N of M devices written".
+QString summaryLine(int written, int devices, bool check = false);
+
 struct StationOptions {
     // In-process sessions: the backend the devices are on, and what every
     // session gets (the image read once).

@@ -4,9 +4,13 @@
 #include "cli/station.h"
 #include "core/commandline.h"
 #include "core/dataroot.h"
+#include "image/firmwareimage.h"
+#include "online/fetchlimits.h"
+#include "online/imageverify.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QJsonObject>
 #include <QSocketNotifier>
@@ -67,7 +71,11 @@ void interruptHandler(int)
 void addRecordOptions(QCommandLineParser& parser)
 {
     parser.addOption({"json", "Print one JSON object per line for every event instead of text."});
-    parser.addOption({"log", "Append the same JSON records to FILE.", "file"});
+    parser.addOption({"log",
+                      QStringLiteral("Append the same JSON records to FILE (one that cannot be opened for "
+                                     "appending ends the run at once, status %1).")
+                          .arg(LogUnusable),
+                      "file"});
 }
 
 void addStationOptions(QCommandLineParser& parser, double waitSeconds)
@@ -91,7 +99,7 @@ void addStationOptions(QCommandLineParser& parser, double waitSeconds)
         {"confirm",
          QStringLiteral("After the completion, wait up to SECONDS (default %1, at most %2) for each "
                         "device to come back with the same ids and answer its version query; "
-                        "written --confirm or --confirm=SECONDS.")
+                        "written --confirm, --confirm SECONDS or --confirm=SECONDS.")
              .arg(kConfirmDefaultSeconds)
              .arg(kConfirmMaxSeconds),
          "seconds"});
@@ -120,11 +128,8 @@ bool readStationOptions(const QCommandLineParser& parser, StationCommand* c, QSt
     c->allowOlder = parser.isSet("allow-older");
     c->allowReinstall = parser.isSet("allow-reinstall");
     c->check = parser.isSet("check");
-    // Nothing takes a bare word: "--confirm 10" must not pass for a 30 s wait.
     if (!parser.positionalArguments().isEmpty()) {
-        *error =
-            QStringLiteral("unexpected argument \"%1\" (a value of --confirm is written --confirm=SECONDS)")
-                .arg(parser.positionalArguments().constFirst());
+        *error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().constFirst());
         return false;
     }
     if (parser.isSet("wait-device")) {
@@ -163,35 +168,58 @@ bool readStationOptions(const QCommandLineParser& parser, StationCommand* c, QSt
 QStringList withConfirmDefault(const QStringList& arguments)
 {
     QStringList out;
-    for (const QString& a : arguments)
-        out << (a == QLatin1String("--confirm") ? QStringLiteral("--confirm=%1").arg(kConfirmDefaultSeconds)
-                                                : a);
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (a == QLatin1String("--")) // the rest are no options
+            return out + arguments.mid(i);
+        if (a != QLatin1String("--confirm")) {
+            out << a;
+            continue;
+        }
+        bool number = false;
+        if (i + 1 < arguments.size())
+            arguments[i + 1].toDouble(&number);
+        out << QStringLiteral("--confirm=%1")
+                   .arg(number ? arguments[++i] : QString::number(kConfirmDefaultSeconds));
+    }
     return out;
 }
 
-bool openRecords(const StationCommand& command, EventLog* events, Options* options, QString* error)
+int openRecords(const StationCommand& command, EventLog* events, Options* options)
 {
-    if (!command.logPath.isEmpty() && !events->openLog(command.logPath, error))
-        return false;
     if (command.json) {
         events->setOutput(stdout);
         options->out = stderr;
     }
+    QString error;
+    if (!command.logPath.isEmpty() && !events->openLog(command.logPath, &error)) {
+        std::fprintf(stderr, "%s: %s\n", QCoreApplication::applicationName().toLocal8Bit().constData(),
+                     qPrintable(error));
+        events->setContext({{"path", QJsonValue()}, {"serial", QJsonValue()}});
+        ResultFacts facts;
+        facts.status = LogUnusable;
+        facts.error = error;
+        events->write(resultRecord(facts));
+        return LogUnusable;
+    }
     options->events = events->enabled() ? events : nullptr;
-    return true;
+    return -1;
 }
 
 void printDevices(const std::vector<DeviceInfo>& devices, const StationCommand& command, EventLog* events)
 {
     for (const DeviceInfo& d : devices) {
         events->setContext({});
+        auto text = [](const std::string& t) {
+            return t.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(t));
+        };
         events->write(QJsonObject{{"event", "device"},
                                   {"path", QString::fromStdString(shownPath(d.path))},
-                                  {"serial", QString::fromStdString(d.serial)},
-                                  {"location", QString::fromStdString(d.location)},
+                                  {"serial", text(d.serial)},
+                                  {"location", text(d.location)},
                                   {"writable", d.writable},
                                   {"firmware", d.firmware < 0 ? QJsonValue() : QJsonValue(d.firmware)},
-                                  {"error", QString::fromStdString(d.error)}});
+                                  {"error", text(d.error)}});
     }
     if (command.json)
         return;
@@ -214,13 +242,46 @@ std::string programName()
     return QCoreApplication::applicationName().toStdString();
 }
 
-// The result record of a device that never ran (or of no device at all).
-void recordWithoutRun(EventLog* events, const std::string& path, int status)
+// The result record of a device that never ran (or of no device at all,
+// or of an image refused before any device was looked for).
+void recordWithoutRun(EventLog* events, const std::string& path, int status, const QString& error = {},
+                      const SessionOptions* image = nullptr)
 {
-    events->setContext(QJsonObject{{"path", QString::fromStdString(shownPath(path))}});
+    events->setContext(QJsonObject{
+        {"path", path.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(shownPath(path)))},
+        {"serial", QJsonValue()}});
     ResultFacts facts;
     facts.status = status;
+    facts.error = error;
+    if (image) {
+        facts.image = image->imagePath;
+        facts.bytes = image->imageRead ? &image->image : nullptr;
+    }
     events->write(resultRecord(facts));
+}
+
+// The checks of an image file that need no device, before one is looked
+// for: readable, a regular file within the size bound, an image's format,
+// the digest of --sha256. Returns -1, or the status with the reason in
+// `error`.
+int judgeImage(const Options& options, SessionOptions* session, QString* error)
+{
+    if (!loadSessionImage(options.imagePath, session, error))
+        return FileFormat;
+    const fwimage::Check check = fwimage::checkImage(session->image);
+    if (check != fwimage::Check::Ok) {
+        *error = QStringLiteral("image %1: not a firmware image: %2")
+                     .arg(options.imagePath, QString::fromUtf8(fwimage::checkName(check)));
+        return FileFormat;
+    }
+    const QByteArray digest = QCryptographicHash::hash(session->image, QCryptographicHash::Sha256);
+    if (!options.sha256.isEmpty() && digest != options.sha256) {
+        *error = QStringLiteral("image %1: its SHA-256 is %2, not the %3 of --sha256")
+                     .arg(options.imagePath, QString::fromLatin1(digest.toHex()),
+                          QString::fromLatin1(options.sha256.toHex()));
+        return ImageDigest;
+    }
+    return -1;
 }
 
 } // namespace
@@ -284,13 +345,11 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
     if (command.list) {
         std::vector<DeviceInfo> devices = listDevices(platform, vendorId, productId);
         queryFirmwareNumbers(platform, &devices, std::min(options.versionTimeoutMs, kListVersionTimeoutMs));
-        // No device is a result too: said, and an empty list in JSON.
-        if (devices.empty() && command.json)
-            std::printf("[]\n");
-        else if (devices.empty())
-            std::printf("no device %04x:%04x is attached\n", vendorId, productId);
-        else
+        // No device is said to people; in JSON it is no record at all.
+        if (!devices.empty())
             printDevices(devices, command, events);
+        else if (!command.json)
+            std::printf("no device %04x:%04x is attached\n", vendorId, productId);
         std::fflush(stdout);
         return Success;
     }
@@ -301,9 +360,10 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
         // Before any device is waited for: a file that cannot be used is
         // said at once, with the system's reason.
         QString error;
-        if (!loadSessionImage(options.imagePath, &s.session, &error)) {
+        if (const int status = judgeImage(options, &s.session, &error); status >= 0) {
             std::fprintf(stderr, "%s: %s\n", programName().c_str(), qPrintable(error));
-            return FileFormat;
+            recordWithoutRun(events, {}, status, error, &s.session);
+            return status;
         }
     }
     s.session.versionTimeoutMs = options.versionTimeoutMs;
@@ -360,8 +420,10 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
         status = station.watch(platform, vendorId, productId);
     } else {
         const std::vector<DeviceInfo> devices = s.single ? one : listDevices(platform, vendorId, productId);
-        if (devices.empty())
+        if (devices.empty()) {
             std::fprintf(stderr, "no device %04x:%04x found\n", vendorId, productId);
+            recordWithoutRun(events, {}, NoDevice);
+        }
         status = station.flashAll(devices);
     }
     onInterruptSignal({}); // the station is about to go

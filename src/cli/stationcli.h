@@ -29,8 +29,9 @@ struct StationCommand {
     int confirmMs = 0; // --confirm[=SECONDS]; 0: not given
 };
 
-// --confirm takes its value only as --confirm=SECONDS: a bare --confirm in
-// `arguments` becomes --confirm=<the default>, for the parser.
+// --confirm's value is optional, which the parser does not know: in
+// `arguments` "--confirm SECONDS" (a number next) becomes
+// --confirm=SECONDS and a bare --confirm --confirm=<the default>.
 QStringList withConfirmDefault(const QStringList& arguments);
 
 // --json and --log: every program that writes records.
@@ -41,8 +42,10 @@ void addStationOptions(QCommandLineParser& parser, double waitSeconds);
 // False with the reason in `error` when the options contradict each other.
 bool readStationOptions(const QCommandLineParser& parser, StationCommand* command, QString* error);
 // Opens what the record options ask for. With --json the text for people
-// goes to standard error, so standard output holds records only.
-bool openRecords(const StationCommand& command, EventLog* events, Options* options, QString* error);
+// goes to standard error, so standard output holds records only. Returns
+// -1, or LogUnusable when the log cannot be opened for appending: said on
+// standard error (and recorded with --json), before any device is touched.
+int openRecords(const StationCommand& command, EventLog* events, Options* options);
 
 // Prints the devices as a table (or as "device" records with --json).
 void printDevices(const std::vector<DeviceInfo>& devices, const StationCommand& command, EventLog* events);
@@ -59,8 +62,10 @@ int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t pr
 // rehearsal): --list; --all and --watch; and one device, as a station of
 // one. Every device is a session in this process; online
 // (options.online) each session fetches its own image. Returns the exit
-// status. A local image file that cannot be used is reported before any
-// device is waited for (FileFormat).
+// status. A local image file that cannot be used (unreadable, not an
+// image: FileFormat; another digest than --sha256: ImageDigest) is
+// reported before any device is looked for; the checks that need the
+// device (its family, the versions) are each session's.
 //
 // What the simulator adds to each session: its virtual devices hear of the
 // image before it is written, and are checked after the completion

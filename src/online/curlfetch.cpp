@@ -126,7 +126,8 @@ int fetchUrl(const QByteArray& url, const QByteArray& localName, std::int64_t ca
         std::fprintf(stderr, "%s: more than %lld bytes, the fetch was cut off\n", localName.constData(),
                      static_cast<long long>(cap));
     if (result != CURLE_OK) {
-        std::fprintf(stderr, "curl told us %d\n", static_cast<int>(result));
+        if (trace)
+            std::fprintf(stderr, "curl told us %d\n", static_cast<int>(result));
         // No part of a failed transfer may pass for a file later.
         if (target.stream)
             QFile::remove(QString::fromLocal8Bit(localName));

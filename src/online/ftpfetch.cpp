@@ -12,7 +12,7 @@ FtpFetch fetchWithFtpClient(const FtpServer& server, const QString& remote, cons
     const std::string name = remote.toUtf8().toStdString();
     // A download whose deadline has passed does not start another login.
     if (std::chrono::steady_clock::now() >= deadline) {
-        result.why = QStringLiteral("%1:%2, %3: the download's deadline has passed")
+        result.why = QStringLiteral("server %1:%2, file %3: the download's deadline has passed")
                          .arg(server.address)
                          .arg(server.port)
                          .arg(remote);
@@ -66,7 +66,8 @@ FtpFetch fetchWithFtpClient(const FtpServer& server, const QString& remote, cons
         result.outcome = FtpFetch::Outcome::Ok;
     if (result.outcome != FtpFetch::Outcome::Ok) {
         result.why =
-            QStringLiteral("%1:%2, %3: ").arg(server.address).arg(server.port).arg(remote) + result.why;
+            QStringLiteral("server %1:%2, file %3: ").arg(server.address).arg(server.port).arg(remote) +
+            result.why;
         QFile::remove(local);
     }
     return result;

@@ -36,7 +36,7 @@ struct Fetched {
 
 QString where(const Source& source, const QString& remote)
 {
-    return QStringLiteral("%1:%2, %3").arg(source.address).arg(source.port).arg(remote);
+    return QStringLiteral("server %1:%2, file %3").arg(source.address).arg(source.port).arg(remote);
 }
 
 Fetched fetchToMemory(const Source& source, const QString& remote, const PrivateDir& dir, std::int64_t cap,
@@ -75,9 +75,9 @@ Fetched fetchToMemory(const Source& source, const QString& remote, const Private
             return f;
         }
         if (f.curlCode != CURLE_OK) {
-            f.why = where(source, remote) + QStringLiteral(": libcurl result %1 (%2)")
-                                                .arg(f.curlCode)
-                                                .arg(QLatin1String(curl_easy_strerror(CURLcode(f.curlCode))));
+            f.why = where(source, remote) + QStringLiteral(": %1 (libcurl %2)")
+                                                .arg(QLatin1String(curl_easy_strerror(CURLcode(f.curlCode))))
+                                                .arg(f.curlCode);
             return f;
         }
     } else {

@@ -176,10 +176,8 @@ int main(int argc, char* argv[])
     }
 
     cli::EventLog events;
-    if (!cli::openRecords(station, &events, &options, &error)) {
-        std::fprintf(stderr, "firmware-updater-sim: %s\n", qPrintable(error));
-        return cli::Usage;
-    }
+    if (const int status = cli::openRecords(station, &events, &options); status >= 0)
+        return status;
     // Run by a station: Ctrl-C on the terminal is the station's to handle.
     if (station.child)
         std::signal(SIGINT, SIG_IGN);

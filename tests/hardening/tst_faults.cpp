@@ -98,7 +98,7 @@ const Row kRows[] = {
      .state = "running arm-timer started dsp-handshake arm-handshake", .status = cli::LinkFailure},
     {.name = "every write refused", .setup = [](auto& s) { s.faults.refuseAllWrites = true; },
      .blocks = {0, 0}, .boxes = {Id::Error1}, .version = "none", .state = "reader read-handle",
-     .status = cli::NoVersionReply},
+     .status = cli::LinkFailure},
     {.name = "device never answers", .setup = [](auto& s) { s.iface.device = nullptr; },
      .blocks = {0, 0}, .boxes = {Id::Error1}, .version = "none", .state = "reader read-handle",
      .status = cli::NoVersionReply},

@@ -87,7 +87,7 @@ rows=(
   "firmware-updater-sim|--help|0|^Usage: .*--device-version|"
   "firmware-updater-sim|--image $home/s.fw|0|^start .* progress 100% .*OK +/dev/hidraw0: status 0, |holds exactly the images of"
   "firmware-updater-sim|-q --image $home/s.fw|0|^OK +/dev/hidraw0: status 0, [^()]+ \\([0-9.]+ s\\)$|"
-  "firmware-updater-sim|--image $home/s.fw --device-version 5002|25|^start .* status 25, |version is lower"
+  "firmware-updater-sim|--image $home/s.fw --device-version 5002|25|^start .* status 25, |image is older than"
   "firmware-updater-sim|--image $home/none.fw|23|^$|^firmware-updater-sim: image .*none.fw: No such file"
   "fwimage|--version|0|^fwimage [0-9.]+$|"
   "fwimage|--help|0|^Usage: fwimage|"
