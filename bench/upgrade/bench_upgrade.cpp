@@ -4,6 +4,8 @@
 // 2 ms tick, 4000 image bytes per second; with the CPU it took (the share
 // in the kernel) and the process's context switches per second (voluntary
 // and involuntary, from getrusage: the wake-ups).
+//
+// Usage: bench_upgrade [KIB...]   (default 64 256; each from 1 to 1024)
 #include "app/mainwindow.h"
 #include "app/ui_mainwindow.h"
 #include "core/filedialog.h"
@@ -115,11 +117,24 @@ int main(int argc, char* argv[])
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    QList<int> sizes;
+    for (const QString& a : app.arguments().mid(1)) {
+        bool number = false;
+        const int kib = a.toInt(&number);
+        if (!number || kib < 1 || kib > 1024) {
+            std::fprintf(stderr,
+                         "Usage: bench_upgrade [KIB...]  (image sizes from 1 to 1024 KiB; default 64 256)\n");
+            return 64;
+        }
+        sizes << kib;
+    }
+    if (sizes.isEmpty())
+        sizes = {64, 256};
     QTemporaryDir dir;
     std::printf("upgrade throughput, virtual device answering at once (bound %.0f B/s)\n",
                 kBoundBytesPerSecond);
     bool ok = true;
-    for (int kib : {64, 256})
+    for (int kib : sizes)
         ok = flash(kib, dir.path()) && ok;
     return ok ? 0 : 1;
 }
