@@ -4,8 +4,12 @@
 // per device), the devices on an in-process virtual bus. Prints per run:
 // each device's transfer rate as a share of the protocol's bound (4000 B/s)
 // and relative to the single device, the aggregate rate of the batch, and
-// the CPU per device. The CPU is the whole process's, so it counts the
-// virtual devices' work too: the station's own share is lower. Links what
+// the CPU per device (the share of it spent in the kernel) and the context
+// switches per device and second (getrusage's voluntary and involuntary
+// ones: a thread's sleep in a futex, a read or the event loop's poll counts
+// once, so they stand for the wake-ups and contended locks). The CPU is the
+// whole process's, so it counts the virtual devices' work too: the
+// station's own share is lower. Links what
 // firmware-updater-cli links (no QtWidgets), so its peak resident memory
 // (max RSS, the process's own, or the largest child's) is the cli's with N
 // devices, the virtual devices' buffers included.
@@ -98,12 +102,18 @@ private:
     int writes_ = 0; // to the hung device
 };
 
-double cpuSeconds()
+struct Usage {
+    double user = 0;
+    double system = 0;
+    long switches = 0; // voluntary and involuntary context switches
+};
+
+Usage usage()
 {
     rusage u{};
     getrusage(g_processes ? RUSAGE_CHILDREN : RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    return {double(u.ru_utime.tv_sec) + double(u.ru_utime.tv_usec) / 1e6,
+            double(u.ru_stime.tv_sec) + double(u.ru_stime.tv_usec) / 1e6, u.ru_nvcsw + u.ru_nivcsw};
 }
 
 struct Figures {
@@ -113,6 +123,8 @@ struct Figures {
     double minRate = 0;
     double aggregate = 0;    // all image bytes / wall time of the batch
     double cpuPerDevice = 0; // seconds of CPU per device
+    double systemShare = 0;  // of that CPU, in the kernel
+    double switchesPerDeviceSecond = 0;
     double wall = 0;
     long maxRssKiB = 0; // peak resident memory so far
 };
@@ -155,12 +167,12 @@ Figures run(int n, const QString& image, const QString& dir, bool hung = false)
     s.events = &events;
     cli::Station station(s);
 
-    const double cpuBefore = cpuSeconds();
+    const Usage before = usage();
     QElapsedTimer wall;
     wall.start();
     station.flashAll(devices);
     const double wallSeconds = wall.elapsed() / 1000.0;
-    const double cpuAfter = cpuSeconds();
+    const Usage after = usage();
     // A write the hung device is still in returns within kHangMs: its
     // thread touches the bus until then.
     if (hung)
@@ -168,7 +180,10 @@ Figures run(int n, const QString& image, const QString& dir, bool hung = false)
     Figures f;
     f.devices = n;
     f.wall = wallSeconds;
-    f.cpuPerDevice = (cpuAfter - cpuBefore) / n;
+    const double cpu = after.user + after.system - before.user - before.system;
+    f.cpuPerDevice = cpu / n;
+    f.systemShare = cpu > 0 ? (after.system - before.system) / cpu : 0;
+    f.switchesPerDeviceSecond = double(after.switches - before.switches) / n / wallSeconds;
     rusage u{};
     getrusage(g_processes ? RUSAGE_CHILDREN : RUSAGE_SELF, &u);
     f.maxRssKiB = u.ru_maxrss;
@@ -220,7 +235,8 @@ int main(int argc, char* argv[])
                 help ? stdout : stderr,
                 "%sUsage: bench_station [--processes] [--hung] [N...]\n"
                 "Flashes a 64 KiB image into N virtual devices at once (default runs: 1 2 4 8 16 "
-                "32; N from 1 to 256)\nand prints each run's transfer rates and CPU per device.\n"
+                "32; N from 1 to 256)\nand prints each run's transfer rates, CPU and context switches\nper "
+                "device.\n"
                 "  --processes  one firmware-updater-sim child per device instead of a session in "
                 "this process\n"
                 "  --hung       also each N >= 2 with one device taking 4.9 s in every write\n",
@@ -244,14 +260,17 @@ int main(int argc, char* argv[])
     std::printf("64 KiB image, %s; bound 4000 B/s per device\n",
                 g_processes ? "one firmware-updater-sim child per device"
                             : "one session per device in one process");
-    std::printf("%4s %6s %12s %10s %10s %12s %13s %11s %9s %11s\n", "N", "ok", "mean B/s", "of bound",
-                "vs N=1", "min of bound", "aggregate B/s", "CPU/device", "of a core", "max RSS");
+    std::printf("%4s %6s %12s %10s %10s %12s %13s %11s %9s %7s %11s %11s\n", "N", "ok", "mean B/s",
+                "of bound", "vs N=1", "min of bound", "aggregate B/s", "CPU/device", "of a core", "kernel",
+                "switches/s", "max RSS");
     double single = 0;
     auto print = [&](const Figures& f, const char* label) {
-        std::printf("%4d %3d/%-3d %12.0f %9.1f%% %9.1f%% %11.1f%% %13.0f %10.2fs %8.1f%% %7.1f MiB%s\n",
+        std::printf("%4d %3d/%-3d %12.0f %9.1f%% %9.1f%% %11.1f%% %13.0f %10.2fs %8.1f%% %6.0f%% %11.0f "
+                    "%7.1f MiB%s\n",
                     f.devices, f.succeeded, f.devices, f.meanRate, 100 * f.meanRate / kBoundBytesPerSecond,
                     single > 0 ? 100 * f.meanRate / single : 0, 100 * f.minRate / kBoundBytesPerSecond,
-                    f.aggregate, f.cpuPerDevice, 100 * f.cpuPerDevice / f.wall, f.maxRssKiB / 1024.0, label);
+                    f.aggregate, f.cpuPerDevice, 100 * f.cpuPerDevice / f.wall, 100 * f.systemShare,
+                    f.switchesPerDeviceSecond, f.maxRssKiB / 1024.0, label);
         std::fflush(stdout);
     };
     for (int n : counts) {

@@ -188,10 +188,9 @@ bool DeviceSession::openHandles(const std::string& path)
     }
     if (!writeWatch_) {
         writeWatch_ = new QTimer(this);
-        writeWatch_->setInterval(std::clamp(options_.writeDeadlineMs / 4, 10, 500));
+        writeWatch_->setSingleShot(true);
         connect(writeWatch_, &QTimer::timeout, this, &DeviceSession::checkWrites);
     }
-    writeWatch_->start();
     // A read that ends (closed, or the device left) lets the stage time out.
     link().startBlockingReader(
         this, [this](const QByteArray& r) { report(r); }, [this] { readerEnded(); });
@@ -347,8 +346,12 @@ void DeviceSession::fetched(const online::ImageResult& result, bool upToDate)
 
 void DeviceSession::send(const frames::Frame& frame)
 {
-    if (!done())
-        write(frame);
+    if (done())
+        return;
+    write(frame);
+    // The write deadline is watched from the first frame on (checkWrites()).
+    if (writeWatch_ && !writeWatch_->isActive())
+        writeWatch_->start(options_.writeDeadlineMs);
 }
 
 void DeviceSession::awaitWritten()
@@ -375,10 +378,17 @@ void DeviceSession::awaitWritten()
     completed(status);
 }
 
+// Looks again when the write in progress would reach its deadline, and
+// not at all while nothing is to be written (the next frame starts the watch).
 void DeviceSession::checkWrites()
 {
-    if (!done() && link().writeStalled(options_.writeDeadlineMs))
+    if (done())
+        return;
+    const int left = link().msToStall(options_.writeDeadlineMs);
+    if (left == 0)
         QTimer::singleShot(0, this, [this] { finish(WriteStalled); });
+    else if (left > 0)
+        writeWatch_->start(left);
 }
 
 void DeviceSession::say(notices::Id id, int status)

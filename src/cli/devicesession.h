@@ -184,7 +184,7 @@ private:
     EventLog* events_;
     SessionTicker& ticker_;
     std::unique_ptr<Sink> sink_;   // the engine's actions, into this session
-    QTimer* writeWatch_ = nullptr; // the write deadline's check
+    QTimer* writeWatch_ = nullptr; // the write deadline's check, armed while frames go out
     QTimer* delayTimer_ = nullptr; // the 1 s start wait
     QTimer* limitTimer_ = nullptr; // the run's time limit
     bool fetching_ = false;        // an online fetch is on its way

@@ -9,11 +9,18 @@
 #include <QPointer>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <vector>
+
+#ifdef __linux__
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 namespace session {
 
@@ -24,18 +31,97 @@ constexpr std::size_t kMinInputRead = 64;
 constexpr std::size_t kMaxInputReport = 4096;
 // How long a stop waits for the posting reader's thread.
 constexpr int kStopWaitMs = 2000;
+// Report buffers kept for reuse: more than a writer keeps in hand at once.
+constexpr std::size_t kSpareReports = 4;
 } // namespace
 
+// One thread's sleep until another wakes it; a wake given while it is
+// awake is kept for its next sleep. On Linux a futex word: a wake costs a
+// system call only when the thread sleeps, and the sleep one. (A condition
+// variable costs a third: its wait takes the mutex back marked contended,
+// so the next unlock calls into the kernel.)
+class Wakeup {
+public:
+    void wait(); // by one thread only
+    void wake();
+
+private:
+#ifdef __linux__
+    enum : std::uint32_t { kIdle, kWoken, kSleeping };
+    std::atomic<std::uint32_t> state_{kIdle};
+#else
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool woken_ = false;
+#endif
+};
+
+#ifdef __linux__
+void Wakeup::wait()
+{
+    std::uint32_t s = state_.load();
+    for (;;) {
+        if (s == kWoken) {
+            if (state_.compare_exchange_weak(s, kIdle))
+                return;
+            continue;
+        }
+        if (s == kIdle && !state_.compare_exchange_weak(s, kSleeping))
+            continue;
+        // Returns at once when the word is no longer kSleeping.
+        syscall(SYS_futex, &state_, FUTEX_WAIT_PRIVATE, std::uint32_t(kSleeping), nullptr, nullptr, 0);
+        s = state_.load();
+    }
+}
+
+void Wakeup::wake()
+{
+    if (state_.exchange(kWoken) == kSleeping)
+        syscall(SYS_futex, &state_, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+#else
+void Wakeup::wait()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait(lock, [this] { return woken_; });
+    woken_ = false;
+}
+
+void Wakeup::wake()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        woken_ = true;
+    }
+    cv_.notify_one();
+}
+#endif
+
 // The frames on their way to the device, and the thread that writes them.
+// The writer sleeps with no time-out until a frame is queued or the link
+// ends: one wake-up per frame, none while idle, and no system call for a
+// frame queued while it writes. The mutex guards the queue only and is
+// never held across a write or a sleep. A write that returns wakes no one
+// unless a close waits for it. The reports' buffers go round between the
+// queue and `spare`: a frame costs no allocation once the first are out.
 struct Link::Writer {
     std::mutex mutex;
-    std::condition_variable wake;
+    Wakeup wake;                      // the writer: a frame, or the stop
+    std::condition_variable returned; // a close: the write in progress returned
     std::deque<std::vector<std::uint8_t>> queue;
+    std::vector<std::vector<std::uint8_t>> spare;
     std::size_t featureLength = protocol::kFeatureReportSize;
     bool stop = false;
     bool refused = false; // after a refused write nothing more goes out
     bool busy = false;    // a write is in progress
+    bool closing = false; // a close waits on `returned`
     std::chrono::steady_clock::time_point since;
+
+    void recycle(std::vector<std::uint8_t>&& report)
+    {
+        if (spare.size() < kSpareReports)
+            spare.push_back(std::move(report));
+    }
 };
 
 Link::Link(WriteMode mode, LinkHandles* handles, HidPlatform* platform)
@@ -92,13 +178,20 @@ void Link::startWriter()
     writerThread_ = std::thread([p = platform(), w = writer_, handle = handles().hWriteHandle] {
         std::unique_lock<std::mutex> lock(w->mutex);
         for (;;) {
-            w->wake.wait(lock, [&] { return w->stop || !w->queue.empty(); });
             if (w->stop)
                 return;
+            if (w->queue.empty()) {
+                lock.unlock();
+                w->wake.wait();
+                lock.lock();
+                continue;
+            }
             std::vector<std::uint8_t> report = std::move(w->queue.front());
             w->queue.pop_front();
-            if (w->refused)
+            if (w->refused) {
+                w->recycle(std::move(report));
                 continue;
+            }
             w->busy = true;
             w->since = std::chrono::steady_clock::now();
             lock.unlock();
@@ -106,7 +199,9 @@ void Link::startWriter()
             lock.lock();
             w->busy = false;
             w->refused = w->refused || !ok;
-            w->wake.notify_all();
+            w->recycle(std::move(report));
+            if (w->closing)
+                w->returned.notify_all();
         }
     });
 }
@@ -117,9 +212,10 @@ void Link::endWriter(bool abandonWrite)
         return;
     std::unique_lock<std::mutex> lock(writer_->mutex);
     writer_->stop = true;
-    writer_->wake.notify_all();
+    writer_->closing = true;
+    writer_->wake.wake();
     const auto grace = std::chrono::milliseconds(abandonWrite ? 0 : 50);
-    const bool idle = writer_->wake.wait_for(lock, grace, [&] { return !writer_->busy; });
+    const bool idle = writer_->returned.wait_for(lock, grace, [&] { return !writer_->busy; });
     lock.unlock();
     if (idle)
         writerThread_.join();
@@ -171,13 +267,20 @@ bool Link::enqueue(const std::uint8_t* frame, std::size_t frameSize)
 {
     if (!writer_)
         return false;
+    Writer& w = *writer_;
     {
-        std::lock_guard<std::mutex> lock(writer_->mutex);
-        if (writer_->refused)
+        std::lock_guard<std::mutex> lock(w.mutex);
+        if (w.refused)
             return false;
-        writer_->queue.push_back(featureReport(frame, frameSize, writer_->featureLength));
+        std::vector<std::uint8_t> report;
+        if (!w.spare.empty()) {
+            report = std::move(w.spare.back());
+            w.spare.pop_back();
+        }
+        featureReport(frame, frameSize, w.featureLength, &report);
+        w.queue.push_back(std::move(report));
     }
-    writer_->wake.notify_all();
+    w.wake.wake();
     return true;
 }
 
@@ -197,13 +300,17 @@ bool Link::anyRefused() const
     return writer_->refused;
 }
 
-bool Link::writeStalled(int deadlineMs) const
+int Link::msToStall(int deadlineMs) const
 {
     if (!writer_)
-        return false;
+        return -1;
     std::lock_guard<std::mutex> lock(writer_->mutex);
-    return writer_->busy &&
-           std::chrono::steady_clock::now() - writer_->since > std::chrono::milliseconds(deadlineMs);
+    if (!writer_->busy)
+        return writer_->queue.empty() || writer_->refused ? -1 : deadlineMs;
+    const auto left =
+        writer_->since + std::chrono::milliseconds(deadlineMs) - std::chrono::steady_clock::now();
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return int(std::clamp<decltype(ms)>(ms, 0, deadlineMs));
 }
 
 void Link::startPostingReader(QObject* receiver)

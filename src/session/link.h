@@ -8,8 +8,9 @@
 //   set and nothing more goes out until the link is opened again;
 // - through a writer thread of the link's own (the cli, the station):
 //   enqueue() hands the frame over and returns; a device slow to take its
-//   writes delays only its own frames, and writeStalled() tells a write
-//   that has run past a deadline. After a refused write nothing more goes
+//   writes delays only its own frames, and msToStall() tells a write that
+//   has run past a deadline. The writer wakes once per frame queued and
+//   sleeps with no time-out while there is nothing to write. After a refused write nothing more goes
 //   out either.
 // Both put exactly the device's feature report length on the wire
 // (usb/featurereport.h).
@@ -79,8 +80,12 @@ public:
     // Every frame handed over is on the wire (or was refused).
     bool allWritten() const;
     bool anyRefused() const;
-    // A write has been running for longer than `deadlineMs`.
-    bool writeStalled(int deadlineMs) const;
+    // For a deadline on each write without polling: how long until the
+    // write in progress has run for `deadlineMs`; 0 it has (it stalled),
+    // `deadlineMs` for a frame queued whose write has not begun, -1 nothing
+    // to write. A check after that many milliseconds either finds the
+    // stall or learns when to look again.
+    int msToStall(int deadlineMs) const;
 
     // The window's reader: a USBThread for the read handle posting to
     // `receiver`, made currentReader, enabled and started. Never two.

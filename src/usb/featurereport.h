@@ -10,10 +10,19 @@
 #include <cstdint>
 #include <vector>
 
+// Into `report`, reusing its storage (a writer that sends a frame every
+// tick keeps its buffers).
+inline void featureReport(const std::uint8_t* frame, std::size_t frameSize, std::size_t featureLength,
+                          std::vector<std::uint8_t>* report)
+{
+    report->assign(std::max<std::size_t>(featureLength, 1), 0);
+    std::copy(frame, frame + std::min(featureLength, frameSize), report->begin());
+}
+
 inline std::vector<std::uint8_t> featureReport(const std::uint8_t* frame, std::size_t frameSize,
                                                std::size_t featureLength)
 {
-    std::vector<std::uint8_t> report(std::max<std::size_t>(featureLength, 1), 0);
-    std::copy(frame, frame + std::min(featureLength, frameSize), report.begin());
+    std::vector<std::uint8_t> report;
+    featureReport(frame, frameSize, featureLength, &report);
     return report;
 }

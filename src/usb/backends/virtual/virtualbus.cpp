@@ -136,6 +136,9 @@ void VirtualHidBus::queueLocked(const std::string& path, std::uint64_t interface
                                 const std::vector<DeviceModel::Report>& reports, int delayMs)
 {
     (void)path;
+    // Most frames have no reply: the reader is left asleep.
+    if (reports.empty())
+        return;
     const Clock::time_point at = Clock::now() + std::chrono::milliseconds(std::max(0, delayMs));
     for (auto& [h, handle] : handles_) {
         if (handle->interfaceId != interfaceId || handle->access != Access::Read || handle->closed ||
