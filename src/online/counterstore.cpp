@@ -249,16 +249,7 @@ struct Entry {
 // 1 to 19 digits, no leading zero: the form this file writes.
 bool plainNumber(const std::string& text, std::uint64_t* value)
 {
-    if (text.empty() || text.size() > 19 || (text.size() > 1 && text[0] == '0'))
-        return false;
-    std::uint64_t v = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + std::uint64_t(c - '0');
-    }
-    *value = v;
-    return true;
+    return decimal(text, value, false);
 }
 
 // The store's text read strictly: every line "<model> <counter>\n", a model
@@ -413,6 +404,20 @@ Outcome raise(const std::string& path, const std::string& model, std::uint64_t c
         out.why = store + "cannot be written: " + why;
     }
     return out;
+}
+
+bool decimal(const std::string& text, std::uint64_t* value, bool leadingZeros)
+{
+    if (text.empty() || text.size() > 19 || (!leadingZeros && text.size() > 1 && text[0] == '0'))
+        return false;
+    std::uint64_t v = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        v = v * 10 + std::uint64_t(c - '0');
+    }
+    *value = v;
+    return true;
 }
 
 } // namespace counterstore

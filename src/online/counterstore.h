@@ -50,4 +50,8 @@ Outcome raise(const std::string& path, const std::string& model, std::uint64_t c
 // the user's profile directories carry their own access lists.
 std::string unsafeDirectory(const std::string& dir);
 
+// A whole number of 1 to 19 decimal digits (so it fits 64 bits), nothing
+// else; with `leadingZeros` false a 0 may only stand alone.
+bool decimal(const std::string& text, std::uint64_t* value, bool leadingZeros);
+
 } // namespace counterstore

@@ -15,16 +15,7 @@ const char* const kKeys[] = {"model", "version", "file", "size", "sha256", "coun
 
 bool plainNumber(const QByteArray& text, std::uint64_t* value)
 {
-    if (text.isEmpty() || text.size() > 19)
-        return false;
-    std::uint64_t v = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + std::uint64_t(c - '0');
-    }
-    *value = v;
-    return true;
+    return counterstore::decimal(text.toStdString(), value, true);
 }
 } // namespace
 
