@@ -24,11 +24,6 @@ namespace {
 
 constexpr int kDefaultWaitSeconds = 5;
 
-int usage(const QString& message)
-{
-    return cli::usage("firmware-updater-cli", message);
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -53,23 +48,16 @@ int main(int argc, char* argv[])
     cli::addOptions(parser);
     cli::addStationOptions(parser, kDefaultWaitSeconds);
     cli::Options options;
-    if (const int status = cli::parseCommandLine(parser, cli::withConfirmDefault(app.arguments()),
-                                                 "firmware-updater-cli", &options);
+    options.waitSeconds = kDefaultWaitSeconds;
+    if (const int status = cli::parseCommandLine(parser, app.arguments(), "firmware-updater-cli", &options);
         status >= 0)
         return status;
-
-    cli::StationCommand station;
-    station.waitSeconds = kDefaultWaitSeconds;
     cli::EventLog events;
-    QString error;
-    if (!cli::readStationOptions(parser, &station, &error))
-        return usage(error);
-    options.confirmMs = station.confirmMs;
-    if (const int status = cli::openRecords(station, &events, &options); status >= 0)
+    if (const int status = cli::openRecords(options, &events); status >= 0)
         return status;
     // Run by a station: Ctrl-C on the terminal is the station's to handle;
     // this device's run finishes or is stopped by it.
-    if (station.child)
+    if (options.child)
         std::signal(SIGINT, SIG_IGN);
 
     HidPlatform* platform = nativeHidPlatform();
@@ -81,8 +69,7 @@ int main(int argc, char* argv[])
     {
         ScopedServices services;
         services.hid(platform).server(options.server);
-        status =
-            cli::runStation(*platform, protocol::kVendorId, protocol::kProductId, station, options, &events);
+        status = cli::runStation(*platform, protocol::kVendorId, protocol::kProductId, options, &events);
     }
     // A session stopped (Ctrl-C, its time limit) while its fetch still ran
     // has left that fetch to end on its thread, bounded; its result goes

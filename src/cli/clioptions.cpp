@@ -2,6 +2,7 @@
 
 #include "cli/eventlog.h"
 #include "cli/exitstatus.h"
+#include "cli/stationcli.h"
 #include "core/commandline.h"
 #include "online/updateserver.h"
 
@@ -53,11 +54,12 @@ void addOptions(QCommandLineParser& parser)
 
 bool readOptions(const QCommandLineParser& parser, Options* options, QString* error)
 {
-    options->imagePath = parser.value("image");
+    SessionOptions& session = options->session;
+    session.imagePath = parser.value("image");
     const struct {
         const char* name;
         int* target;
-    } numbers[] = {{"timeout", &options->timeoutMs}, {"version-timeout", &options->versionTimeoutMs}};
+    } numbers[] = {{"timeout", &session.timeoutMs}, {"version-timeout", &session.versionTimeoutMs}};
     for (const auto& n : numbers) {
         if (!parser.isSet(n.name))
             continue;
@@ -76,7 +78,9 @@ bool readOptions(const QCommandLineParser& parser, Options* options, QString* er
                                "65535");
             return false;
         }
-        options->online = true;
+        session.online = true;
+        session.source.address = options->server.address;
+        session.source.port = options->server.port;
     }
     if (parser.isSet("sha256")) {
         const QByteArray hex = parser.value("sha256").toLatin1();
@@ -85,11 +89,11 @@ bool readOptions(const QCommandLineParser& parser, Options* options, QString* er
             *error = QStringLiteral("--sha256 needs 64 hex digits");
             return false;
         }
-        if (options->imagePath.isEmpty()) {
+        if (session.imagePath.isEmpty()) {
             *error = QStringLiteral("--sha256 checks the file of --image");
             return false;
         }
-        options->sha256 = digest;
+        session.sha256 = digest;
     }
     if (parser.isSet("fetch")) {
         const QString road = parser.value("fetch");
@@ -97,9 +101,11 @@ bool readOptions(const QCommandLineParser& parser, Options* options, QString* er
             *error = QStringLiteral("--fetch needs curl or ftpclient");
             return false;
         }
-        options->fetch = road == QLatin1String("curl") ? Options::Fetch::Curl : Options::Fetch::FtpClient;
+        session.source.road = road == QLatin1String("curl") ? online::Road::Curl : online::Road::FtpClient;
     }
-    if (options->imagePath.isEmpty() && !options->online && !parser.optionNames().contains("list")) {
+    if (!readStationOptions(parser, options, error))
+        return false;
+    if (session.imagePath.isEmpty() && !session.online && !options->list) {
         *error = QStringLiteral("--image or --server is required");
         return false;
     }
@@ -113,9 +119,10 @@ int usage(const char* program, const QString& message)
     return Usage;
 }
 
-int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* program,
+int parseCommandLine(QCommandLineParser& parser, const QStringList& given, const char* program,
                      Options* options)
 {
+    const QStringList arguments = withConfirmDefault(given);
     // Options end at "--"; a file named --json after it asks for nothing.
     g_jsonAsked =
         arguments.mid(0, arguments.indexOf(QStringLiteral("--"))).contains(QStringLiteral("--json"));
@@ -128,7 +135,7 @@ int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, c
         return status;
     // The protocol traces only on request: a normal run prints results,
     // notices and errors.
-    options->context.verbose = options->verbosity == cmdline::Verbosity::Verbose;
+    options->session.context.verbose = options->verbosity == cmdline::Verbosity::Verbose;
     cmdline::filterMessagesByVerbosity(options->verbosity);
     QString error;
     if (!readOptions(parser, options, &error))

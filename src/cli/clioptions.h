@@ -3,50 +3,40 @@
 // standard ones (--help, --version, --quiet, --verbose).
 #pragma once
 
+#include "cli/devicelist.h"
+#include "cli/devicesession.h"
 #include "core/commandline.h"
 #include "core/services.h"
-#include "online/context.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
-#include <cstdio>
-#include <functional>
-
 class QCommandLineParser;
 
 namespace cli {
 
-class EventLog;
-
+// Everything a run of the cli or the simulator is told, parsed once from
+// its command line into this one struct. `session` is what every device's
+// session gets, as it stands; the rest is the run's: which devices, how the
+// results go out.
 struct Options {
-    QString imagePath;
-    int versionTimeoutMs = 5000; // for the version reply, from the start of run()
-    int timeoutMs = 0;           // whole run; 0: from the image size
-    std::FILE* out = stdout;
-    // Online road: instead of a local file, each session fetches the
-    // newest image the update server offers for its device and writes it.
-    bool online = false;
+    // The image (--image) or the online road (--server, --fetch, the key,
+    // the limits, the trace), the time limits, --sha256, the guards
+    // (--allow-older, --allow-reinstall), --check and --confirm. The image's
+    // bytes are read once the command line is settled.
+    SessionOptions session;
     UpdateServer server; // from --server; the executable installs it
-    // Machine-readable records of notices and progress (null: none).
-    EventLog* events = nullptr;
-    // Online road: libcurl, as the window's version check fetches, or the
-    // updater's own FTP client for the image (the version list still comes
-    // through libcurl, as for the window's fixed-model downloads).
-    enum class Fetch { Curl, FtpClient };
-    Fetch fetch = Fetch::Curl;
-    // --image: the SHA-256 the file must have before anything is written.
-    QByteArray sha256;
-    // --confirm: after the completion, how long to wait for the device to
-    // come back and answer its version (0: do not wait).
-    int confirmMs = 0;
     // -q/--quiet, -v/--verbose: what is printed beside the results.
     cmdline::Verbosity verbosity = cmdline::Verbosity::Normal;
-    // What the online road fetches with: the key, the limits, the libcurl
-    // trace (on with --verbose). The build's key and limits unless the
-    // program gives others.
-    online::Context context;
+    bool list = false;      // --list
+    bool all = false;       // --all
+    bool watch = false;     // --watch
+    bool json = false;      // --json
+    bool child = false;     // run by a station for one device
+    double waitSeconds = 5; // one device: how long to wait for it (--wait-device)
+    QString logPath;        // --log
+    Selection selection;    // --device, --serial
 };
 
 // The driver's own options (--image, --sha256, --timeout, --version-timeout,
@@ -62,12 +52,13 @@ bool readOptions(const QCommandLineParser& parser, Options* options, QString* er
 // the Usage status.
 int usage(const char* program, const QString& message);
 
-// Parses `arguments` with the options already added to `parser` (the
-// driver's own among them) and reads the driver's options. Returns -1 when
-// the run goes on; otherwise the exit status: 0 after printing --help or
-// --version, Usage after printing what is wrong. Puts the verbosity in
-// `options` and filters Qt's messages by it: the libcurl and debug traces
-// only with --verbose.
+// Parses `arguments` (--confirm's optional value settled by
+// withConfirmDefault) with the options already added to `parser` (the
+// driver's own and the station's among them) and reads them all into
+// `options`. Returns -1 when the run goes on; otherwise the exit status: 0
+// after printing --help or --version, Usage after printing what is wrong.
+// Puts the verbosity in `options` and filters Qt's messages by it: the
+// libcurl and debug traces only with --verbose.
 int parseCommandLine(QCommandLineParser& parser, const QStringList& arguments, const char* program,
                      Options* options);
 

@@ -107,6 +107,8 @@ struct SessionOptions {
     // session's time limit and stop() hold meanwhile, and a result that
     // comes after the session ended is dropped.
     bool online = false;
+    // The server of --server and the road of --fetch: libcurl, as the
+    // window fetches, or the updater's own FTP client for the image.
     online::Source source;
     QString dataRoot;
     online::Context context; // the fetch's key (empty: no signatures), limits and trace

@@ -115,8 +115,9 @@ void addStationOptions(QCommandLineParser& parser, double waitSeconds)
     parser.addOption(child);
 }
 
-bool readStationOptions(const QCommandLineParser& parser, StationCommand* c, QString* error)
+bool readStationOptions(const QCommandLineParser& parser, Options* c, QString* error)
 {
+    SessionOptions& session = c->session;
     c->list = parser.isSet("list");
     c->all = parser.isSet("all");
     c->watch = parser.isSet("watch");
@@ -125,9 +126,9 @@ bool readStationOptions(const QCommandLineParser& parser, StationCommand* c, QSt
     c->logPath = parser.value("log");
     c->selection.path = parser.value("device").toStdString();
     c->selection.serial = parser.value("serial").toStdString();
-    c->allowOlder = parser.isSet("allow-older");
-    c->allowReinstall = parser.isSet("allow-reinstall");
-    c->check = parser.isSet("check");
+    session.allowOlder = parser.isSet("allow-older");
+    session.allowReinstall = parser.isSet("allow-reinstall");
+    session.check = parser.isSet("check");
     if (!parser.positionalArguments().isEmpty()) {
         *error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().constFirst());
         return false;
@@ -148,9 +149,9 @@ bool readStationOptions(const QCommandLineParser& parser, StationCommand* c, QSt
                 QStringLiteral("--confirm needs a number of seconds from 1 to %1").arg(kConfirmMaxSeconds);
             return false;
         }
-        c->confirmMs = int(seconds * 1000);
+        session.confirmMs = int(seconds * 1000);
     }
-    if (c->check && c->confirmMs > 0) {
+    if (session.check && session.confirmMs > 0) {
         *error = QStringLiteral("--check writes nothing: there is no restart for --confirm to wait for");
         return false;
     }
@@ -185,14 +186,12 @@ QStringList withConfirmDefault(const QStringList& arguments)
     return out;
 }
 
-int openRecords(const StationCommand& command, EventLog* events, Options* options)
+int openRecords(const Options& options, EventLog* events)
 {
-    if (command.json) {
+    if (options.json)
         events->setOutput(stdout);
-        options->out = stderr;
-    }
     QString error;
-    if (!command.logPath.isEmpty() && !events->openLog(command.logPath, &error)) {
+    if (!options.logPath.isEmpty() && !events->openLog(options.logPath, &error)) {
         std::fprintf(stderr, "%s: %s\n", QCoreApplication::applicationName().toLocal8Bit().constData(),
                      qPrintable(error));
         events->setContext({{"path", QJsonValue()}, {"serial", QJsonValue()}});
@@ -202,11 +201,10 @@ int openRecords(const StationCommand& command, EventLog* events, Options* option
         events->write(resultRecord(facts));
         return LogUnusable;
     }
-    options->events = events->enabled() ? events : nullptr;
     return -1;
 }
 
-void printDevices(const std::vector<DeviceInfo>& devices, const StationCommand& command, EventLog* events)
+void printDevices(const std::vector<DeviceInfo>& devices, bool json, EventLog* events)
 {
     for (const DeviceInfo& d : devices) {
         events->setContext({});
@@ -221,7 +219,7 @@ void printDevices(const std::vector<DeviceInfo>& devices, const StationCommand& 
                                   {"firmware", d.firmware < 0 ? QJsonValue() : QJsonValue(d.firmware)},
                                   {"error", text(d.error)}});
     }
-    if (command.json)
+    if (json)
         return;
     std::printf("%-24s %-20s %-28s %s\n", "PATH", "SERIAL", "LOCATION", "FIRMWARE");
     for (const DeviceInfo& d : devices) {
@@ -264,21 +262,21 @@ void recordWithoutRun(EventLog* events, const std::string& path, int status, con
 // for: readable, a regular file within the size bound, an image's format,
 // the digest of --sha256. Returns -1, or the status with the reason in
 // `error`.
-int judgeImage(const Options& options, SessionOptions* session, QString* error)
+int judgeImage(SessionOptions* session, QString* error)
 {
-    if (!loadSessionImage(options.imagePath, session, error))
+    if (!loadSessionImage(session->imagePath, session, error))
         return FileFormat;
     const fwimage::Check check = fwimage::checkImage(session->image);
     if (check != fwimage::Check::Ok) {
         *error = QStringLiteral("image %1: not a firmware image: %2")
-                     .arg(options.imagePath, QString::fromUtf8(fwimage::checkName(check)));
+                     .arg(session->imagePath, QString::fromUtf8(fwimage::checkName(check)));
         return FileFormat;
     }
     const QByteArray digest = QCryptographicHash::hash(session->image, QCryptographicHash::Sha256);
-    if (!options.sha256.isEmpty() && digest != options.sha256) {
+    if (!session->sha256.isEmpty() && digest != session->sha256) {
         *error = QStringLiteral("image %1: its SHA-256 is %2, not the %3 of --sha256")
-                     .arg(options.imagePath, QString::fromLatin1(digest.toHex()),
-                          QString::fromLatin1(options.sha256.toHex()));
+                     .arg(session->imagePath, QString::fromLatin1(digest.toHex()),
+                          QString::fromLatin1(session->sha256.toHex()));
         return ImageDigest;
     }
     return -1;
@@ -287,20 +285,20 @@ int judgeImage(const Options& options, SessionOptions* session, QString* error)
 } // namespace
 
 int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
-                 const StationCommand& command, bool quiet, EventLog* events, DeviceInfo* chosen)
+                 const Options& options, bool quiet, EventLog* events, DeviceInfo* chosen)
 {
     bool interrupted = false;
     // A station's child leaves Ctrl-C to the station, and ends on its SIGTERM.
-    if (!command.child)
+    if (!options.child)
         onInterruptSignal([&interrupted] { interrupted = true; });
     const Presence presence = waitForDevice(
-        platform, vendorId, productId, command.waitSeconds, 250,
+        platform, vendorId, productId, options.waitSeconds, 250,
         [=] {
             if (!quiet)
                 std::fprintf(stderr, "waiting for the device %04x:%04x\n", vendorId, productId);
         },
-        command.selection, [&interrupted] { return interrupted; });
-    if (!command.child)
+        options.selection, [&interrupted] { return interrupted; });
+    if (!options.child)
         onInterruptSignal({});
     int status = -1;
     if (interrupted && !presence.writable) {
@@ -310,8 +308,7 @@ int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t pr
         // Picking one at random could write the wrong device on a bench.
         std::fprintf(stderr,
                      "more than one device is attached: choose one with --device PATH or --serial S\n");
-        StationCommand table = command;
-        printDevices(presence.devices, table, events);
+        printDevices(presence.devices, options.json, events);
         status = SeveralDevices;
     } else if (presence.path.empty()) {
         std::fprintf(stderr, "no device %04x:%04x found\n", vendorId, productId);
@@ -327,7 +324,7 @@ int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t pr
     }
     if (status >= 0) {
         recordWithoutRun(events, presence.path, status);
-        if (!command.json)
+        if (!options.json)
             std::printf("FAIL %s: status %d, %s\n",
                         presence.path.empty() ? "-" : printable(shownPath(presence.path)).c_str(), status,
                         qPrintable(statusMeaning(status)));
@@ -338,17 +335,17 @@ int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t pr
     return -1;
 }
 
-int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
-               const StationCommand& command, const Options& options, EventLog* events,
-               const DeviceHooks& hooks)
+int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId, const Options& options,
+               EventLog* events, const DeviceHooks& hooks)
 {
-    if (command.list) {
+    if (options.list) {
         std::vector<DeviceInfo> devices = listDevices(platform, vendorId, productId);
-        queryFirmwareNumbers(platform, &devices, std::min(options.versionTimeoutMs, kListVersionTimeoutMs));
+        queryFirmwareNumbers(platform, &devices,
+                             std::min(options.session.versionTimeoutMs, kListVersionTimeoutMs));
         // No device is said to people; in JSON it is no record at all.
         if (!devices.empty())
-            printDevices(devices, command, events);
-        else if (!command.json)
+            printDevices(devices, options.json, events);
+        else if (!options.json)
             std::printf("no device %04x:%04x is attached\n", vendorId, productId);
         std::fflush(stdout);
         return Success;
@@ -356,58 +353,50 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
 
     StationOptions s;
     s.platform = &platform;
-    if (!options.online) {
+    s.session = options.session;
+    if (!s.session.online) {
         // Before any device is waited for: a file that cannot be used is
         // said at once, with the system's reason.
         QString error;
-        if (const int status = judgeImage(options, &s.session, &error); status >= 0) {
+        if (const int status = judgeImage(&s.session, &error); status >= 0) {
             std::fprintf(stderr, "%s: %s\n", programName().c_str(), qPrintable(error));
             recordWithoutRun(events, {}, status, error, &s.session);
             return status;
         }
     }
-    s.session.versionTimeoutMs = options.versionTimeoutMs;
-    s.session.timeoutMs = options.timeoutMs;
-    s.session.productId = productId;
-    s.session.sha256 = options.sha256;
-    s.session.allowOlder = command.allowOlder;
-    s.session.allowReinstall = command.allowReinstall;
-    s.session.check = command.check;
-    s.session.confirmMs = command.confirmMs;
-    if (command.watch && command.confirmMs <= 0) {
+    // The station loop measures each restart unless --confirm asks to judge it.
+    if (options.watch && s.session.confirmMs <= 0) {
         s.session.confirmMs = kConfirmDefaultSeconds * 1000;
         s.session.confirmJudges = false;
     }
+    s.session.vendorId = vendorId;
+    s.session.productId = productId;
     s.session.writing = hooks.writing;
     s.session.verify = hooks.verify;
-    s.session.vendorId = vendorId;
     // Online, each session fetches its own image once its device answered,
     // on a thread of its own; libcurl is set up here, once, before any.
-    s.session.online = options.online;
-    if (options.online)
+    if (s.session.online) {
         curl_global_init(CURL_GLOBAL_ALL);
-    s.session.source = online::updateSource(
-        options.fetch == Options::Fetch::FtpClient ? online::Road::FtpClient : online::Road::Curl);
-    if (options.online)
         s.session.dataRoot = dataRoot().root;
-    s.session.context = options.context;
+    }
     // The session's own limit comes first; this one is the station's over
     // it: the one given, and the wait of --confirm. Online without a limit:
     // the fetch's bound and the largest image the fetch takes.
-    qint64 limit = options.timeoutMs > 0 ? options.timeoutMs : 30000 + s.session.image.size() / 2;
-    if (options.online && options.timeoutMs <= 0)
-        limit = options.context.limits.deadlineMs + 30000 + options.context.limits.capBytes / 2;
+    const online::Context& context = s.session.context;
+    qint64 limit = s.session.timeoutMs > 0 ? s.session.timeoutMs : 30000 + s.session.image.size() / 2;
+    if (s.session.online && s.session.timeoutMs <= 0)
+        limit = context.limits.deadlineMs + 30000 + context.limits.capBytes / 2;
     s.childTimeoutMs = int(std::min<qint64>(limit + s.session.confirmMs, std::numeric_limits<int>::max()));
-    s.out = command.json ? nullptr : stdout;
+    s.out = options.json ? nullptr : stdout;
     s.err = stderr;
     s.quiet = options.verbosity == cmdline::Verbosity::Quiet;
-    s.terminal = !command.json && !s.quiet && isatty(fileno(stdout));
+    s.terminal = !options.json && !s.quiet && isatty(fileno(stdout));
     s.events = events->enabled() ? events : nullptr;
 
     std::vector<DeviceInfo> one;
-    if (!command.all && !command.watch) {
+    if (!options.all && !options.watch) {
         DeviceInfo chosen;
-        if (const int status = chooseDevice(platform, vendorId, productId, command, s.quiet, events, &chosen);
+        if (const int status = chooseDevice(platform, vendorId, productId, options, s.quiet, events, &chosen);
             status >= 0)
             return status;
         one.push_back(chosen);
@@ -416,7 +405,7 @@ int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t prod
     Station station(s);
     onInterruptSignal([&station] { station.interrupt(); });
     int status = NoDevice;
-    if (command.watch) {
+    if (options.watch) {
         status = station.watch(platform, vendorId, productId);
     } else {
         const std::vector<DeviceInfo> devices = s.single ? one : listDevices(platform, vendorId, productId);

@@ -14,21 +14,6 @@ class QCommandLineParser;
 
 namespace cli {
 
-struct StationCommand {
-    bool list = false;
-    bool all = false;
-    bool watch = false;
-    bool json = false;
-    bool child = false; // run by a station for one device
-    bool allowOlder = false;
-    bool allowReinstall = false;
-    bool check = false;     // --check: every check of a real run, nothing written
-    double waitSeconds = 5; // one device: how long to wait for it
-    QString logPath;
-    Selection selection;
-    int confirmMs = 0; // --confirm[=SECONDS]; 0: not given
-};
-
 // --confirm's value is optional, which the parser does not know: in
 // `arguments` "--confirm SECONDS" (a number next) becomes
 // --confirm=SECONDS and a bare --confirm --confirm=<the default>.
@@ -39,29 +24,31 @@ void addRecordOptions(QCommandLineParser& parser);
 // The cli's station options (with the record options), --wait-device
 // with its default.
 void addStationOptions(QCommandLineParser& parser, double waitSeconds);
-// False with the reason in `error` when the options contradict each other.
-bool readStationOptions(const QCommandLineParser& parser, StationCommand* command, QString* error);
+// Reads them into `options` (readOptions does, for every program that
+// added them). False with the reason in `error` when a value is wrong or
+// the options contradict each other.
+bool readStationOptions(const QCommandLineParser& parser, Options* options, QString* error);
 // Opens what the record options ask for. With --json the text for people
 // goes to standard error, so standard output holds records only. Returns
 // -1, or LogUnusable when the log cannot be opened for appending: said on
 // standard error (and recorded with --json), before any device is touched.
-int openRecords(const StationCommand& command, EventLog* events, Options* options);
+int openRecords(const Options& options, EventLog* events);
 
 // Prints the devices as a table (or as "device" records with --json).
-void printDevices(const std::vector<DeviceInfo>& devices, const StationCommand& command, EventLog* events);
+void printDevices(const std::vector<DeviceInfo>& devices, bool json, EventLog* events);
 
-// The device of a one-device run: waits for it (command.waitSeconds; said
+// The device of a one-device run: waits for it (options.waitSeconds; said
 // unless `quiet`), checks the choice is clear and that it opens. Returns -1
 // with the device in `chosen`, or the exit status (NoDevice,
 // SeveralDevices, LinkFailure, Interrupted by Ctrl-C), said on standard
 // error and recorded.
 int chooseDevice(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
-                 const StationCommand& command, bool quiet, EventLog* events, DeviceInfo* chosen);
+                 const Options& options, bool quiet, EventLog* events, DeviceInfo* chosen);
 
 // The cli's runs on `platform` (the native backend, or a virtual bus for a
 // rehearsal): --list; --all and --watch; and one device, as a station of
 // one. Every device is a session in this process; online
-// (options.online) each session fetches its own image. Returns the exit
+// (options.session.online) each session fetches its own image. Returns the exit
 // status. A local image file that cannot be used (unreadable, not an
 // image: FileFormat; another digest than --sha256: ImageDigest) is
 // reported before any device is looked for; the checks that need the
@@ -74,9 +61,8 @@ struct DeviceHooks {
     std::function<void(const DeviceInfo&, const QByteArray&)> writing;
     std::function<int(const DeviceInfo&, const QString&, QString*)> verify;
 };
-int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId,
-               const StationCommand& command, const Options& options, EventLog* events,
-               const DeviceHooks& hooks = {});
+int runStation(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId, const Options& options,
+               EventLog* events, const DeviceHooks& hooks = {});
 
 // Makes SIGINT (Ctrl-C) and SIGTERM call `onInterrupt` from the event loop.
 void onInterruptSignal(std::function<void()> onInterrupt);

@@ -116,17 +116,10 @@ int main(int argc, char* argv[])
             parser.addOption({f.name, help});
     }
     cli::Options options;
-    if (const int status = cli::parseCommandLine(parser, cli::withConfirmDefault(app.arguments()),
-                                                 "firmware-updater-sim", &options);
+    options.waitSeconds = kDefaultWaitSeconds;
+    if (const int status = cli::parseCommandLine(parser, app.arguments(), "firmware-updater-sim", &options);
         status >= 0)
         return status;
-
-    cli::StationCommand station;
-    station.waitSeconds = kDefaultWaitSeconds;
-    QString error;
-    if (!cli::readStationOptions(parser, &station, &error))
-        return usage(error);
-    options.confirmMs = station.confirmMs;
     const bool several = parser.isSet("devices");
     int count = 1;
     if (several && !readNumber(parser, "devices", 1, kMaxDevices, &count))
@@ -151,7 +144,7 @@ int main(int argc, char* argv[])
         QByteArray key;
         if (!imageverify::parsePublicKey(parser.value("trusted-key"), &key))
             return usage(QStringLiteral("--trusted-key needs 64 hex digits or 32 bytes in base64"));
-        options.context.keyText = parser.value("trusted-key");
+        options.session.context.keyText = parser.value("trusted-key");
     }
 
     // The faults: those of every device, then each device's own.
@@ -176,10 +169,10 @@ int main(int argc, char* argv[])
     }
 
     cli::EventLog events;
-    if (const int status = cli::openRecords(station, &events, &options); status >= 0)
+    if (const int status = cli::openRecords(options, &events); status >= 0)
         return status;
     // Run by a station: Ctrl-C on the terminal is the station's to handle.
-    if (station.child)
+    if (options.child)
         std::signal(SIGINT, SIG_IGN);
 
     VirtualHidBus bus;
@@ -189,7 +182,7 @@ int main(int argc, char* argv[])
         device->setFirmwareNumber(std::uint16_t(numbers[std::size_t(i)]));
         device->faults() = faults[std::size_t(i)];
         // Without --devices the one device reports the serial of --serial.
-        const std::string serial = several ? "SIM-" + std::to_string(i + 1) : station.selection.serial;
+        const std::string serial = several ? "SIM-" + std::to_string(i + 1) : options.selection.serial;
         models[bus.plug(VirtualHidBus::deviceInterface(device, devicePath(i), serial))] = device;
     }
 
@@ -223,15 +216,14 @@ int main(int argc, char* argv[])
     {
         ScopedServices services;
         services.hid(&bus).server(options.server);
-        status =
-            cli::runStation(bus, protocol::kVendorId, protocol::kProductId, station, options, &events, hooks);
+        status = cli::runStation(bus, protocol::kVendorId, protocol::kProductId, options, &events, hooks);
     }
     // The simulator's own check of --check: no device heard more than the
     // version query.
     for (const auto& [path, device] : models) {
         const std::size_t heard =
             device->frames().size() - device->count(DeviceModel::FrameKind::VersionQuery);
-        if (station.check && heard > 0) {
+        if (options.session.check && heard > 0) {
             std::fprintf(stderr, "firmware-updater-sim: --check wrote %zu frame(s) to %s\n", heard,
                          cli::printable(cli::shownPath(path)).c_str());
             status = cli::ImageMismatch;
