@@ -97,7 +97,7 @@ void DeviceSession::confirmPoll()
         return;
     }
     discovery::Look look;
-    look.identity = true;
+    look.serial = true;
     discovery::walk(platform_, options_.vendorId, options_.productId, look, [this](const DeviceInfo& d) {
         const bool same = device_.serial.empty() ? d.path == device_.path : d.serial == device_.serial;
         // Not writable yet: udev may still be setting its permissions.

@@ -51,10 +51,10 @@ void walk(HidPlatform& platform, int vendorId, int productId, const Look& look,
             HidAttributes a;
             const bool ids =
                 platform.getAttributes(probe, &a) && a.vendorId == vendorId && a.productId == productId;
-            if (ids && look.identity) {
+            if (ids && look.serial)
                 platform.getSerialNumber(probe, &info.serial);
+            if (ids && look.location)
                 platform.getLocation(probe, &info.location);
-            }
             platform.close(probe);
             if (!ids)
                 continue;
@@ -75,7 +75,7 @@ void walk(HidPlatform& platform, int vendorId, int productId, const Look& look,
 std::vector<DeviceInfo> listDevices(HidPlatform& platform, int vendorId, int productId)
 {
     std::vector<DeviceInfo> devices;
-    walk(platform, vendorId, productId, Look{true, true, true}, [&devices](const DeviceInfo& d) {
+    walk(platform, vendorId, productId, Look{true, true, true, true}, [&devices](const DeviceInfo& d) {
         devices.push_back(d);
         return true;
     });

@@ -33,7 +33,8 @@ struct DeviceInfo {
 // What a walk learns of an interface beyond its ids. Each costs opens or
 // reads on the device, so a caller asks only what it uses.
 struct Look {
-    bool identity = false; // the serial number and location, read through the probe handle
+    bool serial = false;   // the serial number, read through the probe handle
+    bool location = false; // its place on the bus, read through the probe handle
     bool writable = false; // opened for writing once and closed again (`writable`, or `error`)
     bool unopened = false; // also those the probe cannot open whose path carries the ids (`error`)
 };
