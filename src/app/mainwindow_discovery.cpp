@@ -24,24 +24,16 @@ int MainWindow::OpenUSBHandle()
     link.closeWrite();
     hReadHandle = kInvalidHidHandle;
 
-    const std::vector<std::string> paths = platform ? platform->enumerate() : std::vector<std::string>{};
-    for (const std::string& path : paths) {
-        const HidHandle probe = platform->openProbe(path);
-        if (probe == kInvalidHidHandle)
-            continue;
-        HidAttributes attributes;
-        const bool read = platform->getAttributes(probe, &attributes);
-        platform->close(probe);
-        if (!read || attributes.vendorId != vendorId || attributes.productId != productId)
-            continue;
-
+    // The first interface whose attributes carry the ids, found by the
+    // probe alone.
+    std::string path;
+    if (platform && discovery::firstDevice(*platform, vendorId, productId, &path)) {
         // Both handles and the capabilities (a failed read of them leaves
         // hidCaps as it was).
         MyDevFound = true;
         link.open(path);
         if (hWriteHandle == kInvalidHidHandle)
             sendInProgress = false;
-        break;
     }
 
     if (!MyDevFound) {

@@ -3,67 +3,15 @@
 #include "core/terminaltext.h"
 #include "session/link.h"
 #include "upgrade/frames.h"
-#include "usb/discovery.h"
 
 #include <QEventLoop>
 #include <QString>
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
-#include <set>
 
 namespace cli {
-
-namespace {
-
-bool pathCarriesIds(const std::string& path, std::uint16_t vendorId, std::uint16_t productId)
-{
-    std::string vendor;
-    std::string product;
-    char want[2][8];
-    std::snprintf(want[0], sizeof want[0], "%04X", vendorId);
-    std::snprintf(want[1], sizeof want[1], "%04X", productId);
-    return idsFromDevicePath(path, &vendor, &product) && vendor == want[0] && product == want[1];
-}
-
-} // namespace
-
-std::vector<DeviceInfo> listDevices(HidPlatform& platform, std::uint16_t vendorId, std::uint16_t productId)
-{
-    std::vector<DeviceInfo> devices;
-    for (const std::string& path : platform.enumerate()) {
-        DeviceInfo info;
-        info.path = path;
-        const HidHandle probe = platform.openProbe(path);
-        if (probe == kInvalidHidHandle) {
-            // Known by the ids in its path only; who it is stays unknown.
-            if (pathCarriesIds(path, vendorId, productId)) {
-                info.error = platform.lastError();
-                devices.push_back(std::move(info));
-            }
-            continue;
-        }
-        HidAttributes a;
-        const bool ok = platform.getAttributes(probe, &a);
-        if (ok && a.vendorId == vendorId && a.productId == productId) {
-            platform.getSerialNumber(probe, &info.serial);
-            platform.getLocation(probe, &info.location);
-        }
-        platform.close(probe);
-        if (!ok || a.vendorId != vendorId || a.productId != productId)
-            continue;
-        const HidHandle w = platform.openWrite(path);
-        info.writable = w != kInvalidHidHandle;
-        if (info.writable)
-            platform.close(w);
-        else
-            info.error = platform.lastError();
-        devices.push_back(std::move(info));
-    }
-    return devices;
-}
 
 void queryFirmwareNumbers(HidPlatform& platform, std::vector<DeviceInfo>* devices, int timeoutMs)
 {
@@ -116,12 +64,6 @@ void queryFirmwareNumbers(HidPlatform& platform, std::vector<DeviceInfo>* device
         link->close(true);
 }
 
-std::string shownPath(const std::string& path)
-{
-    const std::size_t ids = path.find("?VID_");
-    return ids == std::string::npos ? path : path.substr(0, ids);
-}
-
 std::string printable(const std::string& text)
 {
     return terminaltext::printable(text);
@@ -134,14 +76,6 @@ bool Selection::matches(const DeviceInfo& device) const
     // Compared as text, as the JSON listing shows the serial: bytes that are
     // no UTF-8 appear there as U+FFFD, and so does the --serial given back.
     return serial.empty() || QString::fromStdString(device.serial) == QString::fromStdString(serial);
-}
-
-bool severalDevices(const std::vector<DeviceInfo>& devices)
-{
-    std::set<std::string> seen;
-    for (const DeviceInfo& d : devices)
-        seen.insert(d.serial.empty() ? "path:" + d.path : "serial:" + d.serial);
-    return seen.size() > 1;
 }
 
 } // namespace cli

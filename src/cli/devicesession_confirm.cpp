@@ -83,9 +83,9 @@ void DeviceSession::confirmPoll()
         confirmTimer_->stop();
         return;
     }
-    const std::vector<std::string> paths = platform_.enumerate();
     if (!left_) {
         // A read that does not end when the device goes: its path does.
+        const std::vector<std::string> paths = platform_.enumerate();
         if (std::find(paths.begin(), paths.end(), device_.path) == paths.end())
             left_ = true;
         return;
@@ -96,26 +96,18 @@ void DeviceSession::confirmPoll()
             send(frames::versionQuery());
         return;
     }
-    for (const std::string& path : paths) {
-        const HidHandle probe = platform_.openProbe(path);
-        if (probe == kInvalidHidHandle)
-            continue;
-        HidAttributes a;
-        std::string serial;
-        const bool ids = platform_.getAttributes(probe, &a) && a.vendorId == options_.vendorId &&
-                         a.productId == options_.productId;
-        if (ids)
-            platform_.getSerialNumber(probe, &serial);
-        platform_.close(probe);
-        const bool same = device_.serial.empty() ? path == device_.path : serial == device_.serial;
+    discovery::Look look;
+    look.serial = true;
+    discovery::walk(platform_, options_.vendorId, options_.productId, look, [this](const DeviceInfo& d) {
+        const bool same = device_.serial.empty() ? d.path == device_.path : d.serial == device_.serial;
         // Not writable yet: udev may still be setting its permissions.
-        if (ids && same && openConfirmed(path)) {
-            reopened_ = true;
-            confirmPolls_ = 0;
-            send(frames::versionQuery());
-            return;
-        }
-    }
+        if (!same || !openConfirmed(d.path))
+            return true;
+        reopened_ = true;
+        confirmPolls_ = 0;
+        send(frames::versionQuery());
+        return false;
+    });
 }
 
 bool DeviceSession::openConfirmed(const std::string& path)
