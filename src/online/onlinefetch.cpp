@@ -340,12 +340,15 @@ ImageResult fetchVerifiedImage(const ImageRequest& request)
         if (!meta) {
             const ReleaseCheck check = checkRelease(request.source, request.model, request.localDir,
                                                     request.counterFile, request.context);
-            if (!check.ok) {
-                ImageResult r = failed(check.why);
+            meta = check.signedRelease;
+            if (!check.ok || !meta) {
+                ImageResult r =
+                    failed(check.ok ? where(request.source, release::metadataPath(request.model)) +
+                                          QStringLiteral(": no verified release metadata")
+                                    : check.why);
                 r.local = check.local;
                 return r;
             }
-            meta = check.signedRelease;
         }
         const release::Expected expected{request.model, request.version, fileName, image.bytes.size(),
                                          QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256)};
