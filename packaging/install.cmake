@@ -137,4 +137,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
     ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_STRIP_FILES TRUE)
+# cpack reads this file before it builds a package: it says which key the
+# programs in it trust.
+set(CPACK_PROJECT_CONFIG_FILE ${gen}/cpack-key.cmake)
+file(WRITE ${CPACK_PROJECT_CONFIG_FILE} "message(STATUS \"firmware-updater: ${UPDATER_KEY_SUMMARY}\")\n")
 include(CPack)

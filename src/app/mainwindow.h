@@ -7,6 +7,7 @@
 #pragma once
 
 #include "online/context.h"
+#include "online/onlinefetch.h"
 #include "protocol/protocol.h"
 #include "session/session.h"
 #include "upgrade/engine.h"
@@ -117,6 +118,12 @@ public:
     // and the libcurl trace. The build's unless main (or a test) gives
     // another before the slots run.
     online::Context onlineContext;
+    // What the last version check found (Slot_LoadingMessageFile): the
+    // version offered and, with a key, the verified release metadata, and
+    // how long its fetches took. The download it offers takes it once,
+    // fetches neither again and gets what is left of the deadline.
+    online::ReleaseCheck onlineCheck;
+    qint64 onlineCheckMs = 0;
 
     // The decision of a device-interface notice (arrival or removal of the
     // interface at `path`), whichever way the platform delivered it.

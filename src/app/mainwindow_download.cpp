@@ -1,7 +1,8 @@
 // The download of the newest image once the user has accepted it: the
-// version list is fetched again, the image named by its first line is
-// fetched, verified (online/onlinefetch.h), saved in the model's download
-// directory, and its verified bytes are handed to the upgrade.
+// image the version check found (with a key, the one its verified release
+// metadata names) is fetched, verified (online/onlinefetch.h), saved in the
+// model's download directory, and its verified bytes are handed to the
+// upgrade.
 #include "app/mainwindow.h"
 
 #include "app/mainwindow_imagefile.h"
@@ -14,34 +15,55 @@
 #include <QDebug>
 #include <QToolButton>
 
+#include <algorithm>
+#include <utility>
+
 void MainWindow::Slot_LoadBinToOne(QString FtpPathName, QString SavePCname)
 {
-    // The list, the image and the files beside it share one deadline.
-    const fetchlimits::Scope bounded(onlineContext.limits);
-    // The list is fetched again so the image follows the server's list now.
-    QStringList list;
-    if (Slot_LoadingMessageFile(FtpPathName, SavePCname, list) == -1) {
-        if (!localWriteFailed)
-            notices::networkWarning(*this);
-        return;
-    }
-    serverFilePath = imagePath(SavePCname.left(7), list.first());
-
     const QString model = SavePCname.left(7);
+    // The check that offered this download, taken once. Its fetches and
+    // these share one deadline: the download gets what the check left of
+    // it; the time the user took to answer does not count.
+    online::ReleaseCheck found;
+    std::swap(found, onlineCheck);
+    fetchlimits::Limits left = onlineContext.limits;
+    if (found.ok && found.model == model)
+        left.deadlineMs = int(std::max<qint64>(0, left.deadlineMs - onlineCheckMs));
+    const fetchlimits::Scope bounded(left);
+    if (!found.ok || found.model != model) {
+        // No check before it: the download makes its own.
+        QStringList list;
+        if (Slot_LoadingMessageFile(FtpPathName, SavePCname, list) == -1) {
+            if (!localWriteFailed)
+                notices::networkWarning(*this);
+            return;
+        }
+        std::swap(found, onlineCheck);
+    }
+    serverFilePath = imagePath(model, found.version);
+
     const QString downloadDir = appDirPath + QStringLiteral("/file/");
     filePath = downloadDir;
     // Only an image that arrived whole and passed its checks is announced;
     // anything else leaves nothing at its name and is reported as the
     // failure it is.
     localWriteFailed = false;
-    const online::ImageResult got = online::fetchVerifiedImage(
-        {online::updateSource(online::Road::Curl), downloadDir, model, list.first(),
-         imagecheck::replyFirmware(*this), onlineContext, online::counterFileOf(appDirPath)});
+    online::ImageRequest request{online::updateSource(online::Road::Curl),
+                                 downloadDir,
+                                 model,
+                                 found.version,
+                                 imagecheck::replyFirmware(*this),
+                                 onlineContext,
+                                 online::counterFileOf(appDirPath)};
+    request.signedRelease = found.signedRelease;
+    const online::ImageResult got = online::fetchVerifiedImage(request);
     filePath = downloadDir + serverFilePath;
     if (got.ok) {
         imagecheck::holdDownloaded(*this, got.image, filePath);
         FlushFileTip(0);
         ui->toolButton_2->setEnabled(true);
+    } else if (got.refused) {
+        notices::languageNotice(*this, notices::Id::UnsignedRefused);
     } else {
         if (got.local.error != 0)
             notices::localWriteError(*this, got.local.error, got.local.path);

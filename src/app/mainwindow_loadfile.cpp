@@ -19,21 +19,37 @@
 #include <QFileInfo>
 #include <QToolButton>
 
+#include <algorithm>
+
 void MainWindow::LoadFile(QString FileName, QString FileNameLocalPath)
 {
-    const fetchlimits::Scope bounded(onlineContext.limits);
     const online::Source source = online::updateSource(online::Road::FtpClient);
     const bool image = FileName.contains(QLatin1String("bin"));
-    bool whole = false;
+    // "<model>/<version>.bin", a leading "/" or not.
+    const QString relative = FileName.startsWith(QLatin1Char('/')) ? FileName.mid(1) : FileName;
+    online::ImageRequest request{source,
+                                 FileNameLocalPath,
+                                 relative.section(QLatin1Char('/'), 0, 0),
+                                 QFileInfo(relative).completeBaseName(),
+                                 imagecheck::replyFirmware(*this),
+                                 onlineContext,
+                                 online::counterFileOf(appDirPath)};
+    // The image of the version check just made: its release is not fetched
+    // again, and the two share one deadline.
+    fetchlimits::Limits left = onlineContext.limits;
+    if (image && onlineCheck.ok && onlineCheck.model == request.model &&
+        onlineCheck.version == request.version) {
+        request.signedRelease = onlineCheck.signedRelease;
+        left.deadlineMs = int(std::max<qint64>(0, left.deadlineMs - onlineCheckMs));
+    }
+    onlineCheck = {};
+    const fetchlimits::Scope bounded(left);
+    bool whole = false, refused = false;
     online::LocalFailure local;
     QString why;
     if (image) {
-        // "<model>/<version>.bin", a leading "/" or not.
-        const QString relative = FileName.startsWith(QLatin1Char('/')) ? FileName.mid(1) : FileName;
-        const online::ImageResult got = online::fetchVerifiedImage(
-            {source, FileNameLocalPath, relative.section(QLatin1Char('/'), 0, 0),
-             QFileInfo(relative).completeBaseName(), imagecheck::replyFirmware(*this), onlineContext,
-             online::counterFileOf(appDirPath)});
+        const online::ImageResult got = online::fetchVerifiedImage(request);
+        refused = got.refused;
         whole = got.ok;
         local = got.local;
         why = got.why;
@@ -52,6 +68,8 @@ void MainWindow::LoadFile(QString FileName, QString FileNameLocalPath)
         notices::localWriteError(*this, local.error, local.path);
         return;
     }
+    if (refused)
+        return notices::languageNotice(*this, notices::Id::UnsignedRefused);
     if (!whole) {
         if (!why.isEmpty())
             qWarning().noquote() << "download failed:" << why;

@@ -1,5 +1,6 @@
-// The local download tree, the small file readers, the version list fetch
-// and the version check against the device's firmware number.
+// The local download tree, the small file readers, the model's check (the
+// signed release metadata with a key, else the version list) and the
+// version check against the device's firmware number.
 #include "app/mainwindow.h"
 
 #include "app/mainwindow_notices.h"
@@ -10,7 +11,9 @@
 #include "online/serverlayout.h"
 #include "qtbridge/noticetext.h"
 
+#include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
@@ -41,28 +44,35 @@ int MainWindow::ReadTxtFile(QString FilePath, QStringList& data)
 
 int MainWindow::Slot_LoadingMessageFile(QString ServerPath, QString SavePath, QStringList& FileData)
 {
-    Q_UNUSED(SavePath); // the list is read in memory: no local copy is left to go stale
+    Q_UNUSED(SavePath); // read in memory: no local copy is left to go stale
     const fetchlimits::Scope bounded(onlineContext.limits); // inside a download, its deadline holds
+    QElapsedTimer clock;
+    clock.start();
     serverFilePath = ServerPath;
     ui->TBFlush->setEnabled(false);
 
     const QString downloadDir = appDirPath + QStringLiteral("/file");
-    const QString modelDir = downloadDir + QLatin1Char('/') + ServerPath.split(QLatin1Char('/')).first();
-    if (!QFileInfo::exists(modelDir))
-        QDir().mkpath(modelDir);
+    const QString model = ServerPath.split(QLatin1Char('/')).first();
+    if (!QFileInfo::exists(downloadDir + QLatin1Char('/') + model))
+        QDir().mkpath(downloadDir + QLatin1Char('/') + model);
 
-    // Judged by the fetch itself: its first line only, which must be a
-    // version number; anything else makes the list as good as unavailable.
+    // The model's check (online/onlinefetch.h): with a key the verified
+    // release metadata names the version, else the list's first line, which
+    // must be a version number; anything else is as good as unavailable.
+    // What it found is kept for the download it may offer.
     localWriteFailed = false;
-    const online::ListResult list = online::fetchVersionList(online::updateSource(online::Road::Curl),
-                                                             ServerPath, downloadDir, onlineContext);
-    if (list.local.error != 0)
-        notices::localWriteError(*this, list.local.error, list.local.path);
-    if (!list.ok) {
+    onlineCheck = online::checkRelease(online::updateSource(online::Road::Curl), model, downloadDir,
+                                       online::counterFileOf(appDirPath), onlineContext);
+    onlineCheckMs = clock.elapsed();
+    if (onlineCheck.local.error != 0)
+        notices::localWriteError(*this, onlineCheck.local.error, onlineCheck.local.path);
+    if (!onlineCheck.ok) {
+        if (!onlineCheck.why.isEmpty())
+            qWarning().noquote() << "version check failed:" << onlineCheck.why;
         FileData.clear();
         return -1;
     }
-    FileData = QStringList{list.version};
+    FileData = QStringList{onlineCheck.version};
     return 0;
 }
 
@@ -93,18 +103,24 @@ int MainWindow::Slot_GetRobotVersion(bool power)
         return -1;
     }
 
-    // Compared as numbers: the list holds a version number (see above).
-    int offered = 0;
-    online::versionNumber(list.first(), &offered);
-    if (offered > number) {
+    // Compared as numbers: the check found a version number (see above).
+    if (onlineCheck.offered > number) {
+        // Nothing is offered that this build would refuse to fetch.
+        if (!online::unsignedRefusal(onlineContext).isEmpty()) {
+            onlineCheck = {};
+            notices::languageNotice(*this, notices::Id::UnsignedRefused);
+            return -1;
+        }
         const int answer =
             informationBox(notices::Id::NewFirmware, this, notices::title(notices::Id::NewFirmware, false),
                            notices::text(notices::Id::NewFirmware, false), QMessageBox::Yes | QMessageBox::No,
                            QMessageBox::NoButton);
         if (answer == QMessageBox::Yes)
             Slot_LoadBinToOne(listPath, listPath);
+        onlineCheck = {};
         return 0;
     }
+    onlineCheck = {};
 
     if (power) {
         informationBox(notices::Id::LatestVersion, this, notices::title(notices::Id::LatestVersion, false),

@@ -102,6 +102,9 @@ void describe(QCommandLineParser& parser)
                           .arg(updateServerAddress())
                           .arg(updateServerPort()),
                       QStringLiteral("HOST[:PORT]")});
+    parser.addOption({QStringLiteral("allow-unsigned"),
+                      QStringLiteral("In a build without a signing key: download images from the update "
+                                     "server that the key cannot verify (without it, none is offered).")});
     parser.addOption({kVirtual, QStringLiteral("Attach a virtual device instead of the system's devices.")});
     parser.addOption({kVirtualVersion,
                       QStringLiteral("The firmware number the virtual device reports (0 to 65535, "
@@ -135,6 +138,7 @@ bool readOptions(const QCommandLineParser& parser, Options* out, QString* error)
         *error = QStringLiteral("--server needs HOST[:PORT]");
         return false;
     }
+    o.context.allowUnsigned = parser.isSet(QStringLiteral("allow-unsigned"));
     o.virtualDevice = parser.isSet(kVirtual);
     for (const QString& name : {kVirtualVersion, kFault}) {
         if (parser.isSet(name) && !o.virtualDevice) {

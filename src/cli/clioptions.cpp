@@ -46,6 +46,8 @@ void addOptions(QCommandLineParser& parser)
         {"timeout", "Give up after this many seconds (default: from the image size).", "seconds"});
     parser.addOption(
         {"version-timeout", "Wait this many seconds for the device's version (default 5).", "seconds"});
+    parser.addOption({"allow-unsigned", "With --server in a build without a signing key: take images the "
+                                        "key cannot verify (without it, none is fetched)."});
     parser.addOption({"server",
                       "Online road: check the version against the update server at HOST:PORT (the port "
                       "defaults to 21), download the newest image and write that instead of --image.",
@@ -56,6 +58,7 @@ bool readOptions(const QCommandLineParser& parser, Options* options, QString* er
 {
     SessionOptions& session = options->session;
     session.imagePath = parser.value("image");
+    session.context.allowUnsigned = parser.isSet("allow-unsigned");
     const struct {
         const char* name;
         int* target;

@@ -40,7 +40,7 @@ struct Options {
 };
 
 // The driver's own options (--image, --sha256, --timeout, --version-timeout,
-// --server, --fetch) and the standard ones (--help, --version, --quiet,
+// --server, --fetch, --allow-unsigned) and the standard ones (--help, --version, --quiet,
 // --verbose), so every executable spells them the same way.
 void addOptions(QCommandLineParser& parser);
 // False (and a message in `error`) when a value is not a number, or when

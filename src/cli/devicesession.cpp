@@ -326,6 +326,8 @@ void DeviceSession::fetched(const online::ImageResult& result, bool upToDate)
         return;
     if (upToDate)
         return stopAt(notices::Id::LatestVersion);
+    if (result.refused)
+        return stopAt(notices::Id::UnsignedRefused);
     if (!result.ok) {
         emit detail(result.why);
         return stopAt(result.local.error != 0                    ? notices::Id::LocalWriteFailed

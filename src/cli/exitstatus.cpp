@@ -35,7 +35,8 @@ const Row rows[] = {
     {NotBack, "--confirm: the device did not come back and answer its version in time"},
     {OtherVersion, "--confirm: the device came back with a firmware number other than the image's"},
     {UpToDate, "online: the device already runs the newest firmware on the server"},
-    {DownloadFailed, "online: no version list or image could be had for the device"},
+    {DownloadFailed,
+     "online: no version list, release or image could be had for the device, or it was refused"},
     {Usage, "bad command line"},
     {LogUnusable, "the log of --log cannot be opened for appending"},
 };
@@ -98,6 +99,7 @@ int statusOfNotice(notices::Id id)
     case Id::FetchFailed:
     case Id::DownloadFailed:
     case Id::LocalWriteFailed:
+    case Id::UnsignedRefused:
         return DownloadFailed;
     case Id::DeviceNotFound:
         return NoDevice;
@@ -150,6 +152,9 @@ QString terminalText(notices::Id id)
         return QStringLiteral("the device already runs the newest firmware");
     case Id::LocalWriteFailed:
         return QStringLiteral("a file of the download cannot be written");
+    case Id::UnsignedRefused:
+        return QStringLiteral("no image from the update server: this build has no signing key to verify it "
+                              "with (a build with the vendor's key, or --allow-unsigned)");
     case Id::None:
     case Id::FileNotice:
         break;

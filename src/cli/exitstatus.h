@@ -36,7 +36,7 @@ enum ExitStatus : int {
     NotBack = 36,              // --confirm: the device did not come back and answer in time
     OtherVersion = 37,         // --confirm: the device came back with another firmware number
     UpToDate = 40,             // online: the device already runs the server's newest firmware
-    DownloadFailed = 41,       // online: no version list or image could be had for the device
+    DownloadFailed = 41,       // online: no list, release or image could be had (or was refused)
     Usage = 64,                // bad command line
     LogUnusable = 73,          // the file of --log cannot be opened for appending (sysexits' CANTCREAT)
 };

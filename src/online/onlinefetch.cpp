@@ -185,6 +185,66 @@ ListResult fetchVersionList(const Source& source, const QString& serverPath, con
     return result;
 }
 
+QString unsignedRefusal(const Context& context)
+{
+    if (!context.keyText.isEmpty() || context.allowUnsigned)
+        return QString();
+    return QStringLiteral("this build has no signing key, so images from the update server cannot be "
+                          "verified: use a build with the vendor's key (UPDATER_SIGNING_PUBLIC_KEY), or "
+                          "--allow-unsigned");
+}
+
+ReleaseCheck checkRelease(const Source& source, const QString& model, const QString& localDir,
+                          const QString& counterFile, const Context& context)
+{
+    ReleaseCheck result;
+    result.model = model;
+    if (context.keyText.isEmpty()) {
+        const ListResult list = fetchVersionList(source, versionListPath(model), localDir, context);
+        result.local = list.local;
+        result.why = list.why;
+        result.ok = list.ok && versionNumber(list.version, &result.offered);
+        result.version = list.version;
+        return result;
+    }
+    QByteArray key;
+    if (!imageverify::parsePublicKey(context.keyText, &key)) {
+        result.why = QString::fromLatin1(imageverify::verdictText(imageverify::Verdict::KeyUnusable));
+        return result;
+    }
+    PrivateDir dir(localDir);
+    if (!dir.ok()) {
+        if (!dir.refused())
+            result.local = {dir.error(), dir.failedPath()};
+        result.why = dir.why();
+        return result;
+    }
+    const QString metaPath = release::metadataPath(model);
+    const Fetched meta = fetchToMemory(source, metaPath, dir, release::kMetadataCap, context);
+    const Fetched sig = meta.state == Fetched::State::Ok
+                            ? fetchToMemory(source, metaPath + QStringLiteral(".sig"), dir,
+                                            imageverify::kSignatureBytes, context)
+                            : meta;
+    if (meta.state != Fetched::State::Ok || sig.state != Fetched::State::Ok) {
+        result.local = sig.local;
+        result.why = where(source, metaPath) +
+                     QStringLiteral(": the signed release metadata could not be had (") + sig.why +
+                     QLatin1Char(')');
+        return result;
+    }
+    release::Metadata checked;
+    const QString why = release::check(meta.bytes, sig.bytes, key, model, counterFile,
+                                       QDateTime::currentSecsSinceEpoch(), &checked);
+    if (!why.isEmpty()) {
+        result.why = where(source, metaPath) + QStringLiteral(": ") + why;
+        return result;
+    }
+    result.ok = versionNumber(checked.version, &result.offered);
+    result.version = checked.version;
+    result.signedRelease = checked;
+    return result;
+}
+
 FileResult fetchFileInto(const Source& source, const QString& remote, const QString& localDir,
                          const Context& context)
 {
@@ -242,6 +302,11 @@ ImageResult fetchVerifiedImage(const ImageRequest& request)
                               .arg(request.deviceFirmware));
     }
 
+    if (const QString why = unsignedRefusal(request.context); !why.isEmpty()) {
+        ImageResult r = failed(why);
+        r.refused = true;
+        return r;
+    }
     PrivateDir dir(request.localDir);
     if (!dir.ok()) {
         ImageResult r = failed(dir.why());
@@ -271,23 +336,26 @@ ImageResult fetchVerifiedImage(const ImageRequest& request)
         return failed(where(request.source, remote) + QStringLiteral(": ") + detail);
 
     if (!request.context.keyText.isEmpty()) {
-        QByteArray key;
-        imageverify::parsePublicKey(request.context.keyText,
-                                    &key); // verifyImage refused a key it cannot read
-        const QString metaPath = release::metadataPath(request.model);
-        const Fetched meta =
-            fetchToMemory(request.source, metaPath, dir, release::kMetadataCap, request.context);
-        const Fetched sig = fetchToMemory(request.source, metaPath + QStringLiteral(".sig"), dir,
-                                          imageverify::kSignatureBytes, request.context);
-        if (meta.state != Fetched::State::Ok || sig.state != Fetched::State::Ok)
-            return failed(where(request.source, metaPath) +
-                          QStringLiteral(": the signed release metadata could not be had"));
+        std::optional<release::Metadata> meta = request.signedRelease;
+        if (!meta) {
+            const ReleaseCheck check = checkRelease(request.source, request.model, request.localDir,
+                                                    request.counterFile, request.context);
+            meta = check.signedRelease;
+            if (!check.ok || !meta) {
+                ImageResult r =
+                    failed(check.ok ? where(request.source, release::metadataPath(request.model)) +
+                                          QStringLiteral(": no verified release metadata")
+                                    : check.why);
+                r.local = check.local;
+                return r;
+            }
+        }
         const release::Expected expected{request.model, request.version, fileName, image.bytes.size(),
                                          QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256)};
-        const QString why = release::verify(meta.bytes, sig.bytes, key, expected, request.counterFile,
-                                            QDateTime::currentSecsSinceEpoch(), request.keepCounter);
+        const QString why = release::bind(*meta, expected, request.counterFile, request.keepCounter);
         if (!why.isEmpty())
-            return failed(where(request.source, metaPath) + QStringLiteral(": ") + why);
+            return failed(where(request.source, release::metadataPath(request.model)) + QStringLiteral(": ") +
+                          why);
     }
 
     QDir().mkpath(QFileInfo(target).absolutePath());
@@ -313,20 +381,21 @@ ImageResult fetchNewest(const Source& source, const QString& dataRoot, int devic
         return failed(QStringLiteral("firmware %1 belongs to no model").arg(deviceFirmware));
     const QString localDir = dataRoot + QStringLiteral("/file");
     QDir().mkpath(localDir);
-    const ListResult list = fetchVersionList(source, versionListPath(model), localDir, context);
-    if (!list.ok) {
-        ImageResult r = failed(list.why);
-        r.local = list.local;
+    const ReleaseCheck check = checkRelease(source, model, localDir, counterFileOf(dataRoot), context);
+    if (!check.ok) {
+        ImageResult r = failed(check.why);
+        r.local = check.local;
         return r;
     }
-    int offered = 0;
-    versionNumber(list.version, &offered);
-    if (offered <= deviceFirmware) {
+    if (check.offered <= deviceFirmware) {
         *upToDate = true;
         return ImageResult();
     }
-    return fetchVerifiedImage({source, localDir, model, list.version, deviceFirmware, context,
-                               counterFileOf(dataRoot), keepCounter});
+    ImageRequest request{
+        source,     localDir, model, check.version, deviceFirmware, context, counterFileOf(dataRoot),
+        keepCounter};
+    request.signedRelease = check.signedRelease;
+    return fetchVerifiedImage(request);
 }
 
 } // namespace online

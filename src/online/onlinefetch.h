@@ -9,15 +9,19 @@
 // number (serverlayout.h); be newer than the device's firmware, compared as
 // numbers; pass imageverify's checks (.sha256 with the image's own name,
 // and in a build with a key its .sig); and, in a build with a key, be the
-// one the model's signed release metadata names (release.h).
+// one the model's signed release metadata names (release.h). With a key
+// that metadata, not the plain list, decides which version is the newest;
+// without one no image is fetched unless the context allows unsigned ones.
 #pragma once
 
 #include "online/context.h"
+#include "online/release.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 namespace online {
 
@@ -63,6 +67,28 @@ struct ListResult {
 ListResult fetchVersionList(const Source& source, const QString& serverPath, const QString& localDir,
                             const Context& context);
 
+// What decides the newest version of a model. With a key: the model's
+// signed release metadata (and its .sig), fetched on the source's road and
+// passing release::check (signature, model, expiry, a counter not lower
+// than the one kept; nothing kept); the plain list is not fetched. Without
+// a key: the version list, through libcurl. Never "up to date" on a
+// failure: a failed check is not ok.
+struct ReleaseCheck {
+    bool ok = false;
+    QString model;
+    QString version;                                // the version offered
+    int offered = 0;                                // the same as a number
+    std::optional<release::Metadata> signedRelease; // with a key: what passed the check
+    QString why;
+    LocalFailure local;
+};
+ReleaseCheck checkRelease(const Source& source, const QString& model, const QString& localDir,
+                          const QString& counterFile, const Context& context);
+
+// The refusal of a context without a key that does not allow unsigned
+// images; empty when images may be fetched.
+QString unsignedRefusal(const Context& context);
+
 struct ImageRequest {
     Source source;
     QString localDir;        // the image ends at localDir/<model>/<version>.bin
@@ -72,6 +98,9 @@ struct ImageRequest {
     Context context;         // its key (empty: no signatures), limits, trace
     QString counterFile;     // where release counters are kept
     bool keepCounter = true; // false: the release counter is checked, not raised
+    // With a key: the metadata the version check verified (checkRelease), so
+    // it is not fetched again; none: fetched and checked here.
+    std::optional<release::Metadata> signedRelease = std::nullopt;
 };
 struct ImageResult {
     bool ok = false;
@@ -79,6 +108,7 @@ struct ImageResult {
     QString savedPath;
     QString why;
     LocalFailure local;
+    bool refused = false; // unsignedRefusal(): nothing was fetched
 };
 // Fetches, verifies and saves one image; on failure nothing is left at the
 // final name (a copy from an earlier run is removed).
@@ -96,11 +126,12 @@ struct FileResult {
 FileResult fetchFileInto(const Source& source, const QString& remote, const QString& localDir,
                          const Context& context);
 
-// The whole road for a session without a window: the version list of the
-// device's model, then, when it offers a newer version, that image.
+// The whole road for a session without a window: the model's check
+// (checkRelease), then, when it offers a newer version, that image, all
+// under one deadline.
 // `dataRoot` is the data root (core/dataroot.h): downloads go below its
 // "file" directory and release counters beside it. `upToDate` is set when
-// the list offers nothing newer (the result then is not ok, with no why).
+// the check offers nothing newer (the result then is not ok, with no why).
 // `keepCounter` false: every check is made, but the release counter seen is
 // not kept (a check run that writes nothing).
 ImageResult fetchNewest(const Source& source, const QString& dataRoot, int deviceFirmware,

@@ -62,14 +62,53 @@ bool parse(const QByteArray& text, Metadata* m)
     return true;
 }
 
-QString verify(const QByteArray& text, const QByteArray& signature, const QByteArray& publicKey,
-               const Expected& expected, const QString& counterFile, std::int64_t now, bool keep)
+namespace {
+counterstore::Outcome compareCounter(const Metadata& m, const QString& counterFile, bool keep)
+{
+    return counterstore::raise(
+        counterFile.toUtf8().toStdString(), m.model.toStdString(), m.counter,
+        [](const std::string& model) {
+            return isModelDirectory(QString::fromLatin1(model.data(), int(model.size())));
+        },
+        keep);
+}
+
+QString counterWhy(const Metadata& m, const counterstore::Outcome& kept)
+{
+    if (kept.state == counterstore::Outcome::State::Lower)
+        return QStringLiteral("release counter %1 is lower than %2, the highest seen for %3")
+            .arg(m.counter)
+            .arg(kept.kept)
+            .arg(m.model);
+    if (kept.state == counterstore::Outcome::State::Refused)
+        return QString::fromStdString(kept.why);
+    return QString();
+}
+} // namespace
+
+QString check(const QByteArray& text, const QByteArray& signature, const QByteArray& publicKey,
+              const QString& model, const QString& counterFile, std::int64_t now, Metadata* metadata)
 {
     if (!imageverify::signatureValid(text, signature, publicKey))
         return QStringLiteral("the release metadata's signature does not verify against the build's key");
     Metadata m;
     if (!parse(text, &m))
         return QStringLiteral("the release metadata is not in the release format");
+    std::uint64_t version = 0;
+    if (m.model != model || !counterstore::decimal(m.version.toStdString(), &version, false) ||
+        version > 0xFFFF || modelDirectory(int(version)) != model)
+        return QStringLiteral("the release metadata names model %1, version %2, not a version of model %3")
+            .arg(terminaltext::printable(m.model), terminaltext::printable(m.version), model);
+    if (m.expires <= now)
+        return QStringLiteral("the release metadata expired at %1 (now %2)").arg(m.expires).arg(now);
+    if (const QString why = counterWhy(m, compareCounter(m, counterFile, false)); !why.isEmpty())
+        return why;
+    *metadata = m;
+    return QString();
+}
+
+QString bind(const Metadata& m, const Expected& expected, const QString& counterFile, bool keep)
+{
     if (m.model != expected.model || m.version != expected.version || m.file != expected.file)
         return QStringLiteral("the release metadata names %1/%2 (version %3), not %4/%5 (version %6)")
             .arg(terminaltext::printable(m.model), terminaltext::printable(m.file),
@@ -81,22 +120,7 @@ QString verify(const QByteArray& text, const QByteArray& signature, const QByteA
             .arg(QLatin1String(expected.sha256.toHex()))
             .arg(m.size)
             .arg(QLatin1String(m.sha256.toHex()));
-    if (m.expires <= now)
-        return QStringLiteral("the release metadata expired at %1 (now %2)").arg(m.expires).arg(now);
-    const counterstore::Outcome kept = counterstore::raise(
-        counterFile.toUtf8().toStdString(), m.model.toStdString(), m.counter,
-        [](const std::string& model) {
-            return isModelDirectory(QString::fromLatin1(model.data(), int(model.size())));
-        },
-        keep);
-    if (kept.state == counterstore::Outcome::State::Lower)
-        return QStringLiteral("release counter %1 is lower than %2, the highest seen for %3")
-            .arg(m.counter)
-            .arg(kept.kept)
-            .arg(m.model);
-    if (kept.state == counterstore::Outcome::State::Refused)
-        return QString::fromStdString(kept.why);
-    return QString();
+    return counterWhy(m, compareCounter(m, counterFile, keep));
 }
 
 } // namespace release

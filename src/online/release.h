@@ -41,6 +41,17 @@ QByteArray format(const Metadata& metadata);
 // The strict reverse of format(): every line, in that order, nothing else.
 bool parse(const QByteArray& text, Metadata* metadata);
 
+// The metadata itself, as a version check takes it: its signature with
+// `publicKey`, its format, that it names `model` and a version that is a
+// firmware number of that model, that it has not expired at `now`, and
+// that its counter is not lower than the one kept in `counterFile` for the
+// model (compared only: the check keeps nothing). Returns an empty text and
+// fills `metadata` on success, otherwise what failed; a counter store that
+// cannot be trusted (damaged, not a regular file of this user, in a
+// directory others can write) is a failure, never a first use.
+QString check(const QByteArray& text, const QByteArray& signature, const QByteArray& publicKey,
+              const QString& model, const QString& counterFile, std::int64_t now, Metadata* metadata);
+
 // What an image must be to pass.
 struct Expected {
     QString model;
@@ -50,15 +61,12 @@ struct Expected {
     QByteArray sha256;
 };
 
-// Checks the metadata's signature with `publicKey`, then that it names
-// `expected` exactly, has not expired at `now`, and carries a counter not
-// lower than the one kept in `counterFile` for the model. On success the
-// counter is kept (raised when higher) unless `keep` is false (a check that
-// writes nothing must not hold a later real run to a release it never
-// wrote). Returns an empty text on success, otherwise what failed; a counter
-// store that cannot be trusted (damaged, not a regular file of this user, in
-// a directory others can write) is a failure, never a first use.
-QString verify(const QByteArray& text, const QByteArray& signature, const QByteArray& publicKey,
-               const Expected& expected, const QString& counterFile, std::int64_t now, bool keep = true);
+// Binds metadata that passed check() to the image fetched: it must name
+// `expected` exactly. Then the counter is compared again and kept (raised
+// when higher) unless `keep` is false (a check that writes nothing must not
+// hold a later real run to a release it never wrote). Empty on success,
+// otherwise what failed.
+QString bind(const Metadata& metadata, const Expected& expected, const QString& counterFile,
+             bool keep = true);
 
 } // namespace release

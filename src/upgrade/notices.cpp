@@ -49,6 +49,13 @@ const Notice kNotices[] = {
      {"警告", "无法写入本地文件 %1：%2"},
      {"Warning", "Cannot write the local file %1: %2"},
      true},
+    {Id::UnsignedRefused,
+     {"警告", "此版本未内置签名密钥，无法验证更新服务器上的固件：请使用带有厂商密钥的版本"
+              "（UPDATER_SIGNING_PUBLIC_KEY），或以 --allow-unsigned 启动"},
+     {"Warning",
+      "This build has no signing key, so images from the update server cannot be verified: use a build "
+      "with the vendor's key (UPDATER_SIGNING_PUBLIC_KEY), or start it with --allow-unsigned"},
+     false},
     {Id::Completion,
      {"信息", "更新成功!\n点击确定按钮关闭软件！"},
      {"information", "Update Complete!\nClick OK to close the software!"},

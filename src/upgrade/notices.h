@@ -41,6 +41,9 @@ enum class Id : std::uint8_t {
     // A local file of the online update that cannot be written; its text
     // takes the path (%1) and the operating system's reason (%2).
     LocalWriteFailed,
+    // A build without a signing key refuses images from the update server
+    // unless started with --allow-unsigned.
+    UnsignedRefused,
     // The end of the upgrade; its OK ends the program.
     Completion,
 };

@@ -227,10 +227,11 @@ void MainWindowTest::windowProgram()
         const char *arguments, *outcome;
     } rows[] = {
         {"--virtual-device --virtual-device-version 0xc80 --fault reply-delay-ms=5 %F",
-         "device 3200, reboot 800, delay 5; %F, boxes 0, start 1, end -1"},
-        {"%F", "device 5000, reboot -1, delay -1; %F, boxes 1, start 1, end -1"}, // none: older than 5000
+         "device 3200, reboot 800, delay 5; %F, boxes 0, start 1, end -1, unsigned 0"},
+        {"--allow-unsigned %F", // no device: the file is older than 5000
+         "device 5000, reboot -1, delay -1; %F, boxes 1, start 1, end -1, unsigned 1"},
         {"--virtual-device --fault reboot-ms=0 --snapshot %D/w.png --snapshot-help %D/h.png %F",
-         "device 3201, reboot 0, delay 0; %F, boxes 0, start 1, end 0 540 675"},
+         "device 3201, reboot 0, delay 0; %F, boxes 0, start 1, end 0, unsigned 0 540 675"},
         {"--fault drop-start-ack", "--fault needs --virtual-device"},
         {"--virtual-device --virtual-device-version 65536",
          "--virtual-device-version needs a number from 0 to 65535, got \"65536\""},
@@ -251,9 +252,10 @@ void MainWindowTest::windowProgram()
             const MainWindow& w = program.window();
             const DeviceModel* d = program.virtualDevice();
             outcome = QString::asprintf(
-                "device %d, reboot %d, delay %d; %s, boxes %d, start %d, end %d", w.deviceVersion,
-                d ? d->faults().rebootMs : -1, d ? d->faults().replyDelayMs : -1,
-                qPrintable(w.ui->line_path->text()), boxes.seen.size(), w.ui->toolButton_2->isEnabled(), end);
+                "device %d, reboot %d, delay %d; %s, boxes %d, start %d, end %d, unsigned %d",
+                w.deviceVersion, d ? d->faults().rebootMs : -1, d ? d->faults().replyDelayMs : -1,
+                qPrintable(w.ui->line_path->text()), boxes.seen.size(), w.ui->toolButton_2->isEnabled(), end,
+                w.onlineContext.allowUnsigned);
             for (const QString& picture : {options.snapshot, options.snapshotHelp})
                 outcome += picture.isEmpty() ? QString() : QStringLiteral(" %1").arg(QImage(picture).width());
         }

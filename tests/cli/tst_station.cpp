@@ -307,11 +307,13 @@ void StationTest::onlineSessions()
     const QByteArray meta = release::format({"KRV3200", "3215", "3215.bin", image.size(),
                                              QCryptographicHash::hash(image, QCryptographicHash::Sha256), 7,
                                              QDateTime::currentSecsSinceEpoch() + 3600});
-    const std::tuple<online::Road, bool, bool> runs[] = {{online::Road::Curl, false, false},
-                                                         {online::Road::FtpClient, false, false},
-                                                         {online::Road::Curl, true, false},
-                                                         {online::Road::Curl, false, true}};
-    for (const auto& [road, drip, check] : runs) {
+    // Last, a keyless run not allowed unsigned images: none is fetched.
+    const std::tuple<online::Road, bool, bool, bool> runs[] = {{online::Road::Curl, false, false, false},
+                                                               {online::Road::FtpClient, false, false, false},
+                                                               {online::Road::Curl, true, false, false},
+                                                               {online::Road::Curl, false, true, false},
+                                                               {online::Road::FtpClient, false, false, true}};
+    for (const auto& [road, drip, check, refuse] : runs) {
         ScriptedServer server;
         server.faultFile = "KRV3200/3215.bin";
         server.files = {{"KRV3200/KRV3200.txt", "3215\n"},
@@ -324,25 +326,28 @@ void StationTest::onlineSessions()
         Rig rig(false);
         const std::map<std::string, int> expected =
             drip ? std::map<std::string, int>{{"A", Timeout}}
-                 : std::map<std::string, int>{
-                       {"A", Success}, {"B", Success}, {"C", UpToDate}, {"D", DownloadFailed}};
+                 : std::map<std::string, int>{{"A", refuse ? DownloadFailed : Success},
+                                              {"B", refuse ? DownloadFailed : Success},
+                                              {"C", UpToDate},
+                                              {"D", DownloadFailed}};
         std::map<std::string, std::shared_ptr<DeviceModel>> models;
         std::vector<DeviceInfo> devices;
         for (const auto& [serial, status] : expected) {
             auto& m = models[serial] = std::make_shared<DeviceModel>();
-            m->setFirmwareNumber(status == UpToDate ? 3215 : status == DownloadFailed ? 999 : 3201);
+            m->setFirmwareNumber(serial == "C" ? 3215 : serial == "D" ? 999 : 3201);
             devices.push_back(
                 {rig.bus.plug(VirtualHidBus::deviceInterface(m, {}, serial)), serial, {}, true, {}});
         }
-        const QString root =
-            dir_.filePath(QStringLiteral("online-%1-%2-%3").arg(int(road)).arg(drip).arg(check));
+        const QString root = dir_.filePath(
+            QStringLiteral("online-%1-%2-%3-%4").arg(int(road)).arg(drip).arg(check).arg(refuse));
         StationOptions s = options(&rig.bus); // the image given is replaced by the fetched one
         s.session.check = check;
         // Signed on libcurl's road (the scripted server takes one client at a
         // time: two sessions' five fetches each on the own client's road queue
         // past its greeting bound).
         const bool signed_ = road == online::Road::Curl;
-        s.session.context = {signed_ ? QString::fromLatin1(key.toHex()) : QString(), {4000, 1 << 20}, false};
+        s.session.context = {
+            signed_ ? QString::fromLatin1(key.toHex()) : QString(), {4000, 1 << 20}, false, !refuse};
         s.session.online = true;
         s.session.source = {road, QStringLiteral("127.0.0.1"), server.port()};
         s.session.dataRoot = root;
@@ -373,7 +378,9 @@ void StationTest::onlineSessions()
         QStringList commands;
         for (const std::string& c : server.finish())
             commands << QString::fromStdString(c);
-        QCOMPARE(commands.filter(QRegularExpression("^RETR .*3215\\.bin$")).size(), drip ? 1 : 2);
+        QCOMPARE(commands.filter(QRegularExpression("^RETR .*3215\\.bin$")).size(), drip     ? 1
+                                                                                    : refuse ? 0
+                                                                                             : 2);
     }
 }
 

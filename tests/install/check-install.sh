@@ -98,8 +98,9 @@ rows=(
 )
 if [ "$port" != 0 ]; then
   rows+=(
-    "firmware-updater-sim|--server $S|0|OK +/dev/hidraw0: status 0, |images of .*/\\.cache/firmware-updater/file/KRV3200/3215\\.bin"
-    "firmware-updater-sim|-v --server $S|0|OK +/dev/hidraw0: status 0, |PASS qzx"
+    "firmware-updater-sim|--server $S|41|status 41, |no signing key to verify it with"
+    "firmware-updater-sim|--allow-unsigned --server $S|0|OK +/dev/hidraw0: status 0, |images of .*/\\.cache/firmware-updater/file/KRV3200/3215\\.bin"
+    "firmware-updater-sim|-v --allow-unsigned --server $S|0|OK +/dev/hidraw0: status 0, |PASS qzx"
   )
 else
   fail "no update server (python3-pyftpdlib): the online rows did not run"

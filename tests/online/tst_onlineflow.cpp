@@ -127,6 +127,7 @@ std::unique_ptr<MainWindow> OnlineFlowTest::makeWindow()
 {
     auto w = std::make_unique<MainWindow>();
     w->appDirPath = appDir->path();
+    w->onlineContext.allowUnsigned = true; // the images here are unsigned (tst_hardening_ftpfaults: refused)
     w->Slot_CheckFile();
     return w;
 }
