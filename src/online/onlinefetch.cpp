@@ -352,7 +352,8 @@ ImageResult fetchVerifiedImage(const ImageRequest& request)
         }
         const release::Expected expected{request.model, request.version, fileName, image.bytes.size(),
                                          QCryptographicHash::hash(image.bytes, QCryptographicHash::Sha256)};
-        const QString why = release::bind(*meta, expected, request.counterFile, request.keepCounter);
+        const QString why = release::bind(*meta, expected, request.counterFile,
+                                          QDateTime::currentSecsSinceEpoch(), request.keepCounter);
         if (!why.isEmpty())
             return failed(where(request.source, release::metadataPath(request.model)) + QStringLiteral(": ") +
                           why);

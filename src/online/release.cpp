@@ -107,8 +107,13 @@ QString check(const QByteArray& text, const QByteArray& signature, const QByteAr
     return QString();
 }
 
-QString bind(const Metadata& m, const Expected& expected, const QString& counterFile, bool keep)
+QString bind(const Metadata& m, const Expected& expected, const QString& counterFile, std::int64_t now,
+             bool keep)
 {
+    // Checked again: a download may start long after its check (the window
+    // waits for the user's answer).
+    if (now >= m.expires)
+        return QStringLiteral("the release metadata expired at %1 (now %2)").arg(m.expires).arg(now);
     if (m.model != expected.model || m.version != expected.version || m.file != expected.file)
         return QStringLiteral("the release metadata names %1/%2 (version %3), not %4/%5 (version %6)")
             .arg(terminaltext::printable(m.model), terminaltext::printable(m.file),

@@ -61,12 +61,13 @@ struct Expected {
     QByteArray sha256;
 };
 
-// Binds metadata that passed check() to the image fetched: it must name
-// `expected` exactly. Then the counter is compared again and kept (raised
+// Binds metadata that passed check() to the image fetched: it must not
+// have expired at `now` since and must name `expected` exactly. Then the
+// counter is compared again and kept (raised
 // when higher) unless `keep` is false (a check that writes nothing must not
 // hold a later real run to a release it never wrote). Empty on success,
 // otherwise what failed.
-QString bind(const Metadata& metadata, const Expected& expected, const QString& counterFile,
+QString bind(const Metadata& metadata, const Expected& expected, const QString& counterFile, std::int64_t now,
              bool keep = true);
 
 } // namespace release

@@ -280,6 +280,24 @@ void FtpFaultTest::onlineRoad()
     QVERIFY2(!session || (got.ok == kept && upToDate == (road.notice == notices::Id::LatestVersion) &&
                           got.refused == r.refuse),
              qPrintable(got.why));
+    // Metadata that expired after its check (the window's box left open)
+    // no longer lets the image pass.
+    release::Metadata stale;
+    if (session && kept &&
+        release::parse(QByteArray::fromStdString(server.files["KRV3200/KRV3200.release"]), &stale)) {
+        stale.expires = QDateTime::currentSecsSinceEpoch() - 1;
+        QVERIFY(QDir(dir.path()).mkpath("late"));
+        const online::ImageResult late = online::fetchVerifiedImage({{road.fetch, "127.0.0.1", server.port()},
+                                                                     dir.filePath("late"),
+                                                                     "KRV3200",
+                                                                     "3215",
+                                                                     3201,
+                                                                     w.onlineContext,
+                                                                     online::counterFileOf(dir.path()),
+                                                                     false,
+                                                                     stale});
+        QVERIFY2(!late.ok && late.why.contains("expired"), qPrintable(late.why));
+    }
     const std::vector<std::string> commands = server.finish();
     // What decides is fetched once per check (the window's download takes
     // what its check found); with a key the plain list not at all.
