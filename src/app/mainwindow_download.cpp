@@ -24,8 +24,7 @@ void MainWindow::Slot_LoadBinToOne(QString FtpPathName, QString SavePCname)
     // The check that offered this download, taken once. Its fetches and
     // these share one deadline: the download gets what the check left of
     // it; the time the user took to answer does not count.
-    online::ReleaseCheck found;
-    std::swap(found, onlineCheck);
+    online::ReleaseCheck found = std::exchange(onlineCheck, {});
     fetchlimits::Limits left = onlineContext.limits;
     if (found.ok && found.model == model)
         left.deadlineMs = int(std::max<qint64>(0, left.deadlineMs - onlineCheckMs));
@@ -38,7 +37,7 @@ void MainWindow::Slot_LoadBinToOne(QString FtpPathName, QString SavePCname)
                 notices::networkWarning(*this);
             return;
         }
-        std::swap(found, onlineCheck);
+        found = std::exchange(onlineCheck, {});
     }
     serverFilePath = imagePath(model, found.version);
 

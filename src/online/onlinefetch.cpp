@@ -241,7 +241,7 @@ ReleaseCheck checkRelease(const Source& source, const QString& model, const QStr
     }
     result.ok = versionNumber(checked.version, &result.offered);
     result.version = checked.version;
-    result.signedRelease = checked;
+    result.signedRelease = std::make_shared<const release::Metadata>(checked);
     return result;
 }
 
@@ -336,7 +336,7 @@ ImageResult fetchVerifiedImage(const ImageRequest& request)
         return failed(where(request.source, remote) + QStringLiteral(": ") + detail);
 
     if (!request.context.keyText.isEmpty()) {
-        std::optional<release::Metadata> meta = request.signedRelease;
+        std::shared_ptr<const release::Metadata> meta = request.signedRelease;
         if (!meta) {
             const ReleaseCheck check = checkRelease(request.source, request.model, request.localDir,
                                                     request.counterFile, request.context);

@@ -21,7 +21,7 @@
 #include <QString>
 
 #include <cstdint>
-#include <optional>
+#include <memory>
 
 namespace online {
 
@@ -76,9 +76,9 @@ ListResult fetchVersionList(const Source& source, const QString& serverPath, con
 struct ReleaseCheck {
     bool ok = false;
     QString model;
-    QString version;                                // the version offered
-    int offered = 0;                                // the same as a number
-    std::optional<release::Metadata> signedRelease; // with a key: what passed the check
+    QString version;                                        // the version offered
+    int offered = 0;                                        // the same as a number
+    std::shared_ptr<const release::Metadata> signedRelease; // with a key: what passed the check
     QString why;
     LocalFailure local;
 };
@@ -100,7 +100,7 @@ struct ImageRequest {
     bool keepCounter = true; // false: the release counter is checked, not raised
     // With a key: the metadata the version check verified (checkRelease), so
     // it is not fetched again; none: fetched and checked here.
-    std::optional<release::Metadata> signedRelease = std::nullopt;
+    std::shared_ptr<const release::Metadata> signedRelease = nullptr;
 };
 struct ImageResult {
     bool ok = false;

@@ -287,15 +287,16 @@ void FtpFaultTest::onlineRoad()
         release::parse(QByteArray::fromStdString(server.files["KRV3200/KRV3200.release"]), &stale)) {
         stale.expires = QDateTime::currentSecsSinceEpoch() - 1;
         QVERIFY(QDir(dir.path()).mkpath("late"));
-        const online::ImageResult late = online::fetchVerifiedImage({{road.fetch, "127.0.0.1", server.port()},
-                                                                     dir.filePath("late"),
-                                                                     "KRV3200",
-                                                                     "3215",
-                                                                     3201,
-                                                                     w.onlineContext,
-                                                                     online::counterFileOf(dir.path()),
-                                                                     false,
-                                                                     stale});
+        const online::ImageResult late =
+            online::fetchVerifiedImage({{road.fetch, "127.0.0.1", server.port()},
+                                        dir.filePath("late"),
+                                        "KRV3200",
+                                        "3215",
+                                        3201,
+                                        w.onlineContext,
+                                        online::counterFileOf(dir.path()),
+                                        false,
+                                        std::make_shared<const release::Metadata>(stale)});
         QVERIFY2(!late.ok && late.why.contains("expired"), qPrintable(late.why));
     }
     const std::vector<std::string> commands = server.finish();
