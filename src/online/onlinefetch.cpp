@@ -116,6 +116,18 @@ Fetched fetchToMemory(const Source& source, const QString& remote, const Private
     return f;
 }
 
+// False when the private directory could not be made: what failed in
+// `why`, and in `local` the system's error when it was not our refusal.
+bool usable(const PrivateDir& dir, QString* why, LocalFailure* local)
+{
+    if (dir.ok())
+        return true;
+    if (!dir.refused())
+        *local = {dir.error(), dir.failedPath()};
+    *why = dir.why();
+    return false;
+}
+
 ImageResult failed(const QString& why)
 {
     ImageResult r;
@@ -156,12 +168,8 @@ ListResult fetchVersionList(const Source& source, const QString& serverPath, con
 {
     ListResult result;
     PrivateDir dir(localDir);
-    if (!dir.ok()) {
-        if (!dir.refused())
-            result.local = {dir.error(), dir.failedPath()};
-        result.why = dir.why();
+    if (!usable(dir, &result.why, &result.local))
         return result;
-    }
     Source curl = source;
     curl.road = Road::Curl; // lists always come through libcurl
     const Fetched f = fetchToMemory(curl, serverPath, dir, kVersionListCap, context);
@@ -213,12 +221,8 @@ ReleaseCheck checkRelease(const Source& source, const QString& model, const QStr
         return result;
     }
     PrivateDir dir(localDir);
-    if (!dir.ok()) {
-        if (!dir.refused())
-            result.local = {dir.error(), dir.failedPath()};
-        result.why = dir.why();
+    if (!usable(dir, &result.why, &result.local))
         return result;
-    }
     const QString metaPath = release::metadataPath(model);
     const Fetched meta = fetchToMemory(source, metaPath, dir, release::kMetadataCap, context);
     const Fetched sig = meta.state == Fetched::State::Ok
@@ -250,11 +254,8 @@ FileResult fetchFileInto(const Source& source, const QString& remote, const QStr
 {
     FileResult result;
     PrivateDir dir(localDir);
-    if (!dir.ok()) {
+    if (!usable(dir, &result.why, &result.local)) {
         result.curlCode = CURLE_WRITE_ERROR;
-        if (!dir.refused())
-            result.local = {dir.error(), dir.failedPath()};
-        result.why = dir.why();
         return result;
     }
     const Fetched f = fetchToMemory(source, remote, dir, context.limits.capBytes, context);
